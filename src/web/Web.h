@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QPair>
+#include <QString>
+
+#include <optional>
+
+namespace chenglan {
+
+// One HTTP exchange, as the steps need it. The concrete client (QtWeb) bounds
+// every exchange in time and size; tests substitute a Web that serves
+// recorded pages.
+struct HttpRequest {
+    enum class Method { Get, Post };
+    Method method = Method::Get;
+    QString url;
+    QList<QPair<QByteArray, QByteArray>> headers;
+};
+
+struct HttpResponse {
+    int status = 0;
+    QByteArray body;
+    QByteArray contentType;                          // the Content-Type header, as sent
+    QList<QPair<QByteArray, QByteArray>> headers;    // all response headers
+    QString finalUrl;                                // after redirects
+};
+
+// Either a response or a sentence saying why there is none.
+struct FetchOutcome {
+    enum class Failure { None, Network, Timeout, TooLarge, Redirect, Aborted, BadUrl };
+    std::optional<HttpResponse> response;
+    Failure failure = Failure::None;
+    QString error;
+
+    bool ok() const { return response.has_value(); }
+    static FetchOutcome success(HttpResponse r) { return {std::move(r), Failure::None, {}}; }
+    static FetchOutcome failed(Failure f, QString why) { return {std::nullopt, f, std::move(why)}; }
+};
+
+// The network as the steps see it. One instance belongs to one job on one
+// thread; abort() may be called from any thread and makes the running and
+// every later fetch of this instance fail with Failure::Aborted.
+class Web {
+public:
+    virtual ~Web() = default;
+    virtual FetchOutcome fetch(const HttpRequest &request) = 0;
+    virtual void abort() = 0;
+};
+
+} // namespace chenglan
