@@ -40,7 +40,6 @@ public:
     void setColumnWidth(int column, int twips);
     std::optional<int> columnWidth(int column) const;
     std::optional<int> columnAlignment(int column) const;
-    // Sets a column's alignment code after the format, as the layout rules do.
     void setColumnAlignment(int column, int alignment);
 
     // Rows including the caption row 0. setRows(1) keeps only the captions.
