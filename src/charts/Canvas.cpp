@@ -129,8 +129,9 @@ double Canvas::userDY(double pixels) const {
 }
 
 QPoint Canvas::toPixel(double x, double y) const {
+    // Far-off and undefined positions land well outside the image.
     const auto clampPixel = [](double v) {
-        return int(std::clamp(std::floor(v + 0.5), -1.0e6, 1.0e6)); // NaN becomes -1e6: off the image
+        return std::isnan(v) ? -1000000 : int(std::clamp(std::floor(v + 0.5), -1.0e6, 1.0e6));
     };
     return QPoint(clampPixel(pixelX(x)), clampPixel(pixelY(y)));
 }

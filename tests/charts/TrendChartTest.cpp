@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 using namespace chenglan;
 using namespace chenglan::testing;
 using namespace Qt::Literals::StringLiterals;
@@ -206,4 +208,12 @@ TEST(DRAW_TD, NoPlotHeightStillEnds) {
     ASSERT_EQ(pic.scaleHeight(), 680);
     drawTrendChart(trendState(flatSeries(3)), pic);
     EXPECT_EQ(labels(pic).size(), 8);
+}
+
+TEST(DRAW_TD, NonFiniteValuesStayOffThePicture) {
+    Table bad = flatSeries(4);
+    bad.set(6, 2, Value(std::numeric_limits<double>::infinity()));
+    bad.set(7, 1, Value(std::numeric_limits<double>::quiet_NaN()));
+    const Canvas pic = drawn(trendState(bad));
+    EXPECT_EQ(legend(pic).size(), 4);
 }
