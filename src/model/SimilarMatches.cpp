@@ -86,7 +86,7 @@ SimilarQueryResult EASQL(AnalysisState &s, Web &web, const SiteBases &bases, Ste
     if (!fetched) {
         s.SimilarMatches = Table(SimilarMatchColumns, 0);
         result.outcome = SimilarQueryResult::Outcome::Failed;
-        result.status = QStringLiteral("Similar-match query failed: %1").arg(fetchLog.first(FailureKind::Network));
+        result.status = QStringLiteral("相似比赛查询失败：%1").arg(fetchLog.first(FailureKind::Network));
         if (log)
             log->entries.append(fetchLog.entries);
         return result;
@@ -97,17 +97,16 @@ SimilarQueryResult EASQL(AnalysisState &s, Web &web, const SiteBases &bases, Ste
     if (result.records == 0) {
         result.outcome = SimilarQueryResult::Outcome::NoRecord;
         result.status = answer.trimmed().isEmpty()
-                            ? QStringLiteral("The data service found no similar match")
-                            : QStringLiteral("The data service answered without a similar match: \"%1\"")
+                            ? QStringLiteral("数据服务没有找到相似比赛")
+                            : QStringLiteral("数据服务的回答中没有相似比赛：“%1”")
                                   .arg(answer.simplified().left(60));
         if (log)
             log->add(FailureKind::SiteError, result.status);
         return result;
     }
     result.outcome = SimilarQueryResult::Outcome::Records;
-    result.status = truncated ? QStringLiteral("%1 similar matches (the rest of the answer was left off)")
-                                    .arg(result.records)
-                              : QStringLiteral("%1 similar matches").arg(result.records);
+    result.status = truncated ? QStringLiteral("相似比赛 %1 场（回答中其余的记录未读）").arg(result.records)
+                              : QStringLiteral("相似比赛 %1 场").arg(result.records);
     return result;
 }
 

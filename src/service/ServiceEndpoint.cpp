@@ -47,25 +47,25 @@ std::optional<QString> serviceBaseFromLink(const QString &text, QString *why) {
         address = address.mid(1).trimmed();
     const QString shown = address.simplified().left(60);
     if (address.isEmpty())
-        return refuse(QStringLiteral("the link file is empty"));
+        return refuse(QStringLiteral("链接文件是空的"));
     if (address.size() > MaxServiceAddress)
-        return refuse(QStringLiteral("the link file is not an address: \"%1...\"").arg(shown));
+        return refuse(QStringLiteral("链接文件不是地址：“%1…”").arg(shown));
     for (const QChar c : address)
         if (c.isSpace() || c.unicode() < 0x20 || c.unicode() > 0x7e)
-            return refuse(QStringLiteral("the link file is not an address: \"%1\"").arg(shown));
+            return refuse(QStringLiteral("链接文件不是地址：“%1”").arg(shown));
     const QUrl url(address, QUrl::StrictMode);
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || (scheme != u"http" && scheme != u"https") || url.host().isEmpty())
-        return refuse(QStringLiteral("the link file is not an http(s) address: \"%1\"").arg(shown));
+        return refuse(QStringLiteral("链接文件不是 http(s) 地址：“%1”").arg(shown));
     if (url.hasQuery() || url.hasFragment() || !address.endsWith(u'/'))
-        return refuse(QStringLiteral("the address of the link file does not end in \"/\": \"%1\"").arg(shown));
+        return refuse(QStringLiteral("链接文件的地址不以“/”结尾：“%1”").arg(shown));
     return address;
 }
 
 ServerSlotChoice SelectServerSlot(SiteBases &bases, int slot, Web &web, StepLog *log) {
     ServerSlotChoice choice;
     if (slot < 0 || slot >= ServerSlotCount) {
-        choice.status = QStringLiteral("There is no server slot %1").arg(slot);
+        choice.status = QStringLiteral("没有编号为 %1 的服务器").arg(slot);
         if (log)
             log->add(FailureKind::Data, choice.status);
         return choice;
@@ -75,7 +75,7 @@ ServerSlotChoice SelectServerSlot(SiteBases &bases, int slot, Web &web, StepLog 
     StepLog fetchLog;
     QString text;
     if (!attempt([&] { text = HttpFetchText(web, serverLinkUrl(bases.serverList, slot), 0); }, &fetchLog)) {
-        choice.status = QStringLiteral("%1: the server list could not be read (%2); the service stays at %3")
+        choice.status = QStringLiteral("%1：服务器列表读取失败（%2），数据服务仍为 %3")
                             .arg(caption, fetchLog.first(FailureKind::Network), bases.service);
         if (log)
             log->entries.append(fetchLog.entries);
@@ -84,14 +84,14 @@ ServerSlotChoice SelectServerSlot(SiteBases &bases, int slot, Web &web, StepLog 
     QString why;
     const auto address = serviceBaseFromLink(text, &why);
     if (!address) {
-        choice.status = QStringLiteral("%1: %2; the service stays at %3").arg(caption, why, bases.service);
+        choice.status = QStringLiteral("%1：%2，数据服务仍为 %3").arg(caption, why, bases.service);
         if (log)
             log->add(FailureKind::SiteError, choice.status);
         return choice;
     }
     bases.service = *address;
     choice.changed = true;
-    choice.status = QStringLiteral("%1: service at %2").arg(caption, *address);
+    choice.status = QStringLiteral("%1：数据服务 %2").arg(caption, *address);
     return choice;
 }
 

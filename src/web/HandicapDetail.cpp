@@ -126,11 +126,26 @@ int SBSJ(AnalysisState &s, int matchIndex, Web &web, const SiteBases &bases, con
     return int(changes.size());
 }
 
-int listMatchHandicapDetail(AnalysisState &s, Web &web, const SiteBases &bases, const PageRenderer &renderer,
-                            StepLog *log) {
+HandicapRun listMatchHandicapDetail(AnalysisState &s, Web &web, const SiteBases &bases,
+                                    const PageRenderer &renderer, StepLog *log) {
     s.CurrentMatchId = s.ListMatchId;
     s.MatchDate = s.ListMatchTime;
-    return SBSJ(s, 0, web, bases, renderer, log);
+    StepLog own;
+    HandicapRun run;
+    run.changes = SBSJ(s, 0, web, bases, renderer, &own);
+    const QString id = s.CurrentMatchId.text();
+    run.pageRead = !own.has(FailureKind::Network) && !own.has(FailureKind::Layout);
+    if (own.has(FailureKind::Network))
+        run.status = QStringLiteral("盘口变化页面读取失败：%1").arg(own.first(FailureKind::Network));
+    else if (own.has(FailureKind::Layout))
+        run.status = QStringLiteral("盘口变化页面没有变化表（比赛编号 %1）").arg(id);
+    else if (run.changes == 0)
+        run.status = QStringLiteral("盘口变化页面没有可用的变化（比赛编号 %1）").arg(id);
+    else
+        run.status = QStringLiteral("盘口变化 %1 条（比赛编号 %2）").arg(run.changes).arg(id);
+    if (log)
+        log->entries.append(own.entries);
+    return run;
 }
 
 } // namespace chenglan

@@ -64,11 +64,18 @@ int SBSJ(AnalysisState &s, Web &web, const SiteBases &bases, const PageRenderer 
 int SBSJ(AnalysisState &s, int matchIndex, Web &web, const SiteBases &bases, const PageRenderer &renderer,
          StepLog *log = nullptr);
 
+// What the "实力趋势" command came to, for the status bar.
+struct HandicapRun {
+    int changes = 0;        // kept changes
+    bool pageRead = false;  // the page was fetched and had its change table
+    QString status;
+};
+
 // The "实力趋势" command: the change detail of the match chosen in the list
 // (CurrentMatchId = ListMatchId, MatchDate = ListMatchTime), stored as match
 // 0 of HandicapSummary, the list match's place, whichever match was opened
-// from the similar-match grid since. Returns the number of kept changes.
-int listMatchHandicapDetail(AnalysisState &s, Web &web, const SiteBases &bases, const PageRenderer &renderer,
-                            StepLog *log = nullptr);
+// from the similar-match grid since.
+HandicapRun listMatchHandicapDetail(AnalysisState &s, Web &web, const SiteBases &bases,
+                                    const PageRenderer &renderer, StepLog *log = nullptr);
 
 } // namespace chenglan

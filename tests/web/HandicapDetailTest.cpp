@@ -182,11 +182,20 @@ TEST_F(SBSJTest, StrengthTrendCommandFillsTheListMatch) {
     s.ListHandicapLoaded = Value(1.0); // a similar match was opened since the list click
     s.HandicapSummary.set(0, 1, Value(0.5));
     web.add(url(u"777"_s), gb(detailPage({u"0-0|即时|0.91|一球|0.99|04-30 09:00"_s})));
-    EXPECT_EQ(listMatchHandicapDetail(s, web, bases, renderer), 1);
+    const HandicapRun run = listMatchHandicapDetail(s, web, bases, renderer);
+    EXPECT_EQ(run.changes, 1);
+    EXPECT_TRUE(run.pageRead);
+    EXPECT_TRUE(run.status.contains(u"777")) << run.status.toStdString();
     EXPECT_EQ(s.CurrentMatchId, Value(u"777"_s));
     EXPECT_EQ(s.MatchDate, Value(at(2026, 5, 1, 15, 0)));
     EXPECT_EQ(item(3, 0), Value(at(2026, 4, 30, 9, 0)));
     EXPECT_EQ(item(0, 1), Value(0.5));
+
+    s.ListMatchId = Value(u"778"_s); // a page the site does not answer
+    const HandicapRun failed = listMatchHandicapDetail(s, web, bases, renderer);
+    EXPECT_FALSE(failed.pageRead);
+    EXPECT_TRUE(failed.status.contains(u"读取失败")) << failed.status.toStdString();
+    EXPECT_TRUE(item(3, 0).isEmpty());
 }
 
 TEST(HandicapDetailUrl, MatchIdIsEncoded) {
