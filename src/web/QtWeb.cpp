@@ -114,8 +114,11 @@ private:
     void send(const QUrl &url, HttpRequest::Method method) {
         QNetworkRequest request(url);
         request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+        // A POST turned into a GET by a redirect leaves its body headers behind.
+        const bool bodyDropped = method != m_request.method;
         for (const auto &header : m_request.headers)
-            request.setRawHeader(header.first, header.second);
+            if (!(bodyDropped && header.first.compare("content-type", Qt::CaseInsensitive) == 0))
+                request.setRawHeader(header.first, header.second);
         m_body.clear();
         m_reply = method == HttpRequest::Method::Post ? m_manager.post(request, QByteArray())
                                                       : m_manager.get(request);
