@@ -3,7 +3,8 @@
 #include "web/HtmlEntities.h"
 
 #include <algorithm>
-#include <cstring>
+#include <array>
+#include <string>
 
 namespace chenglan::html {
 
@@ -96,13 +97,32 @@ const NamedReference *findReference(const char16_t *candidate, int length) {
 
 } // namespace
 
+// Looked up for every tag, so by first letter and length rather than by
+// string comparison.
 Element elementForName(QStringView name) {
-    const auto *begin = std::begin(elementNames);
-    const auto *end = std::end(elementNames);
-    const auto *it = std::lower_bound(begin, end, name, [](const ElementName &e, QStringView n) {
-        return QStringView(e.name) < n;
-    });
-    return (it != end && QStringView(it->name) == name) ? it->element : Element::Other;
+    struct Index {
+        std::array<std::pair<int, int>, 26> ranges{}; // entries per first letter, in elementNames order
+        std::array<int, std::size(elementNames)> lengths{};
+        Index() {
+            for (int i = 0; i < int(std::size(elementNames)); ++i) {
+                lengths[i] = int(std::char_traits<char16_t>::length(elementNames[i].name));
+                auto &range = ranges[elementNames[i].name[0] - u'a'];
+                if (range.second == 0)
+                    range.first = i;
+                range.second = i + 1;
+            }
+        }
+    };
+    static const Index index;
+    if (name.isEmpty() || name.front() < u'a' || name.front() > u'z')
+        return Element::Other;
+    const auto [first, last] = index.ranges[name.front().unicode() - u'a'];
+    for (int i = first; i < last; ++i)
+        if (index.lengths[i] == name.size()
+            && std::equal(name.begin(), name.end(), elementNames[i].name,
+                          [](QChar a, char16_t b) { return a.unicode() == b; }))
+            return elementNames[i].element;
+    return Element::Other;
 }
 
 bool isBlock(Element element) {
@@ -222,7 +242,7 @@ void HtmlTokenizer::emitTag(qsizetype end) {
     char16_t name[std::size(m_name)];
     const int length = std::min(m_nameLength, int(std::size(m_name)));
     std::copy_n(m_name, length, name);
-    const QList<Attribute> attributes = m_attributes;
+    const QList<Attribute> attributes = m_keepAttributes ? m_attributes : QList<Attribute>();
 
     Tag tag;
     tag.name = QStringView(name, length);
