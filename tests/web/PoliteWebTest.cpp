@@ -145,7 +145,8 @@ TEST(PoliteWeb, ATurnBeyondTheTimeBoundFailsAtOnceAndIsNotTaken) {
     web->fetch(get(kA1));
     const FetchOutcome late = web->fetch(get(kA1));
     EXPECT_EQ(late.failure, Failure::Timeout);
-    EXPECT_TRUE(late.error.startsWith(QStringLiteral("host a.test cannot be asked within"))) << late.error.toStdString();
+    EXPECT_TRUE(late.error.startsWith(QStringLiteral("host a.test cannot be asked within")))
+        << late.error.toStdString();
     EXPECT_EQ(site.requests.size(), 1);
     EXPECT_TRUE(polite.waits.isEmpty());
 
