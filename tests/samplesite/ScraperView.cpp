@@ -1,0 +1,101 @@
+#include "ScraperView.h"
+
+#include <QJSEngine>
+#include <QRegularExpression>
+
+namespace chenglan::sample::view {
+
+QString visibleText(const QString &html) {
+    QString s = html;
+    static const QRegularExpression hidden(QStringLiteral("<(script|style)\\b[^>]*>.*?</\\1\\s*>"),
+                                           QRegularExpression::CaseInsensitiveOption
+                                               | QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression interTag(QStringLiteral(">\\s+<"));
+    static const QRegularExpression rowEnd(QStringLiteral("</tr\\s*>|<br\\s*/?>"), QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression tag(QStringLiteral("<[^>]*>"));
+    static const QRegularExpression space(QStringLiteral("[ \\t\\r\\n]+"));
+    s.remove(hidden);
+    s.replace(interTag, QStringLiteral("><"));
+    s.replace(space, QStringLiteral(" "));
+    s.replace(rowEnd, QStringLiteral("\x01"));
+    s.remove(tag);
+    s.replace(QStringLiteral("&nbsp;"), QString(QChar(0xA0)));
+    s.replace(QStringLiteral("&lt;"), QStringLiteral("<"));
+    s.replace(QStringLiteral("&gt;"), QStringLiteral(">"));
+    s.replace(QStringLiteral("&quot;"), QStringLiteral("\""));
+    s.replace(QStringLiteral("&copy;"), QStringLiteral("\u00A9"));
+    s.replace(QStringLiteral("&amp;"), QStringLiteral("&"));
+    s.replace(QChar(0x01), QStringLiteral("\r\n"));
+    return s;
+}
+
+QStringList scheduleRows(const QString &page, Schedule kind) {
+    QString html = page.toLower();
+    const QString start = kind == Schedule::Jingcai ? QStringLiteral("显示</u></a></td></tr>") : QStringLiteral("参考sp值");
+    const qsizetype p = html.indexOf(start);   // 0-based; the scrapers resume 20 characters on
+    html = html.mid(p < 0 ? 19 : p + 20);
+    const QString end = kind == Schedule::Jingcai ? QStringLiteral("<div id=\"divdaohang\"") : QStringLiteral("</table>");
+    const qsizetype q = html.indexOf(end);
+    if (q >= 0)
+        html = html.left(q).trimmed();
+    html.replace(QStringLiteral("</td>"), QStringLiteral(",</td>"));
+    html.replace(QStringLiteral("/handicap/"), QStringLiteral("\">"));
+    html.replace(QStringLiteral(".html\">亚"), QStringLiteral(","));
+    html.replace(QStringLiteral("</tr>"), QStringLiteral("\u2016</tr>"));
+    html.replace(QStringLiteral("<span id=\"guestred_"), QStringLiteral(","));
+    html.replace(QStringLiteral("style=\"color: #ffffff; background-color:"), QStringLiteral("\">"));
+    if (kind == Schedule::Jingcai)
+        html.replace(QStringLiteral("style=\"color: #ffffff;background-color: "), QStringLiteral("\">"));
+    const QString text = visibleText(
+        QStringLiteral("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\" /><table>") + html);
+    QStringList rows = text.split(QChar(0x2016));
+    rows.removeLast();
+    return rows;
+}
+
+QStringList analysisTexts(const QString &html, QString *scriptError) {
+    static const QRegularExpression bodyPart(QStringLiteral("<body\\b.*</body>"),
+                                             QRegularExpression::CaseInsensitiveOption
+                                                 | QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression closingScript(QStringLiteral("</script>"), QRegularExpression::CaseInsensitiveOption);
+    // The body markup as a browser reports it: closing script tags upper case.
+    QString body = bodyPart.match(html).captured(0);
+    body.replace(closingScript, QStringLiteral("</SCRIPT>"));
+    qsizetype start = body.indexOf(QStringLiteral("function show_info(URL)"));
+    if (start < 0)
+        start = body.indexOf(QStringLiteral("var lang = 0"));
+    QString code = start >= 0 ? body.mid(start) : body;
+    code = code.left(code.indexOf(QStringLiteral("</SCRIPT>"))).trimmed();
+    code += QStringLiteral(
+        "var len = h_data.length;for(var i=0;i<len;i++){document.write (h_data[i]+\"|\");}"
+        "document.write (\"$\");"
+        "var len = a_data.length;for(var i=0;i<len;i++){document.write (a_data[i]+\"|\");}"
+        "document.write (\"$\");"
+        "var len = v_data.length;for(var i=0;i<len;i++){document.write (v_data[i]+\"|\");}"
+        "document.write (\"$\");"
+        "document.write (h2h_home+\",\"+h2h_away+\",\"+hometeam+\",\"+guestteam+\",\"+strTime);");
+    QJSEngine engine;
+    engine.evaluate(QStringLiteral("var written = ''; var document = { write: function (s) { written += String(s); } };"
+                                   "var window = {};"));
+    const QJSValue result = engine.evaluate(code);
+    if (result.isError()) {
+        if (scriptError)
+            *scriptError = result.toString();
+        return {};
+    }
+    return engine.globalObject().property(QStringLiteral("written")).toString().split(u'$');
+}
+
+QStringList detailLines(const QString &page) {
+    QString html = page.toLower();
+    const qsizetype p = html.indexOf(QStringLiteral("<span id=\"odds2\""));
+    if (p >= 0)
+        html = html.mid(p);
+    html = html.left(html.indexOf(QStringLiteral("</table>"))).trimmed();
+    html.replace(QStringLiteral("</td>"), QStringLiteral(",</td>"));
+    QString text = visibleText(html);
+    text.replace(QStringLiteral("受让"), QStringLiteral("受"));
+    return text.split(u'\r');
+}
+
+} // namespace chenglan::sample::view
