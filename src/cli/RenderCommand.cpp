@@ -76,7 +76,15 @@ int runRender(QStringList args) {
             }
             // Never more than the renderer would accept anyway.
             const QByteArray bytes = file.read(renderer.limits().pageChars * 4 + 1);
-            html = mode >= 0 ? BytesToText(bytes, mode) : decodePage(bytes);
+            try {
+                html = mode >= 0 ? BytesToText(bytes, mode) : decodePage(bytes);
+            } catch (const StepFailure &failure) {
+                if (mode >= 0)
+                    throw;
+                throw StepFailure(failure.message() + QStringLiteral(" A file without a charset is read as GB18030;"
+                                                                     " try --charset utf-8."),
+                                  failure.kind());
+            }
         }
         const QString text = markup ? renderer.bodyMarkup(html) : renderer.visibleText(html);
         printOut(showBreaks ? showingBreaks(text) : text);
