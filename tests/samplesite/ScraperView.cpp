@@ -1,33 +1,8 @@
 #include "ScraperView.h"
 
-#include <QJSEngine>
-#include <QRegularExpression>
+#include "web/PageRenderer.h"
 
 namespace chenglan::sample::view {
-
-QString visibleText(const QString &html) {
-    QString s = html;
-    static const QRegularExpression hidden(QStringLiteral("<(script|style)\\b[^>]*>.*?</\\1\\s*>"),
-                                           QRegularExpression::CaseInsensitiveOption
-                                               | QRegularExpression::DotMatchesEverythingOption);
-    static const QRegularExpression interTag(QStringLiteral(">\\s+<"));
-    static const QRegularExpression rowEnd(QStringLiteral("</tr\\s*>|<br\\s*/?>"), QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression tag(QStringLiteral("<[^>]*>"));
-    static const QRegularExpression space(QStringLiteral("[ \\t\\r\\n]+"));
-    s.remove(hidden);
-    s.replace(interTag, QStringLiteral("><"));
-    s.replace(space, QStringLiteral(" "));
-    s.replace(rowEnd, QStringLiteral("\x01"));
-    s.remove(tag);
-    s.replace(QStringLiteral("&nbsp;"), QString(QChar(0xA0)));
-    s.replace(QStringLiteral("&lt;"), QStringLiteral("<"));
-    s.replace(QStringLiteral("&gt;"), QStringLiteral(">"));
-    s.replace(QStringLiteral("&quot;"), QStringLiteral("\""));
-    s.replace(QStringLiteral("&copy;"), QStringLiteral("\u00A9"));
-    s.replace(QStringLiteral("&amp;"), QStringLiteral("&"));
-    s.replace(QChar(0x01), QStringLiteral("\r\n"));
-    return s;
-}
 
 QStringList scheduleRows(const QString &page, Schedule kind) {
     QString html = page.toLower();
@@ -46,44 +21,32 @@ QStringList scheduleRows(const QString &page, Schedule kind) {
     html.replace(QStringLiteral("style=\"color: #ffffff; background-color:"), QStringLiteral("\">"));
     if (kind == Schedule::Jingcai)
         html.replace(QStringLiteral("style=\"color: #ffffff;background-color: "), QStringLiteral("\">"));
-    const QString text = visibleText(
-        QStringLiteral("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\" /><table>") + html);
+    const QString text = PageRenderer().visibleText(
+        QStringLiteral("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\" /><table>") + html
+        + u'\n');
     QStringList rows = text.split(QChar(0x2016));
     rows.removeLast();
     return rows;
 }
 
-QStringList analysisTexts(const QString &html, QString *scriptError) {
-    static const QRegularExpression bodyPart(QStringLiteral("<body\\b.*</body>"),
-                                             QRegularExpression::CaseInsensitiveOption
-                                                 | QRegularExpression::DotMatchesEverythingOption);
-    static const QRegularExpression closingScript(QStringLiteral("</script>"), QRegularExpression::CaseInsensitiveOption);
-    // The body markup as a browser reports it: closing script tags upper case.
-    QString body = bodyPart.match(html).captured(0);
-    body.replace(closingScript, QStringLiteral("</SCRIPT>"));
+QStringList analysisTexts(const QString &html) {
+    const PageRenderer renderer;
+    const QString body = renderer.bodyMarkup(html);
     qsizetype start = body.indexOf(QStringLiteral("function show_info(URL)"));
     if (start < 0)
         start = body.indexOf(QStringLiteral("var lang = 0"));
     QString code = start >= 0 ? body.mid(start) : body;
     code = code.left(code.indexOf(QStringLiteral("</SCRIPT>"))).trimmed();
-    code += QStringLiteral(
+    const QString dump = QStringLiteral(
         "var len = h_data.length;for(var i=0;i<len;i++){document.write (h_data[i]+\"|\");}"
         "document.write (\"$\");"
         "var len = a_data.length;for(var i=0;i<len;i++){document.write (a_data[i]+\"|\");}"
         "document.write (\"$\");"
         "var len = v_data.length;for(var i=0;i<len;i++){document.write (v_data[i]+\"|\");}"
         "document.write (\"$\");"
-        "document.write (h2h_home+\",\"+h2h_away+\",\"+hometeam+\",\"+guestteam+\",\"+strTime);");
-    QJSEngine engine;
-    engine.evaluate(QStringLiteral("var written = ''; var document = { write: function (s) { written += String(s); } };"
-                                   "var window = {};"));
-    const QJSValue result = engine.evaluate(code);
-    if (result.isError()) {
-        if (scriptError)
-            *scriptError = result.toString();
-        return {};
-    }
-    return engine.globalObject().property(QStringLiteral("written")).toString().split(u'$');
+        "document.write (h2h_home+\",\"+h2h_away+\",\"+hometeam+\",\"+guestteam+\",\"+strTime);"
+        "</SCRIPT>");
+    return renderer.visibleText(QStringLiteral("<script language=\"javascript\">") + code + dump + u'\n').split(u'$');
 }
 
 QStringList detailLines(const QString &page) {
@@ -93,7 +56,7 @@ QStringList detailLines(const QString &page) {
         html = html.mid(p);
     html = html.left(html.indexOf(QStringLiteral("</table>"))).trimmed();
     html.replace(QStringLiteral("</td>"), QStringLiteral(",</td>"));
-    QString text = visibleText(html);
+    QString text = PageRenderer().visibleText(html + u'\n');
     text.replace(QStringLiteral("受让"), QStringLiteral("受"));
     return text.split(u'\r');
 }

@@ -3,16 +3,11 @@
 #include <QString>
 #include <QStringList>
 
-// What the client's scrapers make of the sample site's pages, done the way
-// their documented steps do it (markers, cuts, replacements, splits), over a
-// plain text view of the markup. It lets these tests check that the pages
-// carry what the scrapers rely on without the client's renderer.
+// What the client's scrapers make of the sample site's pages: their
+// documented steps (markers, cuts, replacements, splits) over the client's
+// own PageRenderer, so these tests fail when a page stops carrying what the
+// scrapers rely on.
 namespace chenglan::sample::view {
-
-// Visible text of simple table markup: script and style content dropped, tags
-// removed, entities decoded, "\r\n" after each table row and at <br>, nothing
-// between cells, inter-tag whitespace dropped, other whitespace collapsed.
-QString visibleText(const QString &html);
 
 enum class Schedule { Jingcai, Beidan };
 
@@ -20,12 +15,12 @@ enum class Schedule { Jingcai, Beidan };
 // at the inserted row mark; the part after the last mark is dropped.
 QStringList scheduleRows(const QString &html, Schedule kind);
 
-// The four "$"-separated texts an analysis page yields once its script has
-// run with the dump statements appended; empty on a script error.
-QStringList analysisTexts(const QString &html, QString *scriptError = nullptr);
+// The four "$"-separated texts an analysis page yields once its script code
+// has run in a local page with the dump statements appended.
+QStringList analysisTexts(const QString &html);
 
-// The lines of the handicap change table (line 0 is its header), each split
-// later at ",".
+// The lines of the handicap change table (line 0 is its header), split at
+// carriage returns, "受让" already shortened to "受".
 QStringList detailLines(const QString &html);
 
 } // namespace chenglan::sample::view
