@@ -7,10 +7,10 @@ constexpr int kDay = 24 * 60;
 
 constexpr int at(int day, int hour, int minute) { return day * kDay + hour * 60 + minute; }
 
-std::vector<LeagueSpec> makeSpecs() {
-    std::vector<LeagueSpec> specs;
+std::vector<LeagueDefinition> makeDefinitions() {
+    std::vector<LeagueDefinition> definitions;
 
-    specs.push_back({36, QStringLiteral("英格兰超级联赛"), QStringLiteral("英超"), QStringLiteral("#CC0066"),
+    definitions.push_back({36, QStringLiteral("英格兰超级联赛"), QStringLiteral("英超"), QStringLiteral("#CC0066"),
                      false, false, false,
                      {at(0, 20, 30), at(0, 23, 0), at(0, 23, 0), at(0, 23, 0), at(1, 1, 30), at(1, 21, 30),
                       at(1, 21, 30), at(2, 0, 0), at(3, 4, 0)},
@@ -22,7 +22,7 @@ std::vector<LeagueSpec> makeSpecs() {
                       QStringLiteral("蓝湖联"), QStringLiteral("格兰特堡"), QStringLiteral("雷文斯顿"),
                       QStringLiteral("威尔希尔"), QStringLiteral("霍克斯菲尔德")}});
 
-    specs.push_back({34, QStringLiteral("意甲"), QStringLiteral("意甲"), QStringLiteral("#0066FF"),
+    definitions.push_back({34, QStringLiteral("意甲"), QStringLiteral("意甲"), QStringLiteral("#0066FF"),
                      false, true, false,
                      {at(0, 22, 0), at(1, 0, 0), at(1, 2, 45), at(1, 19, 30), at(1, 22, 0), at(1, 22, 0),
                       at(2, 1, 0), at(2, 3, 45)},
@@ -33,7 +33,7 @@ std::vector<LeagueSpec> makeSpecs() {
                       QStringLiteral("奥罗拉"), QStringLiteral("菲奥伦蒂诺"), QStringLiteral("圣塞韦罗体育"),
                       QStringLiteral("拉戈马焦雷"), QStringLiteral("科斯塔布鲁纳"), QStringLiteral("贝尔维德雷")}});
 
-    specs.push_back({8, QStringLiteral("德国甲级联赛"), QStringLiteral("德甲"), QStringLiteral("#990099"),
+    definitions.push_back({8, QStringLiteral("德国甲级联赛"), QStringLiteral("德甲"), QStringLiteral("#990099"),
                      false, false, true,
                      {at(0, 3, 30), at(0, 22, 30), at(0, 22, 30), at(0, 22, 30), at(1, 1, 30), at(1, 22, 30),
                       at(2, 0, 30)},
@@ -44,7 +44,7 @@ std::vector<LeagueSpec> makeSpecs() {
                       QStringLiteral("巴德赫尔茨"), QStringLiteral("施瓦岑巴赫竞技"), QStringLiteral("维森多夫"),
                       QStringLiteral("哈根布鲁克"), QStringLiteral("弗赖瑙"), QStringLiteral("特罗斯廷根")}});
 
-    specs.push_back({16, QStringLiteral("荷兰甲级联赛"), QStringLiteral("荷甲"), QStringLiteral("#FF6600"),
+    definitions.push_back({16, QStringLiteral("荷兰甲级联赛"), QStringLiteral("荷甲"), QStringLiteral("#FF6600"),
                      false, true, false,
                      {at(0, 23, 30), at(1, 1, 0), at(1, 3, 0), at(1, 17, 30), at(1, 19, 45), at(1, 22, 0)},
                      {QStringLiteral("德温特"), QStringLiteral("哈勒梅尔"), QStringLiteral("布鲁克"),
@@ -54,7 +54,7 @@ std::vector<LeagueSpec> makeSpecs() {
                       QStringLiteral("海尔德"), QStringLiteral("梅尔斯特"), QStringLiteral("霍赫芬"),
                       QStringLiteral("德博斯")}});
 
-    specs.push_back({60, QStringLiteral("中国超级联赛"), QStringLiteral("中超"), QStringLiteral("#CC3300"),
+    definitions.push_back({60, QStringLiteral("中国超级联赛"), QStringLiteral("中超"), QStringLiteral("#CC3300"),
                      true, false, false,
                      {at(-1, 19, 35), at(0, 15, 30), at(0, 19, 35), at(0, 19, 35), at(1, 15, 30), at(1, 19, 35)},
                      {QStringLiteral("江城星辉"), QStringLiteral("北港竞技"), QStringLiteral("海川"),
@@ -64,7 +64,7 @@ std::vector<LeagueSpec> makeSpecs() {
                       QStringLiteral("鹿城"), QStringLiteral("沧澜"), QStringLiteral("松原"),
                       QStringLiteral("天河航母")}});
 
-    specs.push_back({25, QStringLiteral("日本职业联赛"), QStringLiteral("日职"), QStringLiteral("#009900"),
+    definitions.push_back({25, QStringLiteral("日本职业联赛"), QStringLiteral("日职"), QStringLiteral("#009900"),
                      true, true, false,
                      {at(0, 13, 0), at(0, 14, 0), at(0, 14, 0), at(0, 18, 0), at(1, 13, 0), at(1, 17, 0)},
                      {QStringLiteral("千叶海鸥"), QStringLiteral("港北"), QStringLiteral("清水湾"),
@@ -74,7 +74,7 @@ std::vector<LeagueSpec> makeSpecs() {
                       QStringLiteral("高峰"), QStringLiteral("新浦"), QStringLiteral("葵町"),
                       QStringLiteral("霞之浦"), QStringLiteral("瑞穗"), QStringLiteral("苍海")}});
 
-    specs.push_back({140, QStringLiteral("HSL"), QStringLiteral("HSL"), QStringLiteral("#336699"),
+    definitions.push_back({140, QStringLiteral("HSL"), QStringLiteral("HSL"), QStringLiteral("#336699"),
                      false, false, false,
                      {at(-1, 22, 0), at(0, 0, 30), at(0, 22, 30), at(0, 22, 30), at(1, 0, 45)},
                      {QStringLiteral("AL SAFA"), QStringLiteral("DUNE FC"), QStringLiteral("MARINA UTD"),
@@ -82,14 +82,14 @@ std::vector<LeagueSpec> makeSpecs() {
                       QStringLiteral("CORAL BAY"), QStringLiteral("DESERT STAR"), QStringLiteral("HARBOUR FC"),
                       QStringLiteral("NAJM CLUB"), QStringLiteral("SALT LAKE"), QStringLiteral("SUNRISE SC")}});
 
-    return specs;
+    return definitions;
 }
 
 } // namespace
 
-const std::vector<LeagueSpec> &leagueSpecs() {
-    static const std::vector<LeagueSpec> specs = makeSpecs();
-    return specs;
+const std::vector<LeagueDefinition> &leagueDefinitions() {
+    static const std::vector<LeagueDefinition> definitions = makeDefinitions();
+    return definitions;
 }
 
 } // namespace chenglan::sample

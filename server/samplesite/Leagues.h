@@ -10,7 +10,7 @@ namespace chenglan::sample {
 // The fixed cast of the generated world: leagues with their names, colours,
 // calendars and clubs. Everything that varies (strengths, fixtures, results,
 // odds) is drawn from the seed.
-struct LeagueSpec {
+struct LeagueDefinition {
     int id = 0;
     QString name;        // as the schedule pages show it
     QString shortName;   // as the history records carry it
@@ -22,6 +22,6 @@ struct LeagueSpec {
     QStringList teams;
 };
 
-const std::vector<LeagueSpec> &leagueSpecs();
+const std::vector<LeagueDefinition> &leagueDefinitions();
 
 } // namespace chenglan::sample

@@ -71,18 +71,18 @@ void shuffle(std::vector<T> &items, Random &rng) {
 // A double round robin by the circle method; the second half repeats the
 // first with home and away swapped.
 void addSeason(std::vector<Fixture> &out, const std::vector<League> &leagues, int leagueIndex,
-               const LeagueSpec &spec, int season, quint64 seed) {
-    Random rng = Random::stream(seed, 1, spec.id, season);
+               const LeagueDefinition &definition, int season, quint64 seed) {
+    Random rng = Random::stream(seed, 1, definition.id, season);
     std::vector<int> order = leagues[leagueIndex].teams;
     shuffle(order, rng);
     const int n = int(order.size());
     const int half = n - 1;
-    const QDate start = spec.springAutumn ? firstSaturdayFrom(QDate(season, 3, 1))
+    const QDate start = definition.springAutumn ? firstSaturdayFrom(QDate(season, 3, 1))
                                           : firstSaturdayFrom(QDate(season, 8, 8));
     int week = 0;
     for (int round = 0; round < 2 * half; ++round) {
         QDate saturday = start.addDays(7 * week);
-        while (spec.winterBreak && inWinterBreak(saturday))
+        while (definition.winterBreak && inWinterBreak(saturday))
             saturday = start.addDays(7 * ++week);
         ++week;
         std::vector<int> ring = order;
@@ -93,7 +93,7 @@ void addSeason(std::vector<Fixture> &out, const std::vector<League> &leagues, in
                 std::swap(a, b);
             if (round >= half)
                 std::swap(a, b);
-            const int slot = spec.kickoffSlots[rng.between(0, int(spec.kickoffSlots.size()) - 1)];
+            const int slot = definition.kickoffSlots[rng.between(0, int(definition.kickoffSlots.size()) - 1)];
             out.push_back({leagueIndex, season, round + 1, a, b, minutesAt(saturday) + slot});
         }
     }
@@ -287,9 +287,9 @@ World World::generate(quint64 seed, const QDate &lastDay) {
     const qint64 weeks = std::max<qint64>(1, first.daysTo(lastDay) / 7 + 2);
 
     int teamNumber = 0;
-    for (const LeagueSpec &spec : leagueSpecs()) {
-        League league{spec.id, spec.name, spec.shortName, spec.colour, spec.springAutumn, spec.compactStyle, {}};
-        for (const QString &name : spec.teams) {
+    for (const LeagueDefinition &definition : leagueDefinitions()) {
+        League league{definition.id, definition.name, definition.shortName, definition.colour, definition.springAutumn, definition.compactStyle, {}};
+        for (const QString &name : definition.teams) {
             Team t;
             // Scattered, stable ids as a real site's database would hand out.
             t.id = 37 + int((quint64(teamNumber) * 7919) % 2999);
@@ -312,10 +312,10 @@ World World::generate(quint64 seed, const QDate &lastDay) {
     }
 
     std::vector<Fixture> fixtures;
-    const auto &specs = leagueSpecs();
-    for (int l = 0; l < int(specs.size()); ++l)
+    const auto &definitions = leagueDefinitions();
+    for (int l = 0; l < int(definitions.size()); ++l)
         for (int season = 2021; season <= lastDay.year(); ++season)
-            addSeason(fixtures, w.m_leagues, l, specs[size_t(l)], season, seed);
+            addSeason(fixtures, w.m_leagues, l, definitions[size_t(l)], season, seed);
     const Minutes from = minutesAt(first), until = minutesAt(lastDay.addDays(1));
     std::erase_if(fixtures, [&](const Fixture &f) { return f.kickoff < from || f.kickoff >= until; });
     std::sort(fixtures.begin(), fixtures.end(), [&](const Fixture &a, const Fixture &b) {

@@ -15,7 +15,7 @@ namespace chenglan::sample {
 using Minutes = qint64;
 
 Minutes minutesAt(const QDate &day, int hour = 0, int minute = 0);
-QDateTime dateTimeOf(Minutes when);   // as a UTC-spec QDateTime holding site time
+QDateTime dateTimeOf(Minutes when);   // a QDateTime in UTC terms that holds site time
 QDate dayOf(Minutes when);
 
 // A match counts as finished (score published) this long after kick-off.
