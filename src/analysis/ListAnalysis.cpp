@@ -73,13 +73,15 @@ public:
             step(QStringLiteral("caption"), false, [&] { setCaption(*schedule); });
         }
 
-        m_run.pageRead = pageFailure.isEmpty();
+        m_run.pageRead = pageFailure.isEmpty() && !m_noInfoLine;
         m_run.hasTrend = m_s.TrendSeries.allocated() && m_s.TrendSeries.rows() > 0;
         m_run.ok = !m_rowMissing && m_run.pageRead && m_run.hasTrend;
         if (m_rowMissing)
             m_run.status = QStringLiteral("赛程中没有第%1行").arg(rowKey.text());
         else if (!pageFailure.isEmpty())
             m_run.status = QStringLiteral("分析页面读取失败：%1").arg(pageFailure);
+        else if (m_noInfoLine)
+            m_run.status = QStringLiteral("分析页面没有比赛数据（比赛编号 %1）").arg(m_s.ListMatchId.text());
         else if (!m_run.hasTrend)
             m_run.status = trendShortfall(m_s);
         else if (m_extensionFailure)
@@ -132,6 +134,7 @@ private:
             if (!line.isEmpty())
                 items = line.split(u',');
         }, log);
+        m_noInfoLine = items.isEmpty();
         attempt([&] { m_s.HomeTeamId = Value(history::fieldNumber(infoItem(items, 0))); }, log);
         attempt([&] { m_s.AwayTeamId = Value(history::fieldNumber(infoItem(items, 1))); }, log);
         attempt([&] { m_s.HomeTeamName = Value(infoItem(items, 2)); }, log);
@@ -220,6 +223,7 @@ private:
     AnalysisRun m_run;
     bool m_extensionFailure = false;
     bool m_rowMissing = false;
+    bool m_noInfoLine = false;
 };
 
 } // namespace

@@ -41,7 +41,7 @@ struct AnalysisRun {
     QList<StepTime> steps;
     PageTimes pages;      // fetching and rendering of the three pages, summed
     qint64 modelNs = 0;   // parsing, extension, strength model and pattern codes
-    bool pageRead = false; // the analysed match's page was fetched
+    bool pageRead = false; // the analysed match's page was read and had its info line
     bool hasTrend = false;
     bool ok = false;       // the page was read and a trend was formed
     QString status;

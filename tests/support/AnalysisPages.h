@@ -102,7 +102,7 @@ public:
     int analysedId = 100;
     QDateTime kickOff{QDate(2022, 5, 20), QTime(19, 30), Qt::UTC};
     int listed = 30;
-    int depth = 60;
+    int longRecord = -1; // k of a match listed with 37 fields
 
     PastMatch homeMatch(int k) const { return teamMatch(home, k, 7, 1000); }
     PastMatch awayMatch(int k) const { return teamMatch(away, k, 5, 2000); }
@@ -165,7 +165,7 @@ private:
         m.homeGoals = (k * 7 + team) % 4;
         m.awayGoals = (k * 3 + team / 2) % 3;
         m.matchId = firstId + k;
-        m.extraFields = k % 5 == 0 ? 6 : 0;
+        m.extraFields = k == longRecord ? 20 : k % 5 == 0 ? 6 : 0;
         return m;
     }
 
