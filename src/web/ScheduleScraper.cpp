@@ -89,15 +89,14 @@ void scrapeSchedule(ScheduleState &s, const SchedulePage &page, Web &web, const 
         }, log);
     html = html.mid((start < 0 ? 0 : start + 1) + StartCutOffset - 1);
 
-    attempt([&] {
-        const qsizetype end = html.indexOf(page.endMarker);
-        if (end < 0 && !fetched)
-            throw StepFailure(QStringLiteral("nothing fetched to cut"));
-        if (end < 0)
-            throw StepFailure(QStringLiteral("end marker \"%1\" not on the page").arg(page.endMarker),
-                              FailureKind::Layout);
-        html = trimBlanks(html.left(end));
-    }, log);
+    if (fetched)
+        attempt([&] {
+            const qsizetype end = html.indexOf(page.endMarker);
+            if (end < 0)
+                throw StepFailure(QStringLiteral("end marker \"%1\" not on the page").arg(page.endMarker),
+                                  FailureKind::Layout);
+            html = trimBlanks(html.left(end));
+        }, log);
 
     html.replace(QStringLiteral("</td>"), QStringLiteral(",</td>"));
     html.replace(QStringLiteral("/handicap/"), QStringLiteral("\">"));
