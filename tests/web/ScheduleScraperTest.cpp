@@ -1,11 +1,13 @@
 #include "web/ScheduleScraper.h"
 
 #include "support/FakeWeb.h"
+#include "support/SchedulePages.h"
 
 #include <gtest/gtest.h>
 
 using namespace chenglan;
 using chenglan::testing::FakeWeb;
+using namespace chenglan::testing::schedule;
 
 namespace {
 
@@ -17,42 +19,6 @@ SiteBases testSites() {
 
 const QString JingcaiToday = u"http://odds.test/buy/Jingcai.aspx?TypeID=105&OddsType=2&date="_qs;
 const QString BeidanIssue = u"http://odds.test/buy/DanChang.aspx?typeID=5&issueNum"_qs;
-
-QString row(const QStringList &cells) {
-    QString html = u"<tr class=\"ni\">"_qs;
-    for (const QString &c : cells)
-        html += u"<td>"_qs + c + u"</td>"_qs;
-    return html + u"</tr>"_qs;
-}
-
-QString leagueCell(const QString &colour, const QString &league, bool secondForm = false) {
-    const QString style = secondForm ? u"color: #FFFFFF;background-color: "_qs : u"color: #FFFFFF; background-color:"_qs;
-    return u"<span style=\""_qs + style + colour + u";\"><a href=\"/league/36\">"_qs + league + u"</a></span>"_qs;
-}
-
-QString handicapLink(const QString &id) { return u"<a href=\"/handicap/"_qs + id + u".html\">亚</a>"_qs; }
-
-// A match row as the odds site writes it. The handicap link yields two
-// pieces (8 and 9) and the red-card span one more, so the three odds cells
-// at the end land on pieces 15 to 17.
-QString matchRow(const QString &id, const QString &league, const QString &home, const QString &away,
-                 const QString &beidanHandicap = QString(), bool secondForm = false) {
-    return row({u"周日001"_qs, leagueCell(u"#009900"_qs, league, secondForm), u"15:20"_qs, u"10-09 15:30"_qs, home,
-                beidanHandicap, u"2-1"_qs, away, handicapLink(id), u"<span id=\"guestRed_"_qs + id + u"\">0</span>"_qs,
-                u"1.50"_qs, u"3.20"_qs, u"5.00"_qs, u"0.95"_qs, u"半球"_qs, u"0.85"_qs});
-}
-
-QString jingcaiPage(const QString &rows) {
-    return u"<html><body><table id=\"main\"><tr><td colspan=\"16\">赛事 <a href=\"#\"><u>隐藏</u></a> "
-           u"<a href=\"#\"><u>显示</u></a></td></tr>"_qs
-        + rows + u"</table><div id=\"divDaoHang\"><a href=\"/\">首页</a></div></body></html>"_qs;
-}
-
-QString beidanPage(const QString &rows) {
-    // Fifteen characters lie between the end of the marker and the first row.
-    return u"<html><body><table><tr><th>场次</th><th>参考SP值</th></tr>\r\n   "_qs + rows
-        + u"</table><p>说明</p></body></html>"_qs;
-}
 
 struct Scrape {
     ScheduleState state;
