@@ -3,6 +3,8 @@
 #include "app/MainLayout.h"
 
 #include <QHeaderView>
+#include <QPainter>
+#include <QStyledItemDelegate>
 
 namespace chenglan {
 
@@ -17,6 +19,67 @@ Qt::Alignment alignmentFromCode(std::optional<int> code) {
     const Qt::Alignment vertical[] = {Qt::AlignTop, Qt::AlignVCenter, Qt::AlignBottom};
     return horizontal[*code / 3] | vertical[*code % 3];
 }
+
+// Paints a cell as the grid control did: its background, its text in its
+// colour and alignment, two pixels from the edges. A text too wide for its
+// column (the kick-off "10-09 15:30" in a 600-twip column) is broken at its
+// blanks onto as many lines as the row has room for; what still does not
+// fit is elided, and the whole text is in the tooltip.
+class CellDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override {
+        painter->save();
+        const QVariant back = index.data(Qt::BackgroundRole);
+        if (back.canConvert<QColor>())
+            painter->fillRect(option.rect, back.value<QColor>());
+        const QVariant fore = index.data(Qt::ForegroundRole);
+        painter->setPen(fore.canConvert<QColor>() ? fore.value<QColor>() : option.palette.color(QPalette::Text));
+        painter->setFont(option.font);
+
+        const QRect area = option.rect.adjusted(2, 1, -2, -1);
+        const QFontMetrics fm(option.font);
+        const Qt::Alignment align = index.data(Qt::TextAlignmentRole).value<Qt::Alignment>();
+        const QStringList lines = fitLines(index.data().toString(), fm, area);
+        const int step = lines.size() > 1 ? std::min(fm.height(), area.height() / int(lines.size())) : fm.height();
+        const int total = step * int(lines.size());
+        int top = area.top();
+        if (align & Qt::AlignVCenter)
+            top += (area.height() - total) / 2;
+        else if (align & Qt::AlignBottom)
+            top += area.height() - total;
+        for (const QString &line : lines) {
+            const QRect band(area.left(), top, area.width(), step);
+            painter->drawText(band, int(align & Qt::AlignHorizontal_Mask) | Qt::AlignVCenter,
+                              fm.elidedText(line, Qt::ElideRight, area.width()));
+            top += step;
+        }
+        painter->restore();
+    }
+
+private:
+    static QStringList fitLines(const QString &text, const QFontMetrics &fm, const QRect &area) {
+        if (fm.horizontalAdvance(text) <= area.width() || !text.contains(u' '))
+            return {text};
+        // Lines may sit closer than the font's line height, whose CJK ascent
+        // and descent leave much room: an em and a little is enough.
+        const int closest = fm.tightBoundingRect(QStringLiteral("国")).height() * 23 / 20;
+        const int room = std::max(1, area.height() / std::max(1, std::min(closest, fm.height())));
+        QStringList lines;
+        for (const QString &word : text.split(u' ', Qt::SkipEmptyParts)) {
+            if (!lines.isEmpty() && fm.horizontalAdvance(lines.last() + u' ' + word) <= area.width())
+                lines.last() += u' ' + word;
+            else
+                lines.append(word);
+        }
+        while (lines.size() > room) {
+            const QString last = lines.takeLast();
+            lines.last() += u' ' + last;
+        }
+        return lines;
+    }
+};
 
 } // namespace
 
@@ -47,6 +110,7 @@ QVariant GridModel::data(const QModelIndex &index, int role) const {
     const GridData::Cell &cell = m_grid.cell(index.row() + 1, index.column());
     switch (role) {
     case Qt::DisplayRole:
+    case Qt::ToolTipRole:
         return cell.text;
     case Qt::BackgroundRole:
         if (cell.backColor)
@@ -88,7 +152,13 @@ GridView::GridView(int fixedColumns, int keyColumn, QWidget *parent) : QTableVie
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setMinimumSectionSize(1);
     setSelectionMode(QAbstractItemView::NoSelection);
-    setWordWrap(false);
+    setItemDelegate(new CellDelegate(this));
+    // Half-width digits, as the grid control's classic font had: "10-09"
+    // and "15:30" fit the 600-twip columns.
+    QFont cells = font();
+    cells.setFamilies({QStringLiteral("Noto Sans Mono CJK SC"), QStringLiteral("Noto Sans CJK SC")});
+    cells.setPointSize(9);
+    setFont(cells);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     connect(this, &QTableView::clicked, this, [this](const QModelIndex &index) {
         if (index.isValid())
