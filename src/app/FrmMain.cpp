@@ -30,6 +30,7 @@ FrmMain::FrmMain(FrmMainSetup setup, QWidget *parent)
       m_sites(std::move(setup.sites)),
       m_renderer(setup.renderLimits),
       m_today(std::move(setup.today)),
+      m_pictures(ChartPictures::make(logicalDpiY())),
       m_jobs(std::move(setup.webs)) {
     setWindowTitle(QStringLiteral("澄岚竞彩"));
     buildControls();
@@ -143,6 +144,18 @@ void FrmMain::layoutControls() {
     MFG_JBM->setGeometry(toPixels(m_layout.MFG_JBM, dpiX, dpiY));
     MonthView1->setGeometry(toPixels(m_layout.MonthView1, dpiX, dpiY));
     MonthView1->raise();
+    fitPictures();
+}
+
+// The trend canvases follow their boxes' heights; what was drawn stays.
+void FrmMain::fitPictures() {
+    PIC_SR->setImage(m_pictures.PIC_SR.image());
+    for (int i = 0; i < 2; ++i) {
+        Canvas &canvas = m_pictures.PIC_TD[i];
+        if (std::abs(canvas.image().height() - PIC_TD[i]->height()) > 1)
+            canvas.resize(m_layout.PIC_TD[i].width, m_layout.PIC_TD[i].height);
+        PIC_TD[i]->setImage(canvas.image());
+    }
 }
 
 void FrmMain::Load() {

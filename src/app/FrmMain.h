@@ -3,6 +3,7 @@
 #include "analysis/AnalysisState.h"
 #include "app/JobRunner.h"
 #include "app/MainLayout.h"
+#include "charts/ChartPictures.h"
 #include "model/ScheduleListing.h"
 #include "web/PageRenderer.h"
 #include "web/SiteBases.h"
@@ -84,6 +85,7 @@ private:
     void buildControls();
     void layoutControls();
     void greyUnpickableDays();
+    void fitPictures();
     void startSchedule(const ScheduleRequest &request);
     void applySchedule(const ScheduleListing &listing);
     void startListAnalysis(const Value &rowKey);
@@ -95,6 +97,8 @@ private:
     MainLayout m_layout;
     ScheduleState m_schedule;
     AnalysisState m_state;
+    // The canvases the picture boxes show; drawing jobs draw on copies.
+    ChartPictures m_pictures;
 
     QAction *munJC = nullptr;
     QAction *munBD = nullptr;

@@ -107,6 +107,7 @@ TEST_F(FrmMainTest, ControlsSitAtTheirDesignPlaces) {
     const MainLayout design;
     auto at = [&](const char *name) { return w->findChild<QWidget *>(QString::fromLatin1(name))->geometry(); };
     EXPECT_EQ(at("PIC_SR"), toPixels(design.PIC_SR, dx, dy));
+    EXPECT_EQ(w->strengthPanel()->image().size(), toPixels(design.PIC_SR, dx, dy).size()) << "a blank canvas";
     EXPECT_EQ(at("FRM_COM"), toPixels(design.FRM_COM, dx, dy));
     EXPECT_EQ(at("CMD_SQL"), toPixels(design.CMD_SQL, dx, dy));
     EXPECT_EQ(at("MonthView1"), toPixels(design.MonthView1, dx, dy));
@@ -137,6 +138,8 @@ TEST_F(FrmMainTest, LayoutFollowsTheWindowHeightOnly) {
         EXPECT_EQ(w->similarList()->geometry(), toPixels(l.MFG_JBM, dx, dy));
         EXPECT_EQ(w->matchList()->width(), twipsToPixels(6495, dx)) << "widths never change";
         EXPECT_LE(w->matchList()->geometry().bottom(), w->centralWidget()->height()) << "nothing under the status bar";
+        for (int i = 0; i < 2; ++i)
+            EXPECT_NEAR(w->trendBox(i)->image().height(), w->trendBox(i)->height(), 1) << "the canvas follows its box";
     }
 }
 

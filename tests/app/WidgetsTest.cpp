@@ -133,8 +133,6 @@ TEST(PictureBox, KeepsItsImageThroughResizes) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&box));
     box.resize(300, 150);
     const QImage shot = box.grab().toImage();
-    const QPoint inside = box.contentsRect().topLeft() + QPoint(5, 5);
-    EXPECT_EQ(shot.pixelColor(inside * shot.devicePixelRatio()), QColor(Qt::red));
-    const QPoint outside = box.contentsRect().topLeft() + QPoint(50, 50);
-    EXPECT_EQ(shot.pixelColor(outside * shot.devicePixelRatio()), QColor(Qt::white));
+    EXPECT_EQ(shot.pixelColor(QPoint(5, 5) * shot.devicePixelRatio()), QColor(Qt::red));
+    EXPECT_EQ(shot.pixelColor(QPoint(50, 50) * shot.devicePixelRatio()), QColor(Qt::white)) << "beyond the image";
 }
