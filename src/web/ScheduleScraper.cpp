@@ -74,19 +74,16 @@ void scrapeSchedule(ScheduleState &s, const SchedulePage &page, Web &web, const 
     QString html;
 
     const bool fetched = attempt([&] { html = HttpFetchText(recording, page.url, 1); }, log);
-    if (recording.lastStatus >= 400)
-        attempt([&] {
-            throw StepFailure(QStringLiteral("HTTP %1").arg(recording.lastStatus), FailureKind::SiteError);
-        }, log);
+    // The page is read whatever its status, as before; the status only
+    // explains an empty list.
+    if (log && recording.lastStatus >= 400)
+        log->add(FailureKind::SiteError, QStringLiteral("HTTP %1").arg(recording.lastStatus));
 
     html = html.toLower();
 
     const qsizetype start = html.indexOf(page.startMarker);
-    if (start < 0 && fetched)
-        attempt([&] {
-            throw StepFailure(QStringLiteral("start marker \"%1\" not on the page").arg(page.startMarker),
-                              FailureKind::Layout);
-        }, log);
+    if (log && start < 0 && fetched)
+        log->add(FailureKind::Layout, QStringLiteral("start marker \"%1\" not on the page").arg(page.startMarker));
     html = html.mid((start < 0 ? 0 : start + 1) + StartCutOffset - 1);
 
     if (fetched)

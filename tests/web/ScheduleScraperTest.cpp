@@ -127,6 +127,33 @@ TEST(JCSC, ReadsTheMatchIdFromTheStartOfPieceEight) {
     EXPECT_EQ(s.state.MatchTable.at(0, 1), Value(0.0));
 }
 
+TEST(JCSC, ReadsTheIdBehindTheAwayTeamsRedCardSpan) {
+    // The away cell's red-card span turns into a comma and the id, so piece 8
+    // is the id followed by the rest of the span's start tag; the analysis
+    // links, with blanks between them, fill pieces 13 and 14.
+    const QString away = u"<a href=\"/zq/team/9.html\">Chelsea</a><span id=\"guestred_4242\" class=\"red\">1</span>"_qs;
+    const QString links = u"<a href=\"/zq/analysis/4242cn.htm\">析</a>&nbsp;<a target=\"_blank\" "
+                          u"href=\"/odds/handicap/4242.html\">亚</a>&nbsp;<a href=\"#\">欧</a>"_qs;
+    auto td = [](const QString &text) { return u"<td>"_qs + text + u"</td>"_qs; };
+    const QString siteRow = u"<tr id=\"tr_4242\">"_qs + td(u"周六001"_qs)
+        + u"<td style=\"color: #FFFFFF;background-color: #663399;\"><a href=\"/odds/league/36.html\">英超</a></td>"_qs
+        + td(u"完"_qs) + td(u"10-08 19:30"_qs) + td(u"阿森纳"_qs) + td(u"-1"_qs) + td(u"2-0"_qs) + td(away)
+        + td(u"1-0"_qs) + td(u"1.5"_qs) + td(u"3.9"_qs) + td(u"6.0"_qs) + td(links) + td(u"0.92"_qs)
+        + td(u"半球/一球"_qs) + td(u"0.96"_qs) + u"</tr>"_qs;
+    FakeWeb web;
+    web.add(JingcaiToday, jingcaiPage(siteRow).toUtf8());
+    const Scrape s = jingcai(web);
+
+    ASSERT_EQ(s.state.MatchTable.rows(), 1) << describe(s.state.MatchTable).toStdString();
+    EXPECT_EQ(s.state.MatchTable.at(0, 0), Value(4242.0));
+    EXPECT_EQ(field(s.state, 1, 0), u"#663399"_qs);
+    EXPECT_EQ(field(s.state, 2, 0), u"英超"_qs);
+    EXPECT_EQ(field(s.state, 7, 0), u"chelsea"_qs);
+    EXPECT_EQ(field(s.state, 8, 0), u"0.92"_qs);
+    EXPECT_EQ(field(s.state, 9, 0), u"半球/一球"_qs);
+    EXPECT_EQ(field(s.state, 10, 0), u"0.96"_qs);
+}
+
 TEST(JCSC, WithoutTheStartMarkerCutsAtPositionTwentyAndSaysTheLayoutChanged) {
     // "<html><body><table>" is exactly the 19 characters dropped.
     FakeWeb web;
