@@ -7,6 +7,7 @@
 // --detail-site, --service and --server-list replace the built-in addresses.
 #include "app/FrmMain.h"
 #include "app/GridView.h"
+#include "web/PoliteWeb.h"
 #include "web/QtWeb.h"
 
 #include <QApplication>
@@ -68,7 +69,16 @@ int main(int argc, char **argv) {
         if (parser.isSet(siteOptions[i]))
             setup.sites.*sites[i].field = parser.value(siteOptions[i]);
 
-    setup.webs = [] { return std::make_unique<QtWeb>(); };
+    // One schedule for every job, so that jobs following each other quickly
+    // still ask a site no faster than its spacing allows.
+    auto hosts = std::make_shared<HostSchedule>();
+    setup.webs = [hosts]() -> std::unique_ptr<Web> {
+        auto client = std::make_unique<QtWeb>();
+        const auto bound = client->limits().deadline;
+        auto polite = std::make_unique<PoliteWeb>(std::move(client), hosts);
+        polite->setTimeBound(bound);
+        return polite;
+    };
     FrmMain window(std::move(setup));
     window.show();
 

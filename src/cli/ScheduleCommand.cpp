@@ -1,10 +1,10 @@
 // chenglan-cli schedule: the day's match list as the window lists it.
 #include "cli/Cli.h"
+#include "cli/WebOptions.h"
 
 #include "analysis/ValueJson.h"
 #include "model/GridFormats.h"
 #include "model/ScheduleListing.h"
-#include "web/QtWeb.h"
 
 #include <QDate>
 #include <QJsonArray>
@@ -75,7 +75,8 @@ std::optional<QString> dayText(const QString &text) {
 
 int runSchedule(QStringList args) {
     SiteBases sites;
-    if (!takeSiteOverrides(args, sites))
+    WebFactory webs;
+    if (!takeSiteOverrides(args, sites) || !takeWebOptions(args, webs))
         return 2;
     ScheduleRequest request;
     const QString date = takeOption(args, QStringLiteral("--date"));
@@ -98,8 +99,8 @@ int runSchedule(QStringList args) {
         request.selectedDate = *day;
     }
 
-    QtWeb web;
-    const ScheduleListing listing = listSchedule(request, web, sites, PageRenderer());
+    const std::unique_ptr<Web> web = webs();
+    const ScheduleListing listing = listSchedule(request, *web, sites, PageRenderer());
 
     QJsonArray failures;
     for (const StepLog::Entry &e : listing.log.entries)
@@ -121,13 +122,14 @@ int runSchedule(QStringList args) {
 }
 
 const CommandRegistration registration{
-    {QStringLiteral("schedule"), QStringLiteral("schedule [--date Y-M-D | --beidan] [site overrides]"),
+    {QStringLiteral("schedule"), QStringLiteral("schedule [--date Y-M-D | --beidan] [site overrides] ") + QLatin1String(kWebOptionsUsage),
      QStringLiteral("Scrapes the odds site's Jingcai schedule of a day (the site's current day\n"
                     "without --date) or the current Beidan issue, lists it as the window does,\n"
                     "and prints JSON: MatchTable (rows of 21 fields), MatchRowFlags, grid (the\n"
                     "match list's rows: cells and the league cell's colour value), outcome,\n"
                     "the status-bar sentence and the failures of skipped statements.\n"
-                    "Exits 1 when the schedule could not be read (network, error page, layout)."),
+                    "Exits 1 when the schedule could not be read (network, error page, layout).\n"
+                    "--record DIR stores every exchange in DIR; --replay DIR answers from it."),
      runSchedule}};
 
 } // namespace
