@@ -210,21 +210,42 @@ void FrmMain::MFG_BFS_Click(int gridRow, int column) {
     startListAnalysis(Value(grid.text(gridRow, MatchListKeyColumn)));
 }
 
-// Sets the inputs of the list match's analysis. The analysis itself (page,
-// histories, strength model, drawings) joins here as a job on m_jobs.
+// The list match's analysis, as a job. For now it sets the match's inputs
+// from its schedule row; the page, histories, strength model and drawings
+// join here, on the job's copies.
 void FrmMain::startListAnalysis(const Value &rowKey) {
-    m_jobs.cancel();
-    m_state.ListRowKey = rowKey;
-    m_state.ListMatchId = Value();
-    attempt([&] { m_state.ListMatchId = m_schedule.MatchTable.at(0, rowKey.toInt16()); });
-    m_state.CurrentMatchId = m_state.ListMatchId;
-    QString home;
-    QString away;
+    QString match;
     attempt([&] {
-        home = m_schedule.MatchTable.at(5, rowKey.toInt16()).text();
-        away = m_schedule.MatchTable.at(7, rowKey.toInt16()).text();
+        match = QStringLiteral("%1 对 %2").arg(m_schedule.MatchTable.at(5, rowKey.toInt16()).text().trimmed(),
+                                                m_schedule.MatchTable.at(7, rowKey.toInt16()).text().trimmed());
     });
-    setStatus(QStringLiteral("已选中：%1 对 %2。").arg(home.trimmed(), away.trimmed()));
+    startAnalysis(QStringLiteral("正在分析 %1……").arg(match), [rowKey, match](AnalysisJobData &d, JobContext &) {
+        d.state.ListRowKey = rowKey;
+        d.state.ListMatchId = Value();
+        attempt([&] { d.state.ListMatchId = d.schedule.MatchTable.at(0, rowKey.toInt16()); });
+        d.state.CurrentMatchId = d.state.ListMatchId;
+        d.status = d.state.ListMatchId.isEmpty() ? QStringLiteral("这一行没有比赛。")
+                                                 : QStringLiteral("已选中：%1。").arg(match);
+    });
+}
+
+void FrmMain::startAnalysis(const QString &title, AnalysisWork work) {
+    AnalysisJobData data{m_state, m_schedule, m_pictures, MFG_JBM->grid(), QString()};
+    FrmMain *window = this;
+    m_jobs.start(title, [data = std::move(data), work = std::move(work), window](JobContext &job) mutable -> JobApply {
+        work(data, job);
+        return [window, data = std::move(data)] { window->applyAnalysis(data); };
+    });
+}
+
+void FrmMain::applyAnalysis(const AnalysisJobData &data) {
+    m_state = data.state;
+    m_pictures = data.pictures;
+    fitPictures();
+    if (!(data.similar == MFG_JBM->grid()))
+        MFG_JBM->setGrid(data.similar);
+    setStatus(data.status);
+    emit analysisShown();
 }
 
 void FrmMain::startSchedule(const ScheduleRequest &request) {

@@ -24,6 +24,20 @@ namespace chenglan {
 class GridView;
 class PictureBox;
 
+// What an analysis job works on: copies of the window's analysis state, of
+// the schedule it was started from, of the pictures and of the similar-match
+// grid, and the sentence for the status bar when it is done. The window
+// takes all of them back at once.
+struct AnalysisJobData {
+    AnalysisState state;
+    ScheduleState schedule;
+    ChartPictures pictures;
+    GridData similar;
+    QString status;
+};
+// Runs on the job's worker thread; may use the job's Web.
+using AnalysisWork = std::function<void(AnalysisJobData &, JobContext &)>;
+
 // What the window is built with: where its jobs get their network, the
 // sites it reads and the clock that says what today is.
 struct FrmMainSetup {
@@ -77,6 +91,8 @@ public:
 signals:
     // A schedule command's result is shown (a list, or an empty one and why).
     void scheduleShown();
+    // An analysis job's state, pictures and similar-match list are shown.
+    void analysisShown();
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -89,6 +105,8 @@ private:
     void startSchedule(const ScheduleRequest &request);
     void applySchedule(const ScheduleListing &listing);
     void startListAnalysis(const Value &rowKey);
+    void startAnalysis(const QString &title, AnalysisWork work);
+    void applyAnalysis(const AnalysisJobData &data);
     void setStatus(const QString &sentence);
 
     SiteBases m_sites;

@@ -217,17 +217,37 @@ TEST_F(FrmMainTest, AListClickHighlightsTheTeamCellAndChoosesTheMatch) {
     ASSERT_TRUE(waitForList(*w, 2));
     EXPECT_TRUE(w->matchList()->isColumnHidden(MatchListKeyColumn));
 
+    QSignalSpy analysed(w.get(), &FrmMain::analysisShown);
     w->MFG_BFS_Click(2, 3);
-    EXPECT_EQ(w->matchList()->grid().cell(2, 3).backColor, FrmMain::HighlightColor);
+    EXPECT_EQ(w->matchList()->grid().cell(2, 3).backColor, FrmMain::HighlightColor) << "at once";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return analysed.count() == 1; }, 20000));
+    EXPECT_EQ(w->statusText(), QStringLiteral("已选中：米兰 对 尤文。"));
     EXPECT_EQ(w->state().ListRowKey, Value(QStringLiteral("1")));
     EXPECT_EQ(w->state().ListMatchId, Value(92.0));
     EXPECT_EQ(w->state().CurrentMatchId, Value(92.0));
 
     w->MFG_BFS_Click(1, 6);
     EXPECT_EQ(w->matchList()->grid().cell(1, 2).backColor, FrmMain::HighlightColor) << "any other column: home team";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return analysed.count() == 2; }, 20000));
     EXPECT_EQ(w->matchList()->grid().cell(2, 3).backColor, FrmMain::HighlightColor) << "earlier highlights stay";
     EXPECT_EQ(w->state().ListMatchId, Value(91.0));
 
     w->CMD_SQL_Click();
     EXPECT_EQ(w->state().CurrentMatchId, Value(91.0));
+}
+
+TEST_F(FrmMainTest, AListClickDuringAScrapeCancelsIt) {
+    auto w = openWindow();
+    site.hold(Jingcai + QStringLiteral("2022-10-9"));
+    w->MonthView1_DateClick(QDate(2022, 10, 9));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return site.waiting() == 1; }, 20000));
+    QSignalSpy analysed(w.get(), &FrmMain::analysisShown);
+    w->MFG_BFS_Click(1, 2);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return analysed.count() == 1; }, 20000));
+    ASSERT_TRUE(waitForWorkers(*w));
+    QCoreApplication::processEvents();
+
+    EXPECT_EQ(spy->count(), 1) << "the picked day's list never replaces the one clicked in";
+    EXPECT_EQ(listedHomeTeams(*w), QStringList{QStringLiteral("曼联")});
+    EXPECT_EQ(w->state().ListMatchId, Value(100.0)) << "the match of the list that was clicked";
 }
