@@ -24,10 +24,12 @@ public:
         std::optional<int> backColor; // 24-bit colour red + 256 green + 65536 blue
         std::optional<int> foreColor;
         std::optional<int> alignment;
+        friend bool operator==(const Cell &, const Cell &) = default;
     };
     struct Row {
         QList<Cell> cells;
         std::optional<int> heightTwips;
+        friend bool operator==(const Row &, const Row &) = default;
     };
 
     explicit GridData(int columns = 1);
