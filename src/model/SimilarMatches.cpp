@@ -1,7 +1,7 @@
 #include "model/SimilarMatches.h"
 
 #include "analysis/TextRules.h"
-#include "model/Colors.h"
+#include "model/MatchListGrid.h"
 #include "web/HttpFetch.h"
 
 #include <QUrl>
@@ -145,7 +145,7 @@ void BJBM(const AnalysisState &s, GridData &grid, StepLog *log) {
         grid.addItem(second.join(u'\t'));
         attempt([&] { grid.select(g, 0); }, log);
         attempt([&] { grid.setCellBackColor(HexColorToRgb(S(3))); }, log);
-        grid.setCellForeColor(ColorWhite);
+        grid.setCellForeColor(WhiteColor);
         attempt([&] { grid.setRowHeight(g, SimilarLineHeight); }, log);
         attempt([&] { grid.setRowHeight(g + 1, SimilarLineHeight); }, log);
         grid.setMergeMode(2);
@@ -153,20 +153,6 @@ void BJBM(const AnalysisState &s, GridData &grid, StepLog *log) {
         grid.setCellAlignment(GridData::Center);
         g += 2;
     }
-}
-
-GridData similarMatchGrid() {
-    GridData grid(SimilarGridColumns);
-    grid.setFormat(QStringLiteral("联赛 |>时间 |>球队 |>盘口 |>实力Ⅰ |>实力Ⅱ |>让球 |>胜平负 |>比分 |>进球数 |>半全场 |>"));
-    for (int c = 0; c < SimilarGridColumns; ++c) {
-        grid.setColumnAlignment(c, GridData::Center);
-        grid.setColumnWidth(c, 700);
-    }
-    grid.setColumnWidth(0, 900);
-    grid.setColumnWidth(1, 1000);
-    grid.setColumnWidth(2, 1400);
-    grid.setColumnWidth(3, 1200);
-    return grid;
 }
 
 } // namespace chenglan

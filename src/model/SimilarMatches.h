@@ -16,10 +16,6 @@ inline constexpr int SimilarMatchColumns = 51;
 // keeps a broken or hostile answer (a body of nothing but "|") from turning
 // into millions of table rows.
 inline constexpr int MaxSimilarRecords = 1000;
-// Columns of the similar-match grid MFG_JBM; column 12 carries the
-// SimilarMatches row number that the similar click reads back.
-inline constexpr int SimilarGridColumns = 23;
-inline constexpr int SimilarGridKeyColumn = 12;
 
 // What the last similar-match query came to, for the status bar.
 struct SimilarQueryResult {
@@ -55,13 +51,11 @@ SimilarQueryResult AITJ(AnalysisState &s, Web &web, const SiteBases &bases, Grid
 // in the result and the log.
 SimilarQueryResult EASQL(AnalysisState &s, Web &web, const SiteBases &bases, StepLog *log = nullptr);
 
-// Lists SimilarMatches in the similar-match grid: two lines per record, the
-// league cell of the first line in the league's colour, column 0 merged.
-// Replaces every earlier line; an unallocated SimilarMatches lists nothing.
+// Lists SimilarMatches in the similar-match grid (one made by
+// newSimilarListGrid): two lines per record, the league cell of the first
+// line in the league's colour, column 0 merged; column 12 of both lines holds
+// the SimilarMatches row. Replaces every earlier line; an unallocated
+// SimilarMatches lists nothing.
 void BJBM(const AnalysisState &s, GridData &grid, StepLog *log = nullptr);
-
-// An empty similar-match grid with its captions, widths and alignment, as
-// the window's layout rule sets them.
-GridData similarMatchGrid();
 
 } // namespace chenglan

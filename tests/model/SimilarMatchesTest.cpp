@@ -1,4 +1,5 @@
-#include "model/Colors.h"
+#include "model/GridFormats.h"
+#include "model/MatchListGrid.h"
 #include "model/SimilarMatches.h"
 
 #include "support/FakeWeb.h"
@@ -66,7 +67,7 @@ TEST(AITJ, QueryTextCarriesProfileCodesAndMatchId) {
     web.add(Service + QStringLiteral("shili/deep_jc.asp?sql=") + query, gb(record(u"1"_s, u"英超"_s, u"a"_s, u"b"_s, u"1"_s, u"1"_s) + u'|'));
     SiteBases bases;
     bases.service = Service;
-    GridData grid = similarMatchGrid();
+    GridData grid = newSimilarListGrid();
     const SimilarQueryResult result = AITJ(s, web, bases, grid);
     EXPECT_EQ(s.SimilarQuery, Value(query));
     ASSERT_EQ(web.requests.size(), 1);
@@ -82,7 +83,7 @@ TEST(AITJ, EmptyStrengthEntryGivesEmptyField) {
     FakeWeb web;
     SiteBases bases;
     bases.service = Service;
-    GridData grid = similarMatchGrid();
+    GridData grid = newSimilarListGrid();
     AITJ(s, web, bases, grid);
     EXPECT_EQ(s.SimilarQuery.text(), "0.35,-0.2,0.4,,0.5,0,0.45,0.05,A31,D10,2301234");
 }
@@ -195,7 +196,7 @@ class BJBMTest : public ::testing::Test {
 protected:
     void fill(const QStringList &records) { s.SimilarMatches = parseSimilarAnswer(records.join(u'|') + u'|'); }
     AnalysisState s;
-    GridData grid = similarMatchGrid();
+    GridData grid = newSimilarListGrid();
 };
 
 TEST_F(BJBMTest, TwoLinesPerMatchWithColouredLeagueCell) {
@@ -209,7 +210,7 @@ TEST_F(BJBMTest, TwoLinesPerMatchWithColouredLeagueCell) {
     EXPECT_EQ(grid.cell(5, 0).backColor, 39168);
     for (int row = 1; row <= 6; ++row) {
         const bool first = row % 2 == 1;
-        EXPECT_EQ(grid.cell(row, 0).foreColor, first ? std::optional(ColorWhite) : std::nullopt) << row;
+        EXPECT_EQ(grid.cell(row, 0).foreColor, first ? std::optional(WhiteColor) : std::nullopt) << row;
         EXPECT_EQ(grid.cell(row, 0).alignment, first ? std::optional(4) : std::nullopt) << row;
         EXPECT_FALSE(first ? false : grid.cell(row, 0).backColor.has_value()) << row;
         EXPECT_EQ(grid.row(row).heightTwips, 300) << row;
@@ -264,7 +265,7 @@ TEST_F(BJBMTest, UnreadableFieldsKeepTheLineUsable) {
     ASSERT_EQ(grid.rows(), 3);
     // A bad colour leaves the default background; the text is still white.
     EXPECT_FALSE(grid.cell(1, 0).backColor.has_value());
-    EXPECT_EQ(grid.cell(1, 0).foreColor, ColorWhite);
+    EXPECT_EQ(grid.cell(1, 0).foreColor, WhiteColor);
     EXPECT_FALSE(log.empty());
     // A tab inside a name must not shift the row number out of column 12.
     EXPECT_EQ(grid.text(1, 2), "b b(3)");
@@ -276,28 +277,4 @@ TEST_F(BJBMTest, UnreadableFieldsKeepTheLineUsable) {
 TEST_F(BJBMTest, NeverFilledListsNothing) {
     BJBM(s, grid);
     EXPECT_EQ(grid.rows(), 1);
-}
-
-TEST(SimilarMatchGrid, CaptionsAndWidths) {
-    const GridData g = similarMatchGrid();
-    EXPECT_EQ(g.columns(), 23);
-    EXPECT_EQ(g.text(0, 4), "实力Ⅰ ");
-    EXPECT_EQ(g.text(0, 10), "半全场 ");
-    EXPECT_EQ(g.columnWidth(0), 900);
-    EXPECT_EQ(g.columnWidth(3), 1200);
-    EXPECT_EQ(g.columnWidth(22), 700);
-    EXPECT_EQ(g.columnAlignment(5), GridData::Center);
-}
-
-TEST(HexColorToRgb, PairsAreRedGreenBlue) {
-    EXPECT_EQ(HexColorToRgb(u"#009900"_s), 39168);
-    EXPECT_EQ(HexColorToRgb(u"#ff0000"_s), 255);
-    EXPECT_EQ(HexColorToRgb(u"#0000FF"_s), 16711680);
-    EXPECT_EQ(HexColorToRgb(u"'#00ff00'"_s), 65280);
-    EXPECT_EQ(HexColorToRgb(u""_s), 0);
-    EXPECT_EQ(HexColorToRgb(u"#"_s), 0);
-    EXPECT_EQ(HexColorToRgb(u" #102030ff "_s), 0x302010);
-    EXPECT_THROW(HexColorToRgb(u"#GG0000"_s), StepFailure);
-    EXPECT_THROW(HexColorToRgb(u"#12345"_s), StepFailure);
-    EXPECT_THROW(HexColorToRgb(u"#1"_s), StepFailure);
 }
