@@ -94,7 +94,10 @@ void addSeason(std::vector<Fixture> &out, const std::vector<League> &leagues, in
             if (round >= half)
                 std::swap(a, b);
             const int slot = definition.kickoffSlots[rng.between(0, int(definition.kickoffSlots.size()) - 1)];
-            out.push_back({leagueIndex, season, round + 1, a, b, minutesAt(saturday) + slot});
+            // A third of each round is played midweek (Monday to Thursday
+            // evening), so that every day of the lottery's week lists matches.
+            const Minutes midweek = minutesAt(saturday) + (2 + (round + i) % 4) * 24 * 60 + 19 * 60 + 30;
+            out.push_back({leagueIndex, season, round + 1, a, b, i % 3 == 2 ? midweek : minutesAt(saturday) + slot});
         }
     }
 }
