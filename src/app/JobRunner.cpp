@@ -151,7 +151,10 @@ void JobRunner::complete(quint64 job, JobApply apply, const QString &failure) {
         emit failed(job, failure.isEmpty() ? QStringLiteral("操作被中止。")
                                            : QStringLiteral("操作失败：%1").arg(failure));
     }
-    emit idle();
+    // Applying may have started the next job (a list shown, then a row
+    // clicked): the runner is idle only when it did not.
+    if (m_current == 0)
+        emit idle();
 }
 
 void JobRunner::workerEnded(Worker *worker) {

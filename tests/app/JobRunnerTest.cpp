@@ -71,6 +71,32 @@ TEST(JobRunner, ANewerJobCancelsTheRunningOneAndOnlyItsResultsAreApplied) {
     EXPECT_FALSE(runner.busy());
 }
 
+TEST(JobRunner, IsNotIdleWhileAJobStartedByApplyingRuns) {
+    TestSite site;
+    site.page(Fast, QStringLiteral("list"));
+    site.page(Slow, QStringLiteral("analysis"));
+    site.hold(Slow);
+    JobRunner runner(site.factory());
+    QSignalSpy idle(&runner, &JobRunner::idle);
+    QStringList applied;
+    runner.start(QStringLiteral("list"), [&](JobContext &job) -> JobApply {
+        const JobApply show = fetchInto(Fast, &applied)(job);
+        return [&, show] {
+            show();
+            runner.start(QStringLiteral("analysis"), fetchInto(Slow, &applied));
+        };
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return site.waiting() == 1; }, 20000));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(applied, QStringList{QStringLiteral("list")});
+    EXPECT_TRUE(runner.busy());
+    EXPECT_EQ(idle.count(), 0) << "the second job is running";
+
+    site.release(Slow);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return idle.count() == 1; }, 20000));
+    EXPECT_EQ(applied, QStringList({QStringLiteral("list"), QStringLiteral("analysis")}));
+}
+
 TEST(JobRunner, AFailedJobSaysWhyAndAppliesNothing) {
     TestSite site;
     site.setDown(true);
