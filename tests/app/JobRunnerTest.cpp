@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <future>
+#include <thread>
 
 using namespace chenglan;
 using namespace chenglan::testing;
@@ -95,6 +96,27 @@ TEST(JobRunner, IsNotIdleWhileAJobStartedByApplyingRuns) {
     site.release(Slow);
     ASSERT_TRUE(QTest::qWaitFor([&] { return idle.count() == 1; }, 20000));
     EXPECT_EQ(applied, QStringList({QStringLiteral("list"), QStringLiteral("analysis")}));
+}
+
+TEST(JobRunner, ACancelAbortsEveryWebOfTheJob) {
+    TestSite site;
+    site.page(Slow, QStringLiteral("never"));
+    site.hold(Slow);
+    JobRunner runner(site.factory());
+    QStringList applied;
+    runner.start(QStringLiteral("two pages"), [](JobContext &job) -> JobApply {
+        Web &second = job.anotherWeb();
+        HttpRequest request;
+        request.url = Slow;
+        std::thread beside([&] { second.fetch(request); });
+        job.web().fetch(request);
+        beside.join();
+        return [] {};
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return site.waiting() == 2; }, 20000));
+    runner.cancel();
+    ASSERT_TRUE(waitIdle(runner));
+    EXPECT_EQ(site.aborted(), 2);
 }
 
 TEST(JobRunner, AFailedJobSaysWhyAndAppliesNothing) {
