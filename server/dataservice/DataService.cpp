@@ -1,0 +1,188 @@
+#include "DataService.h"
+
+#include "AnswerFormat.h"
+#include "MatchStore.h"
+
+#include <QStringList>
+
+namespace chenglan::dataservice {
+
+namespace {
+
+// Each worker thread reads through its own connection.
+struct ThreadReader {
+    const DataService *owner = nullptr;
+    MatchStore *store = nullptr;
+};
+thread_local ThreadReader t_reader;
+
+Reply textReply(int status, const QString &text) {
+    return Reply{status, text.toUtf8(), "text/plain; charset=utf-8"};
+}
+
+} // namespace
+
+DataService::DataService(ServiceOptions options) : m_options(std::move(options)) {
+    { MatchStore create(m_options.databasePath, MatchStore::Access::ReadWrite); }
+    refresh();
+}
+
+DataService::~DataService() { stop(); }
+
+std::size_t DataService::refresh() {
+    std::lock_guard lock(m_refreshMutex);
+    MatchStore store(m_options.databasePath, MatchStore::Access::ReadOnly);
+    IndexChanges changes = store.changesSince(m_revision);
+    m_revision = changes.revision;
+    m_index.apply(changes.upserts, changes.removals);
+    return changes.upserts.size() + changes.removals.size();
+}
+
+void DataService::refreshLoop() {
+    std::unique_ptr<MatchStore> store;
+    std::unique_lock stopLock(m_stopMutex);
+    while (!m_stopWake.wait_for(stopLock, m_options.refreshInterval, [&] { return m_stopping; })) {
+        stopLock.unlock();
+        try {
+            if (!store)
+                store = std::make_unique<MatchStore>(m_options.databasePath, MatchStore::Access::ReadOnly);
+            // data_version moves when another connection commits.
+            const qint64 version = store->dataVersion();
+            if (version != m_dataVersion) {
+                m_dataVersion = version;
+                std::lock_guard lock(m_refreshMutex);
+                IndexChanges changes = store->changesSince(m_revision);
+                m_revision = changes.revision;
+                m_index.apply(changes.upserts, changes.removals);
+            }
+        } catch (const StoreError &) {
+            store.reset(); // try again with a fresh connection next time
+        }
+        stopLock.lock();
+    }
+}
+
+int DataService::start(int port) {
+    BoundedServerOptions options;
+    options.workers = m_options.workers;
+    options.maxWaiting = m_options.maxWaiting;
+    options.maxRequestBytes = limits::kMaxRequestBytes;
+    options.keepAliveMaxRequests = limits::kKeepAliveMaxRequests;
+    options.keepAliveTimeout = limits::kKeepAliveTimeout;
+    options.readTimeout = limits::kReadTimeout;
+    options.writeTimeout = limits::kWriteTimeout;
+    const QString path = m_options.databasePath;
+    options.workerStarted = [this, path] {
+        try {
+            t_reader = {this, new MatchStore(path, MatchStore::Access::ReadOnly)};
+        } catch (const StoreError &) {
+            t_reader = {}; // answerQuery opens a connection per request instead
+        }
+    };
+    options.workerFinished = [] {
+        delete t_reader.store;
+        t_reader = {};
+    };
+    m_server = std::make_unique<BoundedHttpServer>(std::move(options));
+
+    const auto handleQuery = [this](const httplib::Request &req, httplib::Response &res) {
+        const std::size_t mark = req.target.find('?');
+        std::string_view query = mark == std::string::npos ? std::string_view() : std::string_view(req.target).substr(mark + 1);
+        // A form post carries the query in its body instead.
+        if (query.find("sql=") == std::string_view::npos && req.method == "POST"
+            && req.get_header_value("Content-Type").starts_with("application/x-www-form-urlencoded"))
+            query = req.body;
+        const Reply reply = answerQuery(query);
+        res.status = reply.status;
+        res.set_content(reply.body.constData(), std::size_t(reply.body.size()), reply.contentType);
+    };
+    m_server->Get("/shili/deep_jc.asp", handleQuery);
+    m_server->Post("/shili/deep_jc.asp", handleQuery);
+    // A POST with neither Content-Length nor chunked encoding has no body;
+    // answer it before the server would wait for one until the connection ends.
+    m_server->set_pre_routing_handler([handleQuery](const httplib::Request &req, httplib::Response &res) {
+        if (req.method == "POST" && req.path == "/shili/deep_jc.asp" && !req.has_header("Content-Length")
+            && !req.has_header("Transfer-Encoding")) {
+            handleQuery(req, res);
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+    m_server->Get(R"(/link\(([0-2])\)\.txt)", [this](const httplib::Request &, httplib::Response &res) {
+        const Reply reply = linkFile();
+        res.set_content(reply.body.constData(), std::size_t(reply.body.size()), reply.contentType);
+    });
+    m_server->set_error_handler([](const httplib::Request &, httplib::Response &res) {
+        if (res.body.empty())
+            res.set_content(res.status == 404 ? "not found\n" : "refused\n", "text/plain");
+    });
+    m_server->set_exception_handler([](const httplib::Request &, httplib::Response &res, std::exception_ptr) {
+        res.status = 500;
+        res.set_content("internal error\n", "text/plain");
+    });
+
+    m_port = port == 0 ? m_server->bind_to_any_port("127.0.0.1") : (m_server->bind_to_port("127.0.0.1", port) ? port : -1);
+    if (m_port <= 0) {
+        m_port = 0;
+        m_server.reset();
+        return 0;
+    }
+    m_listener = std::thread([this] { m_server->listen_after_bind(); });
+    if (m_options.refreshInterval.count() > 0)
+        m_refresher = std::thread([this] { refreshLoop(); });
+    return m_port;
+}
+
+void DataService::stop() {
+    {
+        std::lock_guard lock(m_stopMutex);
+        m_stopping = true;
+    }
+    m_stopWake.notify_all();
+    if (m_refresher.joinable())
+        m_refresher.join();
+    if (m_server) {
+        m_server->stop();
+        if (m_listener.joinable())
+            m_listener.join();
+    }
+}
+
+QString DataService::baseAddress() const { return QStringLiteral("http://127.0.0.1:%1/").arg(m_port); }
+
+std::size_t DataService::refusedConnections() const { return m_server ? m_server->refusedConnections() : 0; }
+
+Reply DataService::linkFile() const { return Reply{200, baseAddress().toLatin1(), "text/plain; charset=gb2312"}; }
+
+Reply DataService::answerQuery(std::string_view queryString) {
+    const QueryParse parsed = similarQueryFromParameters(queryString);
+    if (!parsed.query)
+        return textReply(400, QStringLiteral("bad query: %1\n").arg(parsed.error));
+
+    const std::vector<SimilarHit> hits = m_index.search(*parsed.query);
+    std::vector<qint64> ids;
+    ids.reserve(hits.size());
+    for (const auto &hit : hits)
+        ids.push_back(hit.matchId);
+    try {
+        std::unique_ptr<MatchStore> temporary;
+        MatchStore *store = t_reader.owner == this ? t_reader.store : nullptr;
+        if (!store) {
+            temporary = std::make_unique<MatchStore>(m_options.databasePath, MatchStore::Access::ReadOnly);
+            store = temporary.get();
+        }
+        const auto rows = store->answerRows(ids);
+        std::vector<QStringList> records;
+        records.reserve(hits.size());
+        for (const auto &hit : hits) {
+            const auto row = rows.find(hit.matchId);
+            if (row != rows.end())
+                records.push_back(answerFields(row->second, hit));
+        }
+        return Reply{200, encodeAnswer(records)};
+    } catch (const StoreError &) {
+        return textReply(503, QStringLiteral("database unavailable\n"));
+    }
+}
+
+} // namespace chenglan::dataservice

@@ -1,0 +1,97 @@
+#pragma once
+
+#include "MatchRecords.h"
+#include "SimilarityIndex.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QString>
+
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <unordered_map>
+#include <vector>
+
+// The service's database: one SQLite file holding the match facts and the
+// strength profiles. It is the truth; the similarity index is rebuilt from it.
+namespace chenglan::dataservice {
+
+class StoreError : public std::runtime_error {
+public:
+    explicit StoreError(const QString &message) : std::runtime_error(message.toStdString()) {}
+};
+
+// What an upsert did.
+enum class UpsertResult { Inserted, Updated, Unchanged };
+
+// The changes since a revision, ready for SimilarityIndex::apply().
+struct IndexChanges {
+    qint64 revision = 0; // the revision they bring the index to
+    std::vector<IndexEntry> upserts;
+    std::vector<qint64> removals;
+};
+
+// A match as the answer shows it: its facts and, when analysed, its profile.
+struct AnswerRow {
+    MatchFacts facts;
+    std::optional<MatchProfile> profile;
+};
+
+// One connection to the database file. A connection belongs to the thread
+// that opened it; every thread that reads opens its own.
+class MatchStore {
+public:
+    enum class Access { ReadWrite, ReadOnly };
+
+    static constexpr int kSchemaVersion = 1;
+
+    // Opens the file. ReadWrite creates it when missing and brings an older
+    // schema up to date; a schema newer than this program is refused.
+    // Throws StoreError.
+    explicit MatchStore(const QString &path, Access access = Access::ReadWrite);
+    ~MatchStore();
+    MatchStore(const MatchStore &) = delete;
+    MatchStore &operator=(const MatchStore &) = delete;
+
+    int schemaVersion();
+    QString journalMode();
+
+    // Writes go in batches: one transaction and one revision each.
+    void beginBatch();
+    void commitBatch();
+    void rollbackBatch();
+
+    // Insert or update by match id; an identical row is left alone, so a
+    // re-run changes nothing. Outside a batch each call is its own batch.
+    UpsertResult upsertMatch(const MatchFacts &facts);
+    UpsertResult upsertProfile(const MatchProfile &profile);
+
+    std::optional<MatchFacts> match(qint64 matchId);
+    std::optional<MatchProfile> profile(qint64 matchId);
+    qint64 matchCount();
+    qint64 profileCount();
+
+    // Counts commits made by other connections; a change means re-read.
+    qint64 dataVersion();
+    // The profiled matches changed after `revision` (0: all of them).
+    IndexChanges changesSince(qint64 revision);
+    // The rows of the given ids that exist, by id.
+    std::unordered_map<qint64, AnswerRow> answerRows(std::span<const qint64> ids);
+
+private:
+    QSqlQuery prepared(const QString &sql);
+    QSqlQuery &cached(QSqlQuery &slot, const char *sql);
+    void exec(QSqlQuery &query, const char *what);
+    void execText(const QString &sql);
+    void migrate();
+    template<typename Write> UpsertResult inBatch(Write write);
+
+    QString m_connection;
+    QSqlDatabase m_db;
+    bool m_inBatch = false;
+    qint64 m_batchRevision = 0;
+    QSqlQuery m_matchExists, m_matchUpsert, m_profileExists, m_profileUpsert, m_answer;
+};
+
+} // namespace chenglan::dataservice
