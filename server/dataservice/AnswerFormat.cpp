@@ -42,9 +42,10 @@ QStringList answerFields(const AnswerRow &row, const SimilarHit &hit) {
     fields[field::MatchId] = QString::number(f.matchId);
     fields[field::Kickoff] = fieldText(f.kickoff);
     fields[field::LeagueColour] = fieldText(f.leagueColour);
-    fields[field::League] = fieldText(f.league);
+    fields[field::League] = fieldText(f.leagueShort.isEmpty() ? f.league : f.leagueShort);
     fields[field::HomeTeam] = fieldText(f.homeTeam);
     fields[field::AwayTeam] = fieldText(f.awayTeam);
+    fields[field::HandicapLine] = decimal(f.handicapLine);
     fields[field::FullTimeHome] = number(f.fullTimeHome);
     fields[field::FullTimeAway] = number(f.fullTimeAway);
     fields[field::HalfTimeHome] = number(f.halfTimeHome);

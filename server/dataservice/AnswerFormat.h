@@ -19,9 +19,10 @@ namespace field {
 inline constexpr int MatchId = 0;
 inline constexpr int Kickoff = 2;           // "YYYY-MM-DD HH:MM"
 inline constexpr int LeagueColour = 3;
-inline constexpr int League = 4;
+inline constexpr int League = 4;            // the short name when the site gives one
 inline constexpr int HomeTeam = 5;
 inline constexpr int AwayTeam = 6;
+inline constexpr int HandicapLine = 7;      // goals the home side gives, shown after its name
 inline constexpr int FullTimeHome = 8;
 inline constexpr int FullTimeAway = 9;
 inline constexpr int HalfTimeHome = 10;

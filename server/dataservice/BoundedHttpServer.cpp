@@ -22,6 +22,10 @@ namespace {
 // Set on the accepting thread while it runs a connection it refuses: the
 // queue hands the connection back instead of keeping it.
 thread_local bool t_refusing = false;
+// Set when a response was an error: the rest of what the client sent on that
+// connection (an oversized body, the tail of a header flood) is not read as
+// further requests, the connection is closed instead.
+thread_local bool t_closeAfterResponse = false;
 
 constexpr std::chrono::milliseconds kStopCheckInterval{50};
 
@@ -38,8 +42,9 @@ bool waitFor(int sock, short events, std::chrono::milliseconds timeout) {
 // Fixed workers and a short waiting line; beyond it, refusal.
 class WorkerPool : public httplib::TaskQueue {
 public:
-    WorkerPool(const BoundedServerOptions &options) : m_maxWaiting(options.maxWaiting) {
-        for (std::size_t i = 0; i < std::max<std::size_t>(options.workers, 1); ++i)
+    explicit WorkerPool(const BoundedServerOptions &options)
+        : m_maxWaiting(options.maxWaiting), m_idle(std::max<std::size_t>(options.workers, 1)) {
+        for (std::size_t i = 0; i < m_idle; ++i)
             m_threads.emplace_back([this, started = options.workerStarted, finished = options.workerFinished] {
                 if (started)
                     started();
@@ -74,27 +79,29 @@ public:
     }
 
 private:
+    // A worker counts as idle whenever it is not running a connection, also
+    // while it is still starting, so that the first connections are not
+    // refused before the workers are up.
     void work() {
+        std::unique_lock lock(m_mutex);
         for (;;) {
-            std::function<void()> job;
-            {
-                std::unique_lock lock(m_mutex);
-                ++m_idle;
-                m_wake.wait(lock, [&] { return !m_jobs.empty() || m_shutdown; });
-                --m_idle;
-                if (m_jobs.empty())
-                    return;
-                job = std::move(m_jobs.front());
-                m_jobs.pop_front();
-            }
+            m_wake.wait(lock, [&] { return !m_jobs.empty() || m_shutdown; });
+            if (m_jobs.empty())
+                return;
+            std::function<void()> job = std::move(m_jobs.front());
+            m_jobs.pop_front();
+            --m_idle;
+            lock.unlock();
             job();
+            lock.lock();
+            ++m_idle;
         }
     }
 
     std::size_t m_maxWaiting;
+    std::size_t m_idle;
     std::vector<std::thread> m_threads;
     std::deque<std::function<void()>> m_jobs;
-    std::size_t m_idle = 0;
     bool m_shutdown = false;
     std::mutex m_mutex;
     std::condition_variable m_wake;
@@ -107,6 +114,7 @@ public:
     LimitedSocketStream(int sock, const BoundedServerOptions &options) : m_sock(sock), m_options(options) {}
 
     void startRequest() { m_consumed = 0; }
+    bool exhausted() const { return m_consumed >= m_options.maxRequestBytes; }
     bool hasBuffered() const { return m_pos < m_len; }
 
     bool is_readable() const override { return hasBuffered() || waitFor(m_sock, POLLIN, m_options.readTimeout); }
@@ -187,6 +195,14 @@ private:
 BoundedHttpServer::BoundedHttpServer(BoundedServerOptions options) : m_options(std::move(options)) {
     new_task_queue = [this] { return new WorkerPool(m_options); };
     set_payload_max_length(m_options.maxRequestBytes);
+    // Only for the Keep-Alive header the responses carry.
+    set_keep_alive_max_count(m_options.keepAliveMaxRequests);
+    set_keep_alive_timeout(std::max<time_t>(1, time_t(std::chrono::duration_cast<std::chrono::seconds>(
+                                                          m_options.keepAliveTimeout).count())));
+    set_logger([](const httplib::Request &, const httplib::Response &res) {
+        if (res.status >= 400)
+            t_closeAfterResponse = true;
+    });
 }
 
 void BoundedHttpServer::refuse(socket_t sock) {
@@ -227,10 +243,11 @@ bool BoundedHttpServer::process_and_close_socket(socket_t sock) {
         if (!ready || svr_sock_ == INVALID_SOCKET)
             break;
         stream.startRequest();
+        t_closeAfterResponse = false;
         const bool last = served + 1 == m_options.keepAliveMaxRequests;
         bool connectionClosed = false;
         ok = process_request(stream, last, connectionClosed, nullptr);
-        if (!ok || connectionClosed)
+        if (!ok || connectionClosed || t_closeAfterResponse || stream.exhausted())
             break;
     }
     ::shutdown(sock, SHUT_RDWR);

@@ -11,14 +11,12 @@ namespace chenglan::dataservice {
 
 namespace {
 
-enum Column {
-    MatchId, League, LeagueColour, HomeTeam, AwayTeam, Kickoff,
-    HalfTimeHome, HalfTimeAway, FullTimeHome, FullTimeAway, Handicap, HomeOdds, AwayOdds
-};
+// Header names, in the documented order of the columns.
+const char *const kColumnNames[kCsvColumnKinds] = {
+    "match_id", "league", "league_colour", "home_team", "away_team", "kickoff", "ht_home", "ht_away",
+    "ft_home", "ft_away", "handicap", "home_odds", "away_odds", "league_short", "handicap_line"};
 
-const char *const kColumnNames[kCsvColumns] = {
-    "match id", "league", "league colour", "home team", "away team", "kick-off", "half-time home goals",
-    "half-time away goals", "full-time home goals", "full-time away goals", "handicap", "home odds", "away odds"};
+QLatin1String nameOf(CsvColumn column) { return QLatin1String(kColumnNames[int(column)]); }
 
 bool hasControlCharacter(const QString &text) {
     for (QChar c : text)
@@ -28,13 +26,13 @@ bool hasControlCharacter(const QString &text) {
 }
 
 // Names go into answer records, whose fields are split at "," and "|".
-QString nameError(const QString &text, Column column, bool required, qsizetype maxChars) {
+QString nameError(const QString &text, CsvColumn column, bool required, std::size_t maxChars) {
     if (required && text.isEmpty())
-        return QStringLiteral("%1 is empty").arg(QLatin1String(kColumnNames[column]));
-    if (text.size() > maxChars)
-        return QStringLiteral("%1 is longer than %2 characters").arg(QLatin1String(kColumnNames[column])).arg(maxChars);
+        return QStringLiteral("%1 is empty").arg(nameOf(column));
+    if (text.size() > qsizetype(maxChars))
+        return QStringLiteral("%1 is longer than %2 characters").arg(nameOf(column)).arg(maxChars);
     if (text.contains(u',') || text.contains(u'|') || hasControlCharacter(text))
-        return QStringLiteral("%1 holds \",\", \"|\" or a control character").arg(QLatin1String(kColumnNames[column]));
+        return QStringLiteral("%1 holds \",\", \"|\" or a control character").arg(nameOf(column));
     return {};
 }
 
@@ -47,22 +45,20 @@ bool allDigits(QStringView text) {
     return true;
 }
 
+// Outer: the text was readable; inner: it held a value.
 std::optional<std::optional<int>> goals(const QString &text) {
     if (text.isEmpty())
         return std::optional<int>();
     if (text.size() > 2 || !allDigits(text))
         return std::nullopt;
-    const int n = text.toInt();
-    if (n > limits::kMaxGoals)
-        return std::nullopt;
-    return std::optional<int>(n);
+    return std::optional<int>(text.toInt());
 }
 
-std::optional<std::optional<double>> odds(const QString &text) {
+std::optional<std::optional<double>> number(const QString &text, double low, double high) {
     if (text.isEmpty())
         return std::optional<double>();
     const auto value = text::strictNumber(text);
-    if (!value || text.trimmed() != text || !std::isfinite(*value) || *value < 0 || *value > limits::kMaxOdds)
+    if (!value || !std::isfinite(*value) || *value < low || *value > high)
         return std::nullopt;
     return std::optional<double>(*value);
 }
@@ -77,6 +73,42 @@ bool validColour(QStringView text) {
 }
 
 } // namespace
+
+CsvLayout CsvLayout::documented() {
+    CsvLayout layout;
+    layout.position.fill(-1);
+    for (int i = 0; i < kCsvRequiredColumns; ++i)
+        layout.position[i] = i;
+    layout.fieldCount = kCsvRequiredColumns;
+    return layout;
+}
+
+std::optional<CsvLayout> CsvLayout::fromHeader(const QStringList &names, QString *error) {
+    CsvLayout layout;
+    layout.position.fill(-1);
+    layout.fieldCount = int(names.size());
+    for (int at = 0; at < names.size(); ++at) {
+        const QString name = names[at].trimmed().toLower();
+        for (int k = 0; k < kCsvColumnKinds; ++k) {
+            if (name != QLatin1String(kColumnNames[k]))
+                continue;
+            if (layout.position[k] >= 0) {
+                *error = QStringLiteral("the header names %1 twice").arg(name);
+                return std::nullopt;
+            }
+            layout.position[k] = at;
+        }
+    }
+    QStringList missing;
+    for (int k = 0; k < kCsvRequiredColumns; ++k)
+        if (layout.position[k] < 0)
+            missing << QLatin1String(kColumnNames[k]);
+    if (!missing.isEmpty()) {
+        *error = QStringLiteral("the header lacks %1").arg(missing.join(QStringLiteral(", ")));
+        return std::nullopt;
+    }
+    return layout;
+}
 
 std::optional<QStringList> splitCsvLine(QStringView line) {
     QStringList fields;
@@ -117,47 +149,57 @@ std::optional<QStringList> splitCsvLine(QStringView line) {
     }
 }
 
-CsvMatch matchFromCsv(const QStringList &in) {
+CsvMatch matchFromCsv(const QStringList &fields, const CsvLayout &layout) {
     const auto fail = [](const QString &why) { return CsvMatch{std::nullopt, why}; };
-    if (in.size() != kCsvColumns)
-        return fail(QStringLiteral("%1 columns, expected %2").arg(in.size()).arg(kCsvColumns));
-    QStringList c;
-    for (const QString &f : in)
-        c << f.trimmed();
+    if (fields.size() != layout.fieldCount)
+        return fail(QStringLiteral("%1 columns, expected %2").arg(fields.size()).arg(layout.fieldCount));
+    const auto at = [&](CsvColumn column) {
+        const int position = layout.position[int(column)];
+        return position < 0 ? QString() : fields[position].trimmed();
+    };
 
     MatchFacts f;
-    if (c[MatchId].size() > qsizetype(limits::kMaxMatchIdDigits) || !allDigits(c[MatchId]))
-        return fail(QStringLiteral("match id is not a number"));
-    f.matchId = c[MatchId].toLongLong();
-    if (f.matchId <= 0)
-        return fail(QStringLiteral("match id is not a number"));
+    const QString id = at(CsvColumn::MatchId);
+    if (id.size() > qsizetype(limits::kMaxMatchIdDigits) || !allDigits(id) || id.toLongLong() <= 0)
+        return fail(QStringLiteral("match_id is not a number"));
+    f.matchId = id.toLongLong();
 
-    for (auto [column, required, maxChars] :
-         {std::tuple{League, true, limits::kMaxNameChars}, std::tuple{HomeTeam, true, limits::kMaxNameChars},
-          std::tuple{AwayTeam, true, limits::kMaxNameChars}, std::tuple{Handicap, false, limits::kMaxHandicapChars}}) {
-        const QString error = nameError(c[column], column, required, qsizetype(maxChars));
+    struct NameRule {
+        CsvColumn column;
+        bool required;
+        std::size_t maxChars;
+        QString *slot;
+    };
+    for (const NameRule &rule : {NameRule{CsvColumn::League, true, limits::kMaxNameChars, &f.league},
+                                 NameRule{CsvColumn::LeagueShort, false, limits::kMaxNameChars, &f.leagueShort},
+                                 NameRule{CsvColumn::HomeTeam, true, limits::kMaxNameChars, &f.homeTeam},
+                                 NameRule{CsvColumn::AwayTeam, true, limits::kMaxNameChars, &f.awayTeam},
+                                 NameRule{CsvColumn::Handicap, false, limits::kMaxHandicapChars, &f.handicap}}) {
+        *rule.slot = at(rule.column);
+        const QString error = nameError(*rule.slot, rule.column, rule.required, rule.maxChars);
         if (!error.isEmpty())
             return fail(error);
     }
-    f.league = c[League];
-    f.homeTeam = c[HomeTeam];
-    f.awayTeam = c[AwayTeam];
-    f.handicap = c[Handicap];
 
-    if (!validColour(c[LeagueColour]))
-        return fail(QStringLiteral("league colour is not \"#\" and six hexadecimal digits"));
-    f.leagueColour = c[LeagueColour].toLower();
+    const QString colour = at(CsvColumn::LeagueColour);
+    if (!validColour(colour))
+        return fail(QStringLiteral("league_colour is not \"#\" and six hexadecimal digits"));
+    f.leagueColour = colour.toLower();
 
-    if (!kickoffMinutes(c[Kickoff]))
-        return fail(QStringLiteral("kick-off is not \"YYYY-MM-DD HH:MM\""));
-    f.kickoff = c[Kickoff];
+    f.kickoff = at(CsvColumn::Kickoff);
+    if (!kickoffMinutes(f.kickoff))
+        return fail(QStringLiteral("kickoff is not \"YYYY-MM-DD HH:MM\""));
 
-    std::optional<int> *goalSlots[] = {&f.halfTimeHome, &f.halfTimeAway, &f.fullTimeHome, &f.fullTimeAway};
-    for (int k = 0; k < 4; ++k) {
-        const auto value = goals(c[HalfTimeHome + k]);
+    const std::pair<CsvColumn, std::optional<int> *> goalColumns[] = {
+        {CsvColumn::HalfTimeHome, &f.halfTimeHome},
+        {CsvColumn::HalfTimeAway, &f.halfTimeAway},
+        {CsvColumn::FullTimeHome, &f.fullTimeHome},
+        {CsvColumn::FullTimeAway, &f.fullTimeAway}};
+    for (const auto &[column, slot] : goalColumns) {
+        const auto value = goals(at(column));
         if (!value)
-            return fail(QStringLiteral("%1 is not a goal count").arg(QLatin1String(kColumnNames[HalfTimeHome + k])));
-        *goalSlots[k] = *value;
+            return fail(QStringLiteral("%1 is not a goal count").arg(nameOf(column)));
+        *slot = *value;
     }
     if (f.fullTimeHome.has_value() != f.fullTimeAway.has_value())
         return fail(QStringLiteral("only one full-time goal count"));
@@ -165,12 +207,16 @@ CsvMatch matchFromCsv(const QStringList &in) {
         return fail(QStringLiteral("only one half-time goal count"));
     if (f.finished() && f.halfTimeHome
         && (*f.halfTimeHome > *f.fullTimeHome || *f.halfTimeAway > *f.fullTimeAway))
-        return fail(QStringLiteral("half-time goals exceed full-time goals"));
+        return fail(QStringLiteral("more goals at half-time than at full-time"));
 
-    for (auto [column, slot] : {std::pair{HomeOdds, &f.homeOdds}, std::pair{AwayOdds, &f.awayOdds}}) {
-        const auto value = odds(c[column]);
+    const std::tuple<CsvColumn, std::optional<double> *, double, double> numberColumns[] = {
+        {CsvColumn::HomeOdds, &f.homeOdds, 0.0, limits::kMaxOdds},
+        {CsvColumn::AwayOdds, &f.awayOdds, 0.0, limits::kMaxOdds},
+        {CsvColumn::HandicapLine, &f.handicapLine, -double(limits::kMaxGoals), double(limits::kMaxGoals)}};
+    for (const auto &[column, slot, low, high] : numberColumns) {
+        const auto value = number(at(column), low, high);
         if (!value)
-            return fail(QStringLiteral("%1 is not a number").arg(QLatin1String(kColumnNames[column])));
+            return fail(QStringLiteral("%1 is not a number").arg(nameOf(column)));
         *slot = *value;
     }
     return CsvMatch{f, {}};
@@ -178,8 +224,9 @@ CsvMatch matchFromCsv(const QStringList &in) {
 
 ImportReport importCsv(QIODevice &input, MatchStore &store, const std::function<void(const QString &)> &report) {
     ImportReport result;
+    CsvLayout layout = CsvLayout::documented();
     int lineNumber = 0;
-    bool firstDataLine = true;
+    bool firstLine = true;
     int inBatch = 0;
 
     const auto progress = [&] {
@@ -190,21 +237,21 @@ ImportReport importCsv(QIODevice &input, MatchStore &store, const std::function<
                    .arg(result.unchanged)
                    .arg(result.bad));
     };
+    const auto bad = [&](const QString &why) {
+        ++result.bad;
+        report(QStringLiteral("import: line %1: %2, skipped").arg(lineNumber).arg(why));
+    };
 
     try {
         while (!input.atEnd()) {
             QByteArray bytes = input.readLine(qint64(limits::kMaxCsvLineBytes) + 2);
             ++lineNumber;
-            const bool complete = bytes.endsWith('\n') || input.atEnd();
-            if (!complete) {
-                // Too long: skip the rest of the physical line.
+            if (!bytes.endsWith('\n') && !input.atEnd()) {
+                // Too long: the rest of the physical line goes with it.
                 while (!input.atEnd() && !input.readLine(64 * 1024).endsWith('\n')) {
                 }
                 ++result.lines;
-                ++result.bad;
-                report(QStringLiteral("import: line %1: longer than %2 bytes, skipped")
-                           .arg(lineNumber)
-                           .arg(limits::kMaxCsvLineBytes));
+                bad(QStringLiteral("longer than %1 bytes").arg(limits::kMaxCsvLineBytes));
                 continue;
             }
             while (bytes.endsWith('\n') || bytes.endsWith('\r'))
@@ -216,32 +263,33 @@ ImportReport importCsv(QIODevice &input, MatchStore &store, const std::function<
 
             QStringDecoder decoder(QStringDecoder::Utf8);
             const QString line = decoder.decode(bytes);
-            const auto bad = [&](const QString &why) {
-                ++result.bad;
-                report(QStringLiteral("import: line %1: %2, skipped").arg(lineNumber).arg(why));
-            };
-            if (decoder.hasError()) {
-                ++result.lines;
-                bad(QStringLiteral("not UTF-8"));
-                continue;
-            }
-            const auto fields = splitCsvLine(line);
+            const auto fields = decoder.hasError() ? std::nullopt : splitCsvLine(line);
+
             // A first line whose first field is not a number names the columns.
-            if (firstDataLine) {
-                firstDataLine = false;
-                if (fields && !fields->isEmpty() && !allDigits(fields->first().trimmed())) {
-                    report(QStringLiteral("import: line %1 is a header of %2 columns, skipped")
-                               .arg(lineNumber)
-                               .arg(fields->size()));
+            if (firstLine) {
+                firstLine = false;
+                if (fields && !allDigits(fields->first().trimmed())) {
+                    QString why;
+                    const auto named = CsvLayout::fromHeader(*fields, &why);
+                    if (!named) {
+                        result.fatal = QStringLiteral("line %1: %2").arg(lineNumber).arg(why);
+                        report(QStringLiteral("import: %1").arg(result.fatal));
+                        return result;
+                    }
+                    layout = *named;
                     continue;
                 }
             }
             ++result.lines;
+            if (decoder.hasError()) {
+                bad(QStringLiteral("not UTF-8"));
+                continue;
+            }
             if (!fields) {
                 bad(QStringLiteral("broken quoting"));
                 continue;
             }
-            const CsvMatch parsed = matchFromCsv(*fields);
+            const CsvMatch parsed = matchFromCsv(*fields, layout);
             if (!parsed.facts) {
                 bad(parsed.error);
                 continue;

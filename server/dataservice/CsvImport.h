@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <functional>
 #include <optional>
 
@@ -15,19 +16,39 @@
 // says what is stored already changes nothing.
 namespace chenglan::dataservice {
 
-inline constexpr int kCsvColumns = 13;
+// The columns the import knows, by their header names.
+enum class CsvColumn {
+    MatchId, League, LeagueColour, HomeTeam, AwayTeam, Kickoff,
+    HalfTimeHome, HalfTimeAway, FullTimeHome, FullTimeAway, Handicap, HomeOdds, AwayOdds,
+    // Optional: read when the header names them.
+    LeagueShort, HandicapLine,
+};
+inline constexpr int kCsvColumnKinds = 15;
+inline constexpr int kCsvRequiredColumns = 13;
+
+// Where each known column stands in a line (-1: absent). Without a header the
+// 13 required columns are expected in the documented order; with one, they
+// are found by name and any other column is ignored.
+struct CsvLayout {
+    std::array<int, kCsvColumnKinds> position{};
+    int fieldCount = kCsvRequiredColumns;
+
+    static CsvLayout documented();
+    // The layout a header line names, or why it cannot be used.
+    static std::optional<CsvLayout> fromHeader(const QStringList &names, QString *error);
+};
 
 // One CSV line split into fields: "," separates, a field in double quotes
 // may hold "," and a doubled quote. No value for an unterminated quote or a
 // quote in the middle of a bare field.
 std::optional<QStringList> splitCsvLine(QStringView line);
 
-// A match from the 13 columns, or why the line is not one.
+// A match from one line's fields, or why the line is not one.
 struct CsvMatch {
     std::optional<MatchFacts> facts;
     QString error;
 };
-CsvMatch matchFromCsv(const QStringList &fields);
+CsvMatch matchFromCsv(const QStringList &fields, const CsvLayout &layout = CsvLayout::documented());
 
 struct ImportReport {
     int lines = 0;      // data lines read (header and blank lines aside)
@@ -36,6 +57,7 @@ struct ImportReport {
     int unchanged = 0;
     int unfinished = 0; // stored, but without a full-time score yet
     int bad = 0;        // reported and skipped
+    QString fatal;      // set when the file cannot be read at all
 };
 
 // Reads the CSV (UTF-8, optional byte-order mark, optional header line) into

@@ -139,11 +139,12 @@ std::optional<std::int64_t> kickoffMinutes(QStringView kickoff) {
 }
 
 QString describe(const MatchFacts &f) {
-    return QStringLiteral("MatchFacts{%1 %2 %3 %4-%5 %6 ht %7:%8 ft %9:%10 hc '%11' odds %12/%13}")
+    return QStringLiteral("MatchFacts{%1 %2/%3 %4 %5-%6 %7 ht %8:%9 ft %10:%11 hc '%12' %13 odds %14/%15}")
         .arg(f.matchId)
-        .arg(f.league, f.leagueColour, f.homeTeam, f.awayTeam, f.kickoff)
+        .arg(f.league, f.leagueShort, f.leagueColour, f.homeTeam, f.awayTeam, f.kickoff)
         .arg(optionalText(f.halfTimeHome), optionalText(f.halfTimeAway), optionalText(f.fullTimeHome),
-             optionalText(f.fullTimeAway), f.handicap, optionalText(f.homeOdds), optionalText(f.awayOdds));
+             optionalText(f.fullTimeAway), f.handicap, optionalText(f.handicapLine), optionalText(f.homeOdds))
+        .arg(optionalText(f.awayOdds));
 }
 
 QString describe(const MatchProfile &p) {

@@ -23,6 +23,7 @@ using Strengths = std::array<std::int32_t, kStrengthCount>;
 struct MatchFacts {
     qint64 matchId = 0;
     QString league;
+    QString leagueShort;    // the short name the lists show; may be empty
     QString leagueColour;   // "#" and six hexadecimal digits
     QString homeTeam;
     QString awayTeam;
@@ -31,7 +32,8 @@ struct MatchFacts {
     std::optional<int> halfTimeAway;
     std::optional<int> fullTimeHome;
     std::optional<int> fullTimeAway;
-    QString handicap;       // the handicap line as the site writes it
+    QString handicap;       // the handicap line as the site writes it ("半球")
+    std::optional<double> handicapLine; // the same in goals the home side gives (0.5)
     std::optional<double> homeOdds;
     std::optional<double> awayOdds;
 

@@ -7,6 +7,7 @@
 #include <QVariant>
 
 #include <atomic>
+#include <unordered_set>
 
 namespace chenglan::dataservice {
 
@@ -25,6 +26,7 @@ INSERT INTO meta (key, value) VALUES ('revision', 0);
 CREATE TABLE matches (
   match_id INTEGER PRIMARY KEY,
   league TEXT NOT NULL,
+  league_short TEXT NOT NULL,
   league_colour TEXT NOT NULL,
   home_team TEXT NOT NULL,
   away_team TEXT NOT NULL,
@@ -32,6 +34,7 @@ CREATE TABLE matches (
   ht_home INTEGER, ht_away INTEGER,
   ft_home INTEGER, ft_away INTEGER,
   handicap TEXT NOT NULL,
+  handicap_line REAL,
   home_odds REAL, away_odds REAL,
   revision INTEGER NOT NULL);
 CREATE INDEX matches_by_revision ON matches (revision);
@@ -47,12 +50,14 @@ CREATE INDEX profiles_by_revision ON profiles (revision);
 static_assert(std::size(kMigrations) == MatchStore::kSchemaVersion);
 
 const char *const kMatchColumns =
-    "m.match_id, m.league, m.league_colour, m.home_team, m.away_team, m.kickoff, m.ht_home, m.ht_away, "
-    "m.ft_home, m.ft_away, m.handicap, m.home_odds, m.away_odds";
-constexpr int kMatchColumnCount = 13;
+    "m.match_id, m.league, m.league_short, m.league_colour, m.home_team, m.away_team, m.kickoff, m.ht_home, "
+    "m.ht_away, m.ft_home, m.ft_away, m.handicap, m.handicap_line, m.home_odds, m.away_odds";
+constexpr int kMatchColumnCount = 15;
 const char *const kProfileColumns =
     "p.match_id, p.s0, p.s1, p.s2, p.s3, p.s4, p.s5, p.s6, p.s7, p.code20, p.code10";
 
+// A null QString binds as NULL; the text columns hold "" instead.
+QVariant textValue(const QString &text) { return text.isNull() ? QVariant(QStringLiteral("")) : QVariant(text); }
 QVariant optionalValue(const std::optional<int> &v) { return v ? QVariant(*v) : QVariant(); }
 QVariant optionalValue(const std::optional<double> &v) { return v ? QVariant(*v) : QVariant(); }
 
@@ -72,17 +77,19 @@ MatchFacts readFacts(const QSqlQuery &q, int first) {
     MatchFacts f;
     f.matchId = q.value(first).toLongLong();
     f.league = q.value(first + 1).toString();
-    f.leagueColour = q.value(first + 2).toString();
-    f.homeTeam = q.value(first + 3).toString();
-    f.awayTeam = q.value(first + 4).toString();
-    f.kickoff = q.value(first + 5).toString();
-    f.halfTimeHome = optionalInt(q.value(first + 6));
-    f.halfTimeAway = optionalInt(q.value(first + 7));
-    f.fullTimeHome = optionalInt(q.value(first + 8));
-    f.fullTimeAway = optionalInt(q.value(first + 9));
-    f.handicap = q.value(first + 10).toString();
-    f.homeOdds = optionalDouble(q.value(first + 11));
-    f.awayOdds = optionalDouble(q.value(first + 12));
+    f.leagueShort = q.value(first + 2).toString();
+    f.leagueColour = q.value(first + 3).toString();
+    f.homeTeam = q.value(first + 4).toString();
+    f.awayTeam = q.value(first + 5).toString();
+    f.kickoff = q.value(first + 6).toString();
+    f.halfTimeHome = optionalInt(q.value(first + 7));
+    f.halfTimeAway = optionalInt(q.value(first + 8));
+    f.fullTimeHome = optionalInt(q.value(first + 9));
+    f.fullTimeAway = optionalInt(q.value(first + 10));
+    f.handicap = q.value(first + 11).toString();
+    f.handicapLine = optionalDouble(q.value(first + 12));
+    f.homeOdds = optionalDouble(q.value(first + 13));
+    f.awayOdds = optionalDouble(q.value(first + 14));
     return f;
 }
 
@@ -267,32 +274,37 @@ UpsertResult MatchStore::upsertMatch(const MatchFacts &f) {
         exists.finish();
 
         auto &upsert = cached(m_matchUpsert, R"(
-INSERT INTO matches (match_id, league, league_colour, home_team, away_team, kickoff,
-                     ht_home, ht_away, ft_home, ft_away, handicap, home_odds, away_odds, revision)
-VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)
+INSERT INTO matches (match_id, league, league_short, league_colour, home_team, away_team, kickoff,
+                     ht_home, ht_away, ft_home, ft_away, handicap, handicap_line, home_odds, away_odds,
+                     revision)
+VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)
 ON CONFLICT (match_id) DO UPDATE SET
-  league = excluded.league, league_colour = excluded.league_colour,
+  league = excluded.league, league_short = excluded.league_short, league_colour = excluded.league_colour,
   home_team = excluded.home_team, away_team = excluded.away_team, kickoff = excluded.kickoff,
   ht_home = excluded.ht_home, ht_away = excluded.ht_away,
   ft_home = excluded.ft_home, ft_away = excluded.ft_away,
-  handicap = excluded.handicap, home_odds = excluded.home_odds, away_odds = excluded.away_odds,
+  handicap = excluded.handicap, handicap_line = excluded.handicap_line,
+  home_odds = excluded.home_odds, away_odds = excluded.away_odds,
   revision = excluded.revision
-WHERE (league, league_colour, home_team, away_team, kickoff, ht_home, ht_away, ft_home, ft_away,
-       handicap, home_odds, away_odds)
-  IS NOT (excluded.league, excluded.league_colour, excluded.home_team, excluded.away_team,
-          excluded.kickoff, excluded.ht_home, excluded.ht_away, excluded.ft_home, excluded.ft_away,
-          excluded.handicap, excluded.home_odds, excluded.away_odds))");
+WHERE (league, league_short, league_colour, home_team, away_team, kickoff, ht_home, ht_away, ft_home,
+       ft_away, handicap, handicap_line, home_odds, away_odds)
+  IS NOT (excluded.league, excluded.league_short, excluded.league_colour, excluded.home_team,
+          excluded.away_team, excluded.kickoff, excluded.ht_home, excluded.ht_away, excluded.ft_home,
+          excluded.ft_away, excluded.handicap, excluded.handicap_line, excluded.home_odds,
+          excluded.away_odds))");
         upsert.addBindValue(f.matchId);
-        upsert.addBindValue(f.league);
-        upsert.addBindValue(f.leagueColour);
-        upsert.addBindValue(f.homeTeam);
-        upsert.addBindValue(f.awayTeam);
-        upsert.addBindValue(f.kickoff);
+        upsert.addBindValue(textValue(f.league));
+        upsert.addBindValue(textValue(f.leagueShort));
+        upsert.addBindValue(textValue(f.leagueColour));
+        upsert.addBindValue(textValue(f.homeTeam));
+        upsert.addBindValue(textValue(f.awayTeam));
+        upsert.addBindValue(textValue(f.kickoff));
         upsert.addBindValue(optionalValue(f.halfTimeHome));
         upsert.addBindValue(optionalValue(f.halfTimeAway));
         upsert.addBindValue(optionalValue(f.fullTimeHome));
         upsert.addBindValue(optionalValue(f.fullTimeAway));
-        upsert.addBindValue(f.handicap);
+        upsert.addBindValue(textValue(f.handicap));
+        upsert.addBindValue(optionalValue(f.handicapLine));
         upsert.addBindValue(optionalValue(f.homeOdds));
         upsert.addBindValue(optionalValue(f.awayOdds));
         upsert.addBindValue(m_batchRevision);
@@ -328,8 +340,8 @@ WHERE (s0, s1, s2, s3, s4, s5, s6, s7, code20, code10)
         upsert.addBindValue(p.matchId);
         for (auto h : p.strengths)
             upsert.addBindValue(double(h) / 100.0);
-        upsert.addBindValue(p.code20);
-        upsert.addBindValue(p.code10);
+        upsert.addBindValue(textValue(p.code20));
+        upsert.addBindValue(textValue(p.code10));
         upsert.addBindValue(m_batchRevision);
         exec(upsert, "storing a profile");
         const int changed = upsert.numRowsAffected();
@@ -395,11 +407,15 @@ IndexChanges MatchStore::changesSince(qint64 revision) {
         if (revision > 0)
             statements << select + QStringLiteral("FROM matches m JOIN profiles p ON p.match_id = m.match_id "
                                                   "WHERE m.revision > ?");
+        std::unordered_set<qint64> seen;
         for (const QString &sql : statements) {
             auto q = prepared(sql);
             q.addBindValue(revision);
             exec(q, "reading changed profiles");
             while (q.next()) {
+                // A match whose facts and profile both changed comes up twice.
+                if (!seen.insert(q.value(0).toLongLong()).second)
+                    continue;
                 const auto profile = readProfile(q, 0);
                 const auto kickoff = kickoffMinutes(q.value(11).toString());
                 const bool finished = !q.value(12).isNull() && !q.value(13).isNull();

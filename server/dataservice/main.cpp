@@ -138,6 +138,8 @@ int import(QStringList args) {
         const ImportReport report = importCsv(file, store, [](const QString &line) {
             std::fprintf(stderr, "%s\n", qPrintable(line));
         });
+        if (!report.fatal.isEmpty())
+            return 1;
         std::fprintf(stderr, "import: done: %d lines, %d new, %d updated, %d unchanged, %d not finished yet, %d bad\n",
                      report.lines, report.inserted, report.updated, report.unchanged, report.unfinished, report.bad);
     } catch (const StoreError &e) {
