@@ -36,9 +36,9 @@ QString fieldText(const QString &text) {
     return safe;
 }
 
-QStringList answerFields(const AnswerRow &row, const SimilarHit &hit) {
+QStringList storedFields(const AnswerRow &row) {
     const MatchFacts &f = row.facts;
-    QStringList fields(field::Count);
+    QStringList fields(field::Stored);
     fields[field::MatchId] = QString::number(f.matchId);
     fields[field::Kickoff] = fieldText(f.kickoff);
     fields[field::LeagueColour] = fieldText(f.leagueColour);
@@ -69,32 +69,35 @@ QStringList answerFields(const AnswerRow &row, const SimilarHit &hit) {
         }
     }
     fields[field::Handicap] = fieldText(f.handicap);
-    if (row.profile) {
-        const Strengths &s = row.profile->strengths;
-        const int placement[kStrengthCount] = {field::Strength0, field::Strength1, field::Strength2,
-                                               field::Strength3, field::Strength4, field::Strength5,
-                                               field::Strength6, field::Strength7};
-        for (int k = 0; k < kStrengthCount; ++k)
-            fields[placement[k]] = hundredthsText(s[k]);
-        fields[field::PatternCode20] = row.profile->code20;
-        fields[field::PatternCode10] = row.profile->code10;
-    }
-    fields[field::Distance] = QString::number(hit.distance(), 'f', 4);
-    fields[field::SameCodes] = hit.sameCodes ? QStringLiteral("1") : QStringLiteral("0");
+    const Strengths &s = row.profile.strengths;
+    const int placement[kStrengthCount] = {field::Strength0, field::Strength1, field::Strength2, field::Strength3,
+                                           field::Strength4, field::Strength5, field::Strength6, field::Strength7};
+    for (int k = 0; k < kStrengthCount; ++k)
+        fields[placement[k]] = hundredthsText(s[k]);
+    fields[field::PatternCode20] = fieldText(row.profile.code20);
+    fields[field::PatternCode10] = fieldText(row.profile.code10);
     return fields;
 }
 
-QByteArray encodeAnswer(const std::vector<QStringList> &records) {
+std::string storedRecord(const AnswerRow &row) {
     QString text;
-    for (const QStringList &record : records) {
-        for (const QString &f : record) {
-            text += f;
-            text += u',';
-        }
-        text += u'|';
+    for (const QString &f : storedFields(row)) {
+        text += f;
+        text += u',';
     }
-    QStringEncoder encoder("GB18030");
-    return encoder.encode(text);
+    // GB18030 keeps no state between whole texts, so one encoder per thread
+    // serves every record of a load.
+    thread_local QStringEncoder encoder("GB18030");
+    const QByteArray bytes = encoder.encode(text);
+    return bytes.toStdString();
+}
+
+void appendRecord(QByteArray &answer, const SimilarHit &hit) {
+    answer.append(hit.record.data(), qsizetype(hit.record.size()));
+    answer.append(QByteArray::number(hit.distance(), 'f', 4));
+    answer.append(',');
+    answer.append(hit.sameCodes ? '1' : '0');
+    answer.append(",|");
 }
 
 } // namespace chenglan::dataservice

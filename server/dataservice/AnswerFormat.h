@@ -6,7 +6,7 @@
 #include <QByteArray>
 #include <QStringList>
 
-#include <vector>
+#include <string>
 
 // The answer of the similar-match request: one record per match, every field
 // followed by "," and every record by "|", encoded in GB18030 (which the
@@ -44,21 +44,26 @@ inline constexpr int Strength2 = 25;        // 20-match forecast, home
 inline constexpr int Strength3 = 26;        // away
 inline constexpr int Strength4 = 27;        // 10-match value at the newest point, home
 inline constexpr int Strength5 = 28;        // away
-inline constexpr int Distance = 29;         // to the query, four decimals
-inline constexpr int PatternCode20 = 30;
-inline constexpr int PatternCode10 = 31;
-inline constexpr int Strength6 = 32;        // 10-match value one point earlier, home
-inline constexpr int Strength7 = 33;        // away
+inline constexpr int PatternCode20 = 29;
+inline constexpr int PatternCode10 = 30;
+inline constexpr int Strength6 = 31;        // 10-match value one point earlier, home
+inline constexpr int Strength7 = 32;        // away
+inline constexpr int Distance = 33;         // to the query, four decimals
 inline constexpr int SameCodes = 34;        // "1" when both pattern codes equal the query's
+inline constexpr int Stored = 33;           // fields 0..32 do not depend on the query
 inline constexpr int Count = 35;
 } // namespace field
 
-// The fields of one record. Texts never carry "," or "|" (they become "，"
-// and "｜") nor control characters, so a name cannot split a record.
-QStringList answerFields(const AnswerRow &row, const SimilarHit &hit);
+// The fields of a match that do not depend on the query (0..32). Texts
+// never carry "," or "|" (they become "，" and "｜") nor control characters,
+// so a name cannot split a record.
+QStringList storedFields(const AnswerRow &row);
+// Those fields in GB18030, each followed by ",": what the index keeps.
+std::string storedRecord(const AnswerRow &row);
 
-// "f0,f1,...,|f0,f1,...,|" in GB18030. No records: an empty body.
-QByteArray encodeAnswer(const std::vector<QStringList> &records);
+// Appends one record of the answer: the stored fields, the distance and the
+// same-codes flag, each followed by ",", and the closing "|".
+void appendRecord(QByteArray &answer, const SimilarHit &hit);
 
 // A text made safe for a field.
 QString fieldText(const QString &text);

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -45,13 +47,7 @@ public:
     explicit WorkerPool(const BoundedServerOptions &options)
         : m_maxWaiting(options.maxWaiting), m_idle(std::max<std::size_t>(options.workers, 1)) {
         for (std::size_t i = 0; i < m_idle; ++i)
-            m_threads.emplace_back([this, started = options.workerStarted, finished = options.workerFinished] {
-                if (started)
-                    started();
-                work();
-                if (finished)
-                    finished();
-            });
+            m_threads.emplace_back([this] { work(); });
     }
 
     void enqueue(std::function<void()> fn) override {
@@ -228,6 +224,10 @@ bool BoundedHttpServer::process_and_close_socket(socket_t sock) {
         refuse(sock);
         return true;
     }
+    // Headers and body go out in separate writes; without this the body can
+    // wait for the client's delayed acknowledgement.
+    const int on = 1;
+    ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     LimitedSocketStream stream(sock, m_options);
     bool ok = true;
     for (std::size_t served = 0; served < m_options.keepAliveMaxRequests; ++served) {

@@ -5,7 +5,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
-#include <functional>
 
 // An HTTP server whose connections are served by a fixed pool of worker
 // threads. A connection that finds every worker busy and the short waiting
@@ -22,10 +21,6 @@ struct BoundedServerOptions {
     std::chrono::milliseconds keepAliveTimeout{2000};
     std::chrono::milliseconds readTimeout{5000};
     std::chrono::milliseconds writeTimeout{5000};
-    // Run on each worker thread when it starts and before it ends, e.g. to
-    // open the thread's own database connection.
-    std::function<void()> workerStarted;
-    std::function<void()> workerFinished;
 };
 
 class BoundedHttpServer : public httplib::Server {

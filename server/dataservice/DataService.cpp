@@ -3,18 +3,18 @@
 #include "AnswerFormat.h"
 #include "MatchStore.h"
 
+#include <QStringEncoder>
 #include <QStringList>
+
+#include <malloc.h>
 
 namespace chenglan::dataservice {
 
 namespace {
 
-// Each worker thread reads through its own connection.
-struct ThreadReader {
-    const DataService *owner = nullptr;
-    MatchStore *store = nullptr;
-};
-thread_local ThreadReader t_reader;
+// A refresh this large (the first load, a big import) is followed by
+// returning freed memory to the system.
+constexpr std::size_t kLargeRefresh = 10000;
 
 Reply textReply(int status, const QString &text) {
     return Reply{status, text.toUtf8(), "text/plain; charset=utf-8"};
@@ -23,40 +23,62 @@ Reply textReply(int status, const QString &text) {
 } // namespace
 
 DataService::DataService(ServiceOptions options) : m_options(std::move(options)) {
+    if (!QStringEncoder("GB18030").isValid())
+        throw StoreError(QStringLiteral("this Qt has no GB18030 encoder"));
     { MatchStore create(m_options.databasePath, MatchStore::Access::ReadWrite); }
     refresh();
 }
 
 DataService::~DataService() { stop(); }
 
+std::size_t DataService::applyChanges(MatchStore &store) {
+    std::vector<IndexEntry> upserts;
+    std::vector<qint64> removals;
+    const qint64 reached = store.changesSince(
+        m_revision,
+        [&](const AnswerRow &row) {
+            upserts.push_back({row.facts.matchId, row.profile.strengths, row.profile.code20, row.profile.code10,
+                               row.kickoffMinutes, storedRecord(row)});
+        },
+        [&](qint64 id) { removals.push_back(id); });
+    m_revision = reached;
+    m_index.apply(upserts, removals);
+    const std::size_t count = upserts.size() + removals.size();
+    if (count > kLargeRefresh) {
+        // The staging vectors of a large load are gone; give their memory back.
+        upserts = {};
+        removals = {};
+        malloc_trim(0);
+    }
+    return count;
+}
+
 std::size_t DataService::refresh() {
     std::lock_guard lock(m_refreshMutex);
     MatchStore store(m_options.databasePath, MatchStore::Access::ReadOnly);
-    IndexChanges changes = store.changesSince(m_revision);
-    m_revision = changes.revision;
-    m_index.apply(changes.upserts, changes.removals);
-    return changes.upserts.size() + changes.removals.size();
+    return applyChanges(store);
 }
 
 void DataService::refreshLoop() {
+    // This thread's own connection: data_version counts the commits of the
+    // other connections since this one last looked.
     std::unique_ptr<MatchStore> store;
+    qint64 seenVersion = -1;
     std::unique_lock stopLock(m_stopMutex);
     while (!m_stopWake.wait_for(stopLock, m_options.refreshInterval, [&] { return m_stopping; })) {
         stopLock.unlock();
         try {
             if (!store)
                 store = std::make_unique<MatchStore>(m_options.databasePath, MatchStore::Access::ReadOnly);
-            // data_version moves when another connection commits.
             const qint64 version = store->dataVersion();
-            if (version != m_dataVersion) {
-                m_dataVersion = version;
+            if (version != seenVersion) {
                 std::lock_guard lock(m_refreshMutex);
-                IndexChanges changes = store->changesSince(m_revision);
-                m_revision = changes.revision;
-                m_index.apply(changes.upserts, changes.removals);
+                applyChanges(*store);
+                seenVersion = version;
             }
         } catch (const StoreError &) {
-            store.reset(); // try again with a fresh connection next time
+            store.reset(); // a fresh connection next time
+            seenVersion = -1;
         }
         stopLock.lock();
     }
@@ -71,18 +93,6 @@ int DataService::start(int port) {
     options.keepAliveTimeout = limits::kKeepAliveTimeout;
     options.readTimeout = limits::kReadTimeout;
     options.writeTimeout = limits::kWriteTimeout;
-    const QString path = m_options.databasePath;
-    options.workerStarted = [this, path] {
-        try {
-            t_reader = {this, new MatchStore(path, MatchStore::Access::ReadOnly)};
-        } catch (const StoreError &) {
-            t_reader = {}; // answerQuery opens a connection per request instead
-        }
-    };
-    options.workerFinished = [] {
-        delete t_reader.store;
-        t_reader = {};
-    };
     m_server = std::make_unique<BoundedHttpServer>(std::move(options));
 
     const auto handleQuery = [this](const httplib::Request &req, httplib::Response &res) {
@@ -159,30 +169,13 @@ Reply DataService::answerQuery(std::string_view queryString) {
     if (!parsed.query)
         return textReply(400, QStringLiteral("bad query: %1\n").arg(parsed.error));
 
+    // From memory alone: the index keeps each match's record bytes.
     const std::vector<SimilarHit> hits = m_index.search(*parsed.query);
-    std::vector<qint64> ids;
-    ids.reserve(hits.size());
+    QByteArray answer;
+    answer.reserve(qsizetype(hits.size()) * 200);
     for (const auto &hit : hits)
-        ids.push_back(hit.matchId);
-    try {
-        std::unique_ptr<MatchStore> temporary;
-        MatchStore *store = t_reader.owner == this ? t_reader.store : nullptr;
-        if (!store) {
-            temporary = std::make_unique<MatchStore>(m_options.databasePath, MatchStore::Access::ReadOnly);
-            store = temporary.get();
-        }
-        const auto rows = store->answerRows(ids);
-        std::vector<QStringList> records;
-        records.reserve(hits.size());
-        for (const auto &hit : hits) {
-            const auto row = rows.find(hit.matchId);
-            if (row != rows.end())
-                records.push_back(answerFields(row->second, hit));
-        }
-        return Reply{200, encodeAnswer(records)};
-    } catch (const StoreError &) {
-        return textReply(503, QStringLiteral("database unavailable\n"));
-    }
+        appendRecord(answer, hit);
+    return Reply{200, answer};
 }
 
 } // namespace chenglan::dataservice

@@ -15,7 +15,7 @@
 #include <thread>
 
 // The operator's similar-match service: the database, the in-memory index
-// built from it, and the HTTP server that answers the client.
+// built from it, and the HTTP server that answers the client from the index.
 namespace chenglan::dataservice {
 
 class MatchStore;
@@ -67,13 +67,12 @@ public:
 
 private:
     void refreshLoop();
+    std::size_t applyChanges(MatchStore &store);
 
     ServiceOptions m_options;
     SimilarityIndex m_index;
-    std::unique_ptr<MatchStore> m_refreshStore; // used on one thread at a time
-    std::mutex m_refreshMutex;
+    std::mutex m_refreshMutex; // one refresh at a time; guards m_revision
     qint64 m_revision = 0;
-    qint64 m_dataVersion = -1;
 
     std::unique_ptr<BoundedHttpServer> m_server;
     std::thread m_listener;

@@ -52,9 +52,9 @@ static_assert(std::size(kMigrations) == MatchStore::kSchemaVersion);
 const char *const kMatchColumns =
     "m.match_id, m.league, m.league_short, m.league_colour, m.home_team, m.away_team, m.kickoff, m.ht_home, "
     "m.ht_away, m.ft_home, m.ft_away, m.handicap, m.handicap_line, m.home_odds, m.away_odds";
-constexpr int kMatchColumnCount = 15;
 const char *const kProfileColumns =
     "p.match_id, p.s0, p.s1, p.s2, p.s3, p.s4, p.s5, p.s6, p.s7, p.code20, p.code10";
+constexpr int kProfileColumnCount = 11;
 
 // A null QString binds as NULL; the text columns hold "" instead.
 QVariant textValue(const QString &text) { return text.isNull() ? QVariant(QStringLiteral("")) : QVariant(text); }
@@ -152,7 +152,7 @@ MatchStore::MatchStore(const QString &path, Access access)
 MatchStore::~MatchStore() {
     if (m_inBatch)
         rollbackBatch();
-    for (QSqlQuery *query : {&m_matchExists, &m_matchUpsert, &m_profileExists, &m_profileUpsert, &m_answer})
+    for (QSqlQuery *query : {&m_matchExists, &m_matchUpsert, &m_profileExists, &m_profileUpsert})
         *query = QSqlQuery();
     m_db.close();
     m_db = QSqlDatabase();
@@ -389,8 +389,9 @@ qint64 MatchStore::dataVersion() {
     return q.value(0).toLongLong();
 }
 
-IndexChanges MatchStore::changesSince(qint64 revision) {
-    IndexChanges changes;
+qint64 MatchStore::changesSince(qint64 revision, const std::function<void(const AnswerRow &)> &changed,
+                                const std::function<void(qint64)> &removed) {
+    qint64 reached = 0;
     // One read transaction, so the revision and the rows agree.
     execText(QStringLiteral("BEGIN"));
     try {
@@ -398,9 +399,9 @@ IndexChanges MatchStore::changesSince(qint64 revision) {
             QSqlQuery q(m_db);
             if (!q.exec(QStringLiteral("SELECT value FROM meta WHERE key = 'revision'")) || !q.next())
                 throw StoreError(QStringLiteral("cannot read the revision: %1").arg(q.lastError().text()));
-            changes.revision = q.value(0).toLongLong();
+            reached = q.value(0).toLongLong();
         }
-        const QString select = QStringLiteral("SELECT %1, m.kickoff, m.ft_home, m.ft_away ").arg(QLatin1String(kProfileColumns));
+        const QString select = QStringLiteral("SELECT %1, %2 ").arg(QLatin1String(kProfileColumns), QLatin1String(kMatchColumns));
         QStringList statements{select + QStringLiteral("FROM profiles p LEFT JOIN matches m ON m.match_id = p.match_id "
                                                        "WHERE p.revision > ?")};
         // A new score or kick-off of an analysed match changes its entry too.
@@ -413,18 +414,23 @@ IndexChanges MatchStore::changesSince(qint64 revision) {
             q.addBindValue(revision);
             exec(q, "reading changed profiles");
             while (q.next()) {
+                const qint64 id = q.value(0).toLongLong();
                 // A match whose facts and profile both changed comes up twice.
-                if (!seen.insert(q.value(0).toLongLong()).second)
+                if (!seen.insert(id).second)
                     continue;
                 const auto profile = readProfile(q, 0);
-                const auto kickoff = kickoffMinutes(q.value(11).toString());
-                const bool finished = !q.value(12).isNull() && !q.value(13).isNull();
-                if (!profile || !kickoff || !finished) {
-                    changes.removals.push_back(q.value(0).toLongLong());
+                if (!profile || q.value(kProfileColumnCount).isNull()) {
+                    removed(id);
                     continue;
                 }
-                changes.upserts.push_back(
-                    {profile->matchId, profile->strengths, profile->code20, profile->code10, *kickoff});
+                AnswerRow row{readFacts(q, kProfileColumnCount), *profile, 0};
+                const auto kickoff = kickoffMinutes(row.facts.kickoff);
+                if (!kickoff || !row.facts.finished()) {
+                    removed(id);
+                    continue;
+                }
+                row.kickoffMinutes = *kickoff;
+                changed(row);
             }
         }
         execText(QStringLiteral("COMMIT"));
@@ -432,36 +438,7 @@ IndexChanges MatchStore::changesSince(qint64 revision) {
         QSqlQuery(m_db).exec(QStringLiteral("ROLLBACK"));
         throw;
     }
-    return changes;
-}
-
-std::unordered_map<qint64, AnswerRow> MatchStore::answerRows(std::span<const qint64> ids) {
-    std::unordered_map<qint64, AnswerRow> rows;
-    constexpr std::size_t chunk = limits::kMaxRecords;
-    auto &q = cached(m_answer, [] {
-        static const std::string sql = [] {
-            std::string placeholders;
-            for (std::size_t i = 0; i < chunk; ++i)
-                placeholders += i == 0 ? "?" : ", ?";
-            return std::string("SELECT ") + kMatchColumns + ", " + kProfileColumns
-                   + " FROM matches m LEFT JOIN profiles p ON p.match_id = m.match_id WHERE m.match_id IN ("
-                   + placeholders + ")";
-        }();
-        return sql.c_str();
-    }());
-    for (std::size_t start = 0; start < ids.size(); start += chunk) {
-        for (std::size_t i = 0; i < chunk; ++i)
-            q.bindValue(int(i), start + i < ids.size() ? QVariant(ids[start + i]) : QVariant());
-        exec(q, "reading answer rows");
-        while (q.next()) {
-            AnswerRow row{readFacts(q, 0), std::nullopt};
-            if (!q.value(kMatchColumnCount).isNull())
-                row.profile = readProfile(q, kMatchColumnCount);
-            rows.emplace(row.facts.matchId, std::move(row));
-        }
-        q.finish();
-    }
-    return rows;
+    return reached;
 }
 
 } // namespace chenglan::dataservice

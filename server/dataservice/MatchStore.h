@@ -1,17 +1,15 @@
 #pragma once
 
 #include "MatchRecords.h"
-#include "SimilarityIndex.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
 
+#include <cstdint>
+#include <functional>
 #include <optional>
-#include <span>
 #include <stdexcept>
-#include <unordered_map>
-#include <vector>
 
 // The service's database: one SQLite file holding the match facts and the
 // strength profiles. It is the truth; the similarity index is rebuilt from it.
@@ -25,17 +23,11 @@ public:
 // What an upsert did.
 enum class UpsertResult { Inserted, Updated, Unchanged };
 
-// The changes since a revision, ready for SimilarityIndex::apply().
-struct IndexChanges {
-    qint64 revision = 0; // the revision they bring the index to
-    std::vector<IndexEntry> upserts;
-    std::vector<qint64> removals;
-};
-
-// A match as the answer shows it: its facts and, when analysed, its profile.
+// A match as the answer shows it: its facts and its profile.
 struct AnswerRow {
     MatchFacts facts;
-    std::optional<MatchProfile> profile;
+    MatchProfile profile;
+    std::int64_t kickoffMinutes = 0;
 };
 
 // One connection to the database file. A connection belongs to the thread
@@ -74,10 +66,12 @@ public:
 
     // Counts commits made by other connections; a change means re-read.
     qint64 dataVersion();
-    // The profiled matches changed after `revision` (0: all of them).
-    IndexChanges changesSince(qint64 revision);
-    // The rows of the given ids that exist, by id.
-    std::unordered_map<qint64, AnswerRow> answerRows(std::span<const qint64> ids);
+    // Walks what changed after `revision` (0: everything): `changed` gets
+    // every analysed finished match whose facts or profile changed,
+    // `removed` every analysed match that is no longer one of those (no
+    // score, no facts, an unreadable row). Returns the revision reached.
+    qint64 changesSince(qint64 revision, const std::function<void(const AnswerRow &)> &changed,
+                        const std::function<void(qint64)> &removed);
 
 private:
     QSqlQuery prepared(const QString &sql);
@@ -91,7 +85,7 @@ private:
     QSqlDatabase m_db;
     bool m_inBatch = false;
     qint64 m_batchRevision = 0;
-    QSqlQuery m_matchExists, m_matchUpsert, m_profileExists, m_profileUpsert, m_answer;
+    QSqlQuery m_matchExists, m_matchUpsert, m_profileExists, m_profileUpsert;
 };
 
 } // namespace chenglan::dataservice

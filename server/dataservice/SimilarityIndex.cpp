@@ -13,6 +13,8 @@ struct Candidate {
     double distanceSquared;
     std::int64_t kickoff;
     qint64 id;
+    const detail::PatternGroup *group;
+    std::size_t row;
 };
 
 // Closer first, then newer kick-off, then higher id: a total order, so the
@@ -31,7 +33,10 @@ public:
     explicit TopCandidates(std::size_t limit) : m_limit(limit) { m_heap.reserve(limit + 1); }
 
     bool full() const { return m_heap.size() >= m_limit; }
-    double worstDistance() const { return m_heap.front().distanceSquared; }
+    // A candidate farther than this cannot enter.
+    double bound() const {
+        return full() ? m_heap.front().distanceSquared : std::numeric_limits<double>::infinity();
+    }
 
     void offer(const Candidate &c) {
         if (m_limit == 0)
@@ -56,13 +61,36 @@ private:
     std::vector<Candidate> m_heap;
 };
 
-double distanceSquared(const Strengths &a, const Strengths &b) {
-    double sum = 0;
-    for (int k = 0; k < kStrengthCount; ++k) {
-        const double d = double(a[k]) - double(b[k]);
-        sum += d * d;
+// Offers every row of a group to `top`. Distances are computed a block at a
+// time in a tight loop, and only rows within the current bound go further.
+// The values are whole hundredths, so the sums are exact and ties are ties.
+void scanGroup(const detail::PatternGroup &g, const std::array<double, kStrengthCount> &q, qint64 excluded,
+               TopCandidates &top) {
+    constexpr std::size_t kBlock = 256;
+    double distances[kBlock];
+    const std::size_t n = g.ids.size();
+    for (std::size_t base = 0; base < n; base += kBlock) {
+        const std::size_t m = std::min(kBlock, n - base);
+        const Strengths *rows = g.strengths.data() + base;
+        for (std::size_t j = 0; j < m; ++j) {
+            double sum = 0;
+            for (int k = 0; k < kStrengthCount; ++k) {
+                const double d = double(rows[j][k]) - q[k];
+                sum += d * d;
+            }
+            distances[j] = sum;
+        }
+        double bound = top.bound();
+        for (std::size_t j = 0; j < m; ++j) {
+            if (distances[j] > bound)
+                continue;
+            const std::size_t i = base + j;
+            if (g.ids[i] == excluded)
+                continue;
+            top.offer({distances[j], g.kickoffs[i], g.ids[i], &g, i});
+            bound = top.bound();
+        }
     }
-    return sum;
 }
 
 } // namespace
@@ -79,6 +107,23 @@ std::string groupKey(const QString &code20, const QString &code10) {
 }
 
 SimilarityIndex::SimilarityIndex() : m_snapshot(std::make_shared<Snapshot>()) {}
+
+namespace detail {
+
+void PatternGroup::append(qint64 id, const Strengths &s, std::int64_t kickoff, std::string_view record) {
+    ids.push_back(id);
+    strengths.push_back(s);
+    kickoffs.push_back(kickoff);
+    records.append(record);
+    recordEnds.push_back(std::uint32_t(records.size()));
+}
+
+std::string_view PatternGroup::record(std::size_t row) const {
+    const std::size_t begin = row == 0 ? 0 : recordEnds[row - 1];
+    return std::string_view(records).substr(begin, recordEnds[row] - begin);
+}
+
+} // namespace detail
 
 std::shared_ptr<const SimilarityIndex::Snapshot> SimilarityIndex::snapshot() const {
     std::lock_guard lock(m_publishMutex);
@@ -103,7 +148,7 @@ void SimilarityIndex::apply(const std::vector<IndexEntry> &upserts, const std::v
         changed.insert(id);
 
     auto next = std::make_shared<Snapshot>(*old);
-    std::unordered_map<std::string, std::shared_ptr<Group>> copies;
+    std::unordered_map<std::string, std::shared_ptr<detail::PatternGroup>> copies;
 
     // Drop every changed id from the groups that hold it. Only those groups
     // are copied; the others are shared with the old snapshot.
@@ -112,15 +157,10 @@ void SimilarityIndex::apply(const std::vector<IndexEntry> &upserts, const std::v
                                          [&](qint64 id) { return changed.contains(id); });
         if (!touched)
             continue;
-        auto copy = std::make_shared<Group>();
-        copy->key = key;
-        for (std::size_t i = 0; i < group->ids.size(); ++i) {
-            if (changed.contains(group->ids[i]))
-                continue;
-            copy->ids.push_back(group->ids[i]);
-            copy->strengths.push_back(group->strengths[i]);
-            copy->kickoffs.push_back(group->kickoffs[i]);
-        }
+        auto copy = std::make_shared<detail::PatternGroup>();
+        for (std::size_t i = 0; i < group->ids.size(); ++i)
+            if (!changed.contains(group->ids[i]))
+                copy->append(group->ids[i], group->strengths[i], group->kickoffs[i], group->record(i));
         copies.emplace(key, std::move(copy));
     }
 
@@ -135,16 +175,12 @@ void SimilarityIndex::apply(const std::vector<IndexEntry> &upserts, const std::v
         const std::string key = groupKey(e.code20, e.code10);
         auto it = copies.find(key);
         if (it == copies.end()) {
-            auto copy = std::make_shared<Group>();
-            copy->key = key;
-            if (auto found = old->groups.find(key); found != old->groups.end())
+            auto copy = std::make_shared<detail::PatternGroup>();
+                if (auto found = old->groups.find(key); found != old->groups.end())
                 *copy = *found->second;
             it = copies.emplace(key, std::move(copy)).first;
         }
-        Group &g = *it->second;
-        g.ids.push_back(e.matchId);
-        g.strengths.push_back(e.strengths);
-        g.kickoffs.push_back(e.kickoffMinutes);
+        it->second->append(e.matchId, e.strengths, e.kickoffMinutes, e.record);
     }
 
     for (auto &[key, group] : copies) {
@@ -172,35 +208,27 @@ void SimilarityIndex::apply(const std::vector<IndexEntry> &upserts, const std::v
 std::vector<SimilarHit> SimilarityIndex::search(const SimilarQuery &query, std::size_t limit) const {
     const auto snap = snapshot();
     const Strengths &q = query.strengths;
+    std::array<double, kStrengthCount> qd;
+    for (int k = 0; k < kStrengthCount; ++k)
+        qd[k] = q[k];
     const qint64 excluded = query.excludedMatchId.value_or(std::numeric_limits<qint64>::min());
-
-    const auto scan = [&](const Group &g, TopCandidates &top) {
-        const std::size_t n = g.ids.size();
-        for (std::size_t i = 0; i < n; ++i) {
-            const double d2 = distanceSquared(g.strengths[i], q);
-            if (top.full() && d2 > top.worstDistance())
-                continue;
-            if (g.ids[i] == excluded)
-                continue;
-            top.offer({d2, g.kickoffs[i], g.ids[i]});
-        }
-    };
 
     std::vector<SimilarHit> hits;
     const std::string sameKey = groupKey(query.code20, query.code10);
     const auto same = snap->groups.find(sameKey);
     if (same != snap->groups.end()) {
         TopCandidates top(limit);
-        scan(*same->second, top);
+        scanGroup(*same->second, qd, excluded, top);
         for (const auto &c : std::move(top).sorted())
-            hits.push_back({c.id, c.distanceSquared, c.kickoff, true});
+            hits.push_back({c.id, c.distanceSquared, c.kickoff, true,
+                            std::string(c.group->record(c.row))});
     }
     if (hits.size() >= limit)
         return hits;
 
     // The rest: nearest groups first, and a group whose bounding box is
     // farther than the worst kept candidate cannot contribute.
-    std::vector<std::pair<double, const Group *>> others;
+    std::vector<std::pair<double, const detail::PatternGroup *>> others;
     others.reserve(snap->groups.size());
     for (const auto &[key, group] : snap->groups) {
         if (key == sameKey)
@@ -220,12 +248,13 @@ std::vector<SimilarHit> SimilarityIndex::search(const SimilarQuery &query, std::
               [](const auto &a, const auto &b) { return a.first < b.first; });
     TopCandidates top(limit - hits.size());
     for (const auto &[bound, group] : others) {
-        if (top.full() && bound > top.worstDistance())
+        if (bound > top.bound())
             break;
-        scan(*group, top);
+        scanGroup(*group, qd, excluded, top);
     }
     for (const auto &c : std::move(top).sorted())
-        hits.push_back({c.id, c.distanceSquared, c.kickoff, false});
+        hits.push_back({c.id, c.distanceSquared, c.kickoff, false,
+                        std::string(c.group->record(c.row))});
     return hits;
 }
 

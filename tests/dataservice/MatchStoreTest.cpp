@@ -12,12 +12,26 @@ using namespace chenglan::dataservice::testing;
 
 namespace {
 
-std::vector<qint64> upsertIds(const IndexChanges &changes) {
-    std::vector<qint64> ids;
-    for (const auto &e : changes.upserts)
-        ids.push_back(e.matchId);
-    std::sort(ids.begin(), ids.end());
-    return ids;
+struct Changes {
+    qint64 revision = 0;
+    std::vector<AnswerRow> changed;
+    std::vector<qint64> removed;
+
+    std::vector<qint64> changedIds() const {
+        std::vector<qint64> ids;
+        for (const auto &row : changed)
+            ids.push_back(row.facts.matchId);
+        std::sort(ids.begin(), ids.end());
+        return ids;
+    }
+};
+
+Changes changesSince(MatchStore &store, qint64 revision) {
+    Changes out;
+    out.revision = store.changesSince(
+        revision, [&](const AnswerRow &row) { out.changed.push_back(row); },
+        [&](qint64 id) { out.removed.push_back(id); });
+    return out;
 }
 
 // Runs one statement through a connection of its own, as another tool would.
@@ -124,11 +138,14 @@ TEST(MatchStoreChanges, OnlyAnalysedFinishedMatchesAreCandidates) {
     store.upsertProfile(profileOf(3, Strengths{30}));
     store.upsertProfile(profileOf(4, Strengths{40})); // no facts
 
-    const IndexChanges all = store.changesSince(0);
-    EXPECT_EQ(upsertIds(all), (std::vector<qint64>{1}));
-    ASSERT_EQ(all.upserts.size(), 1u);
-    EXPECT_EQ(all.upserts[0].strengths, (Strengths{10}));
-    EXPECT_EQ(all.upserts[0].kickoffMinutes, *kickoffMinutes(u"2024-03-01 20:00"));
+    Changes all = changesSince(store, 0);
+    EXPECT_EQ(all.changedIds(), (std::vector<qint64>{1}));
+    std::sort(all.removed.begin(), all.removed.end());
+    EXPECT_EQ(all.removed, (std::vector<qint64>{3, 4}));
+    ASSERT_EQ(all.changed.size(), 1u);
+    EXPECT_EQ(all.changed[0].facts, finishedMatch(1));
+    EXPECT_EQ(all.changed[0].profile, profileOf(1, Strengths{10}));
+    EXPECT_EQ(all.changed[0].kickoffMinutes, *kickoffMinutes(u"2024-03-01 20:00"));
     EXPECT_GT(all.revision, 0);
 }
 
@@ -139,13 +156,13 @@ TEST(MatchStoreChanges, ReportExactlyWhatChangedSinceARevision) {
         store.upsertMatch(finishedMatch(id));
         store.upsertProfile(profileOf(id, Strengths{int(id)}));
     }
-    const qint64 start = store.changesSince(0).revision;
-    EXPECT_TRUE(store.changesSince(start).upserts.empty());
+    const qint64 start = changesSince(store, 0).revision;
+    EXPECT_TRUE(changesSince(store, start).changed.empty());
 
     // Unchanged rows keep their revision, so re-running an import is free.
     store.upsertMatch(finishedMatch(1));
     store.upsertProfile(profileOf(2, Strengths{2}));
-    EXPECT_TRUE(store.changesSince(start).upserts.empty());
+    EXPECT_TRUE(changesSince(store, start).changed.empty());
 
     store.upsertProfile(profileOf(2, Strengths{99}));
     store.upsertMatch(finishedMatch(3, QStringLiteral("2024-04-01 12:00")));
@@ -154,26 +171,11 @@ TEST(MatchStoreChanges, ReportExactlyWhatChangedSinceARevision) {
     unfinished.fullTimeAway.reset();
     store.upsertMatch(unfinished);
 
-    const IndexChanges changes = store.changesSince(start);
-    EXPECT_EQ(upsertIds(changes), (std::vector<qint64>{2, 3}));
-    EXPECT_EQ(changes.removals, (std::vector<qint64>{1}));
-}
-
-TEST(MatchStoreAnswerRows, ReadsTheRowsOfTheGivenIds) {
-    TempDatabase db;
-    MatchStore store(db.path());
-    std::vector<qint64> ids;
-    for (qint64 id = 1; id <= 40; ++id) {
-        store.upsertMatch(finishedMatch(id));
-        if (id % 2 == 0)
-            store.upsertProfile(profileOf(id, Strengths{int(id)}));
-        ids.push_back(id);
-    }
-    ids.push_back(999);
-    const auto rows = store.answerRows(ids);
-    EXPECT_EQ(rows.size(), 40u);
-    EXPECT_EQ(rows.at(7).facts, finishedMatch(7));
-    EXPECT_FALSE(rows.at(7).profile);
-    ASSERT_TRUE(rows.at(38).profile);
-    EXPECT_EQ(rows.at(38).profile->strengths, (Strengths{38}));
+    const Changes changes = changesSince(store, start);
+    EXPECT_EQ(changes.changedIds(), (std::vector<qint64>{2, 3}));
+    EXPECT_EQ(changes.removed, (std::vector<qint64>{1}));
+    // A match whose facts and profile both changed is reported once.
+    store.upsertMatch(finishedMatch(2, QStringLiteral("2024-04-02 12:00")));
+    store.upsertProfile(profileOf(2, Strengths{98}));
+    EXPECT_EQ(changesSince(store, changes.revision).changedIds(), (std::vector<qint64>{2}));
 }

@@ -11,7 +11,8 @@ namespace {
 
 IndexEntry entry(qint64 id, Strengths s, const char *code20 = "A31", const char *code10 = "D10",
                  std::int64_t kickoff = 1000) {
-    return IndexEntry{id, s, QString::fromLatin1(code20), QString::fromLatin1(code10), kickoff};
+    return IndexEntry{id, s, QString::fromLatin1(code20), QString::fromLatin1(code10), kickoff,
+                      "record " + std::to_string(id) + ","};
 }
 
 SimilarQuery query(Strengths s, const char *code20 = "A31", const char *code10 = "D10",
@@ -117,10 +118,15 @@ TEST(SimilarityIndexApply, ReplacesMovesAndRemovesEntries) {
     EXPECT_EQ(index.size(), 3u);
 
     // Match 1 gets new codes, match 2 a new profile, match 3 goes away.
-    index.apply({entry(1, first(0), "B00", "C00"), entry(2, first(500))}, {3});
+    IndexEntry changed = entry(2, first(500));
+    changed.record = "new record 2,";
+    index.apply({entry(1, first(0), "B00", "C00"), changed}, {3});
     EXPECT_EQ(index.size(), 2u);
     const auto hits = index.search(query(first(0)));
     EXPECT_EQ(ids(hits), (std::vector<qint64>{2, 1}));
+    // Each hit carries its own record, also after its group was rebuilt.
+    EXPECT_EQ(hits[0].record, "new record 2,");
+    EXPECT_EQ(hits[1].record, "record 1,");
     EXPECT_TRUE(hits[0].sameCodes);
     EXPECT_FALSE(hits[1].sameCodes);
     EXPECT_EQ(index.groupCount(), 2u);
