@@ -202,6 +202,7 @@ BoundedHttpServer::BoundedHttpServer(BoundedServerOptions options) : m_options(s
 }
 
 void BoundedHttpServer::refuse(socket_t sock) {
+    ++m_refused;
     static const char kBusy[] = "HTTP/1.1 503 Service Unavailable\r\n"
                                 "Content-Type: text/plain\r\n"
                                 "Content-Length: 5\r\n"
@@ -216,7 +217,6 @@ void BoundedHttpServer::refuse(socket_t sock) {
     for (int i = 0; i < 16 && ::recv(sock, scratch, sizeof scratch, MSG_DONTWAIT) > 0; ++i) {
     }
     ::close(sock);
-    ++m_refused;
 }
 
 bool BoundedHttpServer::process_and_close_socket(socket_t sock) {

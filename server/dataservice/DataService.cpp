@@ -41,8 +41,9 @@ std::size_t DataService::applyChanges(MatchStore &store) {
                                row.kickoffMinutes, storedRecord(row)});
         },
         [&](qint64 id) { removals.push_back(id); });
-    m_revision = reached;
     m_index.apply(upserts, removals);
+    m_revision = reached;
+    m_revisionReached.notify_all();
     const std::size_t count = upserts.size() + removals.size();
     if (count > kLargeRefresh) {
         // The staging vectors of a large load are gone; give their memory back.
@@ -57,6 +58,11 @@ std::size_t DataService::refresh() {
     std::lock_guard lock(m_refreshMutex);
     MatchStore store(m_options.databasePath, MatchStore::Access::ReadOnly);
     return applyChanges(store);
+}
+
+bool DataService::waitForRevision(qint64 revision, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(m_refreshMutex);
+    return m_revisionReached.wait_for(lock, timeout, [&] { return m_revision >= revision; });
 }
 
 void DataService::refreshLoop() {

@@ -55,6 +55,9 @@ public:
     // Reads what changed in the database since the last refresh into the
     // index. Returns the number of entries added, replaced or removed.
     std::size_t refresh();
+    // Waits until the index has read the database up to `revision`
+    // (MatchStore::revision() after a write); false when the time ran out.
+    bool waitForRevision(qint64 revision, std::chrono::milliseconds timeout);
 
     // The answer to a similar-match request: the raw query string of the
     // request target, or the form body of a POST.
@@ -73,6 +76,7 @@ private:
     SimilarityIndex m_index;
     std::mutex m_refreshMutex; // one refresh at a time; guards m_revision
     qint64 m_revision = 0;
+    std::condition_variable m_revisionReached;
 
     std::unique_ptr<BoundedHttpServer> m_server;
     std::thread m_listener;

@@ -227,10 +227,7 @@ void MatchStore::beginBatch() {
     m_inBatch = true;
     try {
         execText(QStringLiteral("UPDATE meta SET value = value + 1 WHERE key = 'revision'"));
-        QSqlQuery q(m_db);
-        if (!q.exec(QStringLiteral("SELECT value FROM meta WHERE key = 'revision'")) || !q.next())
-            throw StoreError(QStringLiteral("cannot read the revision: %1").arg(q.lastError().text()));
-        m_batchRevision = q.value(0).toLongLong();
+        m_batchRevision = revision();
     } catch (...) {
         rollbackBatch();
         throw;
@@ -382,6 +379,13 @@ qint64 MatchStore::profileCount() {
     return q.next() ? q.value(0).toLongLong() : 0;
 }
 
+qint64 MatchStore::revision() {
+    QSqlQuery q(m_db);
+    if (!q.exec(QStringLiteral("SELECT value FROM meta WHERE key = 'revision'")) || !q.next())
+        throw StoreError(QStringLiteral("cannot read the revision: %1").arg(q.lastError().text()));
+    return q.value(0).toLongLong();
+}
+
 qint64 MatchStore::dataVersion() {
     QSqlQuery q(m_db);
     if (!q.exec(QStringLiteral("PRAGMA data_version")) || !q.next())
@@ -389,29 +393,24 @@ qint64 MatchStore::dataVersion() {
     return q.value(0).toLongLong();
 }
 
-qint64 MatchStore::changesSince(qint64 revision, const std::function<void(const AnswerRow &)> &changed,
+qint64 MatchStore::changesSince(qint64 since, const std::function<void(const AnswerRow &)> &changed,
                                 const std::function<void(qint64)> &removed) {
     qint64 reached = 0;
     // One read transaction, so the revision and the rows agree.
     execText(QStringLiteral("BEGIN"));
     try {
-        {
-            QSqlQuery q(m_db);
-            if (!q.exec(QStringLiteral("SELECT value FROM meta WHERE key = 'revision'")) || !q.next())
-                throw StoreError(QStringLiteral("cannot read the revision: %1").arg(q.lastError().text()));
-            reached = q.value(0).toLongLong();
-        }
+        reached = revision();
         const QString select = QStringLiteral("SELECT %1, %2 ").arg(QLatin1String(kProfileColumns), QLatin1String(kMatchColumns));
         QStringList statements{select + QStringLiteral("FROM profiles p LEFT JOIN matches m ON m.match_id = p.match_id "
                                                        "WHERE p.revision > ?")};
         // A new score or kick-off of an analysed match changes its entry too.
-        if (revision > 0)
+        if (since > 0)
             statements << select + QStringLiteral("FROM matches m JOIN profiles p ON p.match_id = m.match_id "
                                                   "WHERE m.revision > ?");
         std::unordered_set<qint64> seen;
         for (const QString &sql : statements) {
             auto q = prepared(sql);
-            q.addBindValue(revision);
+            q.addBindValue(since);
             exec(q, "reading changed profiles");
             while (q.next()) {
                 const qint64 id = q.value(0).toLongLong();

@@ -64,13 +64,15 @@ public:
     qint64 matchCount();
     qint64 profileCount();
 
+    // The revision of the last committed batch.
+    qint64 revision();
     // Counts commits made by other connections; a change means re-read.
     qint64 dataVersion();
-    // Walks what changed after `revision` (0: everything): `changed` gets
+    // Walks what changed after revision `since` (0: everything): `changed` gets
     // every analysed finished match whose facts or profile changed,
     // `removed` every analysed match that is no longer one of those (no
     // score, no facts, an unreadable row). Returns the revision reached.
-    qint64 changesSince(qint64 revision, const std::function<void(const AnswerRow &)> &changed,
+    qint64 changesSince(qint64 since, const std::function<void(const AnswerRow &)> &changed,
                         const std::function<void(qint64)> &removed);
 
 private:

@@ -48,10 +48,10 @@ client rounds them); equal distances put the newer kick-off first, then the
 higher match id. At most 30 records are answered.
 
 The answer: one record per match, GB2312 (GB18030) text, every field followed
-by "," and every record by "|". Fields 0..28 as the client reads them; field
-29 is the distance, 30 and 31 the match's pattern codes, 34 is 1 when both
-codes equal the query's. A malformed query gets status 400 and a text
-without "|".
+by "," and every record by "|". Fields 0..28 as the client reads them; 29 and
+30 are the match's pattern codes, 31 and 32 its last two strength values, 33
+the distance, 34 is 1 when both codes equal the query's. A malformed query
+gets status 400 and a text without "|". Field list: server/dataservice/README.md.
 )";
 
 int usage(const char *why) {

@@ -109,12 +109,13 @@ protected:
         store.upsertProfile(profileOf(1003, Strengths{30, -20, 40, -10, 50, 0, 45, 5}));
     }
 
-    void startService(std::size_t workers = 4, std::size_t maxWaiting = 4) {
+    void startService(std::size_t workers = 4, std::size_t maxWaiting = 4,
+                      std::chrono::milliseconds refreshInterval = std::chrono::milliseconds(0)) {
         ServiceOptions options;
         options.databasePath = m_db.path();
         options.workers = workers;
         options.maxWaiting = maxWaiting;
-        options.refreshInterval = std::chrono::milliseconds(0);
+        options.refreshInterval = refreshInterval;
         m_service = std::make_unique<DataService>(options);
         m_port = m_service->start(0);
         ASSERT_GT(m_port, 0);
@@ -297,6 +298,24 @@ TEST_F(DataServiceTest, AnImportShowsUpAfterARefresh) {
     // Same distance as 1001, newer kick-off.
     EXPECT_EQ(recs[0][field::MatchId], QStringLiteral("2000"));
     EXPECT_EQ(recs[1][field::MatchId], QStringLiteral("1001"));
+}
+
+TEST_F(DataServiceTest, ARunningServerPicksUpAnotherProcesssImport) {
+    startService(4, 4, std::chrono::milliseconds(5));
+    qint64 written = 0;
+    {
+        MatchStore importer(m_db.path());
+        importer.upsertMatch(finishedMatch(3000, QStringLiteral("2024-06-01 18:00")));
+        importer.upsertProfile(profileOf(3000, Strengths{35, -20, 40, -10, 50, 0, 45, 5}));
+        written = importer.revision();
+    }
+    // Bounded wait for the poller; it normally takes one interval.
+    ASSERT_TRUE(m_service->waitForRevision(written, std::chrono::seconds(30)));
+    const auto res = m_client->Get(std::string(kQueryPath) + "1003");
+    ASSERT_TRUE(res);
+    const auto recs = records(gb18030(res->body));
+    ASSERT_FALSE(recs.empty());
+    EXPECT_EQ(recs[0][field::MatchId], QStringLiteral("3000"));
 }
 
 TEST_F(DataServiceTest, NamesCannotSplitARecord) {
