@@ -96,7 +96,8 @@ void fillDatabase() {
             f.leagueColour = QStringLiteral("#%1").arg(int(i * 2654435761u % 0xffffff), 6, 16, QLatin1Char('0'));
             f.homeTeam = QStringLiteral("主队%1").arg(i % 900);
             f.awayTeam = QStringLiteral("客队%1").arg((i * 7) % 900);
-            const QDateTime kickoff = QDateTime(QDate(2014, 1, 1), QTime(0, 0), Qt::UTC).addSecs(qint64(minute(random)) * 60);
+            const QDateTime kickoff =
+                QDateTime(QDate(2014, 1, 1), QTime(0, 0), Qt::UTC).addSecs(qint64(minute(random)) * 60);
             f.kickoff = kickoff.toString(QStringLiteral("yyyy-MM-dd HH:mm"));
             f.halfTimeHome = goals(random) / 2;
             f.halfTimeAway = goals(random) / 2;
@@ -242,7 +243,13 @@ void BM_QueryThroughput(benchmark::State &state) {
     state.counters["p99_us"] = benchmark::Counter(percentile(micros, 0.99), benchmark::Counter::kAvgThreads);
     state.counters["failed"] = failures; // summed over the threads
 }
-BENCHMARK(BM_QueryThroughput)->Threads(2)->Threads(4)->Threads(8)->Iterations(5000)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_QueryThroughput)
+    ->Threads(2)
+    ->Threads(4)
+    ->Threads(8)
+    ->Iterations(5000)
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

@@ -103,9 +103,11 @@ int DataService::start(int port) {
 
     const auto handleQuery = [this](const httplib::Request &req, httplib::Response &res) {
         const std::size_t mark = req.target.find('?');
-        std::string_view query = mark == std::string::npos ? std::string_view() : std::string_view(req.target).substr(mark + 1);
+        std::string_view query;
+        if (mark != std::string::npos)
+            query = std::string_view(req.target).substr(mark + 1);
         // A form post carries the query in its body instead.
-        if (query.find("sql=") == std::string_view::npos && req.method == "POST"
+        if (query.empty() && req.method == "POST"
             && req.get_header_value("Content-Type").starts_with("application/x-www-form-urlencoded"))
             query = req.body;
         const Reply reply = answerQuery(query);
@@ -137,13 +139,23 @@ int DataService::start(int port) {
         res.set_content("internal error\n", "text/plain");
     });
 
-    m_port = port == 0 ? m_server->bind_to_any_port("127.0.0.1") : (m_server->bind_to_port("127.0.0.1", port) ? port : -1);
+    if (port == 0)
+        m_port = m_server->bind_to_any_port("127.0.0.1");
+    else
+        m_port = m_server->bind_to_port("127.0.0.1", port) ? port : -1;
     if (m_port <= 0) {
         m_port = 0;
         m_server.reset();
         return 0;
     }
-    m_listener = std::thread([this] { m_server->listen_after_bind(); });
+    m_listener = std::thread([this] {
+        m_server->listen_after_bind();
+        m_listenerEnded = true;
+    });
+    // The socket already queues connections; waiting for the accept loop
+    // only makes sure that stop() finds it running.
+    while (!m_server->is_running() && !m_listenerEnded)
+        std::this_thread::yield();
     if (m_options.refreshInterval.count() > 0)
         m_refresher = std::thread([this] { refreshLoop(); });
     return m_port;

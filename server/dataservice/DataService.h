@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -80,6 +81,7 @@ private:
 
     std::unique_ptr<BoundedHttpServer> m_server;
     std::thread m_listener;
+    std::atomic<bool> m_listenerEnded{false};
     std::thread m_refresher;
     std::mutex m_stopMutex;
     std::condition_variable m_stopWake;

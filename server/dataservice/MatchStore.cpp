@@ -350,7 +350,8 @@ WHERE (s0, s1, s2, s3, s4, s5, s6, s7, code20, code10)
 }
 
 std::optional<MatchFacts> MatchStore::match(qint64 matchId) {
-    auto q = prepared(QStringLiteral("SELECT %1 FROM matches m WHERE m.match_id = ?").arg(QLatin1String(kMatchColumns)));
+    auto q = prepared(
+        QStringLiteral("SELECT %1 FROM matches m WHERE m.match_id = ?").arg(QLatin1String(kMatchColumns)));
     q.addBindValue(matchId);
     exec(q, "reading a match");
     if (!q.next())
@@ -359,7 +360,8 @@ std::optional<MatchFacts> MatchStore::match(qint64 matchId) {
 }
 
 std::optional<MatchProfile> MatchStore::profile(qint64 matchId) {
-    auto q = prepared(QStringLiteral("SELECT %1 FROM profiles p WHERE p.match_id = ?").arg(QLatin1String(kProfileColumns)));
+    auto q = prepared(
+        QStringLiteral("SELECT %1 FROM profiles p WHERE p.match_id = ?").arg(QLatin1String(kProfileColumns)));
     q.addBindValue(matchId);
     exec(q, "reading a profile");
     if (!q.next())
@@ -400,7 +402,8 @@ qint64 MatchStore::changesSince(qint64 since, const std::function<void(const Ans
     execText(QStringLiteral("BEGIN"));
     try {
         reached = revision();
-        const QString select = QStringLiteral("SELECT %1, %2 ").arg(QLatin1String(kProfileColumns), QLatin1String(kMatchColumns));
+        const QString select =
+            QStringLiteral("SELECT %1, %2 ").arg(QLatin1String(kProfileColumns), QLatin1String(kMatchColumns));
         QStringList statements{select + QStringLiteral("FROM profiles p LEFT JOIN matches m ON m.match_id = p.match_id "
                                                        "WHERE p.revision > ?")};
         // A new score or kick-off of an analysed match changes its entry too.

@@ -176,7 +176,7 @@ void SimilarityIndex::apply(const std::vector<IndexEntry> &upserts, const std::v
         auto it = copies.find(key);
         if (it == copies.end()) {
             auto copy = std::make_shared<detail::PatternGroup>();
-                if (auto found = old->groups.find(key); found != old->groups.end())
+            if (auto found = old->groups.find(key); found != old->groups.end())
                 *copy = *found->second;
             it = copies.emplace(key, std::move(copy)).first;
         }
