@@ -22,11 +22,17 @@ QString BytesToText(const QByteArray &body, int mode);
 QString HttpFetchText(Web &web, const QString &url, int mode);
 
 // The variant that gives no value instead of failing, with the reason.
+// Cancellation still throws: it ends the whole job.
 std::optional<QString> tryHttpFetchText(Web &web, const QString &url, int mode, QString *why = nullptr);
 
-// The plain GET of a page, as a browser navigates to it: decoded by the
-// charset of the Content-Type header, else a byte-order mark, else a meta
-// charset near the top, else GB18030. Fails like HttpFetchText.
+// The plain GET of a page, as a browser navigates to it, decoded with
+// decodePage. Fails like HttpFetchText.
 QString fetchPage(Web &web, const QString &url);
+
+// Decodes a page the way a browser picks its encoding: a byte-order mark
+// first (it cannot be wrong), else the charset of the Content-Type header,
+// else a meta charset in the first 1024 bytes, else GB18030. Labels of the
+// GB family all read as GB18030. Fails like BytesToText.
+QString decodePage(const QByteArray &body, const QByteArray &contentType = {});
 
 } // namespace chenglan

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QString>
+#include <QStringView>
 
 #include <chrono>
+#include <memory>
 
 namespace chenglan {
 
@@ -12,9 +14,11 @@ namespace chenglan {
 class PageRenderer {
 public:
     struct Limits {
-        std::chrono::milliseconds scriptTime{2000};   // per inline script, wall clock
-        qsizetype writtenChars = 4 * 1024 * 1024;     // document.write output per page
-        qsizetype pageChars = 64 * 1024 * 1024;       // input accepted at all
+        std::chrono::milliseconds scriptTime{2000};      // per inline script, wall clock
+        std::chrono::milliseconds pageScriptTime{5000};  // all scripts of one page together
+        qsizetype writtenChars = 4 * 1024 * 1024;        // document.write output per page
+        qsizetype pageChars = 64 * 1024 * 1024;          // input accepted at all
+        int scriptNesting = 8;                           // scripts written by scripts, levels deep
     };
 
     PageRenderer() = default;
@@ -27,13 +31,34 @@ public:
     // character the scrapers inserted kept where it stands, also directly
     // inside a <tr>. Inline scripts run in document order; their errors are
     // swallowed and a runaway script is interrupted after Limits::scriptTime.
+    // Scripts run only when a QCoreApplication exists. A page longer than
+    // Limits::pageChars fails with StepFailure.
     QString visibleText(const QString &html) const;
 
     // The body markup of the page, with every closing script tag written
     // "</SCRIPT>" as the original browser reported it. Scripts are not run.
+    // The body starts after the first <body> tag (else after </head>, else at
+    // the top); </body> and </html> are left out.
     QString bodyMarkup(const QString &html) const;
 
     const Limits &limits() const { return m_limits; }
+
+    // visibleText() for a page that arrives in pieces: the text does not
+    // depend on where the pieces are cut.
+    class TextStream {
+    public:
+        explicit TextStream(const PageRenderer &renderer, qsizetype expectedLength = 0);
+        ~TextStream();
+        TextStream(const TextStream &) = delete;
+        TextStream &operator=(const TextStream &) = delete;
+
+        void feed(QStringView piece);
+        QString finish();
+
+    private:
+        struct Private;
+        std::unique_ptr<Private> d;
+    };
 
 private:
     Limits m_limits;

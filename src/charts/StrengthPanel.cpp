@@ -1,0 +1,203 @@
+#include "charts/StrengthPanel.h"
+
+#include "analysis/TextRules.h"
+
+#include <array>
+#include <cmath>
+#include <limits>
+
+namespace chenglan {
+
+namespace {
+
+// Rows of a history whose results the panels show as marks.
+constexpr int ShownResults = 6;
+constexpr int ResultColumn = 12;
+constexpr int HomeIdColumn = 4;
+constexpr int AwayIdColumn = 6;
+
+// Where the handicap block starts; the strength panel keeps the rest.
+constexpr double HandicapBlockTop = 1800;
+
+// The "0.00" form of a cell. An empty cell shows nothing rather than a
+// made-up 0.00, and a text that is no number is shown as it is.
+QString fixed2Cell(const Value &v) {
+    if (v.isEmpty())
+        return {};
+    if (v.isText()) {
+        const auto n = text::strictNumber(v.text());
+        return n ? text::fixed2(*n) : v.text();
+    }
+    return text::fixed2(v.number());
+}
+
+// The marks of rows 0..5 of a history, converting each cell to its number.
+// A missing row or table contributes no mark.
+QString resultMarks(Table &history, StepLog *log) {
+    QString marks;
+    for (int row = 0; row < ShownResults; ++row) {
+        attempt([&] {
+            Value code = history.at(ResultColumn, row);
+            const QString mark = ResultCodeToText(code);
+            history.set(ResultColumn, row, std::move(code));
+            marks += mark;
+        }, log);
+    }
+    return marks;
+}
+
+void printAt(Canvas &canvas, double x, double y, const QString &text) {
+    canvas.moveTo(x, y);
+    canvas.print(text);
+}
+
+// "本场:初盘 0.851.000.95 即时 0.90一球0.90": opening and latest handicap of one match.
+QString handicapLine(const Table &summary, int match, const QString &prefix, const QString &latest) {
+    const auto item = [&](int i) -> const Value & { return summary.at(i, match); };
+    return prefix + fixed2Cell(item(0)) + item(1).text() + fixed2Cell(item(2)) + latest +
+           fixed2Cell(item(4)) + item(5).text() + fixed2Cell(item(6));
+}
+
+struct VerdictLevel {
+    double above; // exclusive lower bound
+    const char16_t *text;
+};
+
+// The home-side levels (d > 0), strongest first; each is named by its
+// exclusive lower bound.
+constexpr std::array<VerdictLevel, 7> HomeLevels{{
+    {1.25, u" 主队实力超强于客队,对应4-1 3-0"},
+    {1.0, u" 主队实力超高于客队,对应3-0 3-1"},
+    {0.75, u" 主队实力远高于客队,对应3-1 2-0"},
+    {0.5, u" 主队实力明显高于客队,对应2-0 1-0"},
+    {0.25, u" 主队实力高于客队,对应1-0 2-1"},
+    {0.1, u" 主队实力略高于客队,对应2-1 1-1"},
+    {0.0, u" 主队实力与客队相当,对应1-1 1-0"},
+}};
+
+// The away-side levels (d <= 0), closest to even first.
+constexpr std::array<VerdictLevel, 7> AwayLevels{{
+    {-0.1, u" 客队实力与主队相当,对应0-0 0-1"},
+    {-0.25, u" 客队实力略高于主队,对应0-1 0-0"},
+    {-0.5, u" 客队实力高于主队,对应1-2 0-1"},
+    {-0.75, u" 客队实力明显高于主队,对应0-2 1-2"},
+    {-1.0, u" 客队实力远高于主队,对应1-3 0-2"},
+    {-1.25, u" 客队实力超高于主队,对应0-3 1-3"},
+    {-std::numeric_limits<double>::infinity(), u" 客队实力超强于主队,对应1-4 0-3"},
+}};
+
+// Each level's upper bound is the bound of the level before it, inclusive.
+QString verdictLevel(double d) {
+    for (const VerdictLevel &level : d > 0 ? HomeLevels : AwayLevels)
+        if (d > level.above)
+            return QString::fromUtf16(level.text);
+    return {};
+}
+
+} // namespace
+
+QString ResultCodeToText(Value &code) {
+    code = Value(code.number());
+    const double n = code.number();
+    if (n == -1)
+        return QStringLiteral("负");
+    if (n == 0)
+        return QStringLiteral("平");
+    return QStringLiteral("胜");
+}
+
+QString StrengthVerdict(const ValueArray &summary) {
+    const double d = summary.at(0).toDouble() - summary.at(1).toDouble();
+    if (!std::isfinite(d))
+        throw StepFailure(QStringLiteral("strength difference is not a number"));
+    return QStringLiteral("两队对应实力差Ⅰ:") + text::plainDecimal(text::roundHalfEven(d, 2)) + verdictLevel(d);
+}
+
+HeadToHead countHeadToHead(const AnalysisState &s, StepLog *log) {
+    HeadToHead count;
+    int last = -1;
+    if (!attempt([&] { last = s.HomeHistory.lastRow(); }, log))
+        return count;
+    const double opponent = s.AwayTeamId.number();
+    for (int row = 0; row <= last; ++row) {
+        attempt([&] {
+            const Table &h = s.HomeHistory;
+            if (h.at(HomeIdColumn, row).number() != opponent && h.at(AwayIdColumn, row).number() != opponent)
+                return;
+            const Value &result = h.at(ResultColumn, row);
+            if (result.equals(1))
+                ++count.wins;
+            else if (result.equals(0))
+                ++count.draws;
+            else if (result.equals(-1))
+                ++count.losses;
+        }, log);
+    }
+    return count;
+}
+
+void DRAW_SR(AnalysisState &s, Canvas &PIC_SR, StepLog *log) {
+    PIC_SR.clear();
+    const double W = PIC_SR.width();
+    PIC_SR.setForeColour(colour::Black);
+    PIC_SR.setFontSize(14);
+    printAt(PIC_SR, 150, 50, s.ListMatchCaption.text());
+
+    PIC_SR.setFontSize(13);
+    PIC_SR.setLineStyle(Canvas::LineStyle::Solid);
+    PIC_SR.setLineWidth(1);
+    PIC_SR.line(0, 350, W, 350, colour::Black);
+    PIC_SR.line(0, 1750, W, 1750, colour::Black);
+
+    QString home = QStringLiteral("主队:") + resultMarks(s.HomeHistory, log);
+    attempt([&] {
+        home += QStringLiteral("  实力Ⅰ:") + fixed2Cell(s.StrengthSummary.at(0)) + QStringLiteral(" 实力Ⅱ:") +
+                s.StrengthSummary.at(4).text() + u' ' + s.PatternCode20.text();
+    }, log);
+    QString away = QStringLiteral("客队:") + resultMarks(s.AwayHistory, log);
+    attempt([&] {
+        away += QStringLiteral("  实力Ⅰ:") + fixed2Cell(s.StrengthSummary.at(1)) + QStringLiteral(" 实力Ⅱ:") +
+                s.StrengthSummary.at(5).text() + u' ' + s.PatternCode10.text();
+    }, log);
+    printAt(PIC_SR, 150, 400, home);
+    printAt(PIC_SR, 150, 750, away);
+
+    const HeadToHead h2h = countHeadToHead(s, log);
+    const QString record =
+        h2h.total() > 0
+            ? QStringLiteral("两队近年共对阵:%1场 主队:%2胜 %3平 %4负").arg(h2h.total()).arg(h2h.wins).arg(h2h.draws).arg(h2h.losses)
+            : QStringLiteral("两队近年没有对阵");
+    printAt(PIC_SR, 150, 1100, record);
+
+    attempt([&] { printAt(PIC_SR, 150, 1450, StrengthVerdict(s.StrengthSummary)); }, log);
+}
+
+void DRAW_SR2(AnalysisState &s, Canvas &PIC_SR, StepLog *log) {
+    PIC_SR.fillBox(0, HandicapBlockTop, 8000, 5500, colour::White);
+    const double W = PIC_SR.width();
+    PIC_SR.setForeColour(colour::Blue);
+    printAt(PIC_SR, 150, HandicapBlockTop, s.SimilarMatchCaption.text());
+
+    const QString home = QStringLiteral("主队:") + resultMarks(s.HomeHistory, log);
+    const QString away = QStringLiteral(" 客队:") + resultMarks(s.AwayHistory, log);
+    const HeadToHead h2h = countHeadToHead(s, log);
+    const QString record = h2h.total() > 0
+                               ? QStringLiteral(" 对阵:%1胜 %2平 %3负").arg(h2h.wins).arg(h2h.draws).arg(h2h.losses)
+                               : QStringLiteral(" 无对阵");
+    printAt(PIC_SR, 150, 2150, home + away + record);
+
+    PIC_SR.line(0, 2450, W, 2450, colour::Black);
+
+    PIC_SR.setForeColour(colour::Black);
+    attempt([&] {
+        printAt(PIC_SR, 150, 2500,
+                handicapLine(s.HandicapSummary, 0, QStringLiteral("本场:初盘 "), QStringLiteral(" 即时 ")));
+    }, log);
+    PIC_SR.setForeColour(colour::Blue);
+    attempt([&] {
+        printAt(PIC_SR, 150, 2850,
+                handicapLine(s.HandicapSummary, 1, QStringLiteral("历史:初盘 "), QStringLiteral(" 终盘 ")));
+    }, log);
+}
+
+} // namespace chenglan

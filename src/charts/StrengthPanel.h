@@ -1,0 +1,47 @@
+#pragma once
+
+#include "analysis/AnalysisState.h"
+#include "analysis/Step.h"
+#include "charts/Canvas.h"
+
+#include <QString>
+
+namespace chenglan {
+
+// The form mark of a result code: "负" for -1, "平" for 0, "胜" for anything
+// else. The cell is replaced by its numeric value first (empty and
+// non-numeric text become 0), so the history cells the panels show hold
+// numbers afterwards; their marks do not change by it.
+QString ResultCodeToText(Value &code);
+
+// The 14-level verdict on home strength I minus away strength I (elements 0
+// and 1 of the summary): "两队对应实力差Ⅰ:" + the difference rounded to two
+// decimals + the level's text. The levels are judged on the unrounded
+// difference. Throws StepFailure when an element is missing or not a number.
+QString StrengthVerdict(const ValueArray &summary);
+
+// Wins, draws and losses of the home team against the away team: every row
+// of HomeHistory in which AwayTeamId played on either side counts by its
+// result code (column 12); other codes are not counted.
+struct HeadToHead {
+    int wins = 0;
+    int draws = 0;
+    int losses = 0;
+    int total() const { return wins + draws + losses; }
+    friend bool operator==(const HeadToHead &, const HeadToHead &) = default;
+};
+HeadToHead countHeadToHead(const AnalysisState &s, StepLog *log = nullptr);
+
+// The strength panel: clears the whole box and draws the list match's
+// caption, both teams' last six results with their strengths and pattern
+// codes, the head-to-head line and the verdict. Converts column 12 of rows
+// 0..5 of both histories to numbers (ResultCodeToText).
+void DRAW_SR(AnalysisState &s, Canvas &PIC_SR, StepLog *log = nullptr);
+
+// The handicap comparison block below y = 1800 of the strength panel: the
+// similar match's caption, both sides' results and head-to-head record, and
+// the opening and latest handicap of the list match (本场) against the
+// similar match (历史). Leaves the strength panel above it standing.
+void DRAW_SR2(AnalysisState &s, Canvas &PIC_SR, StepLog *log = nullptr);
+
+} // namespace chenglan

@@ -1,0 +1,97 @@
+#include "analysis/Step.h"
+#include "support/FakeWeb.h"
+#include "web/HttpFetch.h"
+
+#include <gtest/gtest.h>
+
+using namespace chenglan;
+using chenglan::testing::FakeWeb;
+
+namespace {
+
+FailureKind failureOf(const std::function<void()> &call) {
+    try {
+        call();
+    } catch (const StepFailure &failure) {
+        return failure.kind();
+    }
+    ADD_FAILURE() << "no StepFailure";
+    return FailureKind::Data;
+}
+
+TEST(BytesToText, DecodesGbFamilyAsGb18030AndUtf8) {
+    EXPECT_EQ(BytesToText(QByteArray("\xD6\xD0\xCE\xC4"), 0), QStringLiteral("中文"));
+    EXPECT_EQ(BytesToText(QByteArray("\xE9\x46"), 0), QStringLiteral("镕")); // GBK, not GB2312
+    EXPECT_EQ(BytesToText(QByteArray("\x81\x30\x81\x30"), 0), QStringLiteral("\u0080"));
+    EXPECT_EQ(BytesToText(QByteArray("\xE6\x9B\xBC\xE8\x81\x94"), 1), QStringLiteral("曼联"));
+    EXPECT_EQ(BytesToText(QByteArray("\xEF\xBB\xBF" "a"), 1), QStringLiteral("a"));
+    EXPECT_TRUE(BytesToText(QByteArray(), 0).isEmpty());
+    EXPECT_TRUE(BytesToText(QByteArray(), 1).isEmpty());
+}
+
+TEST(BytesToText, BrokenBytesFailAsABrokenPage) {
+    EXPECT_EQ(failureOf([] { BytesToText(QByteArray("ab\xE4\xB8"), 1); }), FailureKind::Layout);
+    EXPECT_EQ(failureOf([] { BytesToText(QByteArray("ab\xD6"), 0); }), FailureKind::Layout);
+    EXPECT_EQ(failureOf([] { BytesToText(QByteArray("a\xFF" "b"), 1); }), FailureKind::Layout);
+    EXPECT_EQ(failureOf([] { BytesToText(QByteArray("a\x80\xFF" "b"), 0); }), FailureKind::Layout);
+    EXPECT_EQ(failureOf([] { BytesToText(QByteArray("a"), 2); }), FailureKind::Data);
+}
+
+TEST(HttpFetchText, FailuresBecomeStepFailuresOfTheirKind) {
+    FakeWeb web;
+    web.fail(QStringLiteral("http://site/down"), QStringLiteral("refused"));
+    EXPECT_EQ(failureOf([&] { HttpFetchText(web, QStringLiteral("http://site/down"), 0); }), FailureKind::Network);
+    web.abort();
+    EXPECT_EQ(failureOf([&] { HttpFetchText(web, QStringLiteral("http://site/down"), 0); }), FailureKind::Cancelled);
+    EXPECT_EQ(web.methods.first(), HttpRequest::Method::Post);
+}
+
+TEST(FetchPage, GetsAndDecodesByHeaderBomMetaOrGb18030) {
+    FakeWeb web;
+    const QByteArray gbBody = "<html><body>\xD6\xD0\xCE\xC4</body></html>";
+    const QByteArray utf8Body = "<html><body>\xE4\xB8\xAD\xE6\x96\x87</body></html>";
+    web.add(QStringLiteral("http://s/header"), utf8Body, 200, "text/html; charset=UTF-8");
+    web.add(QStringLiteral("http://s/quoted"), utf8Body, 200, "text/html; charset=\"utf-8\"");
+    web.add(QStringLiteral("http://s/bom"), "\xEF\xBB\xBF" + utf8Body, 200, "text/html; charset=gb2312");
+    web.add(QStringLiteral("http://s/meta"),
+            "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\"></head>" + utf8Body);
+    web.add(QStringLiteral("http://s/meta5"), "<meta charset='gb2312'>" + gbBody, 200, "text/html");
+    web.add(QStringLiteral("http://s/plain"), gbBody, 200, "text/html");
+    web.add(QStringLiteral("http://s/missing"), "<p>\xB2\xBB</p>", 404, "text/html");
+
+    const QString expected = QStringLiteral("<html><body>中文</body></html>");
+    EXPECT_EQ(fetchPage(web, QStringLiteral("http://s/header")), expected);
+    EXPECT_EQ(fetchPage(web, QStringLiteral("http://s/quoted")), expected);
+    EXPECT_EQ(fetchPage(web, QStringLiteral("http://s/bom")), expected);
+    EXPECT_TRUE(fetchPage(web, QStringLiteral("http://s/meta")).endsWith(expected));
+    EXPECT_TRUE(fetchPage(web, QStringLiteral("http://s/meta5")).endsWith(expected));
+    EXPECT_EQ(fetchPage(web, QStringLiteral("http://s/plain")), expected);
+    EXPECT_EQ(fetchPage(web, QStringLiteral("http://s/missing")), QStringLiteral("<p>不</p>"));
+    for (HttpRequest::Method method : web.methods)
+        EXPECT_EQ(method, HttpRequest::Method::Get);
+    EXPECT_EQ(failureOf([&] { fetchPage(web, QStringLiteral("http://s/unknown")); }), FailureKind::Network);
+}
+
+TEST(DecodePage, MetaBeyondTheFirstKilobyteIsNotSeen) {
+    const QByteArray late = QByteArray(1100, ' ') + "<meta charset=\"utf-8\">\xE4\xB8\xAD";
+    EXPECT_EQ(failureOf([&] { decodePage(late); }), FailureKind::Layout); // read as GB18030: cut off
+    EXPECT_EQ(decodePage("<meta charset=\"utf-8\">\xE4\xB8\xAD").right(1), QStringLiteral("中"));
+    // An unknown label is ignored in favour of the default.
+    EXPECT_EQ(decodePage("\xD6\xD0", "text/html; charset=klingon"), QStringLiteral("中"));
+}
+
+} // namespace
+
+namespace {
+// A page that declares gb2312 in the content attribute of an http-equiv meta
+// and uses a GBK-only character (繁體): "charset" inside the content value
+// was once read as an attribute of its own, label "gb2312\"", which picked a
+// strict GB2312 decoder that fails on the GBK character.
+TEST(DecodePage, HttpEquivCharsetInsideTheContentValue) {
+    const QByteArray page = "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\" />"
+                            "\xB7\xB1\xF3\x77";
+    EXPECT_TRUE(decodePage(page).endsWith(QStringLiteral("繁體")));
+    EXPECT_TRUE(decodePage("<meta content='text/html; charset=utf-8' http-equiv='content-type'>\xE4\xB8\xAD")
+                    .endsWith(QStringLiteral("中")));
+}
+} // namespace
