@@ -155,13 +155,23 @@ int main(int argc, char **argv) {
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
-    if (args.isEmpty())
-        return usage("no command");
-    const QString command = args.takeFirst();
-    if (command == QLatin1String("--help") || command == QLatin1String("-h") || command == QLatin1String("help")) {
+    if (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"))) {
         std::fputs(kHelp, stdout);
         return 0;
     }
+    // The command is the first word that is neither an option nor an
+    // option's value, so "--port 0 serve --db F" works as launchers write it.
+    QString command;
+    for (int i = 0; i < args.size(); ++i) {
+        if (args[i].startsWith(QLatin1String("--"))) {
+            ++i;
+            continue;
+        }
+        command = args.takeAt(i);
+        break;
+    }
+    if (command.isEmpty())
+        return usage("no command");
     if (command == QLatin1String("serve"))
         return serve(args);
     if (command == QLatin1String("import"))
