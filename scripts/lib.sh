@@ -58,3 +58,65 @@ start_unless_answering() {
   echo "$(basename "$1") did not start; see $log" >&2
   return 1
 }
+
+# The data service's database of the sample world, kept in the build folder
+# (never committed). CHENGLAN_SAMPLE_MATCHES sets how many of the newest
+# finished matches the first run analyses.
+SAMPLE_DATA="$BUILD/sample-data"
+SAMPLE_DB="$SAMPLE_DATA/chenglan-service.db"
+SAMPLE_MATCHES="${CHENGLAN_SAMPLE_MATCHES:-400}"
+
+# Builds the sample database once: the sample site's export imported (the
+# facts of every finished match), then the newest finished matches analysed
+# by the client's own analysis against the running sample site (their
+# strength profiles, which the similar-match query needs). The work goes into
+# a ".part" file that is renamed when complete, so an interrupted run is
+# resumed next time and never taken for a finished database.
+prepare_sample_database() {
+  [ -f "$SAMPLE_DB" ] && return 0
+  local service="$BUILD/server/dataservice/chenglan-service"
+  local site="$BUILD/server/samplesite/chenglan-sample-site"
+  local site_port; site_port="$(cache_value CHENGLAN_SAMPLE_PORT 18080)"
+  local base="http://127.0.0.1:$site_port"
+  local part="$SAMPLE_DB.part" csv="$SAMPLE_DATA/sample-world.csv"
+  local started=$SECONDS
+  echo "preparing the similar-match database of the sample world (first run only)" >&2
+  mkdir -p "$SAMPLE_DATA"
+  start_unless_answering "$base/" "$site" --port "$site_port" || return 1
+  "$site" --export-csv "$csv" || return 1
+  "$service" import --db "$part" "$csv" || return 1
+  # The days of the newest finished matches (the export is oldest first).
+  local days from to
+  days="$(awk -F, -v want="$SAMPLE_MATCHES" '
+    { sub(/\r$/, "") }
+    NR == 1 { for (i = 1; i <= NF; i++) if ($i == "kickoff") k = i; next }
+    k { day[++n] = substr($k, 1, 10) }
+    END { if (n) { f = n - want + 1; if (f < 1) f = 1; print day[f], day[n] } }' "$csv")"
+  if [ -z "$days" ]; then
+    echo "the sample site exported no finished match" >&2
+    return 1
+  fi
+  read -r from to <<<"$days"
+  "$service" ingest --db "$part" --from "$from" --to "$to" --only-new \
+    --odds-site "$base/odds/" --analysis-site "$base/zq/" --detail-site "$base/vip/" || return 1
+  # The main file last: once it is there, the database is complete.
+  local ext
+  for ext in -wal -shm; do
+    [ -f "$part$ext" ] && mv -f "$part$ext" "$SAMPLE_DB$ext"
+  done
+  mv -f "$part" "$SAMPLE_DB"
+  echo "sample database ready in $((SECONDS - started)) s: $SAMPLE_DB" >&2
+}
+
+# Starts the data service on its port (CHENGLAN_SERVICE_PORT) over the sample
+# database unless something answers there already; prepares the database
+# first when it is missing. The sample site must be reachable for that.
+start_data_service() {
+  local port; port="$(cache_value CHENGLAN_SERVICE_PORT 18081)"
+  if curl -s -o /dev/null --max-time 2 "http://127.0.0.1:$port/link(0).txt"; then
+    return 0
+  fi
+  prepare_sample_database || return 1
+  start_unless_answering "http://127.0.0.1:$port/link(0).txt" \
+    "$BUILD/server/dataservice/chenglan-service" serve --db "$SAMPLE_DB" --port "$port"
+}

@@ -1,14 +1,23 @@
 // chenglan-service: the operator's similar-match service.
 
+#include "Backtest.h"
 #include "CsvImport.h"
 #include "DataService.h"
+#include "Ingest.h"
 #include "MatchStore.h"
 #include "ServiceLimits.h"
 
+#include "web/PoliteWeb.h"
+#include "web/QtWeb.h"
+
+#include <QCoreApplication>
+#include <QDate>
 #include <QFile>
 #include <QStringList>
 
 #include <csignal>
+#include <memory>
+#include <optional>
 #include <cstdio>
 #include <pthread.h>
 
@@ -21,6 +30,9 @@ const char kDefaultDatabase[] = "chenglan-service.db";
 const char kHelp[] = R"(usage:
   chenglan-service serve [--db FILE] [--port N] [--threads N]
   chenglan-service import [--db FILE] FILE.csv
+  chenglan-service ingest [--db FILE] --from Y-M-D --to Y-M-D [--only-new]
+                   [--odds-site URL] [--analysis-site URL] [--detail-site URL]
+  chenglan-service backtest [--db FILE] [--from Y-M-D] [--to Y-M-D] [--csv]
   chenglan-service --help
 
 serve   answers the similar-match query "shili/deep_jc.asp?sql=" (GET or POST)
@@ -31,8 +43,27 @@ serve   answers the similar-match query "shili/deep_jc.asp?sql=" (GET or POST)
 import  stores the finished matches of a CSV file in the sample site's export
         columns (see server/dataservice/README.md). Re-running updates, never
         duplicates; a bad line is reported on stderr and skipped.
+ingest  analyses every finished match on the Jingcai schedule pages of the
+        days from --from to --to with the client's own analysis, as of before
+        its kick-off (its analysis page lists only earlier matches), on two
+        threads, and stores its eight strength values and pattern codes with
+        its facts. Facts already stored (by import) are kept; the ingest fills
+        what they lack. Re-running updates, never duplicates; a match that
+        fails is reported on stderr and skipped. Matches are written in
+        batches, one transaction each, so an interrupted ingest leaves whole
+        batches and the next one completes it. --only-new leaves the matches
+        that already have a profile and a score. Exits with 1 when a day's
+        schedule page could not be read.
+backtest
+        counts, over the stored finished matches with a profile (kick-off day
+        from --from to --to when given), for each of the 14 levels of the
+        strength verdict and for each pair of pattern codes, the matches, how
+        often the home side won, drew and lost, and how often one of the
+        verdict's two suggested scores was the final score. --csv prints CSV.
 
 --db FILE     the SQLite database, created on first use (default chenglan-service.db)
+--odds-site, --analysis-site, --detail-site URL
+              the sites ingest reads (each ending in "/"; defaults: the build's)
 --threads N   connections served at once (default 8); a few more wait, the
               rest are answered 503 at once
 
@@ -149,6 +180,114 @@ int import(QStringList args) {
     return 0;
 }
 
+std::optional<QDate> dayOption(QStringList &args, const QString &name, bool *bad) {
+    bool missing = false;
+    const QString text = takeOption(args, name, &missing);
+    if (missing) {
+        *bad = true;
+        return std::nullopt;
+    }
+    if (text.isNull())
+        return std::nullopt;
+    const QDate day = QDate::fromString(text, QStringLiteral("yyyy-M-d"));
+    if (!day.isValid())
+        *bad = true;
+    return day;
+}
+
+bool siteOption(QStringList &args, const QString &name, QString &base) {
+    bool missing = false;
+    const QString value = takeOption(args, name, &missing);
+    if (missing)
+        return false;
+    if (value.isNull())
+        return true;
+    if (!(value.startsWith(QLatin1String("http://")) || value.startsWith(QLatin1String("https://"))) ||
+        !value.endsWith(u'/'))
+        return false;
+    base = value;
+    return true;
+}
+
+void sayLine(const QString &line) { std::fprintf(stderr, "%s\n", qPrintable(line)); }
+
+int ingestCommand(QStringList args) {
+    bool missing = false;
+    bool bad = false;
+    const QString db = takeOption(args, QStringLiteral("--db"), &missing);
+    const auto from = dayOption(args, QStringLiteral("--from"), &bad);
+    const auto to = dayOption(args, QStringLiteral("--to"), &bad);
+    IngestOptions options;
+    options.onlyNew = args.removeAll(QStringLiteral("--only-new")) > 0;
+    if (!siteOption(args, QStringLiteral("--odds-site"), options.sites.odds) ||
+        !siteOption(args, QStringLiteral("--analysis-site"), options.sites.analysis) ||
+        !siteOption(args, QStringLiteral("--detail-site"), options.sites.detail))
+        return usage("a site address is an http(s) address ending in \"/\"");
+    if (missing || bad || !from || !to || !args.isEmpty())
+        return usage("ingest takes [--db FILE] --from Y-M-D --to Y-M-D, [--only-new] and site addresses");
+    if (*from > *to)
+        return usage("--from is after --to");
+    options.from = *from;
+    options.to = *to;
+
+    // Every Web of the run shares one host schedule, so the real sites are
+    // asked politely however many threads fetch.
+    auto schedule = std::make_shared<chenglan::HostSchedule>();
+    const IngestWebFactory makeWeb = [schedule]() -> std::unique_ptr<chenglan::Web> {
+        auto client = std::make_unique<chenglan::QtWeb>();
+        const auto bound = client->limits().deadline;
+        auto polite = std::make_unique<chenglan::PoliteWeb>(std::move(client), schedule);
+        polite->setTimeBound(bound);
+        return polite;
+    };
+    try {
+        MatchStore store(db.isEmpty() ? QString::fromLatin1(kDefaultDatabase) : db);
+        const IngestReport r = ingest(store, options, makeWeb, sayLine);
+        sayLine(QStringLiteral("ingest: done: %1 days (%2 unreadable), %3 finished matches, %4 analysed "
+                               "(%5 new, %6 updated, %7 unchanged), %8 skipped%9")
+                    .arg(r.days)
+                    .arg(r.daysFailed)
+                    .arg(r.finished)
+                    .arg(r.analysed())
+                    .arg(r.inserted)
+                    .arg(r.updated)
+                    .arg(r.unchanged)
+                    .arg(r.skipped)
+                    .arg(r.alreadyStored ? QStringLiteral(", %1 stored already").arg(r.alreadyStored) : QString()));
+        return r.daysFailed > 0 ? 1 : 0;
+    } catch (const StoreError &e) {
+        std::fprintf(stderr, "chenglan-service: %s\n", e.what());
+        return 1;
+    }
+}
+
+int backtestCommand(QStringList args) {
+    bool missing = false;
+    bool bad = false;
+    const QString db = takeOption(args, QStringLiteral("--db"), &missing);
+    BacktestRange range;
+    range.from = dayOption(args, QStringLiteral("--from"), &bad);
+    range.to = dayOption(args, QStringLiteral("--to"), &bad);
+    const bool csv = args.removeAll(QStringLiteral("--csv")) > 0;
+    if (missing || bad || !args.isEmpty())
+        return usage("backtest takes [--db FILE] [--from Y-M-D] [--to Y-M-D] [--csv]");
+    const QString path = db.isEmpty() ? QString::fromLatin1(kDefaultDatabase) : db;
+    if (!QFile::exists(path)) {
+        std::fprintf(stderr, "chenglan-service: no database %s\n", qPrintable(path));
+        return 1;
+    }
+    try {
+        MatchStore store(path, MatchStore::Access::ReadOnly);
+        const Backtest result = runBacktest(store, range);
+        const QByteArray out = (csv ? backtestCsv(result) : backtestText(result)).toUtf8();
+        std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
+    } catch (const StoreError &e) {
+        std::fprintf(stderr, "chenglan-service: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -176,5 +315,13 @@ int main(int argc, char **argv) {
         return serve(args);
     if (command == QLatin1String("import"))
         return import(args);
+    if (command == QLatin1String("ingest")) {
+        // The network client runs a local event loop per fetch, which needs
+        // the application object.
+        QCoreApplication app(argc, argv);
+        return ingestCommand(args);
+    }
+    if (command == QLatin1String("backtest"))
+        return backtestCommand(args);
     return usage("unknown command");
 }

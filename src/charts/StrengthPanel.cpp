@@ -61,37 +61,39 @@ QString handicapLine(const Table &summary, int match, const QString &prefix, con
 struct VerdictLevel {
     double above; // exclusive lower bound
     const char16_t *text;
+    int scores[2][2]; // the two suggested scores the text names, home goals first
 };
 
 // The home-side levels (d > 0), strongest first; each is named by its
 // exclusive lower bound.
 constexpr std::array<VerdictLevel, 7> HomeLevels{{
-    {1.25, u" 主队实力超强于客队,对应4-1 3-0"},
-    {1.0, u" 主队实力超高于客队,对应3-0 3-1"},
-    {0.75, u" 主队实力远高于客队,对应3-1 2-0"},
-    {0.5, u" 主队实力明显高于客队,对应2-0 1-0"},
-    {0.25, u" 主队实力高于客队,对应1-0 2-1"},
-    {0.1, u" 主队实力略高于客队,对应2-1 1-1"},
-    {0.0, u" 主队实力与客队相当,对应1-1 1-0"},
+    {1.25, u" 主队实力超强于客队,对应4-1 3-0", {{4, 1}, {3, 0}}},
+    {1.0, u" 主队实力超高于客队,对应3-0 3-1", {{3, 0}, {3, 1}}},
+    {0.75, u" 主队实力远高于客队,对应3-1 2-0", {{3, 1}, {2, 0}}},
+    {0.5, u" 主队实力明显高于客队,对应2-0 1-0", {{2, 0}, {1, 0}}},
+    {0.25, u" 主队实力高于客队,对应1-0 2-1", {{1, 0}, {2, 1}}},
+    {0.1, u" 主队实力略高于客队,对应2-1 1-1", {{2, 1}, {1, 1}}},
+    {0.0, u" 主队实力与客队相当,对应1-1 1-0", {{1, 1}, {1, 0}}},
 }};
 
 // The away-side levels (d <= 0), closest to even first.
 constexpr std::array<VerdictLevel, 7> AwayLevels{{
-    {-0.1, u" 客队实力与主队相当,对应0-0 0-1"},
-    {-0.25, u" 客队实力略高于主队,对应0-1 0-0"},
-    {-0.5, u" 客队实力高于主队,对应1-2 0-1"},
-    {-0.75, u" 客队实力明显高于主队,对应0-2 1-2"},
-    {-1.0, u" 客队实力远高于主队,对应1-3 0-2"},
-    {-1.25, u" 客队实力超高于主队,对应0-3 1-3"},
-    {-std::numeric_limits<double>::infinity(), u" 客队实力超强于主队,对应1-4 0-3"},
+    {-0.1, u" 客队实力与主队相当,对应0-0 0-1", {{0, 0}, {0, 1}}},
+    {-0.25, u" 客队实力略高于主队,对应0-1 0-0", {{0, 1}, {0, 0}}},
+    {-0.5, u" 客队实力高于主队,对应1-2 0-1", {{1, 2}, {0, 1}}},
+    {-0.75, u" 客队实力明显高于主队,对应0-2 1-2", {{0, 2}, {1, 2}}},
+    {-1.0, u" 客队实力远高于主队,对应1-3 0-2", {{1, 3}, {0, 2}}},
+    {-1.25, u" 客队实力超高于主队,对应0-3 1-3", {{0, 3}, {1, 3}}},
+    {-std::numeric_limits<double>::infinity(), u" 客队实力超强于主队,对应1-4 0-3", {{1, 4}, {0, 3}}},
 }};
 
-// Each level's upper bound is the bound of the level before it, inclusive.
-QString verdictLevel(double d) {
-    for (const VerdictLevel &level : d > 0 ? HomeLevels : AwayLevels)
-        if (d > level.above)
-            return QString::fromUtf16(level.text);
-    return {};
+StrengthLevel levelOf(const VerdictLevel &level, int number) {
+    StrengthLevel result;
+    result.number = number;
+    result.text = QString::fromUtf16(level.text);
+    for (int i = 0; i < 2; ++i)
+        result.scores[size_t(i)] = {level.scores[i][0], level.scores[i][1]};
+    return result;
 }
 
 } // namespace
@@ -106,11 +108,25 @@ QString ResultCodeToText(Value &code) {
     return QStringLiteral("胜");
 }
 
+// Each level's upper bound is the bound of the level before it, inclusive.
+StrengthLevel strengthLevel(double d) {
+    if (d > 0) {
+        for (size_t i = 0; i < HomeLevels.size(); ++i)
+            if (d > HomeLevels[i].above)
+                return levelOf(HomeLevels[i], int(i) + 1);
+        return {};
+    }
+    for (size_t i = 0; i < AwayLevels.size(); ++i)
+        if (d > AwayLevels[i].above)
+            return levelOf(AwayLevels[i], int(HomeLevels.size() + i) + 1);
+    return {};
+}
+
 QString StrengthVerdict(const ValueArray &summary) {
     const double d = summary.at(0).toDouble() - summary.at(1).toDouble();
     if (!std::isfinite(d))
         throw StepFailure(QStringLiteral("strength difference is not a number"));
-    return QStringLiteral("两队对应实力差Ⅰ:") + text::plainDecimal(text::roundHalfEven(d, 2)) + verdictLevel(d);
+    return QStringLiteral("两队对应实力差Ⅰ:") + text::plainDecimal(text::roundHalfEven(d, 2)) + strengthLevel(d).text;
 }
 
 HeadToHead countHeadToHead(const AnalysisState &s, StepLog *log) {

@@ -6,6 +6,9 @@
 
 #include <QString>
 
+#include <array>
+#include <utility>
+
 namespace chenglan {
 
 // The form mark of a result code: "负" for -1, "平" for 0, "胜" for anything
@@ -19,6 +22,23 @@ QString ResultCodeToText(Value &code);
 // decimals + the level's text. The levels are judged on the unrounded
 // difference. Throws StepFailure when an element is missing or not a number.
 QString StrengthVerdict(const ValueArray &summary);
+
+// One of the verdict's 14 levels: number 1 (the home side far stronger) to
+// 14 (the away side far stronger), its text as the verdict ends with it
+// (beginning with a blank) and the two final scores it suggests, home goals
+// first.
+struct StrengthLevel {
+    int number = 0;
+    QString text;
+    std::array<std::pair<int, int>, 2> scores{};
+    friend bool operator==(const StrengthLevel &, const StrengthLevel &) = default;
+};
+inline constexpr int StrengthLevelCount = 14;
+
+// The level StrengthVerdict judges a difference d (home strength Ⅰ minus away
+// strength Ⅰ) to be in: lower bounds exclusive, upper bounds inclusive. A d
+// that is not a number has no level (number 0).
+StrengthLevel strengthLevel(double d);
 
 // Wins, draws and losses of the home team against the away team: every row
 // of HomeHistory in which AwayTeamId played on either side counts by its

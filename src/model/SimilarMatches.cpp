@@ -6,6 +6,8 @@
 
 #include <QUrl>
 
+#include <cmath>
+
 namespace chenglan {
 
 namespace {
@@ -153,6 +155,72 @@ void BJBM(const AnalysisState &s, GridData &grid, StepLog *log) {
         grid.setCellAlignment(GridData::Center);
         g += 2;
     }
+}
+
+namespace {
+
+// Columns of an answer record the summary reads.
+constexpr int HomeGoalsColumn = 8;
+constexpr int AwayGoalsColumn = 9;
+constexpr int HomeResultColumn = 14;
+constexpr int DistanceColumn = 33;
+
+std::optional<double> cellNumber(const Table &t, int column, int row) {
+    const auto n = text::strictNumber(t.at(column, row).text().trimmed());
+    if (!n || !std::isfinite(*n))
+        return std::nullopt;
+    return n;
+}
+
+} // namespace
+
+QString SimilarSetSummary::text() const {
+    if (matches == 0)
+        return {};
+    QString line = QStringLiteral("相似 %1 场：主胜 %2 平 %3 负 %4").arg(matches).arg(wins).arg(draws).arg(losses);
+    if (unknown > 0)
+        line += QStringLiteral("（%1 场无赛果）").arg(unknown);
+    if (meanDistance)
+        line += QStringLiteral("，平均距离 ") + text::fixed2(*meanDistance);
+    return line;
+}
+
+SimilarSetSummary summarizeSimilarSet(const AnalysisState &s) {
+    SimilarSetSummary summary;
+    const Table &t = s.SimilarMatches;
+    if (!t.allocated() || t.columns() <= DistanceColumn)
+        return summary;
+    double distanceSum = 0;
+    int distances = 0;
+    for (int row = 0; row < t.rows(); ++row) {
+        ++summary.matches;
+        // The service's result word first; the score when the word is missing.
+        int outcome = 2;
+        const QString result = t.at(HomeResultColumn, row).text().trimmed();
+        const auto home = cellNumber(t, HomeGoalsColumn, row);
+        const auto away = cellNumber(t, AwayGoalsColumn, row);
+        if (result == QStringLiteral("胜"))
+            outcome = 1;
+        else if (result == QStringLiteral("平"))
+            outcome = 0;
+        else if (result == QStringLiteral("负"))
+            outcome = -1;
+        else if (home && away)
+            outcome = *home > *away ? 1 : *home < *away ? -1 : 0;
+        switch (outcome) {
+        case 1: ++summary.wins; break;
+        case 0: ++summary.draws; break;
+        case -1: ++summary.losses; break;
+        default: ++summary.unknown; break;
+        }
+        if (const auto d = cellNumber(t, DistanceColumn, row); d && *d >= 0) {
+            distanceSum += *d;
+            ++distances;
+        }
+    }
+    if (distances > 0)
+        summary.meanDistance = distanceSum / distances;
+    return summary;
 }
 
 } // namespace chenglan

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 using namespace chenglan;
 using namespace chenglan::testing;
 using namespace Qt::Literals::StringLiterals;
@@ -48,6 +50,25 @@ TEST(StrengthVerdict, LevelBoundsAreExclusiveBelowAndInclusiveAbove) {
     };
     for (const auto &c : cases)
         EXPECT_EQ(verdict(c.home, c.away), QString::fromUtf16(c.expected)) << c.home << " - " << c.away;
+}
+
+TEST(StrengthLevel, NumbersTheLevelsAndNamesTheScoresTheirTextsSuggest) {
+    // One difference inside each level, level 1 first.
+    const double inside[] = {2, 1.1, 0.8, 0.6, 0.3, 0.2, 0.05, 0, -0.2, -0.3, -0.6, -0.8, -1.1, -2};
+    for (int n = 1; n <= StrengthLevelCount; ++n) {
+        const StrengthLevel level = strengthLevel(inside[n - 1]);
+        EXPECT_EQ(level.number, n);
+        EXPECT_TRUE(verdict(inside[n - 1], 0).endsWith(level.text)) << n;
+        const QString scores = u"对应%1-%2 %3-%4"_s.arg(level.scores[0].first)
+                                   .arg(level.scores[0].second)
+                                   .arg(level.scores[1].first)
+                                   .arg(level.scores[1].second);
+        EXPECT_TRUE(level.text.endsWith(scores)) << level.text.toStdString();
+    }
+    EXPECT_EQ(strengthLevel(0.35 - 0.25).number, 7);
+    EXPECT_EQ(strengthLevel(0.1).number, 7);
+    EXPECT_EQ(strengthLevel(-1.25).number, 14);
+    EXPECT_EQ(strengthLevel(std::nan("")).number, 0);
 }
 
 TEST(StrengthVerdict, EmptyStrengthsCountAsZeroAndMissingOnesFail) {

@@ -278,3 +278,63 @@ TEST_F(BJBMTest, NeverFilledListsNothing) {
     BJBM(s, grid);
     EXPECT_EQ(grid.rows(), 1);
 }
+
+namespace {
+
+// An answer record with the result and distance fields the summary reads.
+QString resultRecord(const QString &home, const QString &away, const QString &result, const QString &distance) {
+    QStringList f(35);
+    f[0] = QStringLiteral("1900001");
+    f[8] = home;
+    f[9] = away;
+    f[14] = result;
+    f[33] = distance;
+    return f.join(u',') + u",|"_s;
+}
+
+AnalysisState withAnswer(const QString &answer) {
+    AnalysisState s;
+    s.SimilarMatches = parseSimilarAnswer(answer);
+    return s;
+}
+
+} // namespace
+
+TEST(SummarizeSimilarSet, CountsHomeResultsAndAveragesTheDistance) {
+    const AnalysisState s = withAnswer(resultRecord(u"2"_s, u"1"_s, u"胜"_s, u"0.5000"_s) +
+                                       resultRecord(u"1"_s, u"1"_s, u"平"_s, u"1.0000"_s) +
+                                       resultRecord(u"0"_s, u"3"_s, u"负"_s, u"0.7500"_s) +
+                                       resultRecord(u"4"_s, u"0"_s, u"胜"_s, u"1.2500"_s));
+    const SimilarSetSummary summary = summarizeSimilarSet(s);
+    EXPECT_EQ(summary, (SimilarSetSummary{4, 2, 1, 1, 0, 0.875}));
+    EXPECT_EQ(summary.text(), u"相似 4 场：主胜 2 平 1 负 1，平均距离 0.88"_s);
+}
+
+TEST(SummarizeSimilarSet, GoalsStandInForAMissingResultAndUnreadableRowsAreNamed) {
+    // Results from the score when field 14 holds no result word; a row with
+    // neither is counted as a match but not as a result; a row without a
+    // distance does not pull the mean down.
+    const AnalysisState s = withAnswer(resultRecord(u"3"_s, u"1"_s, {}, u"0.2000"_s) +
+                                       resultRecord(u"0"_s, u"0"_s, {}, {}) +
+                                       resultRecord(u"1"_s, u"2"_s, {}, u"0.4000"_s) +
+                                       resultRecord({}, {}, {}, u"x"_s) +
+                                       resultRecord(u"2"_s, u"0"_s, u"?"_s, {}));
+    const SimilarSetSummary summary = summarizeSimilarSet(s);
+    EXPECT_EQ(summary.matches, 5);
+    EXPECT_EQ(summary.wins, 2);
+    EXPECT_EQ(summary.draws, 1);
+    EXPECT_EQ(summary.losses, 1);
+    EXPECT_EQ(summary.unknown, 1);
+    ASSERT_TRUE(summary.meanDistance);
+    EXPECT_NEAR(*summary.meanDistance, 0.3, 1e-12);
+    EXPECT_EQ(summary.text(), u"相似 5 场：主胜 2 平 1 负 1（1 场无赛果），平均距离 0.30"_s);
+}
+
+TEST(SummarizeSimilarSet, NoRecordSaysNothing) {
+    // An answer without distances (an older service) still gives the results.
+    EXPECT_EQ(summarizeSimilarSet(withAnswer(resultRecord(u"1"_s, u"0"_s, u"胜"_s, {}))).text(),
+              u"相似 1 场：主胜 1 平 0 负 0"_s);
+    EXPECT_EQ(summarizeSimilarSet(withAnswer(QString())), SimilarSetSummary{});
+    EXPECT_EQ(summarizeSimilarSet(AnalysisState{}), SimilarSetSummary{});
+    EXPECT_TRUE(SimilarSetSummary{}.text().isEmpty());
+}
