@@ -1,0 +1,36 @@
+#pragma once
+
+#include "web/PageRenderer.h"
+
+#include <QString>
+
+namespace chenglan::bench {
+
+// The local pages the scrapers hand to a renderer, made from the pages the
+// sites serve, so that every engine of the benchmark renders exactly what our
+// scrapers render.
+
+// The Jingcai schedule page cut to its match table and marked: "," after
+// every cell, "‖" before every row end, the handicap link's id and the
+// league colour made visible, behind the charset line and an opening <table>.
+QString markedSchedulePage(const QString &scheduleHtml);
+
+// The analysis page's script code (cut from the body markup at
+// "function show_info(URL)", else "var lang = 0", up to the first
+// "</SCRIPT>") in a local page that runs it and writes the home, away and
+// third record lists and the info line, separated by "$".
+QString analysisDumpPage(const QString &analysisHtml, const PageRenderer &renderer);
+
+// The handicap change table of the change-detail page, lower case, cut from
+// <span id="odds2" up to its "</table>", with "," after every cell.
+QString changeDetailPage(const QString &detailHtml);
+
+// A marked schedule page whose match rows are repeated until the page holds
+// at least minUtf8Bytes bytes in UTF-8: one table, the same markup, many rows.
+QString largeTablePage(const QString &markedSchedule, qsizetype minUtf8Bytes);
+
+// The match id of the first listed row of a rendered schedule page (piece 8
+// of the first "‖" line with at least 12 ","-pieces), 0 when none.
+qint64 firstMatchId(const QString &renderedSchedule);
+
+} // namespace chenglan::bench
