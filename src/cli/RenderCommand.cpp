@@ -2,9 +2,9 @@
 // checking a site whose markup changed.
 #include "analysis/Step.h"
 #include "cli/Cli.h"
+#include "cli/WebOptions.h"
 #include "web/HttpFetch.h"
 #include "web/PageRenderer.h"
-#include "web/QtWeb.h"
 
 #include <QFile>
 
@@ -41,11 +41,19 @@ QString showingBreaks(const QString &text) {
     return out;
 }
 
+QString usage() {
+    return QStringLiteral("render FILE | render --url URL [--charset gb2312|utf-8] %1 [--show-breaks] [--body-markup]")
+        .arg(QLatin1String(kWebOptionsUsage));
+}
+
 int runRender(QStringList args) {
     const QString url = takeOption(args, QStringLiteral("--url"));
     const QString charset = takeOption(args, QStringLiteral("--charset"));
     const bool showBreaks = takeFlag(args, QStringLiteral("--show-breaks"));
     const bool markup = takeFlag(args, QStringLiteral("--body-markup"));
+    WebFactory makeWeb;
+    if (!takeWebOptions(args, makeWeb))
+        return 2;
 
     int mode = -1;
     if (charset == u"gb2312")
@@ -57,8 +65,7 @@ int runRender(QStringList args) {
         return 2;
     }
     if (url.isNull() ? args.size() != 1 : !args.isEmpty()) {
-        printError(QStringLiteral("usage: chenglan-cli render FILE | render --url URL [--charset gb2312|utf-8]"
-                                  " [--show-breaks] [--body-markup]"));
+        printError(QStringLiteral("usage: chenglan-cli %1").arg(usage()));
         return 2;
     }
 
@@ -66,8 +73,8 @@ int runRender(QStringList args) {
     try {
         QString html;
         if (!url.isNull()) {
-            QtWeb web;
-            html = mode >= 0 ? HttpFetchText(web, url, mode) : fetchPage(web, url);
+            const std::unique_ptr<Web> web = makeWeb();
+            html = mode >= 0 ? HttpFetchText(*web, url, mode) : fetchPage(*web, url);
         } else {
             QFile file(args.first());
             if (!file.open(QIODevice::ReadOnly)) {
@@ -76,7 +83,15 @@ int runRender(QStringList args) {
             }
             // Never more than the renderer would accept anyway.
             const QByteArray bytes = file.read(renderer.limits().pageChars * 4 + 1);
-            html = mode >= 0 ? BytesToText(bytes, mode) : decodePage(bytes);
+            try {
+                html = mode >= 0 ? BytesToText(bytes, mode) : decodePage(bytes);
+            } catch (const StepFailure &failure) {
+                if (mode >= 0)
+                    throw;
+                throw StepFailure(failure.message() + QStringLiteral(" A file without a charset is read as GB18030;"
+                                                                     " try --charset utf-8."),
+                                  failure.kind());
+            }
         }
         const QString text = markup ? renderer.bodyMarkup(html) : renderer.visibleText(html);
         printOut(showBreaks ? showingBreaks(text) : text);
@@ -88,8 +103,7 @@ int runRender(QStringList args) {
 }
 
 const CommandRegistration registration{
-    {QStringLiteral("render"),
-     QStringLiteral("render FILE | render --url URL [--charset gb2312|utf-8] [--show-breaks] [--body-markup]"),
+    {QStringLiteral("render"), usage(),
      QStringLiteral(
          "Prints the visible text of a page as UTF-8, exactly as the scrapers see it:\n"
          "tags removed, character references decoded, inline scripts run with their\n"
@@ -110,6 +124,7 @@ const CommandRegistration registration{
          "  is added that is not part of the text.\n"
          "--body-markup prints the markup of the page's body instead, with every\n"
          "  closing script tag written </SCRIPT> (what the analysis extraction cuts).\n"
+         "--record DIR stores the fetched page in DIR; --replay DIR reads it from there.\n"
          "\n"
          "Exit status: 0 done, 1 the page could not be read or fetched (the reason\n"
          "goes to stderr), 2 wrong arguments."),
