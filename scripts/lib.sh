@@ -37,3 +37,27 @@ configure_and_build() {
   fi
   cmake --build "$dir" -j "$JOBS"
 }
+
+# A CMake cache value of the build, or the given default.
+cache_value() {
+  local value
+  value="$(sed -n "s/^$1:[A-Z]*=//p" "$BUILD/CMakeCache.txt" 2>/dev/null | head -n1)"
+  echo "${value:-$2}"
+}
+
+# Starts a server program of the build in the background unless something
+# already answers at the URL; waits up to 10 s for it to answer.
+start_unless_answering() {
+  local url="$1"; shift
+  if curl -s -o /dev/null --max-time 2 "$url"; then
+    return 0
+  fi
+  local log="$BUILD/$(basename "$1").log"
+  nohup "$@" >"$log" 2>&1 &
+  for _ in $(seq 50); do
+    curl -s -o /dev/null --max-time 1 "$url" && return 0
+    sleep 0.2
+  done
+  echo "$(basename "$1") did not start; see $log" >&2
+  return 1
+}

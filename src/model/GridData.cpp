@@ -48,6 +48,12 @@ std::optional<int> GridData::columnAlignment(int column) const {
     return column >= 0 && column < m_columns ? m_alignments[column] : std::nullopt;
 }
 
+void GridData::setColumnAlignment(int column, int alignment) {
+    if (column < 0 || column >= m_columns)
+        throw StepFailure(QStringLiteral("grid column %1 out of range").arg(column));
+    m_alignments[column] = alignment;
+}
+
 void GridData::setRows(int rows) {
     if (rows < 1)
         rows = 1;

@@ -24,10 +24,12 @@ public:
         std::optional<int> backColor; // 24-bit colour red + 256 green + 65536 blue
         std::optional<int> foreColor;
         std::optional<int> alignment;
+        friend bool operator==(const Cell &, const Cell &) = default;
     };
     struct Row {
         QList<Cell> cells;
         std::optional<int> heightTwips;
+        friend bool operator==(const Row &, const Row &) = default;
     };
 
     explicit GridData(int columns = 1);
@@ -40,6 +42,7 @@ public:
     void setColumnWidth(int column, int twips);
     std::optional<int> columnWidth(int column) const;
     std::optional<int> columnAlignment(int column) const;
+    void setColumnAlignment(int column, int alignment);
 
     // Rows including the caption row 0. setRows(1) keeps only the captions.
     int rows() const { return int(m_rows.size()); }

@@ -1,5 +1,7 @@
 #include "web/HttpFetch.h"
 
+#include <cctype>
+
 #include "analysis/Step.h"
 
 #include <QStringDecoder>
@@ -47,6 +49,9 @@ QByteArray encodingForLabel(QByteArray label) {
         label = label.mid(1, label.size() - 2).trimmed();
     if (label.isEmpty())
         return {};
+    for (const char c : label)
+        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == ':' || c == '.'))
+            return {};
     static const char *const gbLabels[] = {"gb2312", "gbk", "gb18030", "x-gbk", "chinese", "csgb2312",
                                            "csiso58gb231280", "gb_2312", "gb_2312-80", "iso-ir-58", "cp936", "ms936",
                                            "windows-936", "euc-cn"};
@@ -91,32 +96,46 @@ QByteArray charsetParameter(QByteArrayView value) {
     return {};
 }
 
-// The value of attribute name in the tag text (lower case), or null.
+// The value of attribute name in the tag text (lower case), or null. Walks
+// the attributes one by one, so a name inside another attribute's quoted
+// value (content="text/html; charset=gb2312") is not taken for an attribute.
 QByteArray attributeValue(const QByteArray &tag, QByteArrayView name) {
-    qsizetype at = 0;
-    while ((at = tag.indexOf(name, at)) >= 0) {
-        const bool startsWord = at > 0 && (tag[at - 1] == ' ' || tag[at - 1] == '\t' || tag[at - 1] == '\n'
-                                           || tag[at - 1] == '\r' || tag[at - 1] == '/' || tag[at - 1] == '"'
-                                           || tag[at - 1] == '\'');
-        qsizetype i = at + name.size();
-        at = i;
-        if (!startsWord)
-            continue;
-        while (i < tag.size() && (tag[i] == ' ' || tag[i] == '\t' || tag[i] == '\n' || tag[i] == '\r'))
+    const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; };
+    qsizetype i = 0;
+    const qsizetype n = tag.size();
+    while (i < n) {
+        while (i < n && (isSpace(tag[i]) || tag[i] == '/'))
             ++i;
-        if (i >= tag.size() || tag[i] != '=')
-            continue;
-        ++i;
-        while (i < tag.size() && (tag[i] == ' ' || tag[i] == '\t' || tag[i] == '\n' || tag[i] == '\r'))
+        const qsizetype nameStart = i;
+        while (i < n && !isSpace(tag[i]) && tag[i] != '=' && tag[i] != '/')
             ++i;
-        if (i < tag.size() && (tag[i] == '"' || tag[i] == '\'')) {
-            const qsizetype close = tag.indexOf(tag[i], i + 1);
-            return tag.mid(i + 1, (close < 0 ? tag.size() : close) - i - 1);
+        const QByteArrayView attribute(tag.constData() + nameStart, i - nameStart);
+        while (i < n && isSpace(tag[i]))
+            ++i;
+        QByteArray value;
+        bool hasValue = false;
+        if (i < n && tag[i] == '=') {
+            hasValue = true;
+            ++i;
+            while (i < n && isSpace(tag[i]))
+                ++i;
+            if (i < n && (tag[i] == '"' || tag[i] == '\'')) {
+                const char quote = tag[i];
+                const qsizetype close = tag.indexOf(quote, i + 1);
+                const qsizetype stop = close < 0 ? n : close;
+                value = tag.mid(i + 1, stop - i - 1);
+                i = close < 0 ? n : close + 1;
+            } else {
+                const qsizetype valueStart = i;
+                while (i < n && !isSpace(tag[i]) && tag[i] != '>')
+                    ++i;
+                value = tag.mid(valueStart, i - valueStart);
+            }
         }
-        qsizetype end = i;
-        while (end < tag.size() && tag[end] != ' ' && tag[end] != '>' && tag[end] != '\t' && tag[end] != '\n')
-            ++end;
-        return tag.mid(i, end - i);
+        if (attribute == name)
+            return hasValue ? (value.isNull() ? QByteArray("") : value) : QByteArray("");
+        if (attribute.isEmpty() && !hasValue)
+            ++i; // a stray character: step over it
     }
     return {};
 }

@@ -81,3 +81,17 @@ TEST(DecodePage, MetaBeyondTheFirstKilobyteIsNotSeen) {
 }
 
 } // namespace
+
+namespace {
+// A page that declares gb2312 in the content attribute of an http-equiv meta
+// and uses a GBK-only character (繁體): "charset" inside the content value
+// was once read as an attribute of its own, label "gb2312\"", which picked a
+// strict GB2312 decoder that fails on the GBK character.
+TEST(DecodePage, HttpEquivCharsetInsideTheContentValue) {
+    const QByteArray page = "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\" />"
+                            "\xB7\xB1\xF3\x77";
+    EXPECT_TRUE(decodePage(page).endsWith(QStringLiteral("繁體")));
+    EXPECT_TRUE(decodePage("<meta content='text/html; charset=utf-8' http-equiv='content-type'>\xE4\xB8\xAD")
+                    .endsWith(QStringLiteral("中")));
+}
+} // namespace

@@ -1,0 +1,138 @@
+#pragma once
+
+#include "analysis/AnalysisState.h"
+#include "app/JobRunner.h"
+#include "app/MainLayout.h"
+#include "charts/ChartPictures.h"
+#include "model/ScheduleListing.h"
+#include "web/PageRenderer.h"
+#include "web/SiteBases.h"
+
+#include <QDate>
+#include <QMainWindow>
+
+#include <functional>
+
+class QAction;
+class QCalendarWidget;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+
+namespace chenglan {
+
+class GridView;
+class PictureBox;
+
+// What an analysis job works on: copies of the window's analysis state, of
+// the schedule it was started from, of the pictures and of the similar-match
+// grid, and the sentence for the status bar when it is done. The window
+// takes all of them back at once.
+struct AnalysisJobData {
+    AnalysisState state;
+    ScheduleState schedule;
+    ChartPictures pictures;
+    GridData similar;
+    QString status;
+};
+// Runs on the job's worker thread; may use the job's Web.
+using AnalysisWork = std::function<void(AnalysisJobData &, JobContext &)>;
+
+// What the window is built with: where its jobs get their network, the
+// sites it reads and the clock that says what today is.
+struct FrmMainSetup {
+    WebFactory webs;
+    SiteBases sites;
+    std::function<QDate()> today = [] { return QDate::currentDate(); };
+    PageRenderer::Limits renderLimits;
+};
+
+// The main window: the match list, the calendar, the picture boxes, the
+// similar-match grid and the command strip, laid out in twips from the
+// window's height. It shows state and starts jobs; the work happens in the
+// core steps on the job runner's worker threads.
+class FrmMain : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit FrmMain(FrmMainSetup setup, QWidget *parent = nullptr);
+    ~FrmMain() override;
+
+    // Highlight of a chosen cell: red 255, green 193, blue 37.
+    static constexpr int HighlightColor = 2474495;
+
+    // Lists the site's current Jingcai day and sets up the calendar. Runs
+    // once by itself as soon as the event loop starts.
+    void Load();
+    // "胜平负竞彩": the current Jingcai day.
+    void munJC_Click();
+    // "北京单场": the current Beidan issue.
+    void munBD_Click();
+    // "完场查询": shows or hides the calendar.
+    void munOver_Click();
+    // A day picked on the calendar: that day's Jingcai matches.
+    void MonthView1_DateClick(const QDate &day);
+    // "实力趋势": the handicap detail of the match chosen in the list.
+    void CMD_SQL_Click();
+    // A click on a cell of the match list (grid row 1 is the first match).
+    void MFG_BFS_Click(int gridRow, int column);
+
+    const MainLayout &layoutTwips() const { return m_layout; }
+    const ScheduleState &schedule() const { return m_schedule; }
+    const AnalysisState &state() const { return m_state; }
+    QString statusText() const;
+    JobRunner &jobs() { return m_jobs; }
+
+    GridView *matchList() const { return MFG_BFS; }
+    GridView *similarList() const { return MFG_JBM; }
+    QCalendarWidget *calendar() const { return MonthView1; }
+    PictureBox *strengthPanel() const { return PIC_SR; }
+    PictureBox *trendBox(int index) const { return PIC_TD[index == 0 ? 0 : 1]; }
+
+signals:
+    // A schedule command's result is shown (a list, or an empty one and why).
+    void scheduleShown();
+    // An analysis job's state, pictures and similar-match list are shown.
+    void analysisShown();
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void buildControls();
+    void layoutControls();
+    void greyUnpickableDays();
+    void fitPictures();
+    void startSchedule(const ScheduleRequest &request);
+    void applySchedule(const ScheduleListing &listing);
+    void startListAnalysis(const Value &rowKey);
+    void startAnalysis(const QString &title, AnalysisWork work);
+    void applyAnalysis(const AnalysisJobData &data);
+    void setStatus(const QString &sentence);
+
+    SiteBases m_sites;
+    PageRenderer m_renderer;
+    std::function<QDate()> m_today;
+    MainLayout m_layout;
+    ScheduleState m_schedule;
+    AnalysisState m_state;
+    // The canvases the picture boxes show; drawing jobs draw on copies.
+    ChartPictures m_pictures;
+
+    QAction *munJC = nullptr;
+    QAction *munBD = nullptr;
+    QAction *munOver = nullptr;
+    GridView *MFG_BFS = nullptr;
+    GridView *MFG_JBM = nullptr;
+    PictureBox *PIC_SR = nullptr;
+    PictureBox *PIC_TD[2] = {nullptr, nullptr};
+    QGroupBox *FRM_COM = nullptr;
+    QPushButton *CMD_SQL = nullptr;
+    QCalendarWidget *MonthView1 = nullptr;
+    QLabel *m_status = nullptr;
+
+    // Last, so that it is destroyed first: its destructor waits for the
+    // workers while the window is still whole.
+    JobRunner m_jobs;
+};
+
+} // namespace chenglan

@@ -1,0 +1,220 @@
+#include "app/GridView.h"
+
+#include "app/MainLayout.h"
+
+#include <QHeaderView>
+#include <QPainter>
+#include <QStyledItemDelegate>
+
+namespace chenglan {
+
+namespace {
+
+// Alignment codes of the grid control: 0-2 left, 3-5 centre, 6-8 right, each
+// top, centre, bottom; anything else reads as left and centred vertically.
+Qt::Alignment alignmentFromCode(std::optional<int> code) {
+    if (!code || *code < 0 || *code > 8)
+        return Qt::AlignLeft | Qt::AlignVCenter;
+    const Qt::Alignment horizontal[] = {Qt::AlignLeft, Qt::AlignHCenter, Qt::AlignRight};
+    const Qt::Alignment vertical[] = {Qt::AlignTop, Qt::AlignVCenter, Qt::AlignBottom};
+    return horizontal[*code / 3] | vertical[*code % 3];
+}
+
+// Paints a cell as the grid control did: its background, its text in its
+// colour and alignment, two pixels from the edges. A text too wide for its
+// column (the kick-off "10-09 15:30" in a 600-twip column) is broken at its
+// blanks onto as many lines as the row has room for; what still does not
+// fit is elided, and the whole text is in the tooltip.
+class CellDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override {
+        painter->save();
+        const QVariant back = index.data(Qt::BackgroundRole);
+        if (back.canConvert<QColor>())
+            painter->fillRect(option.rect, back.value<QColor>());
+        const QVariant fore = index.data(Qt::ForegroundRole);
+        painter->setPen(fore.canConvert<QColor>() ? fore.value<QColor>() : option.palette.color(QPalette::Text));
+        painter->setFont(option.font);
+
+        const QRect area = option.rect.adjusted(2, 1, -2, -1);
+        const QFontMetrics fm(option.font);
+        const Qt::Alignment align = index.data(Qt::TextAlignmentRole).value<Qt::Alignment>();
+        const QStringList lines = fitLines(index.data().toString(), fm, area);
+        const int step = lines.size() > 1 ? std::min(fm.height(), area.height() / int(lines.size())) : fm.height();
+        const int total = step * int(lines.size());
+        int top = area.top();
+        if (align & Qt::AlignVCenter)
+            top += (area.height() - total) / 2;
+        else if (align & Qt::AlignBottom)
+            top += area.height() - total;
+        for (const QString &line : lines) {
+            const QRect band(area.left(), top, area.width(), step);
+            painter->drawText(band, int(align & Qt::AlignHorizontal_Mask) | Qt::AlignVCenter,
+                              fm.elidedText(line, Qt::ElideRight, area.width()));
+            top += step;
+        }
+        painter->restore();
+    }
+
+private:
+    static QStringList fitLines(const QString &text, const QFontMetrics &fm, const QRect &area) {
+        if (fm.horizontalAdvance(text) <= area.width() || !text.contains(u' '))
+            return {text};
+        // Lines may sit closer than the font's line height, whose CJK ascent
+        // and descent leave much room: an em and a little is enough.
+        const int closest = fm.tightBoundingRect(QStringLiteral("国")).height() * 23 / 20;
+        const int room = std::max(1, area.height() / std::max(1, std::min(closest, fm.height())));
+        QStringList lines;
+        for (const QString &word : text.split(u' ', Qt::SkipEmptyParts)) {
+            if (!lines.isEmpty() && fm.horizontalAdvance(lines.last() + u' ' + word) <= area.width())
+                lines.last() += u' ' + word;
+            else
+                lines.append(word);
+        }
+        while (lines.size() > room) {
+            const QString last = lines.takeLast();
+            lines.last() += u' ' + last;
+        }
+        return lines;
+    }
+};
+
+} // namespace
+
+QColor colorFromValue(int value) { return QColor(value & 0xff, (value >> 8) & 0xff, (value >> 16) & 0xff); }
+
+void GridModel::setGrid(const GridData &grid) {
+    beginResetModel();
+    m_grid = grid;
+    endResetModel();
+}
+
+void GridModel::setCellBackColor(int gridRow, int column, int color) {
+    if (gridRow < 1 || gridRow >= m_grid.rows() || column < 0 || column >= m_grid.columns())
+        return;
+    m_grid.select(gridRow, column);
+    m_grid.setCellBackColor(color);
+    const QModelIndex i = index(gridRow - 1, column);
+    emit dataChanged(i, i, {Qt::BackgroundRole});
+}
+
+int GridModel::rowCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : m_grid.rows() - 1; }
+
+int GridModel::columnCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : m_grid.columns(); }
+
+QVariant GridModel::data(const QModelIndex &index, int role) const {
+    if (!index.isValid() || index.row() + 1 >= m_grid.rows() || index.column() >= m_grid.columns())
+        return {};
+    const GridData::Cell &cell = m_grid.cell(index.row() + 1, index.column());
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole:
+        return cell.text;
+    case Qt::BackgroundRole:
+        if (cell.backColor)
+            return colorFromValue(*cell.backColor);
+        if (index.column() < m_fixedColumns && m_fixedBackground.isValid())
+            return m_fixedBackground;
+        return {};
+    case Qt::ForegroundRole:
+        return cell.foreColor ? QVariant(colorFromValue(*cell.foreColor)) : QVariant();
+    case Qt::TextAlignmentRole:
+        return QVariant::fromValue(
+            alignmentFromCode(cell.alignment ? cell.alignment : m_grid.columnAlignment(index.column())));
+    default:
+        return {};
+    }
+}
+
+QVariant GridModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || section < 0 || section >= m_grid.columns())
+        return {};
+    if (role == Qt::DisplayRole)
+        return m_grid.text(0, section);
+    if (role == Qt::TextAlignmentRole)
+        return QVariant::fromValue(Qt::Alignment(Qt::AlignCenter));
+    return {};
+}
+
+Qt::ItemFlags GridModel::flags(const QModelIndex &index) const {
+    return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
+}
+
+GridView::GridView(int fixedColumns, int keyColumn, QWidget *parent) : QTableView(parent), m_keyColumn(keyColumn) {
+    m_model.setFixedColumns(fixedColumns);
+    m_model.setFixedBackground(palette().color(QPalette::Button));
+    setModel(&m_model);
+    verticalHeader()->hide();
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    horizontalHeader()->setHighlightSections(false);
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setMinimumSectionSize(1);
+    setSelectionMode(QAbstractItemView::NoSelection);
+    setItemDelegate(new CellDelegate(this));
+    // Half-width digits, as the grid control's classic font had: "10-09"
+    // and "15:30" fit the 600-twip columns.
+    QFont cells = font();
+    cells.setFamilies({QStringLiteral("Noto Sans Mono CJK SC"), QStringLiteral("Noto Sans CJK SC")});
+    cells.setPointSize(9);
+    setFont(cells);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    connect(this, &QTableView::clicked, this, [this](const QModelIndex &index) {
+        if (index.isValid())
+            emit cellClicked(index.row() + 1, index.column());
+    });
+}
+
+void GridView::setGrid(const GridData &grid) {
+    m_model.setGrid(grid);
+    applyGeometry();
+}
+
+void GridView::applyGeometry() {
+    const GridData &grid = m_model.grid();
+    const double dpiX = logicalDpiX();
+    const double dpiY = logicalDpiY();
+
+    for (int c = 0; c < grid.columns(); ++c)
+        setColumnWidth(c, twipsToPixels(grid.columnWidth(c).value_or(DefaultColumnTwips), dpiX));
+    if (m_keyColumn >= 0 && m_keyColumn < grid.columns())
+        setColumnHidden(m_keyColumn, true);
+
+    const int defaultHeight = fontMetrics().height() + 6;
+    for (int r = 1; r < grid.rows(); ++r) {
+        const auto twips = grid.row(r).heightTwips;
+        setRowHeight(r - 1, twips ? twipsToPixels(*twips, dpiY) : defaultHeight);
+    }
+
+    clearSpans();
+    if (grid.mergeMode() == 0)
+        return;
+    // Mode 3 and 4 merge a cell with the one below only when the cells to its
+    // left are merged as well.
+    const bool restricted = grid.mergeMode() >= 3;
+    QList<int> previousRunStart(grid.rows(), -1);
+    for (int c = 0; c < grid.columns(); ++c) {
+        QList<int> runStart(grid.rows(), -1);
+        if (grid.mergeColumn(c)) {
+            int start = 1;
+            for (int r = 2; r <= grid.rows(); ++r) {
+                const bool joins = r < grid.rows() && grid.text(r, c) == grid.text(start, c)
+                    && (!restricted || c == 0 || previousRunStart[r] == previousRunStart[start]);
+                if (joins)
+                    continue;
+                for (int k = start; k < r; ++k)
+                    runStart[k] = start;
+                if (r - start > 1)
+                    setSpan(start - 1, c, r - start, 1);
+                start = r;
+            }
+        } else {
+            for (int r = 1; r < grid.rows(); ++r)
+                runStart[r] = r;
+        }
+        previousRunStart = runStart;
+    }
+}
+
+} // namespace chenglan

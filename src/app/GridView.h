@@ -1,0 +1,69 @@
+#pragma once
+
+#include "model/GridData.h"
+
+#include <QAbstractTableModel>
+#include <QColor>
+#include <QTableView>
+
+namespace chenglan {
+
+// A colour value (red + 256 * green + 65536 * blue) as a QColor.
+QColor colorFromValue(int value);
+
+// Shows a GridData: row 0 as the column captions, rows 1.. as data rows, with
+// the cells' colours and alignment. Row r of the model is grid row r + 1.
+class GridModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    explicit GridModel(QObject *parent = nullptr) : QAbstractTableModel(parent) {}
+
+    void setGrid(const GridData &grid);
+    const GridData &grid() const { return m_grid; }
+    // Sets one cell's background without rebuilding the view.
+    void setCellBackColor(int gridRow, int column, int color);
+    // Leading columns drawn as fixed cells (a button-face background unless
+    // a cell has its own colour).
+    void setFixedColumns(int columns) { m_fixedColumns = columns; }
+    void setFixedBackground(const QColor &color) { m_fixedBackground = color; }
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+
+private:
+    GridData m_grid;
+    int m_fixedColumns = 0;
+    QColor m_fixedBackground;
+};
+
+// The grid control of the main window: a table view over a GridModel that
+// applies the grid's column widths and row heights (twips, at the view's
+// logical DPI), merges equal neighbouring cells of the merge columns, hides
+// the row-key column and reports clicked cells by grid row and column.
+class GridView : public QTableView {
+    Q_OBJECT
+public:
+    explicit GridView(int fixedColumns, int keyColumn, QWidget *parent = nullptr);
+
+    void setGrid(const GridData &grid);
+    const GridData &grid() const { return m_model.grid(); }
+    void setCellBackColor(int gridRow, int column, int color) { m_model.setCellBackColor(gridRow, column, color); }
+
+    // Default width of a column the grid gives none, in twips.
+    static constexpr int DefaultColumnTwips = 960;
+
+signals:
+    // A data cell was clicked: grid row (1 is the first data row) and column.
+    void cellClicked(int gridRow, int column);
+
+private:
+    void applyGeometry();
+
+    GridModel m_model;
+    int m_keyColumn;
+};
+
+} // namespace chenglan

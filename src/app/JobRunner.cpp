@@ -1,0 +1,164 @@
+#include "app/JobRunner.h"
+
+#include "analysis/Step.h"
+
+#include <QThread>
+
+#include <atomic>
+#include <exception>
+#include <mutex>
+
+namespace chenglan {
+
+// Shared between the window's thread, which cancels, and the worker, which
+// owns the Web: cancelling aborts the Web if it exists already, and a Web
+// made after the cancel is aborted as soon as it is made.
+struct JobControl {
+    quint64 job = 0;
+    // Post to the runner's thread; the runner outlives every worker, as its
+    // destructor waits for them.
+    std::function<void(const QString &)> postProgress;
+    std::function<void(JobApply, const QString &)> postCompletion;
+    std::atomic<bool> cancelled{false};
+    std::mutex mutex;
+    Web *web = nullptr;
+
+    void cancel() {
+        cancelled = true;
+        const std::lock_guard lock(mutex);
+        if (web)
+            web->abort();
+    }
+    void attach(Web *w) {
+        const std::lock_guard lock(mutex);
+        web = w;
+        if (web && cancelled)
+            web->abort();
+    }
+};
+
+struct JobRunner::Worker {
+    QThread *thread = nullptr;
+    std::shared_ptr<JobControl> control;
+};
+
+JobContext::JobContext(std::shared_ptr<JobControl> control, Web &web) : m_control(std::move(control)), m_web(web) {}
+
+void JobContext::progress(const QString &sentence) {
+    m_control->postProgress(sentence);
+}
+
+bool JobContext::cancelled() const { return m_control->cancelled; }
+
+void JobContext::throwIfCancelled() const {
+    if (cancelled())
+        throw StepFailure(QStringLiteral("cancelled by a newer command"), FailureKind::Cancelled);
+}
+
+JobRunner::JobRunner(WebFactory webs, QObject *parent) : QObject(parent), m_webs(std::move(webs)) {}
+
+JobRunner::~JobRunner() {
+    for (Worker *w : std::as_const(m_workers))
+        w->control->cancel();
+    for (Worker *w : std::as_const(m_workers)) {
+        w->thread->wait();
+        delete w->thread;
+        delete w;
+    }
+}
+
+quint64 JobRunner::start(const QString &what, JobWork work) {
+    cancelCurrent();
+    const quint64 job = m_next++;
+    auto control = std::make_shared<JobControl>();
+    control->job = job;
+    control->postProgress = [this, job](const QString &sentence) {
+        QMetaObject::invokeMethod(this, [this, job, sentence] { reportProgress(job, sentence); },
+                                  Qt::QueuedConnection);
+    };
+    control->postCompletion = [this, job](JobApply apply, const QString &failure) {
+        QMetaObject::invokeMethod(
+            this, [this, job, apply = std::move(apply), failure] { complete(job, apply, failure); },
+            Qt::QueuedConnection);
+    };
+    m_current = job;
+    m_currentControl = control;
+
+    auto *worker = new Worker;
+    worker->control = control;
+    worker->thread = QThread::create([control, work = std::move(work), webs = m_webs] {
+        JobApply apply;
+        QString failure;
+        try {
+            std::unique_ptr<Web> web = webs();
+            if (!web)
+                throw StepFailure(QStringLiteral("no network client"), FailureKind::Network);
+            control->attach(web.get());
+            JobContext context(control, *web);
+            try {
+                apply = work(context);
+            } catch (...) {
+                control->attach(nullptr);
+                throw;
+            }
+            control->attach(nullptr);
+        } catch (const StepFailure &f) {
+            failure = f.kind() == FailureKind::Cancelled ? QString() : f.message();
+        } catch (const std::exception &e) {
+            failure = QString::fromLocal8Bit(e.what());
+        } catch (...) {
+            failure = QStringLiteral("unknown error");
+        }
+        if (control->cancelled)
+            return;
+        control->postCompletion(std::move(apply), failure);
+    });
+    connect(worker->thread, &QThread::finished, this, [this, worker] { workerEnded(worker); });
+    m_workers.append(worker);
+    emit status(what);
+    worker->thread->start();
+    return job;
+}
+
+bool JobRunner::cancelCurrent() {
+    if (!m_currentControl)
+        return false;
+    m_currentControl->cancel();
+    m_currentControl.reset();
+    m_current = 0;
+    return true;
+}
+
+void JobRunner::cancel() {
+    if (cancelCurrent())
+        emit idle();
+}
+
+void JobRunner::reportProgress(quint64 job, const QString &sentence) {
+    if (job == m_current)
+        emit status(sentence);
+}
+
+void JobRunner::complete(quint64 job, JobApply apply, const QString &failure) {
+    if (job != m_current)
+        return;
+    m_current = 0;
+    m_currentControl.reset();
+    if (apply && failure.isEmpty()) {
+        apply();
+        emit finished(job);
+    } else {
+        emit failed(job, failure.isEmpty() ? QStringLiteral("操作被中止。")
+                                           : QStringLiteral("操作失败：%1").arg(failure));
+    }
+    emit idle();
+}
+
+void JobRunner::workerEnded(Worker *worker) {
+    m_workers.removeOne(worker);
+    worker->thread->wait();
+    delete worker->thread;
+    delete worker;
+}
+
+} // namespace chenglan

@@ -1,0 +1,89 @@
+#pragma once
+
+#include "web/Web.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+namespace chenglan {
+
+// Makes the Web of one job. Called on the job's worker thread, once per job,
+// so a network client lives and dies with the thread that uses it.
+using WebFactory = std::function<std::unique_ptr<Web>()>;
+
+struct JobControl;
+
+// What the work of a job may use on its worker thread.
+class JobContext {
+public:
+    JobContext(std::shared_ptr<JobControl> control, Web &web);
+
+    Web &web() { return m_web; }
+    // A sentence for the status bar; shown only while the job is current.
+    void progress(const QString &sentence);
+    bool cancelled() const;
+    // Throws StepFailure(Cancelled) once a newer job has taken over.
+    void throwIfCancelled() const;
+
+private:
+    std::shared_ptr<JobControl> m_control;
+    Web &m_web;
+};
+
+// What a finished job hands the window: applied on the window's thread, in
+// one go, and only when no newer job has started meanwhile.
+using JobApply = std::function<void()>;
+// The work of a job: runs on a worker thread on copies of what it needs and
+// returns how to apply its results. A StepFailure(Cancelled) ends it quietly;
+// any other exception is reported as a failure of the job.
+using JobWork = std::function<JobApply(JobContext &)>;
+
+// Runs the window's commands off the window's thread, one current job at a
+// time: starting a job cancels the running one (its Web is aborted, so its
+// fetch returns at once) and the results of a cancelled job are dropped.
+class JobRunner : public QObject {
+    Q_OBJECT
+public:
+    explicit JobRunner(WebFactory webs, QObject *parent = nullptr);
+    // Cancels the current job and waits for every worker to end.
+    ~JobRunner() override;
+
+    // Starts work as the current job; what is the status sentence shown until
+    // the job reports progress. Returns the job's number.
+    quint64 start(const QString &what, JobWork work);
+    // Cancels the current job without starting another.
+    void cancel();
+
+    bool busy() const { return m_current != 0; }
+    quint64 currentJob() const { return m_current; }
+    // Worker threads still running, the cancelled ones included.
+    int runningWorkers() const { return int(m_workers.size()); }
+
+signals:
+    // A sentence for the status bar: the current job's title or progress.
+    void status(const QString &sentence);
+    // The current job's results were applied.
+    void finished(quint64 job);
+    // The current job ended without results; the sentence says why.
+    void failed(quint64 job, const QString &sentence);
+    // No job is current any more (after finished, failed or cancel).
+    void idle();
+
+private:
+    struct Worker;
+    bool cancelCurrent();
+    void complete(quint64 job, JobApply apply, const QString &failure);
+    void reportProgress(quint64 job, const QString &sentence);
+    void workerEnded(Worker *worker);
+
+    WebFactory m_webs;
+    quint64 m_next = 1;
+    quint64 m_current = 0;
+    std::shared_ptr<JobControl> m_currentControl;
+    QList<Worker *> m_workers;
+};
+
+} // namespace chenglan

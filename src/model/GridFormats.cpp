@@ -1,0 +1,44 @@
+#include "model/GridFormats.h"
+
+namespace chenglan {
+
+namespace {
+
+void formatColumns(GridData &grid, int lastColumn, int width, std::initializer_list<std::pair<int, int>> widths,
+                   StepLog *log) {
+    for (int c = 0; c <= lastColumn; ++c) {
+        attempt([&] { grid.setColumnAlignment(c, GridData::Center); }, log);
+        attempt([&] { grid.setColumnWidth(c, width); }, log);
+    }
+    for (const auto &[column, twips] : widths)
+        attempt([&] { grid.setColumnWidth(column, twips); }, log);
+}
+
+} // namespace
+
+void formatMatchListGrid(GridData &MFG_BFS, StepLog *log) {
+    attempt([&] { MFG_BFS.setFormat(QStringLiteral("联赛 |>时间 |>主队 |>客队 |>主水 |>盘口 |>客水 |>比分 ")); }, log);
+    formatColumns(MFG_BFS, 10, 600, {{0, 800}, {1, 600}, {2, 1000}, {3, 1000}, {5, 1000}}, log);
+}
+
+void formatSimilarListGrid(GridData &MFG_JBM, StepLog *log) {
+    attempt([&] {
+        MFG_JBM.setFormat(
+            QStringLiteral("联赛 |>时间 |>球队 |>盘口 |>实力Ⅰ |>实力Ⅱ |>让球 |>胜平负 |>比分 |>进球数 |>半全场 |>"));
+    }, log);
+    formatColumns(MFG_JBM, 22, 700, {{0, 900}, {1, 1000}, {2, 1400}, {3, 1200}}, log);
+}
+
+GridData newMatchListGrid() {
+    GridData grid(MatchListColumns);
+    formatMatchListGrid(grid);
+    return grid;
+}
+
+GridData newSimilarListGrid() {
+    GridData grid(SimilarListColumns);
+    formatSimilarListGrid(grid);
+    return grid;
+}
+
+} // namespace chenglan

@@ -1,0 +1,79 @@
+#include "model/MatchListGrid.h"
+
+#include <QStringList>
+
+namespace chenglan {
+
+namespace {
+
+int hexDigit(const QString &h, qsizetype position) {
+    if (position >= h.size())
+        throw StepFailure(QStringLiteral("colour text \"%1\" has an odd number of digits").arg(h));
+    const char16_t c = h[position].unicode();
+    if (c >= u'A' && c <= u'F')
+        return c - u'A' + 10;
+    if (c >= u'0' && c <= u'9')
+        return c - u'0';
+    throw StepFailure(QStringLiteral("colour text \"%1\" holds \"%2\", not a hexadecimal digit").arg(h, h[position]));
+}
+
+QString field(const Table &t, int column, int row) {
+    if (!t.allocated() || column >= t.columns() || row < 0 || row >= t.rows())
+        return {};
+    return t.at(column, row).text();
+}
+
+} // namespace
+
+int HexColorToRgb(const QString &color) {
+    QString h = color;
+    h.remove(u'#');
+    h.remove(u'\'');
+    qsizetype begin = 0;
+    qsizetype end = h.size();
+    while (begin < end && h[begin] == u' ')
+        ++begin;
+    while (end > begin && h[end - 1] == u' ')
+        --end;
+    h = h.mid(begin, end - begin).left(6).toUpper();
+
+    int components[3] = {0, 0, 0};
+    for (qsizetype p = 0; p < h.size() && p < 6; p += 2)
+        components[p / 2] = hexDigit(h, p) * 16 + hexDigit(h, p + 1);
+    return components[0] + 256 * components[1] + 65536 * components[2];
+}
+
+QString matchListLine(const Table &t, int row) {
+    const QStringList cells{
+        field(t, 2, row).left(3),
+        field(t, 3, row),
+        field(t, 5, row).left(4),
+        field(t, 7, row).left(4),
+        field(t, 8, row),
+        field(t, 9, row) + field(t, 4, row),
+        field(t, 10, row),
+        field(t, 6, row),
+        QString(),
+        QString::number(row),
+    };
+    return cells.join(u'\t');
+}
+
+void BDBF(GridData &MFG_BFS, const ScheduleState &s, StepLog *log) {
+    MFG_BFS.setRows(1);
+    int r = 1;
+    for (int i = 0; i < s.MatchTable.rows(); ++i) {
+        bool listed = false;
+        attempt([&] { listed = s.MatchRowFlags.at(i).equals(1); }, log);
+        if (!listed)
+            continue;
+        MFG_BFS.addItem(matchListLine(s.MatchTable, i));
+        attempt([&] { MFG_BFS.select(r, 0); }, log);
+        attempt([&] { MFG_BFS.setCellBackColor(HexColorToRgb(field(s.MatchTable, 1, i))); }, log);
+        attempt([&] { MFG_BFS.setCellForeColor(WhiteColor); }, log);
+        attempt([&] { MFG_BFS.setRowHeight(r, MatchListRowTwips); }, log);
+        ++r;
+    }
+}
+
+} // namespace chenglan

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "analysis/AnalysisState.h"
+#include "analysis/Step.h"
+#include "model/GridData.h"
+
+#include <QString>
+
+namespace chenglan {
+
+// Colours are 24-bit values: red + 256 * green + 65536 * blue.
+constexpr int WhiteColor = 16777215;
+constexpr int MatchListRowTwips = 450;
+
+// "#RRGGBB" (any "#" and "'" removed, outer blanks trimmed, the first six
+// characters read, lower case accepted) as a colour value; an empty text is
+// 0. Throws StepFailure for a character that is not a hexadecimal digit and
+// for an odd length, whose last pair misses its second digit.
+int HexColorToRgb(const QString &color);
+
+// The ten cells of one match in the list, joined by tabs: league, time, home,
+// away, home odds, handicap with the Beidan suffix, away odds, score, an
+// empty cell and the MatchTable row number. Missing fields read as empty.
+QString matchListLine(const Table &MatchTable, int row);
+
+// Lists every MatchTable row whose flag is 1 in MFG_BFS: the data rows are
+// rebuilt, the league cell painted in the league's colour with white text,
+// each row 450 twips high. Rows not flagged leave no gap; column 9 names the
+// MatchTable row each grid row came from.
+void BDBF(GridData &MFG_BFS, const ScheduleState &s, StepLog *log = nullptr);
+
+} // namespace chenglan

@@ -1,0 +1,184 @@
+#include "model/StrengthModel.h"
+
+#include "model/CheckedMath.h"
+#include "model/Regression.h"
+
+#include <array>
+#include <optional>
+
+namespace chenglan {
+
+namespace {
+
+constexpr int TrendColumns = 21;
+constexpr int SeriesCount = 6;
+constexpr std::int16_t FitDegree = 6;
+
+// Columns of the history tables written here.
+constexpr int ScoreColumn = 21;
+constexpr int Average20Column = 22;
+constexpr int ValidUntilColumn = 23;
+constexpr int Average10Column = 24;
+
+int highestRow(const Table &t) { return t.allocated() ? t.rows() - 1 : -1; }
+
+bool isEmptyCell(const Value &v) { return v.isEmpty() || (v.isText() && v.asText()->isEmpty()); }
+
+// Steps 3 and 4 for one team: the averages of rows 0..n-19 and the day each
+// row stopped being the team's latest form (the next newer match's date).
+void movingAverages(Table &history, int n, StepLog *log) {
+    for (int r = 0; r <= n - 19; ++r) {
+        attempt([&] { history.set(Average20Column, r, Value(WindowAverage(history, ScoreColumn, 20, r))); }, log);
+        attempt([&] { history.set(Average10Column, r, Value(WindowAverage(history, ScoreColumn, 10, r))); }, log);
+    }
+    for (int r = 1; r <= n - 19; ++r)
+        attempt([&] { history.set(ValidUntilColumn, r, Value(history.at(0, r - 1).toDate())); }, log);
+}
+
+QDate validUntil(const Table &history, int row) { return history.at(ValidUntilColumn, row).toDate().date(); }
+
+// c0 + c1·x + c2·x² + ... + c6·x⁶, summed left to right as the original did.
+double polynomialAt(const QList<double> &c, double x) {
+    if (c.size() <= FitDegree)
+        throw StepFailure(QStringLiteral("no coefficients of degree %1 to evaluate").arg(FitDegree));
+    double sum = c[0];
+    for (int k = 1; k <= FitDegree; ++k)
+        sum = checked::add(sum, checked::mul(c[k], checked::pow(x, k)));
+    return sum;
+}
+
+// The pairing scan: for each home row, newest first, the first away row from
+// j0 on whose validity ended on the same day as the home row's or earlier.
+// Fills rows 0..k-1 of a table sized for every home row; returns k.
+int pairRows(const AnalysisState &s, int nH, int nA, Table &pairs, StepLog *log) {
+    int j0 = 0;
+    int k = 0;
+    for (int i = 0; i <= nH - 19; ++i) {
+        for (int j = j0; j <= nA - 19; ++j) {
+            bool qualifies = false;
+            attempt([&] { qualifies = validUntil(s.AwayHistory, j).daysTo(validUntil(s.HomeHistory, i)) >= 0; },
+                    log);
+            if (!qualifies)
+                continue;
+            j0 = j;
+            attempt([&] { pairs.set(0, k, s.HomeHistory.at(Average20Column, i)); }, log);
+            attempt([&] { pairs.set(1, k, s.AwayHistory.at(Average20Column, j)); }, log);
+            attempt([&] { pairs.set(2, k, Value(checked::sub(pairs.at(0, k).number(), pairs.at(1, k).number()))); },
+                    log);
+            attempt([&] { pairs.set(3, k, s.HomeHistory.at(Average10Column, i)); }, log);
+            attempt([&] { pairs.set(4, k, s.AwayHistory.at(Average10Column, j)); }, log);
+            attempt([&] { pairs.set(5, k, Value(checked::sub(pairs.at(3, k).number(), pairs.at(4, k).number()))); },
+                    log);
+            ++k;
+            break;
+        }
+    }
+    return k;
+}
+
+void fitSeries(AnalysisState &s, int N, std::array<std::optional<double>, SeriesCount> &forecast, StepLog *log) {
+    s.RegressionDegree = FitDegree;
+    for (int c = 0; c < SeriesCount; ++c) {
+        // Each fit leaves its coefficients in RegressionX, so the abscissae
+        // are written anew every time.
+        s.RegressionX = QList<double>(N);
+        for (int i = 0; i < N; ++i)
+            s.RegressionX[i] = i + 1;
+        s.RegressionY = QList<double>(N);
+        for (int i = 0; i < N; ++i)
+            s.RegressionY[i] = s.TrendSeries.at(c, i).number();
+        attempt([&] { s.RegressionCoefficients = PolynomialRegression(s, s.RegressionX, s.RegressionY,
+                                                                      s.RegressionDegree); },
+                log);
+        for (int i = 0; i < N; ++i)
+            attempt([&] { s.TrendSeries.set(c + 6, i, Value(polynomialAt(s.RegressionCoefficients, i + 1))); },
+                    log);
+        const double x = c >= 3 ? N - 1 : N + 1;
+        attempt([&] { forecast[c] = polynomialAt(s.RegressionCoefficients, x); }, log);
+    }
+}
+
+void setSummary(AnalysisState &s, int entry, const std::optional<double> &value, StepLog *log) {
+    attempt([&] {
+        if (!value)
+            throw StepFailure(QStringLiteral("no forecast for strength value %1").arg(entry));
+        s.StrengthSummary.set(entry, Value(*value));
+    }, log);
+}
+
+} // namespace
+
+double WindowAverage(const Table &table, int column, int window, int startRow) {
+    double sum = 0.0;
+    int count = 0;
+    for (int r = startRow; r <= startRow + window - 1; ++r) {
+        const Value &cell = table.at(column, r);
+        if (isEmptyCell(cell))
+            continue;
+        sum = checked::add(sum, cell.number());
+        ++count;
+    }
+    return checked::div(sum, count);
+}
+
+void SRMA(AnalysisState &s, StepLog *log) {
+    // A failed fit evaluates the coefficients the previous fit left. They
+    // must come from this run, never from the analysis of another match.
+    s.RegressionCoefficients.clear();
+
+    const int nH = highestRow(s.HomeHistory);
+    const int nA = highestRow(s.AwayHistory);
+    attempt([&] { s.HomeHistory.set(ValidUntilColumn, 0, s.MatchDate); }, log);
+    attempt([&] { s.AwayHistory.set(ValidUntilColumn, 0, s.MatchDate); }, log);
+    movingAverages(s.HomeHistory, nH, log);
+    movingAverages(s.AwayHistory, nA, log);
+
+    const bool listMode = s.AnalysisMode.number() == 0;
+    Table pairs(TrendColumns, nH - 18);
+    const int N = nH >= 19 && nA >= 19 ? pairRows(s, nH, nA, pairs, log) : 0;
+    if (N == 0) {
+        // Without a pair there is nothing to fit: show no trend and neutral
+        // strengths rather than whatever the previous analysis left.
+        s.TrendSeries = Table(TrendColumns, 0);
+        if (listMode)
+            for (int e = 0; e < 8; ++e)
+                attempt([&] { s.StrengthSummary.set(e, Value(0.0)); }, log);
+        return;
+    }
+
+    // Oldest pair first.
+    s.TrendSeries = Table(TrendColumns, N);
+    for (int r = 0; r < N; ++r)
+        for (int c = 0; c < SeriesCount; ++c)
+            s.TrendSeries.set(c, N - 1 - r, pairs.at(c, r));
+
+    std::array<std::optional<double>, SeriesCount> forecast;
+    fitSeries(s, N, forecast, log);
+
+    if (!listMode)
+        return;
+    attempt([&] { s.StrengthSummary.set(0, s.TrendSeries.at(6, N - 1)); }, log);
+    attempt([&] { s.StrengthSummary.set(1, s.TrendSeries.at(7, N - 1)); }, log);
+    setSummary(s, 2, forecast[0], log);
+    setSummary(s, 3, forecast[1], log);
+    attempt([&] { s.StrengthSummary.set(4, s.TrendSeries.at(9, N - 1)); }, log);
+    attempt([&] { s.StrengthSummary.set(5, s.TrendSeries.at(10, N - 1)); }, log);
+    setSummary(s, 6, forecast[3], log);
+    setSummary(s, 7, forecast[4], log);
+}
+
+QString trendShortfall(const AnalysisState &s) {
+    if (s.TrendSeries.allocated() && s.TrendSeries.rows() > 0)
+        return {};
+    const int home = s.HomeHistory.allocated() ? s.HomeHistory.rows() : 0;
+    const int away = s.AwayHistory.allocated() ? s.AwayHistory.rows() : 0;
+    if (home < 20 && away < 20)
+        return QStringLiteral("两队历史都不足20场（主队%1场，客队%2场），无法计算实力趋势").arg(home).arg(away);
+    if (home < 20)
+        return QStringLiteral("主队历史不足20场（%1场），无法计算实力趋势").arg(home);
+    if (away < 20)
+        return QStringLiteral("客队历史不足20场（%1场），无法计算实力趋势").arg(away);
+    return QStringLiteral("两队历史没有时间相符的配对，无法计算实力趋势");
+}
+
+} // namespace chenglan

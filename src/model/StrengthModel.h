@@ -1,0 +1,33 @@
+#pragma once
+
+#include "analysis/AnalysisState.h"
+#include "analysis/Step.h"
+
+#include <QString>
+
+namespace chenglan {
+
+// Mean of one column of a table over rows start .. start + window - 1,
+// counting only non-empty cells (a cell holding nothing or an empty text is
+// skipped; any other contributes its numeric value). Throws StepFailure when
+// a row lies outside the table or when every cell of the window is empty.
+double WindowAverage(const Table &table, int column, int window, int startRow);
+
+// The strength model. Writes the 20-match and 10-match moving averages
+// (columns 22 and 24) and the validity ends (column 23) into both histories,
+// pairs the home rows with the away rows valid at the same time, reverses the
+// pairs to oldest first into TrendSeries columns 0..5, fits a degree-6
+// polynomial to each of the six series (columns 6..11) and, when AnalysisMode
+// is 0, condenses the newest fitted values and the forecasts into
+// StrengthSummary.
+//
+// When either history is shorter than 20 rows or no pair qualifies there is
+// no trend: TrendSeries is left without rows and, in mode 0, StrengthSummary
+// holds zeros. trendShortfall() says which case it was.
+void SRMA(AnalysisState &s, StepLog *log = nullptr);
+
+// Why the last SRMA produced no trend, as a sentence for the status bar;
+// empty when TrendSeries has rows.
+QString trendShortfall(const AnalysisState &s);
+
+} // namespace chenglan

@@ -1,0 +1,110 @@
+#include "web/AnalysisPage.h"
+
+#include "support/AnalysisPages.h"
+
+#include <gtest/gtest.h>
+
+using namespace chenglan;
+using namespace chenglan::testing;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString Base = QStringLiteral("http://analysis.test/");
+
+SiteBases bases() {
+    SiteBases b;
+    b.analysis = Base;
+    return b;
+}
+
+ValueArray elements(std::initializer_list<Value> values) {
+    ValueArray a(4);
+    int i = 0;
+    for (const Value &v : values)
+        a.set(i++, v);
+    return a;
+}
+
+} // namespace
+
+TEST(AnalysisPageScript, CutsFromTheFirstMarkerToTheClosingTag) {
+    using analysispage::scriptCode;
+    EXPECT_EQ(scriptCode(u"<div>x</div><script>var a;  function show_info(URL) {}  </SCRIPT><p>y</p></SCRIPT>"_s),
+              u"function show_info(URL) {}"_s);
+    // The second marker is only a fallback, even when it comes first.
+    EXPECT_EQ(scriptCode(u"var lang = 0; var b; function show_info(URL) {} </SCRIPT>"_s), u"function show_info(URL) {}"_s);
+    EXPECT_EQ(scriptCode(u"<script> var lang = 0;\nvar h_data = [];\n</SCRIPT>"_s), u"var lang = 0;\nvar h_data = [];\n"_s);
+    // Without a marker the cut starts at the beginning of the body.
+    EXPECT_EQ(scriptCode(u"  <script>var a = 1;</SCRIPT>"_s), u"<script>var a = 1;"_s);
+    // The closing tag is matched in upper case only.
+    EXPECT_EQ(scriptCode(u"var lang = 0; x </script> y"_s), u"var lang = 0; x </script> y"_s);
+}
+
+TEST(AnalysisPageScript, DumpPageRunsTheCodeThenWritesTheSections) {
+    const QString page = analysispage::dumpPage(u"var h_data = [];"_s);
+    EXPECT_TRUE(page.startsWith(u"<script language=\"javascript\">var h_data = [];var len = h_data.length;"_s));
+    EXPECT_TRUE(page.contains(u"document.write (h2h_home+\",\"+h2h_away+\",\"+hometeam+\",\"+guestteam+\",\"+strTime);</SCRIPT>"_s));
+}
+
+TEST(AnalysisPageScript, SplitsTheTextIntoFourSections) {
+    using analysispage::sections;
+    EXPECT_EQ(sections(u"a|b|$c|$$1,2,x,y,t"_s),
+              elements({Value(u"a|b|"), Value(u"c|"), Value(QString()), Value(u"1,2,x,y,t")}));
+    EXPECT_EQ(sections(u"a|$b|"_s), elements({Value(u"a|"), Value(u"b|")}));
+    EXPECT_EQ(sections(u"a$b$c$d$e$f"_s), elements({Value(u"a"), Value(u"b"), Value(u"c"), Value(u"d")}));
+    EXPECT_EQ(sections(QString()), ValueArray(4));
+    EXPECT_EQ(analysispage::url(bases(), Value(1234.0)), u"http://analysis.test/analysis/1234cn.htm"_s);
+    EXPECT_EQ(analysispage::url(bases(), Value()), u"http://analysis.test/analysis/cn.htm"_s);
+}
+
+TEST(SJBM, ReadsTheFourSectionsOfAPage) {
+    TwoTeamWorld world;
+    PageFacts facts = world.analysedPage();
+    facts.homeList = world.homeMatches(0, 2);
+    facts.thirdList = {};
+    FakeWeb web;
+    addGbPage(web, TwoTeamWorld::pageUrl(Base, 100), analysisPageHtml(facts));
+    AnalysisState s;
+    s.CurrentMatchId = Value(100.0);
+    StepLog log;
+    SJBM(s, web, bases(), PageRenderer(), &log);
+    EXPECT_TRUE(log.empty()) << log.first(FailureKind::Data).toStdString();
+    EXPECT_EQ(web.requests, QStringList{TwoTeamWorld::pageUrl(Base, 100)});
+    ASSERT_EQ(s.AnalysisData.size(), 4);
+    const QString expectedHome = world.homeMatch(0).fields(11).join(u',') + u'|' + world.homeMatch(1).fields(11).join(u',') + u'|';
+    EXPECT_EQ(s.AnalysisData.at(0), Value(expectedHome));
+    EXPECT_EQ(s.AnalysisData.at(1).text().count(u'|'), 30);
+    EXPECT_EQ(s.AnalysisData.at(2), Value(QString())); // an empty list gives an empty section
+    EXPECT_EQ(s.AnalysisData.at(3), Value(u"11,22,曼联,利物浦,2022-05-20 19:30"));
+}
+
+TEST(SJBM, PageWithoutMarkersOrFetchGivesEmptySections) {
+    FakeWeb web;
+    addGbPage(web, TwoTeamWorld::pageUrl(Base, 7),
+              u"<html><body><p>比赛不存在</p><script>var h_data = [['a']];</script></body></html>"_s);
+    AnalysisState s;
+    s.AnalysisData = elements({Value(u"old"), Value(u"old"), Value(u"old"), Value(u"old")});
+    s.CurrentMatchId = Value(u"7");
+    SJBM(s, web, bases(), PageRenderer());
+    EXPECT_EQ(s.AnalysisData, ValueArray(4));
+
+    s.AnalysisData = elements({Value(u"old")});
+    s.CurrentMatchId = Value(u"8");
+    StepLog log;
+    SJBM(s, web, bases(), PageRenderer(), &log);
+    EXPECT_EQ(s.AnalysisData, ValueArray(4));
+    EXPECT_TRUE(log.has(FailureKind::Network));
+}
+
+TEST(SJBM, CancelledFetchEndsTheRun) {
+    FakeWeb web;
+    web.abort();
+    AnalysisState s;
+    try {
+        SJBM(s, web, bases(), PageRenderer());
+        FAIL() << "a cancelled fetch must not be skipped";
+    } catch (const StepFailure &f) {
+        EXPECT_EQ(f.kind(), FailureKind::Cancelled);
+    }
+}

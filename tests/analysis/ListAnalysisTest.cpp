@@ -1,0 +1,211 @@
+#include "analysis/ListAnalysis.h"
+#include "model/StrengthModel.h"
+
+#include "support/AnalysisPages.h"
+
+#include <gtest/gtest.h>
+
+using namespace chenglan;
+using namespace chenglan::testing;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString Base = u"http://analysis.test/"_s;
+
+SiteBases bases() {
+    SiteBases b;
+    b.analysis = Base;
+    return b;
+}
+
+// A schedule of two rows; row 1 is the analysed match.
+ScheduleState schedule(int matchId = 100) {
+    ScheduleState sc;
+    sc.MatchTable = Table(21, 2);
+    sc.MatchTable.set(0, 0, Value(1.0));
+    sc.MatchTable.set(0, 1, Value(double(matchId)));
+    sc.MatchTable.set(2, 1, Value(u"英格兰超级联赛"_s));
+    sc.MatchTable.set(5, 1, Value(u"曼联足球俱乐部"_s));
+    sc.MatchTable.set(6, 1, Value(u"2-1"_s));
+    sc.MatchTable.set(7, 1, Value(u"利物浦足球俱乐部"_s));
+    sc.MatchRowFlags = ValueArray(2);
+    return sc;
+}
+
+struct Fixture {
+    TwoTeamWorld world;
+    FakeWeb web;
+    FakeWeb second;
+    SiteBases sites = bases();
+    PageRenderer renderer;
+
+    Fixture() {
+        world.serve(web, Base);
+        world.serve(second, Base);
+    }
+    AnalysisContext context(bool sideBySide) {
+        return AnalysisContext{web, sites, renderer, sideBySide ? &second : nullptr, {}};
+    }
+};
+
+} // namespace
+
+TEST(AnalyzeListRow, RunsTheWholeAnalysis) {
+    Fixture f;
+    AnalysisState s;
+    QStringList steps;
+    AnalysisContext context = f.context(false);
+    context.progress = [&](const QString &step) { steps << step; };
+    const AnalysisRun run = analyzeListRow(s, schedule(), Value(u"1"_s), context);
+
+    EXPECT_TRUE(run.ok) << run.status.toStdString();
+    EXPECT_EQ(run.status, u"分析完成"_s);
+    EXPECT_EQ(steps, (QStringList{u"SJBM"_s, u"info"_s, u"SSSS"_s, u"SJBM home"_s, u"SSZD"_s, u"SJBM away"_s,
+                                  u"SSKD"_s, u"SRMA"_s, u"LXYC"_s, u"caption"_s}));
+    EXPECT_EQ(run.steps.size(), steps.size());
+    EXPECT_EQ(f.web.requests, (QStringList{TwoTeamWorld::pageUrl(Base, 100), TwoTeamWorld::pageUrl(Base, 1029),
+                                           TwoTeamWorld::pageUrl(Base, 2029)}));
+
+    EXPECT_EQ(s.ListRowKey, Value(u"1"_s));
+    EXPECT_EQ(s.ListMatchId, Value(100.0));
+    EXPECT_EQ(s.HomeTeamId, Value(11.0));
+    EXPECT_EQ(s.AwayTeamId, Value(22.0));
+    EXPECT_EQ(s.HomeTeamName, Value(u"曼联"_s));
+    EXPECT_EQ(s.AwayTeamName, Value(u"利物浦"_s));
+    EXPECT_EQ(s.ListMatchTime, Value(f.world.kickOff));
+    EXPECT_EQ(s.MatchDate, s.ListMatchTime);
+    EXPECT_EQ(s.AnalysisMode.number(), 0);
+
+    // The extension pages continue both histories: 30 + 30 rows each.
+    ASSERT_EQ(s.HomeHistory.rows(), 60);
+    ASSERT_EQ(s.AwayHistory.rows(), 60);
+    for (int k = 0; k < 60; ++k) {
+        EXPECT_EQ(s.HomeHistory.at(15, k), Value(QString::number(1000 + k))) << k;
+        EXPECT_EQ(s.AwayHistory.at(15, k), Value(QString::number(2000 + k))) << k;
+    }
+    // After the run the state points at the away extension page.
+    EXPECT_EQ(s.CurrentMatchId, Value(u"2029"_s));
+    EXPECT_EQ(s.SideIndex.number(), 1);
+    EXPECT_TRUE(s.AnalysisData.at(1).text().startsWith(f.world.awayMatch(30).date));
+
+    EXPECT_GT(s.TrendSeries.rows(), 7);
+    for (int e = 0; e < 8; ++e) {
+        const double v = s.StrengthSummary.at(e).number();
+        EXPECT_TRUE(s.StrengthSummary.at(e).isNumber()) << e;
+        EXPECT_EQ(v, std::round(v * 100) / 100) << e; // rounded by LXYC
+    }
+    EXPECT_EQ(s.PatternCode20.text().size(), 3);
+    EXPECT_EQ(s.PatternCode10.text().size(), 3);
+
+    EXPECT_TRUE(s.ListMatchCaption.text().startsWith(u"英格兰超 2022-05-20 19:30 "_s));
+    EXPECT_TRUE(s.ListMatchCaption.text().endsWith(u"曼联足球俱2-1 利物浦足球"_s));
+    EXPECT_EQ(s.ChartCaption, s.ListMatchCaption);
+}
+
+TEST(AnalyzeListRow, ExtensionPagesSideBySideGiveTheSameState) {
+    Fixture f;
+    AnalysisState one, two;
+    const AnalysisRun a = analyzeListRow(one, schedule(), Value(u"1"_s), f.context(false));
+    const AnalysisRun b = analyzeListRow(two, schedule(), Value(u"1"_s), f.context(true));
+    EXPECT_EQ(one, two);
+    EXPECT_EQ(a.status, b.status);
+    EXPECT_EQ(f.second.requests, QStringList{TwoTeamWorld::pageUrl(Base, 2029)});
+    EXPECT_EQ(f.web.requests.size(), 3 + 2);
+}
+
+TEST(AnalyzeListRow, AwayExtensionStopsAtAnOverlongRecord) {
+    // Match 35 of each team is listed with 37 fields: the home extension drops
+    // the fields beyond column 30 and goes on, the away extension ends there.
+    Fixture f;
+    f.world.longRecord = 35;
+    FakeWeb web, second;
+    f.world.serve(web, Base);
+    f.world.serve(second, Base);
+    AnalysisState one, two;
+    const AnalysisRun run = analyzeListRow(one, schedule(), Value(u"1"_s), AnalysisContext{web, f.sites, f.renderer});
+    analyzeListRow(two, schedule(), Value(u"1"_s), AnalysisContext{web, f.sites, f.renderer, &second});
+    EXPECT_EQ(one, two);
+    ASSERT_EQ(one.HomeHistory.rows(), 60);
+    ASSERT_EQ(one.AwayHistory.rows(), 60);
+    EXPECT_EQ(one.HomeHistory.at(15, 59), Value(u"1059"_s));
+    EXPECT_EQ(one.AwayHistory.at(15, 35), Value(u"2035"_s));
+    EXPECT_TRUE(one.AwayHistory.at(0, 36).isEmpty());
+    EXPECT_TRUE(one.AwayHistory.at(15, 59).isEmpty());
+    EXPECT_TRUE(run.hasTrend);
+}
+
+TEST(AnalyzeListRow, NothingOfThePreviousMatchSurvivesAFailedPage) {
+    Fixture f;
+    AnalysisState s;
+    analyzeListRow(s, schedule(), Value(u"1"_s), f.context(true));
+    ASSERT_GT(s.TrendSeries.rows(), 0);
+
+    f.web.fail(TwoTeamWorld::pageUrl(Base, 555), u"connection reset"_s);
+    const AnalysisRun run = analyzeListRow(s, schedule(555), Value(u"1"_s), f.context(true));
+    EXPECT_FALSE(run.ok);
+    EXPECT_TRUE(run.status.contains(u"读取失败"_s)) << run.status.toStdString();
+    EXPECT_EQ(s.ListMatchId, Value(555.0));
+    EXPECT_TRUE(s.HomeTeamId.isEmpty());
+    EXPECT_TRUE(s.HomeTeamName.isEmpty());
+    EXPECT_TRUE(s.MatchDate.isEmpty());
+    EXPECT_EQ(s.HomeHistory.rows(), 0);
+    EXPECT_EQ(s.TrendSeries.rows(), 0);
+    EXPECT_EQ(s.PatternCode20, Value(u"B11"_s));
+    EXPECT_EQ(s.StrengthSummary.at(0), Value(0.0));
+    EXPECT_TRUE(s.HandicapSummary.allocated());
+    // No extension page is asked for a history without rows.
+    EXPECT_EQ(f.web.requests.last(), TwoTeamWorld::pageUrl(Base, 555));
+}
+
+TEST(AnalyzeListRow, ShortHistoriesSaySoInsteadOfShowingATrend) {
+    Fixture f;
+    f.world.listed = 8; // 8 + 8 rows per team
+    FakeWeb web;
+    f.world.serve(web, Base);
+    AnalysisState s;
+    const AnalysisRun run = analyzeListRow(s, schedule(), Value(u"1"_s), AnalysisContext{web, f.sites, f.renderer});
+    EXPECT_EQ(s.HomeHistory.rows(), 16);
+    EXPECT_FALSE(run.hasTrend);
+    EXPECT_FALSE(run.ok);
+    EXPECT_EQ(run.status, trendShortfall(s));
+    EXPECT_TRUE(run.status.contains(u"两队"_s));
+    EXPECT_EQ(s.PatternCode10, Value(u"D11"_s));
+}
+
+TEST(AnalyzeMatchId, PageWithoutMatchDataSaysSo) {
+    Fixture f;
+    addGbPage(f.web, TwoTeamWorld::pageUrl(Base, 4242), u"<html><body><h1>比赛不存在</h1></body></html>"_s);
+    AnalysisState s;
+    const AnalysisRun run = analyzeMatchId(s, Value(u"4242"_s), f.context(true));
+    EXPECT_FALSE(run.pageRead);
+    EXPECT_TRUE(run.status.contains(u"没有比赛数据"_s)) << run.status.toStdString();
+    EXPECT_EQ(s.AnalysisData, ValueArray(4));
+    EXPECT_EQ(f.web.requests.size(), 1);
+}
+
+TEST(AnalyzeListRow, UnknownRowRunsOnEmptyInputs) {
+    Fixture f;
+    AnalysisState s;
+    s.ListMatchCaption = Value(u"previous"_s);
+    const AnalysisRun run = analyzeListRow(s, schedule(), Value(u"9"_s), f.context(false));
+    EXPECT_TRUE(s.ListMatchId.isEmpty());
+    EXPECT_EQ(f.web.requests.first(), Base + u"analysis/cn.htm"_s);
+    EXPECT_TRUE(s.ListMatchCaption.isEmpty());
+    EXPECT_FALSE(run.ok);
+    EXPECT_EQ(run.status, u"赛程中没有第9行"_s);
+}
+
+TEST(AnalyzeMatchId, LeavesTheListCaptionsEmpty) {
+    Fixture f;
+    AnalysisState viaList, viaId;
+    analyzeListRow(viaList, schedule(), Value(u"1"_s), f.context(false));
+    const AnalysisRun run = analyzeMatchId(viaId, Value(u"100"_s), f.context(true));
+    EXPECT_TRUE(run.ok);
+    EXPECT_TRUE(viaId.ListRowKey.isEmpty());
+    EXPECT_TRUE(viaId.ListMatchCaption.isEmpty());
+    EXPECT_EQ(viaId.ListMatchId, Value(u"100"_s));
+    EXPECT_EQ(viaId.TrendSeries, viaList.TrendSeries);
+    EXPECT_EQ(viaId.StrengthSummary, viaList.StrengthSummary);
+    EXPECT_EQ(viaId.PatternCode20, viaList.PatternCode20);
+}

@@ -1,0 +1,130 @@
+#include "app/JobRunner.h"
+#include "analysis/Step.h"
+#include "TestSite.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+
+using namespace chenglan;
+using namespace chenglan::testing;
+
+namespace {
+
+const QString Slow = QStringLiteral("http://site.test/slow");
+const QString Fast = QStringLiteral("http://site.test/fast");
+
+// Fetches url and hands back its body, as a job's result.
+JobWork fetchInto(QString url, QStringList *applied) {
+    return [url, applied](JobContext &job) -> JobApply {
+        HttpRequest request;
+        request.url = url;
+        const FetchOutcome outcome = job.web().fetch(request);
+        job.progress(QStringLiteral("fetched ") + url);
+        if (!outcome.ok())
+            throw StepFailure(outcome.error,
+                              outcome.failure == FetchOutcome::Failure::Aborted ? FailureKind::Cancelled
+                                                                                : FailureKind::Network);
+        const QString body = QString::fromUtf8(outcome.response->body);
+        return [applied, body] { applied->append(body); };
+    };
+}
+
+bool waitIdle(JobRunner &runner) {
+    return QTest::qWaitFor([&] { return runner.runningWorkers() == 0; }, 20000);
+}
+
+} // namespace
+
+TEST(JobRunner, ANewerJobCancelsTheRunningOneAndOnlyItsResultsAreApplied) {
+    TestSite site;
+    site.page(Slow, QStringLiteral("old"));
+    site.page(Fast, QStringLiteral("new"));
+    site.hold(Slow);
+    JobRunner runner(site.factory());
+    QSignalSpy status(&runner, &JobRunner::status);
+    QSignalSpy finished(&runner, &JobRunner::finished);
+    QSignalSpy failed(&runner, &JobRunner::failed);
+    QStringList applied;
+
+    const quint64 first = runner.start(QStringLiteral("first"), fetchInto(Slow, &applied));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return site.waiting() == 1; }, 20000));
+    const quint64 second = runner.start(QStringLiteral("second"), fetchInto(Fast, &applied));
+    ASSERT_TRUE(waitIdle(runner));
+    QCoreApplication::processEvents();
+
+    EXPECT_NE(first, second);
+    EXPECT_EQ(site.aborted(), 1);
+    EXPECT_EQ(applied, QStringList{QStringLiteral("new")});
+    ASSERT_EQ(finished.count(), 1);
+    EXPECT_EQ(finished.first().first().toULongLong(), second);
+    EXPECT_EQ(failed.count(), 0) << "a cancelled job is no failure";
+    QStringList said;
+    for (const auto &args : status)
+        said << args.first().toString();
+    EXPECT_FALSE(said.contains(QStringLiteral("fetched ") + Slow)) << "a cancelled job's progress is not shown";
+    EXPECT_TRUE(said.contains(QStringLiteral("fetched ") + Fast));
+    EXPECT_FALSE(runner.busy());
+}
+
+TEST(JobRunner, AFailedJobSaysWhyAndAppliesNothing) {
+    TestSite site;
+    site.setDown(true);
+    JobRunner runner(site.factory());
+    QSignalSpy failed(&runner, &JobRunner::failed);
+    QSignalSpy idle(&runner, &JobRunner::idle);
+    QStringList applied;
+    runner.start(QStringLiteral("x"), fetchInto(Fast, &applied));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return idle.count() == 1; }, 20000));
+    ASSERT_EQ(failed.count(), 1);
+    EXPECT_EQ(failed.first().at(1).toString(), QStringLiteral("操作失败：Connection refused"));
+    EXPECT_TRUE(applied.isEmpty());
+
+    runner.start(QStringLiteral("y"), [](JobContext &) -> JobApply { throw std::runtime_error("broken"); });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return idle.count() == 2; }, 20000));
+    EXPECT_EQ(failed.last().at(1).toString(), QStringLiteral("操作失败：broken"));
+}
+
+TEST(JobRunner, AWebMadeAfterTheCancelIsAbortedAtOnce) {
+    TestSite site;
+    site.page(Slow, QStringLiteral("late"));
+    site.hold(Slow);
+    std::promise<void> cancelled;
+    std::shared_future<void> go = cancelled.get_future().share();
+    const WebFactory inner = site.factory();
+    JobRunner runner([inner, go] {
+        go.wait();
+        return inner();
+    });
+    QStringList applied;
+    runner.start(QStringLiteral("x"), fetchInto(Slow, &applied));
+    runner.cancel();
+    cancelled.set_value();
+    ASSERT_TRUE(waitIdle(runner)) << "the held fetch must come back aborted";
+    QCoreApplication::processEvents();
+    EXPECT_EQ(site.aborted(), 1);
+    EXPECT_TRUE(applied.isEmpty());
+}
+
+TEST(JobRunner, DestroyingTheRunnerAbortsAndWaitsForItsWorkers) {
+    TestSite site;
+    site.page(Slow, QStringLiteral("never"));
+    site.hold(Slow);
+    std::atomic<bool> ended{false};
+    auto runner = std::make_unique<JobRunner>(site.factory());
+    runner->start(QStringLiteral("x"), [&ended](JobContext &job) -> JobApply {
+        HttpRequest request;
+        request.url = Slow;
+        job.web().fetch(request);
+        ended = true;
+        return [] {};
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return site.waiting() == 1; }, 20000));
+    runner.reset();
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(site.aborted(), 1);
+}
