@@ -13,6 +13,7 @@
 #include "web/HttpFetch.h"
 #include "web/PageRenderer.h"
 #include "web/QtWeb.h"
+#include "web/ScheduleScraper.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -83,7 +84,7 @@ int make(const QStringList &args) {
 
     try {
         const QString scheduleUrl = site + QStringLiteral("odds/buy/Jingcai.aspx?TypeID=105&OddsType=2&date=");
-        const QString schedule = bench::markedSchedulePage(HttpFetchText(web, scheduleUrl, 1));
+        const QString schedule = jingcaiTablePage(HttpFetchText(web, scheduleUrl, 1));
         keep(QStringLiteral("schedule"), schedule, scheduleUrl);
 
         const qint64 id = bench::firstMatchId(renderer.visibleText(schedule));

@@ -10,19 +10,17 @@ namespace chenglan::bench {
 // sites serve, so that every engine of the benchmark renders exactly what our
 // scrapers render.
 
-// The Jingcai schedule page cut to its match table and marked: "," after
-// every cell, "‖" before every row end, the handicap link's id and the
-// league colour made visible, behind the charset line and an opening <table>.
-QString markedSchedulePage(const QString &scheduleHtml);
+// The schedule's local page is the scraper's own: jingcaiTablePage()
+// (web/ScheduleScraper.h).
 
-// The analysis page's script code (cut from the body markup at
-// "function show_info(URL)", else "var lang = 0", up to the first
-// "</SCRIPT>") in a local page that runs it and writes the home, away and
-// third record lists and the info line, separated by "$".
+// The analysis page's local page as SJBM makes it: the page's script code,
+// cut from its body markup, in a local page that runs it and writes the home,
+// away and third record lists and the info line, separated by "$".
 QString analysisDumpPage(const QString &analysisHtml, const PageRenderer &renderer);
 
-// The handicap change table of the change-detail page, lower case, cut from
-// <span id="odds2" up to its "</table>", with "," after every cell.
+// The handicap change table of the change-detail page as SBSJ cuts it:
+// lower case, from <span id="odds2" up to its "</table>", trimmed, with ","
+// after every cell; empty without the table.
 QString changeDetailPage(const QString &detailHtml);
 
 // A marked schedule page whose match rows are repeated until the page holds

@@ -1,4 +1,5 @@
 #include "localpages/LocalPages.h"
+#include "web/ScheduleScraper.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -41,9 +42,9 @@ QStringList rows(const QString &rendered) {
 
 } // namespace
 
-TEST(MarkedSchedulePage, CutsTheMatchTableAndMarksCellsAndRows) {
+TEST(JingcaiTablePage, CutsTheMatchTableAndMarksCellsAndRows) {
     const QString page =
-        markedSchedulePage(schedulePage(scheduleRow(QStringLiteral("2400001")) + scheduleRow(QStringLiteral("2400002"), true)));
+        jingcaiTablePage(schedulePage(scheduleRow(QStringLiteral("2400001")) + scheduleRow(QStringLiteral("2400002"), true)));
     EXPECT_TRUE(page.startsWith(
         QStringLiteral("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\" /><table><tr class=\"ni\">")));
     EXPECT_FALSE(page.contains(QStringLiteral("divdaohang")));
@@ -62,9 +63,9 @@ TEST(MarkedSchedulePage, CutsTheMatchTableAndMarksCellsAndRows) {
     EXPECT_EQ(firstMatchId(PageRenderer().visibleText(page)), 2400001);
 }
 
-TEST(MarkedSchedulePage, WithoutMarkersKeepsThePageFromPosition20) {
+TEST(JingcaiTablePage, WithoutMarkersKeepsThePageFromPosition20) {
     const QString html = QStringLiteral("0123456789012345678<tr><td>a</td></tr>");
-    EXPECT_EQ(markedSchedulePage(html),
+    EXPECT_EQ(jingcaiTablePage(html),
               QStringLiteral("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\" /><table>"
                              "<tr><td>a,</td>‖</tr>\n"));
 }
@@ -76,7 +77,7 @@ TEST(FirstMatchId, SkipsShortLinesAndIsZeroWithoutAMatch) {
 }
 
 TEST(LargeTablePage, RepeatsTheRowsInsideOneTable) {
-    const QString schedule = markedSchedulePage(schedulePage(scheduleRow(QStringLiteral("7")) + scheduleRow(QStringLiteral("8"))));
+    const QString schedule = jingcaiTablePage(schedulePage(scheduleRow(QStringLiteral("7")) + scheduleRow(QStringLiteral("8"))));
     const QString large = largeTablePage(schedule, 100000);
     EXPECT_GE(large.toUtf8().size(), 100000);
     EXPECT_EQ(large.count(QStringLiteral("<table>")), 1);
