@@ -263,11 +263,20 @@ void FrmMain::applySchedule(const ScheduleListing &listing) {
     m_schedule = listing.state;
     MFG_BFS->setGrid(listing.grid);
     setStatus(listing.status);
+    // The technical side of what went wrong, for whoever hovers over it.
+    QStringList details;
+    for (const StepLog::Entry &e : listing.log.entries)
+        if (details.size() < 5)
+            details << e.message;
+    m_status->setToolTip(details.join(u'\n'));
     emit scheduleShown();
 }
 
 QString FrmMain::statusText() const { return m_status->text(); }
 
-void FrmMain::setStatus(const QString &sentence) { m_status->setText(sentence); }
+void FrmMain::setStatus(const QString &sentence) {
+    m_status->setText(sentence);
+    m_status->setToolTip(QString());
+}
 
 } // namespace chenglan

@@ -23,8 +23,8 @@ Qt::Alignment alignmentFromCode(std::optional<int> code) {
 // Paints a cell as the grid control did: its background, its text in its
 // colour and alignment, two pixels from the edges. A text too wide for its
 // column (the kick-off "10-09 15:30" in a 600-twip column) is broken at its
-// blanks onto as many lines as the row has room for; what still does not
-// fit is elided, and the whole text is in the tooltip.
+// blanks and slashes onto as many lines as the row has room for; what still
+// does not fit is elided, and the whole text is in the tooltip.
 class CellDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
@@ -59,23 +59,41 @@ public:
     }
 
 private:
+    // Breaks after a blank or a "/" ("受让平手/半球"), the blank dropped.
     static QStringList fitLines(const QString &text, const QFontMetrics &fm, const QRect &area) {
-        if (fm.horizontalAdvance(text) <= area.width() || !text.contains(u' '))
+        if (fm.horizontalAdvance(text) <= area.width())
+            return {text};
+        QStringList words;
+        QString word;
+        for (const QChar c : text) {
+            if (c != u' ')
+                word += c;
+            if ((c == u' ' || c == u'/') && !word.isEmpty()) {
+                words.append(word);
+                word.clear();
+            }
+        }
+        if (!word.isEmpty())
+            words.append(word);
+        if (words.size() < 2)
             return {text};
         // Lines may sit closer than the font's line height, whose CJK ascent
         // and descent leave much room: an em and a little is enough.
         const int closest = fm.tightBoundingRect(QStringLiteral("国")).height() * 23 / 20;
         const int room = std::max(1, area.height() / std::max(1, std::min(closest, fm.height())));
+        auto join = [](const QString &line, const QString &next) {
+            return line.endsWith(u'/') ? line + next : line + u' ' + next;
+        };
         QStringList lines;
-        for (const QString &word : text.split(u' ', Qt::SkipEmptyParts)) {
-            if (!lines.isEmpty() && fm.horizontalAdvance(lines.last() + u' ' + word) <= area.width())
-                lines.last() += u' ' + word;
+        for (const QString &w : std::as_const(words)) {
+            if (!lines.isEmpty() && fm.horizontalAdvance(join(lines.last(), w)) <= area.width())
+                lines.last() = join(lines.last(), w);
             else
-                lines.append(word);
+                lines.append(w);
         }
         while (lines.size() > room) {
             const QString last = lines.takeLast();
-            lines.last() += u' ' + last;
+            lines.last() = join(lines.last(), last);
         }
         return lines;
     }

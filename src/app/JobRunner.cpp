@@ -11,29 +11,33 @@
 namespace chenglan {
 
 // Shared between the window's thread, which cancels, and the worker, which
-// owns the Web: cancelling aborts the Web if it exists already, and a Web
-// made after the cancel is aborted as soon as it is made.
+// owns the Webs: cancelling aborts every Web made so far, and a Web made
+// after the cancel is aborted as soon as it is made.
 struct JobControl {
-    quint64 job = 0;
     // Post to the runner's thread; the runner outlives every worker, as its
     // destructor waits for them.
     std::function<void(const QString &)> postProgress;
     std::function<void(JobApply, const QString &)> postCompletion;
+    WebFactory webs;
     std::atomic<bool> cancelled{false};
     std::mutex mutex;
-    Web *web = nullptr;
+    QList<Web *> live;
 
     void cancel() {
         cancelled = true;
         const std::lock_guard lock(mutex);
-        if (web)
+        for (Web *web : std::as_const(live))
             web->abort();
     }
-    void attach(Web *w) {
+    void attach(Web *web) {
         const std::lock_guard lock(mutex);
-        web = w;
-        if (web && cancelled)
+        live.append(web);
+        if (cancelled)
             web->abort();
+    }
+    void detach(Web *web) {
+        const std::lock_guard lock(mutex);
+        live.removeOne(web);
     }
 };
 
@@ -42,7 +46,23 @@ struct JobRunner::Worker {
     std::shared_ptr<JobControl> control;
 };
 
-JobContext::JobContext(std::shared_ptr<JobControl> control, Web &web) : m_control(std::move(control)), m_web(web) {}
+JobContext::JobContext(std::shared_ptr<JobControl> control) : m_control(std::move(control)) {
+    m_web = &anotherWeb();
+}
+
+JobContext::~JobContext() {
+    for (const auto &web : m_webs)
+        m_control->detach(web.get());
+}
+
+Web &JobContext::anotherWeb() {
+    std::unique_ptr<Web> web = m_control->webs();
+    if (!web)
+        throw StepFailure(QStringLiteral("no network client"), FailureKind::Network);
+    m_control->attach(web.get());
+    m_webs.push_back(std::move(web));
+    return *m_webs.back();
+}
 
 void JobContext::progress(const QString &sentence) {
     m_control->postProgress(sentence);
@@ -71,7 +91,7 @@ quint64 JobRunner::start(const QString &what, JobWork work) {
     cancelCurrent();
     const quint64 job = m_next++;
     auto control = std::make_shared<JobControl>();
-    control->job = job;
+    control->webs = m_webs;
     control->postProgress = [this, job](const QString &sentence) {
         QMetaObject::invokeMethod(this, [this, job, sentence] { reportProgress(job, sentence); },
                                   Qt::QueuedConnection);
@@ -86,22 +106,12 @@ quint64 JobRunner::start(const QString &what, JobWork work) {
 
     auto *worker = new Worker;
     worker->control = control;
-    worker->thread = QThread::create([control, work = std::move(work), webs = m_webs] {
+    worker->thread = QThread::create([control, work = std::move(work)] {
         JobApply apply;
         QString failure;
         try {
-            std::unique_ptr<Web> web = webs();
-            if (!web)
-                throw StepFailure(QStringLiteral("no network client"), FailureKind::Network);
-            control->attach(web.get());
-            JobContext context(control, *web);
-            try {
-                apply = work(context);
-            } catch (...) {
-                control->attach(nullptr);
-                throw;
-            }
-            control->attach(nullptr);
+            JobContext context(control);
+            apply = work(context);
         } catch (const StepFailure &f) {
             failure = f.kind() == FailureKind::Cancelled ? QString() : f.message();
         } catch (const std::exception &e) {
@@ -151,7 +161,10 @@ void JobRunner::complete(quint64 job, JobApply apply, const QString &failure) {
         emit failed(job, failure.isEmpty() ? QStringLiteral("操作被中止。")
                                            : QStringLiteral("操作失败：%1").arg(failure));
     }
-    emit idle();
+    // Applying may have started the next job (a list shown, then a row
+    // clicked): the runner is idle only when it did not.
+    if (m_current == 0)
+        emit idle();
 }
 
 void JobRunner::workerEnded(Worker *worker) {

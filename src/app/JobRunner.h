@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace chenglan {
 
@@ -19,9 +20,16 @@ struct JobControl;
 // What the work of a job may use on its worker thread.
 class JobContext {
 public:
-    JobContext(std::shared_ptr<JobControl> control, Web &web);
+    explicit JobContext(std::shared_ptr<JobControl> control);
+    ~JobContext();
+    JobContext(const JobContext &) = delete;
+    JobContext &operator=(const JobContext &) = delete;
 
-    Web &web() { return m_web; }
+    // The job's Web.
+    Web &web() { return *m_web; }
+    // One more Web of this job, for work that fetches on a second thread; it
+    // lives as long as the job and is aborted with the others on cancel.
+    Web &anotherWeb();
     // A sentence for the status bar; shown only while the job is current.
     void progress(const QString &sentence);
     bool cancelled() const;
@@ -30,7 +38,8 @@ public:
 
 private:
     std::shared_ptr<JobControl> m_control;
-    Web &m_web;
+    std::vector<std::unique_ptr<Web>> m_webs;
+    Web *m_web = nullptr;
 };
 
 // What a finished job hands the window: applied on the window's thread, in

@@ -80,7 +80,7 @@ void Canvas::drawBorder() {
     const QColor rings[][2] = {{QColor(128, 128, 128), QColor(255, 255, 255)},
                                {QColor(64, 64, 64), QColor(212, 208, 200)}};
     for (int i = 0; i < m_border; ++i) {
-        const QRect r = outer.adjusted(i, i, -i - 1, -i - 1);
+        const QRect r = outer.adjusted(i, i, -i, -i); // bottom() and right() are the last row and column
         const auto &ring = rings[std::min(i, 1)];
         p.setPen(ring[1]);
         p.drawLine(r.bottomLeft(), r.bottomRight());

@@ -17,6 +17,8 @@ struct Command {
     QString usage;   // one line: "render FILE | render --url URL [--charset gb2312|utf-8]"
     QString help;    // a paragraph for --help
     std::function<int(QStringList args)> run; // args without the command name
+    // Draws chart texts, which needs a QGuiApplication (offscreen without a display).
+    bool draws = false;
 };
 
 void registerCommand(Command command);

@@ -3,7 +3,9 @@
 // can see what the scrapers see and tests can compare whole states.
 #include "cli/Cli.h"
 
-#include <QCoreApplication>
+#include <QGuiApplication>
+
+#include <memory>
 
 using namespace chenglan::cli;
 
@@ -15,9 +17,22 @@ static void printUsage() {
     printOut(text);
 }
 
+// Commands that draw get a QGuiApplication, on the offscreen platform unless
+// one is chosen; the others do without the platform plugin.
+static std::unique_ptr<QCoreApplication> makeApplication(int &argc, char **argv) {
+    for (const Command &c : commands()) {
+        if (!c.draws || argc < 2 || c.name != QString::fromLocal8Bit(argv[1]))
+            continue;
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        return std::make_unique<QGuiApplication>(argc, argv);
+    }
+    return std::make_unique<QCoreApplication>(argc, argv);
+}
+
 int main(int argc, char **argv) {
-    QCoreApplication app(argc, argv);
-    QStringList args = app.arguments().mid(1);
+    const std::unique_ptr<QCoreApplication> app = makeApplication(argc, argv);
+    QStringList args = app->arguments().mid(1);
     if (args.isEmpty() || args.first() == QStringLiteral("--help") || args.first() == QStringLiteral("-h")) {
         printUsage();
         return args.isEmpty() ? 2 : 0;

@@ -7,6 +7,7 @@
 
 #include <QCalendarWidget>
 #include <QGroupBox>
+#include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -207,8 +208,9 @@ TEST_F(FrmMainTest, AServerThatIsDownEmptiesTheListAndSaysWhy) {
 
     EXPECT_TRUE(listedHomeTeams(*w).isEmpty()) << "never the previous day's matches";
     EXPECT_EQ(w->schedule().MatchTable.rows(), 0);
-    EXPECT_TRUE(w->statusText().startsWith(QStringLiteral("2022-10-9 竞彩赛程读取失败：连不上赔率网站")))
-        << w->statusText().toStdString();
+    EXPECT_EQ(w->statusText(), QStringLiteral("2022-10-9 竞彩赛程读取失败：连不上赔率网站，列表已清空。"));
+    EXPECT_TRUE(w->findChild<QLabel *>(QStringLiteral("status"))->toolTip().contains(QStringLiteral("Connection refused")))
+        << "the details on hovering";
 }
 
 TEST_F(FrmMainTest, AListClickHighlightsTheTeamCellAndChoosesTheMatch) {

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <future>
+#include <thread>
 
 using namespace chenglan;
 using namespace chenglan::testing;
@@ -69,6 +70,53 @@ TEST(JobRunner, ANewerJobCancelsTheRunningOneAndOnlyItsResultsAreApplied) {
     EXPECT_FALSE(said.contains(QStringLiteral("fetched ") + Slow)) << "a cancelled job's progress is not shown";
     EXPECT_TRUE(said.contains(QStringLiteral("fetched ") + Fast));
     EXPECT_FALSE(runner.busy());
+}
+
+TEST(JobRunner, IsNotIdleWhileAJobStartedByApplyingRuns) {
+    TestSite site;
+    site.page(Fast, QStringLiteral("list"));
+    site.page(Slow, QStringLiteral("analysis"));
+    site.hold(Slow);
+    JobRunner runner(site.factory());
+    QSignalSpy idle(&runner, &JobRunner::idle);
+    QStringList applied;
+    runner.start(QStringLiteral("list"), [&](JobContext &job) -> JobApply {
+        const JobApply show = fetchInto(Fast, &applied)(job);
+        return [&, show] {
+            show();
+            runner.start(QStringLiteral("analysis"), fetchInto(Slow, &applied));
+        };
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return site.waiting() == 1; }, 20000));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(applied, QStringList{QStringLiteral("list")});
+    EXPECT_TRUE(runner.busy());
+    EXPECT_EQ(idle.count(), 0) << "the second job is running";
+
+    site.release(Slow);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return idle.count() == 1; }, 20000));
+    EXPECT_EQ(applied, QStringList({QStringLiteral("list"), QStringLiteral("analysis")}));
+}
+
+TEST(JobRunner, ACancelAbortsEveryWebOfTheJob) {
+    TestSite site;
+    site.page(Slow, QStringLiteral("never"));
+    site.hold(Slow);
+    JobRunner runner(site.factory());
+    QStringList applied;
+    runner.start(QStringLiteral("two pages"), [](JobContext &job) -> JobApply {
+        Web &second = job.anotherWeb();
+        HttpRequest request;
+        request.url = Slow;
+        std::thread beside([&] { second.fetch(request); });
+        job.web().fetch(request);
+        beside.join();
+        return [] {};
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return site.waiting() == 2; }, 20000));
+    runner.cancel();
+    ASSERT_TRUE(waitIdle(runner));
+    EXPECT_EQ(site.aborted(), 2);
 }
 
 TEST(JobRunner, AFailedJobSaysWhyAndAppliesNothing) {

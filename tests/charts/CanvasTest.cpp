@@ -26,6 +26,23 @@ TEST(Canvas, SizesFollowTheDpi) {
     EXPECT_NEAR(large.image().dotsPerMeterX() * 0.0254, 120, 0.05);
 }
 
+TEST(Canvas, TheBorderTakesTheOuterTwoPixelsAndLeavesNoLineWhenTheBoxGrows) {
+    Canvas pic(7485, 3000);
+    const QImage &before = pic.image();
+    const int w = before.width();
+    const int h = before.height();
+    EXPECT_EQ(before.pixelColor(w / 2, h - 1), QColor(255, 255, 255)) << "outer light ring";
+    EXPECT_EQ(before.pixelColor(w / 2, h - 2), QColor(212, 208, 200)) << "inner light ring";
+    EXPECT_EQ(before.pixelColor(w - 1, h / 2), QColor(255, 255, 255));
+    EXPECT_EQ(before.pixelColor(w / 2, h - 3), QColor(255, 255, 255)) << "inner area, white";
+
+    pic.resize(7485, 4500);
+    const QImage &after = pic.image();
+    EXPECT_EQ(countColour(after, QRect(2, 2, after.width() - 4, after.height() - 4), colour::White),
+              (after.width() - 4) * (after.height() - 4))
+        << "the old bottom edge must not stay inside the grown box";
+}
+
 TEST(Canvas, UserScaleMapsItsCornersToTheInnerArea) {
     Canvas pic(7485, 3000);
     pic.scale(-540, 2600, 6885, -340);

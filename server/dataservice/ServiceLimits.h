@@ -1,0 +1,44 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+
+// Every limit of the data service in one place. The README quotes them.
+namespace chenglan::dataservice::limits {
+
+// The answer.
+inline constexpr std::size_t kMaxRecords = 30;
+
+// The query text: eleven short fields. Anything longer is not a client's.
+inline constexpr std::size_t kMaxQueryChars = 512;
+inline constexpr std::size_t kMaxNumberChars = 24;
+inline constexpr std::size_t kMaxCodeChars = 8;
+inline constexpr std::size_t kMaxMatchIdDigits = 18;
+// Strength values are kept in hundredths in 32-bit integers.
+inline constexpr double kMaxStrength = 1.0e6;
+
+// HTTP. A request (request line, headers and body) above kMaxRequestBytes is refused.
+inline constexpr std::size_t kMaxRequestBytes = 64 * 1024;
+// Connections are served by a fixed pool of workers; a few more may wait,
+// and anything beyond that is answered 503 at once.
+inline constexpr std::size_t kWorkerThreads = 8;
+inline constexpr std::size_t kMaxWaitingConnections = 16;
+inline constexpr std::size_t kKeepAliveMaxRequests = 100;
+inline constexpr std::chrono::seconds kKeepAliveTimeout{2};
+inline constexpr std::chrono::seconds kReadTimeout{5};
+inline constexpr std::chrono::seconds kWriteTimeout{5};
+
+// How often the server looks for imports made by another process.
+inline constexpr std::chrono::milliseconds kRefreshInterval{1000};
+// SQLite waits this long for a lock held by another writer.
+inline constexpr int kBusyTimeoutMs = 5000;
+
+// CSV import.
+inline constexpr std::size_t kMaxCsvLineBytes = 16 * 1024;
+inline constexpr std::size_t kMaxNameChars = 64;
+inline constexpr std::size_t kMaxHandicapChars = 32;
+inline constexpr int kMaxGoals = 99;
+inline constexpr double kMaxOdds = 1000.0;
+inline constexpr int kImportBatchLines = 1000;
+
+} // namespace chenglan::dataservice::limits

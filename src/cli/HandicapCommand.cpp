@@ -1,0 +1,103 @@
+// chenglan-cli handicap: the handicap change summary of one match.
+#include "cli/Cli.h"
+#include "cli/WebOptions.h"
+
+#include "analysis/TextRules.h"
+#include "analysis/ValueJson.h"
+#include "web/HandicapDetail.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+
+namespace chenglan::cli {
+namespace {
+
+QString kindName(FailureKind kind) {
+    switch (kind) {
+    case FailureKind::Data:
+        return QStringLiteral("data");
+    case FailureKind::Network:
+        return QStringLiteral("network");
+    case FailureKind::SiteError:
+        return QStringLiteral("site-error");
+    case FailureKind::Layout:
+        return QStringLiteral("layout");
+    case FailureKind::Cancelled:
+        return QStringLiteral("cancelled");
+    }
+    return {};
+}
+
+QJsonArray failuresJson(const StepLog &log) {
+    QJsonArray failures;
+    for (const StepLog::Entry &e : log.entries)
+        failures.append(QJsonObject{{QStringLiteral("kind"), kindName(e.kind)}, {QStringLiteral("message"), e.message}});
+    return failures;
+}
+
+// Items 0..7 of one match of HandicapSummary under their meanings.
+QJsonObject summaryJson(const Table &summary, int match) {
+    const auto item = [&](int i) { return toJson(summary.at(i, match)); };
+    return QJsonObject{
+        {QStringLiteral("earliest"), QJsonObject{{QStringLiteral("homeOdds"), item(0)},
+                                                 {QStringLiteral("handicap"), item(1)},
+                                                 {QStringLiteral("awayOdds"), item(2)},
+                                                 {QStringLiteral("time"), item(3)}}},
+        {QStringLiteral("latest"), QJsonObject{{QStringLiteral("homeOdds"), item(4)},
+                                               {QStringLiteral("handicap"), item(5)},
+                                               {QStringLiteral("awayOdds"), item(6)},
+                                               {QStringLiteral("time"), item(7)}}},
+    };
+}
+
+int runHandicap(QStringList args) {
+    SiteBases sites;
+    WebFactory makeWeb;
+    if (!takeSiteOverrides(args, sites) || !takeWebOptions(args, makeWeb))
+        return 2;
+    const QString id = takeOption(args, QStringLiteral("--match-id"));
+    const QString date = takeOption(args, QStringLiteral("--date"));
+    if (!args.isEmpty()) {
+        printError(QStringLiteral("handicap: unexpected \"%1\"").arg(args.first()));
+        return 2;
+    }
+    if (id.isEmpty()) {
+        printError(QStringLiteral("handicap: --match-id ID is needed"));
+        return 2;
+    }
+    const auto kickOff = text::parseDateTime(date);
+    if (!kickOff) {
+        printError(QStringLiteral("handicap: --date needs the match's day as Y-M-D, not \"%1\"").arg(date));
+        return 2;
+    }
+
+    AnalysisState s;
+    s.ListMatchId = Value(id);
+    s.ListMatchTime = Value(*kickOff);
+    s.HandicapSummary = Table(HandicapItems, HandicapMatches);
+    const std::unique_ptr<Web> web = makeWeb();
+    StepLog log;
+    const HandicapRun run = listMatchHandicapDetail(s, *web, sites, PageRenderer(), &log);
+    printJson(QJsonObject{
+        {QStringLiteral("CurrentMatchId"), toJson(s.CurrentMatchId)},
+        {QStringLiteral("MatchDate"), toJson(s.MatchDate)},
+        {QStringLiteral("HandicapSummary"), toJson(s.HandicapSummary)},
+        {QStringLiteral("summary"), summaryJson(s.HandicapSummary, 0)},
+        {QStringLiteral("changes"), run.changes},
+        {QStringLiteral("status"), run.status},
+        {QStringLiteral("failures"), failuresJson(log)},
+    });
+    return run.pageRead ? 0 : 1;
+}
+
+const CommandRegistration registration{
+    {QStringLiteral("handicap"), QStringLiteral("handicap --match-id ID --date Y-M-D [site overrides] ") + QLatin1String(kWebOptionsUsage),
+     QStringLiteral("Fetches the handicap change detail of one match from the odds-detail site\n"
+                    "and prints the earliest and the latest change as HandicapSummary (match 0)\n"
+                    "in JSON. The date is the match's day: a change in November or December\n"
+                    "of a match played from January to September belongs to the year before.\n"
+                    "Exits 1 when the page could not be read or had no change table."),
+     runHandicap}};
+
+} // namespace
+} // namespace chenglan::cli

@@ -1,0 +1,158 @@
+#include "model/SimilarMatches.h"
+
+#include "analysis/TextRules.h"
+#include "model/MatchListGrid.h"
+#include "web/HttpFetch.h"
+
+#include <QUrl>
+
+namespace chenglan {
+
+namespace {
+
+const QString QueryPath = QStringLiteral("shili/deep_jc.asp?sql=");
+
+// Heights of the two lines of a match, in twips.
+constexpr int SimilarLineHeight = 300;
+
+// Text of column c of row r, empty for a column the table lacks; tabs become
+// blanks, since a tab would shift the cells of the grid line and with them the
+// row number in column 12.
+QString field(const Table &t, int column, int row) {
+    if (column >= t.columns())
+        return {};
+    QString text = t.at(column, row).text();
+    text.replace(u'\t', u' ');
+    return text;
+}
+
+// The "0.00" form of a numeric field; a text that is not a number stays as it is.
+QString twoDecimals(const QString &text) {
+    const auto number = text::strictNumber(text);
+    return number ? text::fixed2(*number) : text;
+}
+
+QString kickOffDate(const QString &text) {
+    const auto when = text::parseDateTime(text);
+    return when ? text::displayDate(when->date()) : text;
+}
+
+QString kickOffTime(const QString &text) {
+    const auto when = text::parseDateTime(text);
+    return when ? when->time().toString(QStringLiteral("HH:mm")) : QString();
+}
+
+} // namespace
+
+QString similarQueryUrl(const QString &serviceBase, const QString &query) {
+    return serviceBase + QueryPath + QString::fromLatin1(QUrl::toPercentEncoding(query, ","));
+}
+
+Table parseSimilarAnswer(const QString &answer, bool *truncated) {
+    const QStringList pieces = answer.split(u'|');
+    int records = int(pieces.size()) - 1;
+    if (truncated)
+        *truncated = records > MaxSimilarRecords;
+    if (records > MaxSimilarRecords)
+        records = MaxSimilarRecords;
+    Table table(SimilarMatchColumns, records);
+    for (int r = 0; r < records; ++r) {
+        const QStringList fields = pieces[r].split(u',');
+        const int kept = std::min(int(fields.size()) - 1, SimilarMatchColumns);
+        for (int c = 0; c < kept; ++c)
+            table.set(c, r, Value(fields[c]));
+    }
+    return table;
+}
+
+SimilarQueryResult AITJ(AnalysisState &s, Web &web, const SiteBases &bases, GridData &grid, StepLog *log) {
+    QString query;
+    for (int i = 0; i < 8; ++i)
+        attempt([&] { query += s.StrengthSummary.at(i).text() + u','; }, log);
+    query += s.PatternCode20.text() + u',' + s.PatternCode10.text() + u',' + s.ListMatchId.text();
+    s.SimilarQuery = Value(query);
+    SimilarQueryResult result = EASQL(s, web, bases, log);
+    BJBM(s, grid, log);
+    return result;
+}
+
+SimilarQueryResult EASQL(AnalysisState &s, Web &web, const SiteBases &bases, StepLog *log) {
+    SimilarQueryResult result;
+    StepLog fetchLog;
+    QString answer;
+    const bool fetched = attempt(
+        [&] { answer = HttpFetchText(web, similarQueryUrl(bases.service, s.SimilarQuery.text()), 0); },
+        &fetchLog);
+    if (!fetched) {
+        s.SimilarMatches = Table(SimilarMatchColumns, 0);
+        result.outcome = SimilarQueryResult::Outcome::Failed;
+        result.status = QStringLiteral("相似比赛查询失败：%1").arg(fetchLog.first(FailureKind::Network));
+        if (log)
+            log->entries.append(fetchLog.entries);
+        return result;
+    }
+    bool truncated = false;
+    s.SimilarMatches = parseSimilarAnswer(answer, &truncated);
+    result.records = s.SimilarMatches.rows();
+    if (result.records == 0) {
+        result.outcome = SimilarQueryResult::Outcome::NoRecord;
+        result.status = answer.trimmed().isEmpty()
+                            ? QStringLiteral("数据服务没有找到相似比赛")
+                            : QStringLiteral("数据服务的回答中没有相似比赛：“%1”")
+                                  .arg(answer.simplified().left(60));
+        if (log)
+            log->add(FailureKind::SiteError, result.status);
+        return result;
+    }
+    result.outcome = SimilarQueryResult::Outcome::Records;
+    result.status = truncated ? QStringLiteral("相似比赛 %1 场（回答中其余的记录未读）").arg(result.records)
+                              : QStringLiteral("相似比赛 %1 场").arg(result.records);
+    return result;
+}
+
+void BJBM(const AnalysisState &s, GridData &grid, StepLog *log) {
+    grid.setRows(1);
+    int g = grid.rows();
+    const Table &m = s.SimilarMatches;
+    if (!m.allocated())
+        return;
+    for (int r = 0; r < m.rows(); ++r) {
+        const auto S = [&](int c) { return field(m, c, r); };
+        const QString key = QString::number(r);
+        const QStringList first = {
+            S(4).left(4),
+            kickOffDate(S(2)),
+            S(5).left(4) + u'(' + S(7) + u')',
+            S(22),
+            twoDecimals(S(23)),
+            twoDecimals(S(27)),
+            S(12), S(14), S(16), S(18), S(20),
+            QString(),
+            key,
+        };
+        const QStringList second = {
+            S(4).left(4),
+            kickOffTime(S(2)),
+            S(6).left(5),
+            S(8) + u'-' + S(9) + QStringLiteral(" (") + S(10) + u'-' + S(11) + u')',
+            twoDecimals(S(24)),
+            twoDecimals(S(28)),
+            S(13), S(15), S(17), S(19), S(21),
+            QString(),
+            key,
+        };
+        grid.addItem(first.join(u'\t'));
+        grid.addItem(second.join(u'\t'));
+        attempt([&] { grid.select(g, 0); }, log);
+        attempt([&] { grid.setCellBackColor(HexColorToRgb(S(3))); }, log);
+        grid.setCellForeColor(WhiteColor);
+        attempt([&] { grid.setRowHeight(g, SimilarLineHeight); }, log);
+        attempt([&] { grid.setRowHeight(g + 1, SimilarLineHeight); }, log);
+        grid.setMergeMode(2);
+        attempt([&] { grid.setMergeColumn(0, true); }, log);
+        grid.setCellAlignment(GridData::Center);
+        g += 2;
+    }
+}
+
+} // namespace chenglan

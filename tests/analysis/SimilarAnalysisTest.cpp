@@ -1,0 +1,180 @@
+#include "analysis/SimilarAnalysis.h"
+#include "model/SimilarMatches.h"
+#include "web/HandicapDetail.h"
+
+#include "support/AnalysisPages.h"
+
+#include <gtest/gtest.h>
+
+using namespace chenglan;
+using namespace chenglan::testing;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString AnalysisBase = u"http://analysis.test/"_s;
+const QString DetailBase = u"http://detail.test/"_s;
+constexpr int ListId = 555;
+
+QString detailUrl(int id) { return DetailBase + u"changeDetail/handicap.aspx?id=%1&companyID=3"_s.arg(id); }
+
+// A change-detail page with the given rows (cells separated by "|"), newest first.
+QString detailPage(const QStringList &rows) {
+    QString page = u"<html><body><span id=\"odds2\"><table>"
+                   u"<tr><td>比分</td><td>状态</td><td>主队</td><td>盘口</td><td>客队</td><td>时间</td></tr>"_s;
+    for (const QString &row : rows)
+        page += u"<tr><td>"_s + row.split(u'|').join(u"</td><td>"_s) + u"</td></tr>"_s;
+    return page + u"</table></span></body></html>"_s;
+}
+
+struct Fixture {
+    TwoTeamWorld world; // its analysed match (id 100) is the historic match opened from the grid
+    FakeWeb web;
+    SiteBases sites;
+    PageRenderer renderer;
+    AnalysisState s;
+    QStringList steps;
+
+    Fixture() {
+        sites.analysis = AnalysisBase;
+        sites.detail = DetailBase;
+        world.serve(web, AnalysisBase);
+        addGbPage(web, detailUrl(ListId), detailPage({u"0-0|即时|0.80|半球|1.05|05-01 18:00"_s,
+                                                      u"0-0|早盘|0.90|平手/半球|0.95|04-28 10:00"_s}));
+        addGbPage(web, detailUrl(world.analysedId), detailPage({u"2-1|完场|0.88|受让一球|0.98|05-20 19:00"_s,
+                                                                u"0-0|早盘|0.92|受让半球/一球|0.94|05-17 12:00"_s}));
+        // The state after a list click: the list match's strength profile and
+        // the answer of the data service, whose row 1 is the historic match.
+        s.ListMatchId = Value(double(ListId));
+        s.ListMatchTime = Value(QDateTime(QDate(2023, 5, 2), QTime(20, 0), Qt::UTC));
+        s.AnalysisMode = Value::fromInt16(0);
+        s.ListHandicapLoaded = Value::fromInt16(0);
+        s.StrengthSummary = ValueArray(8);
+        for (int i = 0; i < 8; ++i)
+            s.StrengthSummary.set(i, Value(0.25 * i));
+        s.PatternCode20 = Value(u"A31"_s);
+        s.PatternCode10 = Value(u"D10"_s);
+        s.ListMatchCaption = Value(u"list caption"_s);
+        s.HandicapSummary = Table(HandicapItems, HandicapMatches);
+        s.SimilarMatches = parseSimilarAnswer(u"77,,2020-01-01,#FF0000,意甲,a,b,|"_s
+                                              u"100,,2022-05-20 19:30,#009900,英格兰超级联赛,曼彻斯特联队,利物浦足球俱乐部,3,2,1,|"_s);
+    }
+    AnalysisContext context() {
+        return AnalysisContext{web, sites, renderer, nullptr, [this](const QString &step) { steps << step; }};
+    }
+};
+
+} // namespace
+
+TEST(AnalyzeSimilarRow, AnalysesTheHistoricMatchAndBothHandicaps) {
+    Fixture f;
+    const AnalysisState before = f.s;
+    const SimilarRun run = analyzeSimilarRow(f.s, Value(u"1"_s), f.context());
+
+    EXPECT_TRUE(run.ok) << run.status.toStdString();
+    EXPECT_EQ(run.status, u"历史比赛分析完成"_s);
+    EXPECT_EQ(f.steps, (QStringList{u"SJBM"_s, u"info"_s, u"SSSS"_s, u"SJBM SSZD"_s, u"SSZD"_s, u"SJBM SSKD"_s,
+                                    u"SSKD"_s, u"SRMA"_s, u"caption"_s, u"SBSJ list"_s, u"SBSJ"_s, u"SBSJ again"_s}));
+    EXPECT_EQ(f.web.requests,
+              (QStringList{TwoTeamWorld::pageUrl(AnalysisBase, 100), TwoTeamWorld::pageUrl(AnalysisBase, 1029),
+                           TwoTeamWorld::pageUrl(AnalysisBase, 2029), detailUrl(ListId), detailUrl(100),
+                           detailUrl(100)}));
+
+    EXPECT_EQ(f.s.SimilarRowKey, Value(u"1"_s));
+    EXPECT_EQ(f.s.AnalysisMode.number(), 1);
+    EXPECT_EQ(f.s.HomeTeamId, Value(11.0));
+    EXPECT_EQ(f.s.AwayTeamId, Value(22.0));
+    EXPECT_EQ(f.s.HomeHistory.rows(), 60);
+    EXPECT_EQ(f.s.AwayHistory.rows(), 60);
+    EXPECT_GT(f.s.TrendSeries.rows(), 7);
+    // The historic match is described; the list match keeps its own values.
+    EXPECT_EQ(f.s.CurrentMatchId, Value(u"100"_s));
+    EXPECT_EQ(f.s.MatchDate, Value(f.world.kickOff));
+    EXPECT_EQ(f.s.StrengthSummary, before.StrengthSummary);
+    EXPECT_EQ(f.s.PatternCode20, before.PatternCode20);
+    EXPECT_EQ(f.s.ListMatchCaption, before.ListMatchCaption);
+    EXPECT_EQ(f.s.ListMatchTime, before.ListMatchTime);
+    EXPECT_EQ(f.s.SimilarMatches, before.SimilarMatches);
+    EXPECT_TRUE(f.s.HomeTeamName.isEmpty());
+
+    EXPECT_EQ(f.s.SimilarMatchCaption, Value(u"英格兰超 2022-05-20 19:30 曼彻斯特联2-1 利物浦足球"_s));
+    EXPECT_EQ(f.s.ChartCaption, f.s.SimilarMatchCaption);
+
+    EXPECT_EQ(f.s.ListHandicapLoaded.number(), 1);
+    EXPECT_EQ(run.listChanges, 2);
+    EXPECT_EQ(run.similarChanges, 2);
+    const Table &h = f.s.HandicapSummary;
+    EXPECT_EQ(h.at(1, 0), Value(u"平手/半球"_s));
+    EXPECT_EQ(h.at(3, 0), Value(QDateTime(QDate(2023, 4, 28), QTime(10, 0), Qt::UTC)));
+    EXPECT_EQ(h.at(5, 0), Value(u"半球"_s));
+    EXPECT_EQ(h.at(1, 1), Value(u"受半球/一球"_s));
+    EXPECT_EQ(h.at(4, 1), Value(0.88));
+    EXPECT_EQ(h.at(7, 1), Value(QDateTime(QDate(2022, 5, 20), QTime(19, 0), Qt::UTC)));
+}
+
+TEST(AnalyzeSimilarRow, LaterClicksFetchOnlyTheHistoricMatchsHandicap) {
+    Fixture f;
+    analyzeSimilarRow(f.s, Value(u"1"_s), f.context());
+    f.web.requests.clear();
+    const SimilarRun again = analyzeSimilarRow(f.s, Value(u"1"_s), f.context());
+    EXPECT_EQ(again.listChanges, -1);
+    EXPECT_EQ(f.web.requests.mid(3), (QStringList{detailUrl(100), detailUrl(100)}));
+}
+
+TEST(AnalyzeSimilarRow, UnreachableListHandicapIsTriedAgainNextClick) {
+    Fixture f;
+    f.web.fail(detailUrl(ListId), u"timed out"_s);
+    const SimilarRun run = analyzeSimilarRow(f.s, Value(u"1"_s), f.context());
+    EXPECT_FALSE(run.ok);
+    EXPECT_TRUE(run.status.endsWith(u"；本场的盘口变化读取失败"_s)) << run.status.toStdString();
+    EXPECT_EQ(f.s.ListHandicapLoaded.number(), 0);
+    // The historic match's changes still land in match 1, never in match 0.
+    EXPECT_EQ(f.s.HandicapSummary.at(4, 1), Value(0.88));
+    EXPECT_TRUE(f.s.HandicapSummary.at(0, 0).isEmpty());
+
+    f.web.requests.clear();
+    analyzeSimilarRow(f.s, Value(u"1"_s), f.context());
+    EXPECT_TRUE(f.web.requests.contains(detailUrl(ListId)));
+}
+
+TEST(AnalyzeSimilarRow, RowKeyNamingNoRowChangesNothing) {
+    for (const Value &key : {Value(), Value(u""_s), Value(u"x"_s), Value(u"2"_s), Value(u"-1"_s), Value(u"0.5"_s)}) {
+        Fixture f;
+        const AnalysisState before = f.s;
+        const SimilarRun run = analyzeSimilarRow(f.s, key, f.context());
+        EXPECT_FALSE(run.rowFound) << describe(key).toStdString();
+        EXPECT_FALSE(run.status.isEmpty());
+        EXPECT_EQ(f.s, before) << describe(key).toStdString();
+        EXPECT_TRUE(f.web.requests.isEmpty());
+    }
+}
+
+TEST(AnalyzeSimilarRow, MissingPageIsSaidAndLeavesNothingOfThePreviousMatch) {
+    Fixture f;
+    analyzeSimilarRow(f.s, Value(u"1"_s), f.context());
+    // Row 0 names match 77, which the analysis site does not answer.
+    const SimilarRun run = analyzeSimilarRow(f.s, Value(u"0"_s), f.context());
+    EXPECT_FALSE(run.ok);
+    EXPECT_FALSE(run.pageRead);
+    EXPECT_TRUE(run.status.startsWith(u"历史比赛的分析页面读取失败"_s)) << run.status.toStdString();
+    EXPECT_TRUE(f.s.HomeTeamId.isEmpty());
+    EXPECT_TRUE(f.s.MatchDate.isEmpty());
+    EXPECT_EQ(f.s.HomeHistory.rows(), 0);
+    EXPECT_EQ(f.s.TrendSeries.rows(), 0);
+    EXPECT_TRUE(f.s.SimilarMatchCaption.text().startsWith(u"意甲  a"_s)) << f.s.SimilarMatchCaption.text().toStdString();
+    for (int i = 0; i < HandicapItems; ++i)
+        EXPECT_TRUE(f.s.HandicapSummary.at(i, 1).isEmpty()) << i;
+    EXPECT_EQ(f.s.HandicapSummary.at(5, 0), Value(u"半球"_s)); // the list match's stays
+}
+
+TEST(AnalyzeSimilarRow, CancellationEndsTheRun) {
+    Fixture f;
+    f.web.abort();
+    EXPECT_THROW(analyzeSimilarRow(f.s, Value(u"1"_s), f.context()), StepFailure);
+}
+
+TEST(SimilarMatchCaption, CutsLeagueAndTeams) {
+    const Table t = parseSimilarAnswer(u"1,,x,#000000,英格兰超级联赛,曼联足球俱乐部,利物浦足球俱乐部,0,2,1,|"_s);
+    EXPECT_EQ(similarMatchCaption(t, 0, Value(QDateTime(QDate(2022, 5, 20), QTime(0, 0), Qt::UTC))),
+              u"英格兰超 2022-05-20 曼联足球俱2-1 利物浦足球"_s);
+}

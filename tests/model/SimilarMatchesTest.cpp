@@ -1,0 +1,280 @@
+#include "model/GridFormats.h"
+#include "model/MatchListGrid.h"
+#include "model/SimilarMatches.h"
+
+#include "support/FakeWeb.h"
+
+#include <QStringEncoder>
+
+#include <gtest/gtest.h>
+
+using namespace chenglan;
+using chenglan::testing::FakeWeb;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString Service = QStringLiteral("http://127.0.0.1:9/");
+
+QByteArray gb(const QString &text) {
+    QStringEncoder encoder("GB18030");
+    return encoder.encode(text);
+}
+
+// One answer record with the fields the grid reads; every field ends in ",".
+QString record(const QString &id, const QString &league, const QString &home, const QString &away,
+               const QString &s23, const QString &s27, const QString &colour = QStringLiteral("#009900")) {
+    QStringList f(29);
+    f[0] = id;
+    f[2] = QStringLiteral("2023-11-04 19:30");
+    f[3] = colour;
+    f[4] = league;
+    f[5] = home;
+    f[6] = away;
+    f[7] = QStringLiteral("3");
+    f[8] = QStringLiteral("2");
+    f[9] = QStringLiteral("1");
+    f[10] = QStringLiteral("1");
+    f[11] = QStringLiteral("0");
+    for (int c = 12; c <= 21; ++c)
+        f[c] = QStringLiteral("p%1").arg(c);
+    f[22] = QStringLiteral("半球");
+    f[23] = s23;
+    f[24] = QStringLiteral("0.1");
+    f[27] = s27;
+    f[28] = QStringLiteral("-0.125");
+    return f.join(u',') + u',';
+}
+
+AnalysisState profiledState() {
+    AnalysisState s;
+    s.StrengthSummary = ValueArray(8);
+    const double values[8] = {0.35, -0.2, 0.4, -0.1, 0.5, 0, 0.45, 0.05};
+    for (int i = 0; i < 8; ++i)
+        s.StrengthSummary.set(i, Value(values[i]));
+    s.PatternCode20 = Value(u"A31");
+    s.PatternCode10 = Value(u"D10");
+    s.ListMatchId = Value(2301234.0);
+    return s;
+}
+
+} // namespace
+
+TEST(AITJ, QueryTextCarriesProfileCodesAndMatchId) {
+    AnalysisState s = profiledState();
+    FakeWeb web;
+    const QString query = QStringLiteral("0.35,-0.2,0.4,-0.1,0.5,0,0.45,0.05,A31,D10,2301234");
+    web.add(Service + QStringLiteral("shili/deep_jc.asp?sql=") + query, gb(record(u"1"_s, u"英超"_s, u"a"_s, u"b"_s, u"1"_s, u"1"_s) + u'|'));
+    SiteBases bases;
+    bases.service = Service;
+    GridData grid = newSimilarListGrid();
+    const SimilarQueryResult result = AITJ(s, web, bases, grid);
+    EXPECT_EQ(s.SimilarQuery, Value(query));
+    ASSERT_EQ(web.requests.size(), 1);
+    EXPECT_EQ(web.methods[0], HttpRequest::Method::Post);
+    EXPECT_EQ(result.outcome, SimilarQueryResult::Outcome::Records);
+    EXPECT_EQ(result.records, 1);
+    EXPECT_EQ(grid.rows(), 3);
+}
+
+TEST(AITJ, EmptyStrengthEntryGivesEmptyField) {
+    AnalysisState s = profiledState();
+    s.StrengthSummary.set(3, Value());
+    FakeWeb web;
+    SiteBases bases;
+    bases.service = Service;
+    GridData grid = newSimilarListGrid();
+    AITJ(s, web, bases, grid);
+    EXPECT_EQ(s.SimilarQuery.text(), "0.35,-0.2,0.4,,0.5,0,0.45,0.05,A31,D10,2301234");
+}
+
+TEST(SimilarQueryUrl, EncodesOnlyWhatCouldChangeTheRequest) {
+    EXPECT_EQ(similarQueryUrl(Service, u"0.35,-0.2,A31,D10,123"_s),
+              Service + "shili/deep_jc.asp?sql=0.35,-0.2,A31,D10,123");
+    EXPECT_EQ(similarQueryUrl(Service, u"1,A31,12&x=1#y"_s), Service + "shili/deep_jc.asp?sql=1,A31,12%26x%3D1%23y");
+}
+
+TEST(ParseSimilarAnswer, RecordsAndFieldsEndWithTheirSeparators) {
+    Table two = parseSimilarAnswer(u"a,b,|c,d,e,|"_s);
+    ASSERT_EQ(two.rows(), 2);
+    EXPECT_EQ(two.columns(), SimilarMatchColumns);
+    EXPECT_EQ(two.at(0, 0), Value(u"a"));
+    EXPECT_EQ(two.at(1, 0), Value(u"b"));
+    EXPECT_TRUE(two.at(2, 0).isEmpty());
+    EXPECT_EQ(two.at(2, 1), Value(u"e"));
+
+    Table lastFieldOpen = parseSimilarAnswer(u"a,b,c|"_s);
+    ASSERT_EQ(lastFieldOpen.rows(), 1);
+    EXPECT_EQ(lastFieldOpen.at(1, 0), Value(u"b"));
+    EXPECT_TRUE(lastFieldOpen.at(2, 0).isEmpty());
+
+    Table lastRecordOpen = parseSimilarAnswer(u"a,b,|c,d,"_s);
+    ASSERT_EQ(lastRecordOpen.rows(), 1);
+    EXPECT_EQ(lastRecordOpen.at(0, 0), Value(u"a"));
+
+    // Texts are kept as received, blanks and all.
+    EXPECT_EQ(parseSimilarAnswer(u" 0.50 ,x,|"_s).at(0, 0), Value(u" 0.50 "));
+}
+
+TEST(ParseSimilarAnswer, FieldsPastColumn50AreDropped) {
+    QStringList fields;
+    for (int i = 0; i < 60; ++i)
+        fields << QString::number(i);
+    Table t = parseSimilarAnswer(fields.join(u',') + u",|"_s);
+    ASSERT_EQ(t.columns(), 51);
+    EXPECT_EQ(t.at(50, 0), Value(u"50"));
+}
+
+TEST(ParseSimilarAnswer, NoRecordAndTooManyRecords) {
+    for (const QString &answer : {u""_s, u"a,b,c,"_s, u"<html>500 Internal Server Error</html>"_s}) {
+        Table t = parseSimilarAnswer(answer);
+        EXPECT_TRUE(t.allocated()) << answer.toStdString();
+        EXPECT_EQ(t.rows(), 0) << answer.toStdString();
+    }
+    bool truncated = false;
+    Table many = parseSimilarAnswer(QString(MaxSimilarRecords + 500, u'|'), &truncated);
+    EXPECT_TRUE(truncated);
+    EXPECT_EQ(many.rows(), MaxSimilarRecords);
+}
+
+class EASQLTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        bases.service = Service;
+        s.SimilarQuery = Value(u"q");
+        url = Service + QStringLiteral("shili/deep_jc.asp?sql=q");
+        // The previous query's answer, which must not survive a failed one.
+        s.SimilarMatches = parseSimilarAnswer(u"old,x,|old2,y,|"_s);
+    }
+    AnalysisState s;
+    SiteBases bases;
+    FakeWeb web;
+    QString url;
+    StepLog log;
+};
+
+TEST_F(EASQLTest, DecodesGb2312Answer) {
+    web.add(url, gb(record(u"901"_s, u"德甲联赛"_s, u"拜仁慕尼黑"_s, u"多特蒙德"_s, u"0.5"_s, u"1"_s) + u'|'
+                    + record(u"902"_s, u"意甲"_s, u"国际米兰"_s, u"尤文图斯"_s, u"0"_s, u"0"_s) + u'|'));
+    const SimilarQueryResult result = EASQL(s, web, bases, &log);
+    EXPECT_EQ(result.outcome, SimilarQueryResult::Outcome::Records);
+    EXPECT_EQ(result.records, 2);
+    ASSERT_EQ(s.SimilarMatches.rows(), 2);
+    EXPECT_EQ(s.SimilarMatches.at(5, 0), Value(u"拜仁慕尼黑"));
+    EXPECT_EQ(s.SimilarMatches.at(0, 1), Value(u"902"));
+    EXPECT_TRUE(log.empty());
+}
+
+TEST_F(EASQLTest, FailedRequestClearsThePreviousList) {
+    web.fail(url, u"connection refused"_s);
+    const SimilarQueryResult result = EASQL(s, web, bases, &log);
+    EXPECT_EQ(result.outcome, SimilarQueryResult::Outcome::Failed);
+    EXPECT_TRUE(result.status.contains(u"connection refused")) << result.status.toStdString();
+    EXPECT_TRUE(s.SimilarMatches.allocated());
+    EXPECT_EQ(s.SimilarMatches.rows(), 0);
+    EXPECT_TRUE(log.has(FailureKind::Network));
+}
+
+TEST_F(EASQLTest, AnswerWithoutRecordClearsThePreviousList) {
+    web.add(url, "<html><body>Service Unavailable</body></html>", 503);
+    const SimilarQueryResult result = EASQL(s, web, bases, &log);
+    EXPECT_EQ(result.outcome, SimilarQueryResult::Outcome::NoRecord);
+    EXPECT_TRUE(result.status.contains(u"Service Unavailable")) << result.status.toStdString();
+    EXPECT_EQ(s.SimilarMatches.rows(), 0);
+    EXPECT_FALSE(log.empty());
+
+    web.add(url, "");
+    EXPECT_EQ(EASQL(s, web, bases).outcome, SimilarQueryResult::Outcome::NoRecord);
+}
+
+TEST_F(EASQLTest, CancellationEndsTheJob) {
+    web.abort();
+    EXPECT_THROW(EASQL(s, web, bases), StepFailure);
+}
+
+class BJBMTest : public ::testing::Test {
+protected:
+    void fill(const QStringList &records) { s.SimilarMatches = parseSimilarAnswer(records.join(u'|') + u'|'); }
+    AnalysisState s;
+    GridData grid = newSimilarListGrid();
+};
+
+TEST_F(BJBMTest, TwoLinesPerMatchWithColouredLeagueCell) {
+    fill({record(u"1"_s, u"英格兰超级联赛"_s, u"曼彻斯特联"_s, u"利物浦足球俱"_s, u"0.5"_s, u"1"_s, u"#ff0000"_s),
+          record(u"2"_s, u"英格兰超级联赛"_s, u"阿森纳"_s, u"切尔西"_s, u"-0.333"_s, u"0"_s, u"#0000FF"_s),
+          record(u"3"_s, u"西甲"_s, u"皇家马德里俱"_s, u"巴塞罗那"_s, u"2"_s, u"-1.5"_s)});
+    BJBM(s, grid);
+    ASSERT_EQ(grid.rows(), 7);
+    EXPECT_EQ(grid.cell(1, 0).backColor, 255);
+    EXPECT_EQ(grid.cell(3, 0).backColor, 16711680);
+    EXPECT_EQ(grid.cell(5, 0).backColor, 39168);
+    for (int row = 1; row <= 6; ++row) {
+        const bool first = row % 2 == 1;
+        EXPECT_EQ(grid.cell(row, 0).foreColor, first ? std::optional(WhiteColor) : std::nullopt) << row;
+        EXPECT_EQ(grid.cell(row, 0).alignment, first ? std::optional(4) : std::nullopt) << row;
+        EXPECT_FALSE(first ? false : grid.cell(row, 0).backColor.has_value()) << row;
+        EXPECT_EQ(grid.row(row).heightTwips, 300) << row;
+        EXPECT_EQ(grid.text(row, 12), QString::number((row - 1) / 2)) << row;
+    }
+    EXPECT_EQ(grid.mergeMode(), 2);
+    EXPECT_TRUE(grid.mergeColumn(0));
+
+    // First line: league cut to 4, date, home cut to 4 with field 7, handicap, strengths.
+    EXPECT_EQ(grid.text(1, 0), "英格兰超");
+    EXPECT_EQ(grid.text(1, 1), "2023-11-04");
+    EXPECT_EQ(grid.text(1, 2), "曼彻斯特(3)");
+    EXPECT_EQ(grid.text(1, 3), "半球");
+    EXPECT_EQ(grid.text(1, 4), "0.50");
+    EXPECT_EQ(grid.text(1, 5), "1.00");
+    EXPECT_EQ(grid.text(1, 6), "p12");
+    EXPECT_EQ(grid.text(1, 10), "p20");
+    EXPECT_EQ(grid.text(1, 11), "");
+    // Second line: time, away cut to 5, score with the second pair.
+    EXPECT_EQ(grid.text(2, 0), "英格兰超");
+    EXPECT_EQ(grid.text(2, 1), "19:30");
+    EXPECT_EQ(grid.text(2, 2), "利物浦足球");
+    EXPECT_EQ(grid.text(2, 3), "2-1 (1-0)");
+    EXPECT_EQ(grid.text(2, 4), "0.10");
+    EXPECT_EQ(grid.text(2, 5), "-0.12");
+    EXPECT_EQ(grid.text(2, 6), "p13");
+    EXPECT_EQ(grid.text(2, 10), "p21");
+    EXPECT_EQ(grid.text(3, 4), "-0.33");
+    EXPECT_EQ(grid.text(5, 2), "皇家马德(3)");
+    EXPECT_EQ(grid.text(5, 0), "西甲");
+}
+
+TEST_F(BJBMTest, SecondCallReplacesAllLines) {
+    fill({record(u"1"_s, u"a"_s, u"b"_s, u"c"_s, u"1"_s, u"1"_s), record(u"2"_s, u"a"_s, u"b"_s, u"c"_s, u"1"_s, u"1"_s)});
+    BJBM(s, grid);
+    fill({record(u"9"_s, u"z"_s, u"y"_s, u"x"_s, u"1"_s, u"1"_s)});
+    BJBM(s, grid);
+    ASSERT_EQ(grid.rows(), 3);
+    EXPECT_EQ(grid.text(1, 0), "z");
+    EXPECT_EQ(grid.text(2, 12), "0");
+
+    s.SimilarMatches = Table(SimilarMatchColumns, 0);
+    BJBM(s, grid);
+    EXPECT_EQ(grid.rows(), 1);
+    EXPECT_EQ(grid.text(0, 0), "联赛 ");
+}
+
+TEST_F(BJBMTest, UnreadableFieldsKeepTheLineUsable) {
+    fill({record(u"1"_s, u"a"_s, u"b\tb"_s, u"c"_s, u"n/a"_s, u""_s, u"#GG0000"_s)});
+    StepLog log;
+    BJBM(s, grid, &log);
+    ASSERT_EQ(grid.rows(), 3);
+    // A bad colour leaves the default background; the text is still white.
+    EXPECT_FALSE(grid.cell(1, 0).backColor.has_value());
+    EXPECT_EQ(grid.cell(1, 0).foreColor, WhiteColor);
+    EXPECT_FALSE(log.empty());
+    // A tab inside a name must not shift the row number out of column 12.
+    EXPECT_EQ(grid.text(1, 2), "b b(3)");
+    EXPECT_EQ(grid.text(1, 12), "0");
+    EXPECT_EQ(grid.text(1, 4), "n/a");
+    EXPECT_EQ(grid.text(1, 5), "");
+}
+
+TEST_F(BJBMTest, NeverFilledListsNothing) {
+    BJBM(s, grid);
+    EXPECT_EQ(grid.rows(), 1);
+}
