@@ -10,6 +10,8 @@
 // object with the timings and the rendered text.
 #include "analysis/Step.h"
 #include "localpages/LocalPages.h"
+#include "web/AnalysisPage.h"
+#include "web/HandicapDetail.h"
 #include "web/HttpFetch.h"
 #include "web/PageRenderer.h"
 #include "web/QtWeb.h"
@@ -83,7 +85,13 @@ int make(const QStringList &args) {
     };
 
     try {
-        const QString scheduleUrl = site + QStringLiteral("odds/buy/Jingcai.aspx?TypeID=105&OddsType=2&date=");
+        // The addresses as the scrapers make them, on the sample site's paths.
+        SiteBases bases;
+        bases.odds = site + QStringLiteral("odds/");
+        bases.analysis = site + QStringLiteral("zq/");
+        bases.detail = site + QStringLiteral("vip/");
+
+        const QString scheduleUrl = jingcaiScheduleUrl(bases, QString());
         const QString schedule = jingcaiTablePage(HttpFetchText(web, scheduleUrl, 1));
         keep(QStringLiteral("schedule"), schedule, scheduleUrl);
 
@@ -91,12 +99,13 @@ int make(const QStringList &args) {
         if (id <= 0)
             fail(QStringLiteral("the schedule lists no match"));
         manifest[QStringLiteral("matchId")] = double(id);
+        const Value matchId{double(id)};
 
-        const QString analysisUrl = site + QStringLiteral("zq/analysis/%1cn.htm").arg(id);
+        const QString analysisUrl = analysispage::url(bases, matchId);
         keep(QStringLiteral("analysis"), bench::analysisDumpPage(fetchPage(web, analysisUrl), renderer), analysisUrl);
 
-        const QString detailUrl = site + QStringLiteral("vip/changeDetail/handicap.aspx?id=%1&companyID=3").arg(id);
-        keep(QStringLiteral("detail"), bench::changeDetailPage(HttpFetchText(web, detailUrl, 0)), detailUrl);
+        const QString detailUrl = handicapDetailUrl(bases.detail, matchId);
+        keep(QStringLiteral("detail"), handicapChangeMarkup(HttpFetchText(web, detailUrl, 0)), detailUrl);
 
         keep(QStringLiteral("large"), bench::largeTablePage(schedule, largeBytes),
              QStringLiteral("the schedule's rows repeated"));

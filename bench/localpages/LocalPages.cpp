@@ -18,20 +18,6 @@ QString analysisDumpPage(const QString &analysisHtml, const PageRenderer &render
     return analysispage::dumpPage(analysispage::scriptCode(renderer.bodyMarkup(analysisHtml)));
 }
 
-QString changeDetailPage(const QString &detailHtml) {
-    QString text = detailHtml.toLower();
-    const qsizetype start = text.indexOf(QStringLiteral("<span id=\"odds2\""));
-    if (start < 0)
-        return {};
-    text = text.mid(start);
-    const qsizetype end = text.indexOf(QStringLiteral("</table>"));
-    if (end >= 0)
-        text.truncate(end);
-    text = text.trimmed();
-    text.replace(QStringLiteral("</td>"), QStringLiteral(",</td>"));
-    return text;
-}
-
 QString largeTablePage(const QString &markedSchedule, qsizetype minUtf8Bytes) {
     const qsizetype first = markedSchedule.indexOf(QStringLiteral("<tr"), ScheduleHead.size());
     const qsizetype last = markedSchedule.lastIndexOf(QStringLiteral("</tr>"));

@@ -10,18 +10,14 @@ namespace chenglan::bench {
 // sites serve, so that every engine of the benchmark renders exactly what our
 // scrapers render.
 
-// The schedule's local page is the scraper's own: jingcaiTablePage()
-// (web/ScheduleScraper.h).
+// The schedule's and the change detail's local pages are the scrapers' own:
+// jingcaiTablePage() (web/ScheduleScraper.h) and handicapChangeMarkup()
+// (web/HandicapDetail.h).
 
 // The analysis page's local page as SJBM makes it: the page's script code,
 // cut from its body markup, in a local page that runs it and writes the home,
 // away and third record lists and the info line, separated by "$".
 QString analysisDumpPage(const QString &analysisHtml, const PageRenderer &renderer);
-
-// The handicap change table of the change-detail page as SBSJ cuts it:
-// lower case, from <span id="odds2" up to its "</table>", trimmed, with ","
-// after every cell; empty without the table.
-QString changeDetailPage(const QString &detailHtml);
 
 // A marked schedule page whose match rows are repeated until the page holds
 // at least minUtf8Bytes bytes in UTF-8: one table, the same markup, many rows.

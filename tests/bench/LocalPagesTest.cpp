@@ -113,16 +113,6 @@ TEST(AnalysisDumpPage, FallsBackToTheLangMarker) {
     EXPECT_EQ(PageRenderer().visibleText(page), QStringLiteral("1|$$$1,2,h,g,t"));
 }
 
-TEST(ChangeDetailPage, CutsTheChangeTableAndMarksItsCells) {
-    const QString html = QStringLiteral("<body><table><tr><td>Other</td></tr></table><SPAN id=\"odds2\"><table>"
-                                        "<tr><td>Time</td><td>State</td></tr><tr><td>1</td><td>即时</td></tr>"
-                                        "</table></span><table><tr><td>after</td></tr></table></body>");
-    EXPECT_EQ(changeDetailPage(html),
-              QStringLiteral("<span id=\"odds2\"><table><tr><td>time,</td><td>state,</td></tr><tr><td>1,</td>"
-                             "<td>即时,</td></tr>"));
-    EXPECT_TRUE(changeDetailPage(QStringLiteral("<table><tr><td>x</td></tr></table>")).isEmpty());
-}
-
 int main(int argc, char **argv) {
     QCoreApplication app(argc, argv); // the script engine needs one
     ::testing::InitGoogleTest(&argc, argv);
