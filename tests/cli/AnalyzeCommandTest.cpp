@@ -1,0 +1,130 @@
+#include "support/QtPrinters.h"
+#include "support/ServerProcess.h"
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTcpServer>
+
+#include <gtest/gtest.h>
+
+using chenglan::testing::ServerProcess;
+
+namespace {
+
+struct CliRun {
+    int exitCode = -1;
+    QJsonObject json;
+    QString errors;
+};
+
+CliRun analyze(const QStringList &args) {
+    QProcess process;
+    process.start(QStringLiteral(CHENGLAN_CLI), QStringList{QStringLiteral("analyze")} + args);
+    CliRun run;
+    if (!process.waitForFinished(120000))
+        return run;
+    run.exitCode = process.exitCode();
+    run.json = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
+    run.errors = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+class AnalyzeCommand : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        static int argc = 1;
+        static char name[] = "test_cli";
+        static char *argv[] = {name, nullptr};
+        if (!QCoreApplication::instance())
+            new QCoreApplication(argc, argv);
+        s_site = new ServerProcess(QStringLiteral("server/samplesite/chenglan-sample-site"),
+                                   {QStringLiteral("--today"), QStringLiteral("2022-10-09")});
+    }
+    static void TearDownTestSuite() { delete s_site; }
+    void SetUp() override { ASSERT_TRUE(s_site->ok()) << s_site->error().toStdString(); }
+
+    static QStringList sites() {
+        return {QStringLiteral("--odds-site"), s_site->url(QStringLiteral("odds/")), QStringLiteral("--analysis-site"),
+                s_site->url(QStringLiteral("zq/"))};
+    }
+
+    static ServerProcess *s_site;
+};
+
+ServerProcess *AnalyzeCommand::s_site = nullptr;
+
+} // namespace
+
+TEST_F(AnalyzeCommand, ListRowAndMatchIdGiveTheSameAnalysis) {
+    const CliRun row = analyze(QStringList{QStringLiteral("--row"), QStringLiteral("2"), QStringLiteral("--date"),
+                                           QStringLiteral("2022-10-09")} + sites());
+    ASSERT_EQ(row.exitCode, 0) << row.errors.toStdString();
+    for (const char *key : {"AnalysisData", "HomeTeamId", "AwayTeamId", "HomeTeamName", "AwayTeamName", "ListMatchTime",
+                            "MatchDate", "HomeHistory", "AwayHistory", "TrendSeries", "StrengthSummary",
+                            "PatternCode20", "PatternCode10", "ListMatchCaption", "StepTimes", "Status"})
+        EXPECT_TRUE(row.json.contains(QLatin1String(key))) << key;
+    EXPECT_EQ(row.json.value(QStringLiteral("Status")).toString(), QStringLiteral("分析完成"));
+    EXPECT_EQ(row.json.value(QStringLiteral("ListRowKey")).toString(), QStringLiteral("1"));
+    EXPECT_FALSE(row.json.value(QStringLiteral("ListMatchCaption")).toString().isEmpty());
+    EXPECT_GT(row.json.value(QStringLiteral("TrendSeries")).toArray().size(), 0);
+    EXPECT_EQ(row.json.value(QStringLiteral("AnalysisData")).toArray().size(), 4);
+    EXPECT_EQ(row.json.value(QStringLiteral("HomeHistory")).toArray().first().toArray().size(), 31);
+    EXPECT_EQ(row.json.value(QStringLiteral("PatternCode20")).toString().size(), 3);
+    QStringList steps;
+    for (const QJsonValue &t : row.json.value(QStringLiteral("StepTimes")).toArray()) {
+        steps << t.toObject().value(QStringLiteral("step")).toString();
+        EXPECT_GE(t.toObject().value(QStringLiteral("ms")).toDouble(), 0.0);
+    }
+    EXPECT_EQ(steps.first(), QStringLiteral("SJBM"));
+    EXPECT_TRUE(steps.contains(QStringLiteral("SRMA")));
+
+    const QString id = QString::number(row.json.value(QStringLiteral("ListMatchId")).toDouble(), 'f', 0);
+    const CliRun byId = analyze(QStringList{QStringLiteral("--match-id"), id} + sites());
+    ASSERT_EQ(byId.exitCode, 0) << byId.errors.toStdString();
+    EXPECT_TRUE(byId.json.value(QStringLiteral("ListMatchCaption")).isNull());
+    EXPECT_TRUE(byId.json.value(QStringLiteral("ListRowKey")).isNull());
+    for (const char *key : {"AnalysisData", "HomeTeamId", "HomeTeamName", "MatchDate", "HomeHistory", "AwayHistory",
+                            "TrendSeries", "StrengthSummary", "PatternCode20", "PatternCode10"})
+        EXPECT_EQ(byId.json.value(QLatin1String(key)), row.json.value(QLatin1String(key))) << key;
+}
+
+TEST_F(AnalyzeCommand, FailuresExitOne) {
+    const CliRun noRow = analyze(QStringList{QStringLiteral("--row"), QStringLiteral("999"), QStringLiteral("--date"),
+                                             QStringLiteral("2022-10-09")} + sites());
+    EXPECT_EQ(noRow.exitCode, 1);
+    EXPECT_TRUE(noRow.errors.contains(QStringLiteral("999"))) << noRow.errors.toStdString();
+
+    const CliRun unknown = analyze(QStringList{QStringLiteral("--match-id"), QStringLiteral("1")} + sites());
+    EXPECT_EQ(unknown.exitCode, 1);
+    EXPECT_TRUE(unknown.json.value(QStringLiteral("TrendSeries")).toArray().isEmpty());
+
+    QTcpServer closed;
+    closed.listen(QHostAddress::LocalHost, 0);
+    const QString base = QStringLiteral("http://127.0.0.1:%1/").arg(closed.serverPort());
+    closed.close();
+    const CliRun down = analyze({QStringLiteral("--match-id"), QStringLiteral("100"), QStringLiteral("--analysis-site"), base});
+    EXPECT_EQ(down.exitCode, 1);
+    EXPECT_TRUE(down.json.value(QStringLiteral("Status")).toString().startsWith(QStringLiteral("分析页面读取失败")));
+    EXPECT_TRUE(down.json.value(QStringLiteral("HomeTeamId")).isNull());
+}
+
+TEST_F(AnalyzeCommand, RejectsBadArguments) {
+    for (const QStringList &args : {QStringList{},
+                                    QStringList{QStringLiteral("--row"), QStringLiteral("0")},
+                                    QStringList{QStringLiteral("--row"), QStringLiteral("x")},
+                                    QStringList{QStringLiteral("--row"), QStringLiteral("1"), QStringLiteral("--match-id"),
+                                                QStringLiteral("5")},
+                                    QStringList{QStringLiteral("--match-id"), QStringLiteral("5"), QStringLiteral("--beidan")},
+                                    QStringList{QStringLiteral("--row"), QStringLiteral("1"), QStringLiteral("--date"),
+                                                QStringLiteral("2022-10-9"), QStringLiteral("--beidan")},
+                                    QStringList{QStringLiteral("--row"), QStringLiteral("1"), QStringLiteral("--date"),
+                                                QStringLiteral("9.10.2022")},
+                                    QStringList{QStringLiteral("--match-id"), QStringLiteral("5"), QStringLiteral("extra")}}) {
+        const CliRun run = analyze(args);
+        EXPECT_EQ(run.exitCode, 2) << args.join(u' ').toStdString();
+        EXPECT_FALSE(run.errors.isEmpty());
+    }
+}
