@@ -67,7 +67,7 @@ start_unless_answering() {
 # finished matches the first run analyses.
 SAMPLE_DATA="$BUILD/sample-data"
 SAMPLE_DB="$SAMPLE_DATA/chenglan-service.db"
-SAMPLE_MATCHES="${CHENGLAN_SAMPLE_MATCHES:-400}"
+SAMPLE_MATCHES="${CHENGLAN_SAMPLE_MATCHES:-2000}"
 
 # Builds the sample database once: the sample site's export imported (the
 # facts of every finished match), then the newest finished matches analysed

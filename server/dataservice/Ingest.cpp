@@ -32,6 +32,12 @@ constexpr int AwayOddsField = 10;
 // Longest team or league name stored; the import draws the same line.
 constexpr int kMaxNameLength = 64;
 
+// A degree-6 fit needs seven points. With fewer the fits fail and the
+// strengths stay at zero (or at whatever a near-singular fit gives), which
+// is no profile of the match: storing it would make every such match the
+// nearest neighbour of every other.
+constexpr int kTrendPoints = 7;
+
 QString field(const Table &t, int column, int row) {
     QString text;
     attempt([&] { text = t.at(column, row).text().trimmed(); });
@@ -166,6 +172,12 @@ IngestedMatch analyseForIngest(const MatchFacts &listed, const AnalysisContext &
             result.failure = run.status;
             return result;
         }
+        if (s.TrendSeries.rows() < kTrendPoints) {
+            result.failure = QStringLiteral("the trend has only %1 of the %2 points a profile needs")
+                                 .arg(s.TrendSeries.rows())
+                                 .arg(kTrendPoints);
+            return result;
+        }
         result.facts.homeTeam = cleanName(s.HomeTeamName.text());
         result.facts.awayTeam = cleanName(s.AwayTeamName.text());
         if (result.facts.homeTeam.isEmpty() || result.facts.awayTeam.isEmpty()) {
@@ -229,7 +241,9 @@ std::vector<MatchFacts> listFinishedMatches(const IngestOptions &options, Web &w
         int finished = 0;
         int unfinished = 0;
         for (int row = 0; row < schedule.MatchTable.rows(); ++row) {
-            if (!schedule.MatchRowFlags.at(row).equals(1))
+            bool listed = false;
+            attempt([&] { listed = schedule.MatchRowFlags.at(row).equals(1); });
+            if (!listed)
                 continue;
             const auto facts = finishedMatchFromRow(schedule.MatchTable, row);
             if (!facts) {
@@ -324,6 +338,10 @@ IngestReport ingest(MatchStore &store, const IngestOptions &options, const Inges
         if (report)
             report(line);
     };
+    if (!options.from.isValid() || !options.to.isValid() || options.from > options.to) {
+        say(QStringLiteral("ingest: no days to read"));
+        return result;
+    }
     std::vector<MatchFacts> matches;
     {
         const std::unique_ptr<Web> web = makeWeb();

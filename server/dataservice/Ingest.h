@@ -46,8 +46,9 @@ struct IngestedMatch {
 // Runs the list analysis for the match of `listed` (analyzeMatchId: its page
 // lists only matches before it, so the profile is the one it had at
 // kick-off) and makes its profile. A match whose page or an extension page
-// could not be read, or whose history is too short for a trend, gets a
-// failure instead of a profile. Never throws.
+// could not be read, or whose history is too short for a trend of at least
+// seven points (what the degree-6 fits need), gets a failure instead of a
+// profile. Never throws.
 IngestedMatch analyseForIngest(const MatchFacts &listed, const AnalysisContext &context);
 
 struct IngestOptions {

@@ -137,6 +137,7 @@ int runSimilar(QStringList args) {
                                                   {QStringLiteral("SimilarMatches"), toJson(state.SimilarMatches)},
                                                   {QStringLiteral("grid"), QJsonArray::fromStringList(grid.dataLines())},
                                                   {QStringLiteral("status"), query.status},
+                                                  {QStringLiteral("summary"), summarizeSimilarSet(state).text()},
                                                   {QStringLiteral("failures"), failuresJson(queryLog)}}},
             {QStringLiteral("SimilarRowKey"), toJson(state.SimilarRowKey)},
             {QStringLiteral("CurrentMatchId"), toJson(state.CurrentMatchId)},
