@@ -14,9 +14,12 @@ PACKAGES=(
   sqlite3 curl procps
 )
 
+# Installs the named packages that are missing; without names, PACKAGES.
 ensure_packages() {
+  local wanted=("$@")
+  [ ${#wanted[@]} -eq 0 ] && wanted=("${PACKAGES[@]}")
   local missing=()
-  for p in "${PACKAGES[@]}"; do
+  for p in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   if [ ${#missing[@]} -gt 0 ]; then

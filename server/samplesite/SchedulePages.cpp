@@ -100,7 +100,7 @@ QString matchRow(const World &world, const Match &m, const QString &number, bool
         row += QStringLiteral("<td>%1</td>").arg(dateTimeOf(m.kickoff - 10).toString(QStringLiteral("HH:mm")));
     row += QStringLiteral("<td>%1</td>").arg(monthDayTime(m.kickoff));
     row += QStringLiteral("<td class=\"home\"><span id=\"homered_%1\" class=\"red\"></span>"
-                          "<a href=\"/zq/team/%2.html\" target=\"_blank\">%3</a></td>")
+                          "<a href=\"/zq/team/%2.html\" target=\"_blank\">%3</a>&nbsp;&nbsp;</td>")
                .arg(id)
                .arg(home.id)
                .arg(htmlEscape(home.name));

@@ -242,6 +242,8 @@ QJsonObject analysisJson(const AnalysisState &s, const AnalysisRun &run) {
     for (const AnalysisRun::StepTime &t : run.steps)
         steps.append(QJsonObject{{QStringLiteral("step"), t.step}, {QStringLiteral("ms"), double(t.ns) / 1e6}});
     return QJsonObject{
+        {QStringLiteral("ListRowKey"), toJson(s.ListRowKey)},
+        {QStringLiteral("ListMatchId"), toJson(s.ListMatchId)},
         {QStringLiteral("AnalysisData"), toJson(s.AnalysisData)},
         {QStringLiteral("HomeTeamId"), toJson(s.HomeTeamId)},
         {QStringLiteral("AwayTeamId"), toJson(s.AwayTeamId)},

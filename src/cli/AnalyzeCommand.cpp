@@ -11,72 +11,78 @@
 namespace chenglan::cli {
 namespace {
 
-const char Usage[] = "analyze (--row N [--date Y-M-D | --beidan] | --match-id ID) [--png DIR] [site overrides] ";
+const QString Usage = QStringLiteral("analyze --row N [--date Y-M-D | --beidan] | analyze --match-id ID"
+                                     " [--png DIR] [site overrides] ") +
+                      QLatin1String(kWebOptionsUsage);
 
-int usage(const QString &why) {
-    printError(QStringLiteral("analyze: %1").arg(why));
-    printError(QStringLiteral("usage: chenglan-cli ") + QLatin1String(Usage) + QLatin1String(kWebOptionsUsage));
+int usageError(const QString &why) {
+    printError(QStringLiteral("analyze: %1\nusage: chenglan-cli %2").arg(why, Usage));
     return 2;
 }
 
 int runAnalyze(QStringList args) {
-    SiteBases sites;
+    SiteBases bases;
     WebFactory makeWeb;
-    if (!takeSiteOverrides(args, sites) || !takeWebOptions(args, makeWeb))
+    if (!takeSiteOverrides(args, bases) || !takeWebOptions(args, makeWeb))
         return 2;
     const QString matchId = takeOption(args, QStringLiteral("--match-id"));
-    const QString row = takeOption(args, QStringLiteral("--row"));
+    const QString rowText = takeOption(args, QStringLiteral("--row"));
     const QString date = takeOption(args, QStringLiteral("--date"));
-    const bool beidan = takeFlag(args, QStringLiteral("--beidan"));
     const QString pngDir = takeOption(args, QStringLiteral("--png"));
-    if (!args.isEmpty())
-        return usage(QStringLiteral("unexpected \"%1\"").arg(args.first()));
-    if (matchId.isNull() == row.isNull())
-        return usage(QStringLiteral("give either --row N or --match-id ID"));
-    if (!matchId.isNull() && matchId.isEmpty())
-        return usage(QStringLiteral("--match-id needs an id"));
-    if (!pngDir.isNull() && pngDir.isEmpty())
-        return usage(QStringLiteral("--png needs a folder"));
-
     ScheduleRequest request;
-    if (!row.isNull()) {
-        bool ok = false;
-        const int n = row.toInt(&ok);
-        if (!ok || n < 0)
-            return usage(QStringLiteral("--row needs a MatchTable row number, not \"%1\"").arg(row));
-        if (beidan && !date.isNull())
-            return usage(QStringLiteral("--date and --beidan exclude each other"));
-        if (beidan)
-            request.game = ScheduleRequest::Game::Beidan;
-        if (!date.isNull()) {
-            const auto day = scheduleDayText(date);
-            if (!day)
-                return usage(QStringLiteral("--date needs a day as Y-M-D, not \"%1\"").arg(date));
-            request.selectedDate = *day;
-        }
-    } else if (beidan || !date.isNull()) {
-        return usage(QStringLiteral("--date and --beidan choose the schedule of --row"));
+    if (takeFlag(args, QStringLiteral("--beidan")))
+        request.game = ScheduleRequest::Game::Beidan;
+    if (!args.isEmpty())
+        return usageError(QStringLiteral("unexpected \"%1\"").arg(args.first()));
+    if (matchId.isNull() == rowText.isNull())
+        return usageError(QStringLiteral("give either --row or --match-id"));
+    if (!matchId.isNull() && matchId.isEmpty())
+        return usageError(QStringLiteral("--match-id needs an id"));
+    if (!matchId.isNull() && (!date.isNull() || request.game == ScheduleRequest::Game::Beidan))
+        return usageError(QStringLiteral("--date and --beidan choose the schedule of --row"));
+    if (!date.isNull() && request.game == ScheduleRequest::Game::Beidan)
+        return usageError(QStringLiteral("--date and --beidan exclude each other"));
+    if (!date.isNull()) {
+        const auto day = scheduleDayText(date);
+        if (!day)
+            return usageError(QStringLiteral("--date needs a day as Y-M-D, not \"%1\"").arg(date));
+        request.selectedDate = *day;
     }
+    bool rowOk = false;
+    const int row = rowText.toInt(&rowOk);
+    if (!rowText.isNull() && (!rowOk || row < 1))
+        return usageError(QStringLiteral("--row needs the number of a listed match (1 = the first), not \"%1\"")
+                              .arg(rowText));
+    if (!pngDir.isNull() && pngDir.isEmpty())
+        return usageError(QStringLiteral("--png needs a folder"));
 
     const std::unique_ptr<Web> web = makeWeb();
     const std::unique_ptr<Web> second = makeWeb();
     const PageRenderer renderer;
-    const AnalysisContext context{*web, sites, renderer, second.get(), {}};
+    const AnalysisContext context{*web, bases, renderer, second.get(), {}};
     AnalysisState state;
     ChartPictures pictures = ChartPictures::make();
     GridData grid = newSimilarListGrid();
     try {
-        QJsonObject json;
         ListClickRun run;
-        if (!row.isNull()) {
-            const ScheduleListing listing = listSchedule(request, *web, sites, renderer);
-            run = listClick(state, listing.state, Value(row), context, pictures, grid);
-            json = listClickJson(state, run, pictures, grid);
-            json.insert(QStringLiteral("Schedule"), listing.status);
-        } else {
+        QString schedule;
+        if (!matchId.isNull()) {
             run = matchIdClick(state, Value(matchId), context, pictures, grid);
-            json = listClickJson(state, run, pictures, grid);
+        } else {
+            const ScheduleListing listing = listSchedule(request, *web, bases, renderer);
+            if (row >= listing.grid.rows()) {
+                printError(QStringLiteral("analyze: %1; there is no match %2 in the list")
+                               .arg(listing.status).arg(row));
+                return 1;
+            }
+            // The row key the list keeps in its hidden column, as a click reads it.
+            const Value rowKey(listing.grid.text(row, MatchListKeyColumn));
+            run = listClick(state, listing.state, rowKey, context, pictures, grid);
+            schedule = listing.status;
         }
+        QJsonObject json = listClickJson(state, run, pictures, grid);
+        if (!schedule.isNull())
+            json.insert(QStringLiteral("Schedule"), schedule);
         json.insert(QStringLiteral("failures"), failuresJson(run.analysis.log));
         json.insert(QStringLiteral("queryFailures"), failuresJson(run.queryLog));
         json.insert(QStringLiteral("drawing"), failuresJson(run.drawLog));
@@ -84,7 +90,7 @@ int runAnalyze(QStringList args) {
         if (!pngDir.isNull() && !writePictures(pictures, pngDir, QStringLiteral("analyze")))
             return 1;
         if (!run.analysis.ok)
-            printError(run.status);
+            printError(run.analysis.status);
         return run.analysis.pageRead ? 0 : 1;
     } catch (const StepFailure &failure) {
         printError(failure.message());
@@ -93,19 +99,22 @@ int runAnalyze(QStringList args) {
 }
 
 const CommandRegistration registration{
-    {QStringLiteral("analyze"), QLatin1String(Usage) + QLatin1String(kWebOptionsUsage),
+    {QStringLiteral("analyze"), Usage,
      QStringLiteral(
-         "Runs a click on a match-list row as the window does: --row N lists the Jingcai\n"
-         "schedule of the day (--date, else the site's current day) or the current\n"
-         "Beidan issue (--beidan) and clicks MatchTable row N; --match-id ID analyses a\n"
-         "match outside the list (the captions stay empty). Loads the match's analysis\n"
-         "page and the pages that extend both teams' histories, runs the strength model\n"
-         "and the pattern codes, draws the strength panel and both trend charts, and asks\n"
-         "the data service for similar matches. Prints the values as JSON under their\n"
-         "names, with SimilarQuery, SimilarMatches, SimilarGrid (the grid lines), the\n"
-         "texts each picture drew with their positions, the time each step took and the\n"
-         "status sentences. --png DIR writes PIC_SR.png, PIC_TD0.png and PIC_TD1.png at\n"
-         "the pictures' design sizes. Exits with 1 when the match's page could not be read."),
+         "Runs a click on a row of the match list as the window does: loads the match's\n"
+         "analysis page and the pages that extend both teams' histories, runs the\n"
+         "strength model and the pattern codes, draws the strength panel and both trend\n"
+         "charts and asks the data service for similar matches. Prints the values as\n"
+         "JSON under their names, with SimilarQuery, SimilarMatches, SimilarGrid (the\n"
+         "similar-match grid lines), the texts each picture drew with their positions\n"
+         "(texts), the time each step took and the status sentences (Status for the\n"
+         "analysis, SimilarStatus for the query).\n"
+         "--row N clicks the N-th match of the list (1 = the first) of the day's Jingcai\n"
+         "schedule, of --date Y-M-D, or of the Beidan issue with --beidan.\n"
+         "--match-id ID analyses a match by its id; the list captions stay empty.\n"
+         "--png DIR writes PIC_SR.png, PIC_TD0.png and PIC_TD1.png at the pictures'\n"
+         "design sizes.\n"
+         "Exits with 1 when the list or the match's page could not be read."),
      runAnalyze, true}};
 
 } // namespace

@@ -76,7 +76,6 @@ QJsonObject listClickJson(const AnalysisState &s, const ListClickRun &run, const
     json.insert(QStringLiteral("SimilarMatches"), toJson(s.SimilarMatches));
     json.insert(QStringLiteral("SimilarGrid"), QJsonArray::fromStringList(similarGrid.dataLines()));
     json.insert(QStringLiteral("SimilarStatus"), run.query.status);
-    json.insert(QStringLiteral("Status"), run.status);
     json.insert(QStringLiteral("texts"), QJsonObject{{QStringLiteral("PIC_SR"), drawnTextsJson(pictures.PIC_SR)},
                                                      {QStringLiteral("PIC_TD0"), drawnTextsJson(pictures.PIC_TD[0])},
                                                      {QStringLiteral("PIC_TD1"), drawnTextsJson(pictures.PIC_TD[1])}});

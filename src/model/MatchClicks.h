@@ -26,7 +26,7 @@ struct ListClickRun {
     bool queried = false; // the data service was asked (not when the match's page could not be read)
     StepLog drawLog;
     StepLog queryLog;
-    QString status;       // the analysis sentence, then the similar-match sentence
+    QString status;       // for the status bar: the analysis sentence, then the similar-match sentence
 };
 
 // Called once the three pictures are drawn, before the similar-match query.
@@ -60,9 +60,10 @@ SimilarClickRun similarClick(AnalysisState &s, const Value &rowKey, const Analys
                              ChartPictures &pictures);
 
 // The state after a list click as the command line prints it: the values of
-// analysisJson, SimilarQuery, SimilarMatches, the similar-match grid lines
-// (SimilarGrid), the sentences (Status, SimilarStatus) and the texts each
-// picture drew with their positions (texts: PIC_SR, PIC_TD0, PIC_TD1).
+// analysisJson (its Status is the analysis sentence), SimilarQuery,
+// SimilarMatches, the similar-match grid lines (SimilarGrid), the query's
+// sentence (SimilarStatus) and the texts each picture drew with their
+// positions (texts: PIC_SR, PIC_TD0, PIC_TD1).
 QJsonObject listClickJson(const AnalysisState &s, const ListClickRun &run, const ChartPictures &pictures,
                           const GridData &similarGrid);
 

@@ -68,17 +68,10 @@ constexpr qsizetype StartCutOffset = 20;
 constexpr int MatchFields = 21;
 constexpr int FlagListed = 1;
 
-void scrapeSchedule(ScheduleState &s, const SchedulePage &page, Web &web, const PageRenderer &renderer,
-                    StepLog *log) {
-    StatusRecordingWeb recording(web);
-    QString html;
-
-    const bool fetched = attempt([&] { html = HttpFetchText(recording, page.url, 1); }, log);
-    // The page is read whatever its status, as before; the status only
-    // explains an empty list.
-    if (log && recording.lastStatus >= 400)
-        log->add(FailureKind::SiteError, QStringLiteral("HTTP %1").arg(recording.lastStatus));
-
+// The local page the renderer is given: the page lower-cased, cut to its
+// match table and marked. The cut markers count as missing from the layout
+// only when the page was fetched at all.
+QString markedTablePage(QString html, const SchedulePage &page, bool fetched, StepLog *log) {
     html = html.toLower();
 
     const qsizetype start = html.indexOf(page.startMarker);
@@ -104,14 +97,32 @@ void scrapeSchedule(ScheduleState &s, const SchedulePage &page, Web &web, const 
     if (page.secondStyleForm)
         html.replace(QStringLiteral("style=\"color: #ffffff;background-color: "), QStringLiteral("\">"));
 
-    // The marked table is rendered as a browser would show it; the charset
-    // line only keeps the page what it always was, the text is already decoded.
+    // The charset line only keeps the page what it always was; the text is
+    // already decoded.
+    return QStringLiteral("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\" /><table>") + html
+        + u'\n';
+}
+
+const SchedulePage JingcaiPage{QString(), QStringLiteral("显示</u></a></td></tr>"),
+                               QStringLiteral("<div id=\"divdaohang\""), true, false};
+const SchedulePage BeidanPage{QString(), QStringLiteral("参考sp值"), QStringLiteral("</table>"), false, true};
+
+void scrapeSchedule(ScheduleState &s, const SchedulePage &page, Web &web, const PageRenderer &renderer,
+                    StepLog *log) {
+    StatusRecordingWeb recording(web);
+    QString html;
+
+    const bool fetched = attempt([&] { html = HttpFetchText(recording, page.url, 1); }, log);
+    // The page is read whatever its status, as before; the status only
+    // explains an empty list.
+    if (log && recording.lastStatus >= 400)
+        log->add(FailureKind::SiteError, QStringLiteral("HTTP %1").arg(recording.lastStatus));
+
+    const QString local = markedTablePage(std::move(html), page, fetched, log);
+
+    // The marked table is rendered as a browser would show it.
     QString rendered;
-    attempt([&] {
-        rendered = renderer.visibleText(
-            QStringLiteral("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\" /><table>")
-            + html + u'\n');
-    }, log);
+    attempt([&] { rendered = renderer.visibleText(local); }, log);
 
     const QStringList lines = splitPieces(rendered, u'‖');
     const int n = int(lines.size()) - 2; // what follows the last row end is never a row
@@ -157,6 +168,10 @@ void scrapeSchedule(ScheduleState &s, const SchedulePage &page, Web &web, const 
 
 } // namespace
 
+QString jingcaiTablePage(const QString &html) { return markedTablePage(html, JingcaiPage, true, nullptr); }
+
+QString beidanTablePage(const QString &html) { return markedTablePage(html, BeidanPage, true, nullptr); }
+
 QString jingcaiScheduleUrl(const SiteBases &sites, const QString &selectedDate) {
     return sites.odds + QStringLiteral("buy/Jingcai.aspx?TypeID=105&OddsType=2&date=") + selectedDate;
 }
@@ -167,15 +182,15 @@ QString beidanScheduleUrl(const SiteBases &sites) {
 
 void JCSC(ScheduleState &s, const QString &SelectedDate, Web &web, const SiteBases &sites,
           const PageRenderer &renderer, StepLog *log) {
-    scrapeSchedule(s,
-                   {jingcaiScheduleUrl(sites, SelectedDate), QStringLiteral("显示</u></a></td></tr>"),
-                    QStringLiteral("<div id=\"divdaohang\""), true, false},
-                   web, renderer, log);
+    SchedulePage page = JingcaiPage;
+    page.url = jingcaiScheduleUrl(sites, SelectedDate);
+    scrapeSchedule(s, page, web, renderer, log);
 }
 
 void BDSC(ScheduleState &s, Web &web, const SiteBases &sites, const PageRenderer &renderer, StepLog *log) {
-    scrapeSchedule(s, {beidanScheduleUrl(sites), QStringLiteral("参考sp值"), QStringLiteral("</table>"), false, true},
-                   web, renderer, log);
+    SchedulePage page = BeidanPage;
+    page.url = beidanScheduleUrl(sites);
+    scrapeSchedule(s, page, web, renderer, log);
 }
 
 int listedMatchCount(const ScheduleState &s) {

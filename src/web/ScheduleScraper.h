@@ -14,6 +14,13 @@ namespace chenglan {
 QString jingcaiScheduleUrl(const SiteBases &sites, const QString &selectedDate);
 QString beidanScheduleUrl(const SiteBases &sites);
 
+// The local page JCSC and BDSC hand the renderer, made from the fetched
+// schedule page: lower-cased, cut to its match table and marked ("," after
+// every cell, "‖" before every row end, the handicap link's id and the
+// league colour made visible), behind the charset line and an opening <table>.
+QString jingcaiTablePage(const QString &html);
+QString beidanTablePage(const QString &html);
+
 // Jingcai schedule of one day (SelectedDate as "2022-10-9", empty for the
 // site's current day) into MatchTable (fields 0..20, a row per match) and
 // MatchRowFlags. Every statement runs under attempt(): a failing one is

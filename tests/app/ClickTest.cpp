@@ -203,7 +203,7 @@ TEST_F(ClickTest, AListClickShowsWhatTheCommandLinePrints) {
     EXPECT_EQ(w->medianClickMs(), w->clickTimesMs().first());
 
     QTemporaryDir png;
-    const CliRun cli = runCli(QStringList{QStringLiteral("analyze"), QStringLiteral("--row"), rowKey(*w, 1),
+    const CliRun cli = runCli(QStringList{QStringLiteral("analyze"), QStringLiteral("--row"), QStringLiteral("1"),
                                           QStringLiteral("--png"), png.path()}
                               + servers->cliSiteOptions());
     ASSERT_EQ(cli.exitCode, 0) << cli.errors.toStdString();
