@@ -281,6 +281,32 @@ TEST_F(ClickTest, ASiteThatIsDownLeavesNoTrendAndSaysSo) {
             EXPECT_FALSE(text.contains(before)) << text.toStdString();
 }
 
+TEST_F(ClickTest, AHistoryTooShortForATrendLeavesNoneOfThePreviousMatch) {
+    auto w = openWindow(servers->sites());
+    QSignalSpy analysed(w.get(), &FrmMain::analysisShown);
+    w->MFG_BFS_Click(1, 2);
+    ASSERT_TRUE(waitFor(analysed, 1));
+    ASSERT_GT(w->state().TrendSeries.rows(), 0);
+    const QString before = w->state().ListMatchCaption.text();
+
+    // The sample world's first days: the teams have played no match yet.
+    QSignalSpy listed(w.get(), &FrmMain::scheduleShown);
+    w->MonthView1_DateClick(QDate(2021, 7, 3));
+    ASSERT_TRUE(waitFor(listed, 1));
+    w->MFG_BFS_Click(1, 2);
+    ASSERT_TRUE(waitFor(analysed, 2));
+
+    EXPECT_TRUE(w->statusText().startsWith(QStringLiteral("两队历史都不足20场（主队0场，客队0场），无法计算实力趋势；")))
+        << w->statusText().toStdString();
+    EXPECT_EQ(w->state().TrendSeries.rows(), 0);
+    for (int e = 0; e < 8; ++e)
+        EXPECT_EQ(w->state().StrengthSummary.at(e), Value(0.0)) << e;
+    EXPECT_EQ(w->state().SimilarQuery.text().left(16), QStringLiteral("0,0,0,0,0,0,0,0,")) << "still asked, as it was";
+    for (const Canvas *canvas : {&w->pictures().PIC_SR, &w->pictures().PIC_TD[0], &w->pictures().PIC_TD[1]})
+        for (const QString &text : canvas->textStrings())
+            EXPECT_FALSE(text.contains(before)) << text.toStdString();
+}
+
 TEST_F(ClickTest, ASimilarClickDrawsTheComparisonAndItsTrend) {
     auto w = openWindow(servers->sites());
     QSignalSpy analysed(w.get(), &FrmMain::analysisShown);
