@@ -111,15 +111,35 @@ prepare_sample_database() {
   echo "sample database ready in $((SECONDS - started)) s: $SAMPLE_DB" >&2
 }
 
-# Starts the data service on its port (CHENGLAN_SERVICE_PORT) over the sample
-# database unless something answers there already; prepares the database
-# first when it is missing. The sample site must be reachable for that.
+# The data service the window asks for similar matches, as scripts/run and
+# scripts/screenshot start it: unless something answers on its port, the
+# sample database is prepared when missing and the service is started in the
+# background over it. Sets SERVICE_PID when it started one (the caller decides
+# whether it outlives the script).
+SERVICE_PID=""
 start_data_service() {
-  local port; port="$(cache_value CHENGLAN_SERVICE_PORT 18081)"
-  if curl -s -o /dev/null --max-time 2 "http://127.0.0.1:$port/link(0).txt"; then
-    return 0
+  local port service log
+  port="$(cache_value CHENGLAN_SERVICE_PORT 18081)"
+  service="$BUILD/server/dataservice/chenglan-service"
+  log="$BUILD/chenglan-service.log"
+  service_answers "$port" && return 0
+  if [ ! -x "$service" ]; then
+    echo "the data service is not running on port $port and $service is not built" >&2
+    return 1
   fi
   prepare_sample_database || return 1
-  start_unless_answering "http://127.0.0.1:$port/link(0).txt" \
-    "$BUILD/server/dataservice/chenglan-service" serve --db "$SAMPLE_DB" --port "$port"
+  nohup "$service" serve --db "$SAMPLE_DB" --port "$port" >"$log" 2>&1 &
+  SERVICE_PID=$!
+  for _ in $(seq 300); do
+    service_answers "$port" && return 0
+    kill -0 "$SERVICE_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "the data service did not start on port $port; see $log" >&2
+  SERVICE_PID=""
+  return 1
+}
+
+service_answers() {
+  [ "$(curl -sg -o /dev/null -m 2 -w '%{http_code}' "http://127.0.0.1:$1/link(0).txt")" != "000" ]
 }

@@ -3,14 +3,19 @@
 #include "app/GridView.h"
 #include "app/PictureBox.h"
 #include "model/GridFormats.h"
+#include "model/MatchClicks.h"
+#include "web/HandicapDetail.h"
 
 #include <QCalendarWidget>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QStatusBar>
 #include <QTextCharFormat>
+
+#include <algorithm>
 
 namespace chenglan {
 
@@ -23,6 +28,41 @@ QString selectedDateText(const QDate &day) {
     return QStringLiteral("%1-%2-%3").arg(day.year()).arg(day.month()).arg(day.day());
 }
 
+// What the status bar says while a step of a click runs.
+QString stepSentence(const QString &step) {
+    static const QHash<QString, QString> names{
+        {QStringLiteral("SJBM"), QStringLiteral("读取分析页面")},
+        {QStringLiteral("info"), QStringLiteral("读取比赛信息")},
+        {QStringLiteral("SSSS"), QStringLiteral("解析两队历史")},
+        {QStringLiteral("SJBM extensions"), QStringLiteral("读取两队更早的历史")},
+        {QStringLiteral("SJBM home"), QStringLiteral("读取主队更早的历史")},
+        {QStringLiteral("SJBM away"), QStringLiteral("读取客队更早的历史")},
+        {QStringLiteral("SJBM SSZD"), QStringLiteral("读取主队更早的历史")},
+        {QStringLiteral("SJBM SSKD"), QStringLiteral("读取客队更早的历史")},
+        {QStringLiteral("SSZD"), QStringLiteral("扩展主队历史")},
+        {QStringLiteral("SSKD"), QStringLiteral("扩展客队历史")},
+        {QStringLiteral("SRMA"), QStringLiteral("计算实力趋势")},
+        {QStringLiteral("LXYC"), QStringLiteral("推算走势代码")},
+        {QStringLiteral("caption"), QStringLiteral("写标题")},
+        {QStringLiteral("DRAW"), QStringLiteral("绘图")},
+        {QStringLiteral("AITJ"), QStringLiteral("查询相似比赛")},
+        {QStringLiteral("SBSJ list"), QStringLiteral("读取本场的盘口变化")},
+        {QStringLiteral("SBSJ"), QStringLiteral("读取历史比赛的盘口变化")},
+        {QStringLiteral("SBSJ again"), QStringLiteral("再次读取历史比赛的盘口变化")},
+    };
+    const QString name = step.section(u' ', 0, 0);
+    return QStringLiteral("分析中…%1（%2）").arg(names.value(step, step), name);
+}
+
+// The progress of an analysis run as the job's status, and the point where a
+// newer command's cancel ends it between two steps.
+std::function<void(const QString &)> jobProgress(JobContext &job) {
+    return [&job](const QString &step) {
+        job.throwIfCancelled();
+        job.progress(stepSentence(step));
+    };
+}
+
 } // namespace
 
 FrmMain::FrmMain(FrmMainSetup setup, QWidget *parent)
@@ -33,6 +73,7 @@ FrmMain::FrmMain(FrmMainSetup setup, QWidget *parent)
       m_pictures(ChartPictures::make(logicalDpiY())),
       m_jobs(std::move(setup.webs)) {
     setWindowTitle(QStringLiteral("澄岚竞彩"));
+    m_session.start();
     buildControls();
 
     connect(&m_jobs, &JobRunner::status, this, &FrmMain::setStatus);
@@ -80,10 +121,16 @@ void FrmMain::buildControls() {
     CMD_SQL = new QPushButton(QStringLiteral("实力趋势"), FRM_COM);
     CMD_SQL->setObjectName(QStringLiteral("CMD_SQL"));
     connect(CMD_SQL, &QPushButton::clicked, this, &FrmMain::CMD_SQL_Click);
+    for (int slot = 0; slot < ServerSlotCount; ++slot) {
+        m_serverSlots[slot] = new QRadioButton(serverSlotCaption(slot), FRM_COM);
+        m_serverSlots[slot]->setObjectName(QStringLiteral("ServerSlot%1").arg(slot));
+        connect(m_serverSlots[slot], &QRadioButton::clicked, this, [this, slot] { ServerSlot_Click(slot); });
+    }
 
     MFG_JBM = new GridView(1, SimilarListKeyColumn, area);
     MFG_JBM->setObjectName(QStringLiteral("MFG_JBM"));
     MFG_JBM->setGrid(newSimilarListGrid());
+    connect(MFG_JBM, &GridView::cellClicked, this, &FrmMain::MFG_JBM_Click);
 
     // The calendar lies over the match list, at the design size of the
     // original month view: week numbers off and one-character day names so
@@ -141,6 +188,8 @@ void FrmMain::layoutControls() {
         PIC_TD[i]->setGeometry(toPixels(m_layout.PIC_TD[i], dpiX, dpiY));
     FRM_COM->setGeometry(toPixels(m_layout.FRM_COM, dpiX, dpiY));
     CMD_SQL->setGeometry(toPixels(m_layout.CMD_SQL, dpiX, dpiY));
+    for (int slot = 0; slot < ServerSlotCount; ++slot)
+        m_serverSlots[slot]->setGeometry(toPixels(m_layout.ServerSlot[slot], dpiX, dpiY));
     MFG_JBM->setGeometry(toPixels(m_layout.MFG_JBM, dpiX, dpiY));
     MonthView1->setGeometry(toPixels(m_layout.MonthView1, dpiX, dpiY));
     MonthView1->raise();
@@ -196,36 +245,70 @@ void FrmMain::MonthView1_DateClick(const QDate &day) {
 }
 
 void FrmMain::CMD_SQL_Click() {
-    m_state.CurrentMatchId = m_state.ListMatchId;
-    m_state.MatchDate = m_state.ListMatchTime;
-    if (m_state.ListMatchId.isEmpty())
+    if (m_state.ListMatchId.isEmpty()) {
         setStatus(QStringLiteral("请先在左边的列表中点选一场比赛。"));
+        return;
+    }
+    const SiteBases sites = m_sites;
+    const PageRenderer renderer = m_renderer;
+    startAnalysis(QStringLiteral("正在读取本场的盘口变化……"), [sites, renderer](AnalysisJobData &d, JobContext &job) {
+        const HandicapRun run = listMatchHandicapDetail(d.state, job.web(), sites, renderer, &d.log);
+        d.status = run.status;
+    });
 }
 
 void FrmMain::MFG_BFS_Click(int gridRow, int column) {
+    const qint64 clicked = m_session.nsecsElapsed();
     const GridData &grid = MFG_BFS->grid();
     if (gridRow < 1 || gridRow >= grid.rows())
         return;
     MFG_BFS->setCellBackColor(gridRow, column == 3 ? 3 : 2, HighlightColor);
-    startListAnalysis(Value(grid.text(gridRow, MatchListKeyColumn)));
+    startListAnalysis(Value(grid.text(gridRow, MatchListKeyColumn)), clicked);
 }
 
-// The list match's analysis, as a job. For now it sets the match's inputs
-// from its schedule row; the page, histories, strength model and drawings
-// join here, on the job's copies.
-void FrmMain::startListAnalysis(const Value &rowKey) {
+void FrmMain::MFG_JBM_Click(int gridRow, int column) {
+    Q_UNUSED(column);
+    const GridData &grid = MFG_JBM->grid();
+    if (gridRow < 1 || gridRow >= grid.rows())
+        return;
+    MFG_JBM->setCellBackColor(gridRow, 2, HighlightColor);
+    startSimilarAnalysis(Value(grid.text(gridRow, SimilarListKeyColumn)));
+}
+
+// The list click after the highlight, as one job: the analysis, the three
+// pictures, the similar-match query and its grid, applied together.
+void FrmMain::startListAnalysis(const Value &rowKey, qint64 clicked) {
     QString match;
     attempt([&] {
         match = QStringLiteral("%1 对 %2").arg(m_schedule.MatchTable.at(5, rowKey.toInt16()).text().trimmed(),
                                                 m_schedule.MatchTable.at(7, rowKey.toInt16()).text().trimmed());
     });
-    startAnalysis(QStringLiteral("正在分析 %1……").arg(match), [rowKey, match](AnalysisJobData &d, JobContext &) {
-        d.state.ListRowKey = rowKey;
-        d.state.ListMatchId = Value();
-        attempt([&] { d.state.ListMatchId = d.schedule.MatchTable.at(0, rowKey.toInt16()); });
-        d.state.CurrentMatchId = d.state.ListMatchId;
-        d.status = d.state.ListMatchId.isEmpty() ? QStringLiteral("这一行没有比赛。")
-                                                 : QStringLiteral("已选中：%1。").arg(match);
+    const SiteBases sites = m_sites;
+    const PageRenderer renderer = m_renderer;
+    const QElapsedTimer session = m_session;
+    startAnalysis(QStringLiteral("分析中…%1").arg(match),
+                  [rowKey, sites, renderer, session, clicked](AnalysisJobData &d, JobContext &job) {
+                      d.clickedNs = clicked;
+                      const AnalysisContext context{job.web(), sites, renderer, &job.anotherWeb(), jobProgress(job)};
+                      const ListClickRun run = listClick(d.state, d.schedule, rowKey, context, d.pictures, d.similar,
+                                                         [&] { d.chartsDrawnNs = session.nsecsElapsed(); });
+                      job.throwIfCancelled();
+                      d.status = run.status;
+                      d.log.entries = run.analysis.log.entries + run.queryLog.entries + run.drawLog.entries;
+                  });
+}
+
+// The similar click as one job: the historic match's analysis and handicap
+// details, the comparison panel and its trend chart.
+void FrmMain::startSimilarAnalysis(const Value &rowKey) {
+    const SiteBases sites = m_sites;
+    const PageRenderer renderer = m_renderer;
+    startAnalysis(QStringLiteral("分析中…相似比赛"), [rowKey, sites, renderer](AnalysisJobData &d, JobContext &job) {
+        const AnalysisContext context{job.web(), sites, renderer, nullptr, jobProgress(job)};
+        const SimilarClickRun run = similarClick(d.state, rowKey, context, d.pictures);
+        job.throwIfCancelled();
+        d.status = run.analysis.status;
+        d.log.entries = run.analysis.log.entries + run.drawLog.entries;
     });
 }
 
@@ -244,8 +327,62 @@ void FrmMain::applyAnalysis(const AnalysisJobData &data) {
     fitPictures();
     if (!(data.similar == MFG_JBM->grid()))
         MFG_JBM->setGrid(data.similar);
-    setStatus(data.status);
+    QString status = data.status;
+    if (data.clickedNs >= 0) {
+        const double ms = double(m_session.nsecsElapsed() - data.clickedNs) / 1e6;
+        m_clickTimesMs.append(ms);
+        status += QStringLiteral("；用时 %1 ms").arg(ms, 0, 'f', 0);
+    }
+    setStatus(status);
+    showDetails(data.log);
     emit analysisShown();
+}
+
+double FrmMain::medianClickMs() const {
+    if (m_clickTimesMs.isEmpty())
+        return 0;
+    QList<double> sorted = m_clickTimesMs;
+    std::sort(sorted.begin(), sorted.end());
+    const qsizetype n = sorted.size();
+    return n % 2 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2;
+}
+
+// The chosen option bold in red, the others as every button is.
+void FrmMain::showServerSlotLooks() {
+    for (int option = 0; option < ServerSlotCount; ++option) {
+        QRadioButton *button = m_serverSlots[option];
+        const ServerSlotLook look = serverSlotLook(option, m_selectedSlot);
+        QFont font = button->font();
+        font.setBold(look.bold);
+        button->setFont(font);
+        QPalette palette = FRM_COM->palette();
+        if (look.color) {
+            palette.setColor(QPalette::ButtonText, colorFromValue(*look.color));
+            palette.setColor(QPalette::WindowText, colorFromValue(*look.color));
+        }
+        button->setPalette(palette);
+    }
+    if (m_selectedSlot >= 0)
+        m_serverSlots[m_selectedSlot]->setChecked(true);
+}
+
+void FrmMain::ServerSlot_Click(int slot) {
+    if (slot < 0 || slot >= ServerSlotCount)
+        return;
+    m_selectedSlot = slot;
+    showServerSlotLooks();
+    SiteBases sites = m_sites;
+    FrmMain *window = this;
+    m_jobs.start(QStringLiteral("正在读取%1的地址……").arg(serverSlotCaption(slot)),
+                 [sites, slot, window](JobContext &job) mutable -> JobApply {
+                     const ServerSlotChoice choice = SelectServerSlot(sites, slot, job.web());
+                     return [window, choice, service = sites.service] {
+                         if (choice.changed)
+                             window->m_sites.service = service;
+                         window->setStatus(choice.status);
+                         emit window->serverSlotShown();
+                     };
+                 });
 }
 
 void FrmMain::startSchedule(const ScheduleRequest &request) {
@@ -263,13 +400,17 @@ void FrmMain::applySchedule(const ScheduleListing &listing) {
     m_schedule = listing.state;
     MFG_BFS->setGrid(listing.grid);
     setStatus(listing.status);
-    // The technical side of what went wrong, for whoever hovers over it.
+    showDetails(listing.log);
+    emit scheduleShown();
+}
+
+// The technical side of what went wrong, for whoever hovers over the status.
+void FrmMain::showDetails(const StepLog &log) {
     QStringList details;
-    for (const StepLog::Entry &e : listing.log.entries)
-        if (details.size() < 5)
+    for (const StepLog::Entry &e : log.entries)
+        if (details.size() < 5 && !details.contains(e.message))
             details << e.message;
     m_status->setToolTip(details.join(u'\n'));
-    emit scheduleShown();
 }
 
 QString FrmMain::statusText() const { return m_status->text(); }

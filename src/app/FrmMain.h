@@ -5,12 +5,15 @@
 #include "app/MainLayout.h"
 #include "charts/ChartPictures.h"
 #include "model/ScheduleListing.h"
+#include "service/ServiceEndpoint.h"
 #include "web/PageRenderer.h"
 #include "web/SiteBases.h"
 
 #include <QDate>
+#include <QElapsedTimer>
 #include <QMainWindow>
 
+#include <algorithm>
 #include <functional>
 
 class QAction;
@@ -18,6 +21,7 @@ class QCalendarWidget;
 class QGroupBox;
 class QLabel;
 class QPushButton;
+class QRadioButton;
 
 namespace chenglan {
 
@@ -34,6 +38,12 @@ struct AnalysisJobData {
     ChartPictures pictures;
     GridData similar;
     QString status;
+    // The failures behind the status, for its tooltip.
+    StepLog log;
+    // A list click's times on the window's session clock (nanoseconds):
+    // the click, and the three pictures drawn; -1 for other jobs.
+    qint64 clickedNs = -1;
+    qint64 chartsDrawnNs = -1;
 };
 // Runs on the job's worker thread; may use the job's Web.
 using AnalysisWork = std::function<void(AnalysisJobData &, JobContext &)>;
@@ -73,12 +83,25 @@ public:
     void MonthView1_DateClick(const QDate &day);
     // "实力趋势": the handicap detail of the match chosen in the list.
     void CMD_SQL_Click();
-    // A click on a cell of the match list (grid row 1 is the first match).
+    // A click on a cell of the match list (grid row 1 is the first match):
+    // analysis, pictures and similar matches of that match.
     void MFG_BFS_Click(int gridRow, int column);
+    // A click on a line of the similar-match grid: that historic match's
+    // analysis, its handicap comparison and its trend.
+    void MFG_JBM_Click(int gridRow, int column);
+    // One of the server-slot options "服务器一" to "服务器三" (slot 0..2).
+    void ServerSlot_Click(int slot);
 
     const MainLayout &layoutTwips() const { return m_layout; }
     const ScheduleState &schedule() const { return m_schedule; }
     const AnalysisState &state() const { return m_state; }
+    const ChartPictures &pictures() const { return m_pictures; }
+    const SiteBases &sites() const { return m_sites; }
+    int selectedServerSlot() const { return m_selectedSlot; }
+    // Milliseconds from each list click of this session to its pictures and
+    // similar matches shown, oldest first, and their median (0 when none).
+    const QList<double> &clickTimesMs() const { return m_clickTimesMs; }
+    double medianClickMs() const;
     QString statusText() const;
     JobRunner &jobs() { return m_jobs; }
 
@@ -87,12 +110,15 @@ public:
     QCalendarWidget *calendar() const { return MonthView1; }
     PictureBox *strengthPanel() const { return PIC_SR; }
     PictureBox *trendBox(int index) const { return PIC_TD[index == 0 ? 0 : 1]; }
+    QRadioButton *serverSlotOption(int slot) const { return m_serverSlots[std::clamp(slot, 0, ServerSlotCount - 1)]; }
 
 signals:
     // A schedule command's result is shown (a list, or an empty one and why).
     void scheduleShown();
     // An analysis job's state, pictures and similar-match list are shown.
     void analysisShown();
+    // A server-slot command is done (the service address changed or not).
+    void serverSlotShown();
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -104,10 +130,13 @@ private:
     void fitPictures();
     void startSchedule(const ScheduleRequest &request);
     void applySchedule(const ScheduleListing &listing);
-    void startListAnalysis(const Value &rowKey);
+    void startListAnalysis(const Value &rowKey, qint64 clickedNs);
+    void startSimilarAnalysis(const Value &rowKey);
     void startAnalysis(const QString &title, AnalysisWork work);
+    void showServerSlotLooks();
     void applyAnalysis(const AnalysisJobData &data);
     void setStatus(const QString &sentence);
+    void showDetails(const StepLog &log);
 
     SiteBases m_sites;
     PageRenderer m_renderer;
@@ -117,6 +146,10 @@ private:
     AnalysisState m_state;
     // The canvases the picture boxes show; drawing jobs draw on copies.
     ChartPictures m_pictures;
+    int m_selectedSlot = -1;
+    // Runs from the window's start; clicks and their results are timed on it.
+    QElapsedTimer m_session;
+    QList<double> m_clickTimesMs;
 
     QAction *munJC = nullptr;
     QAction *munBD = nullptr;
@@ -127,6 +160,7 @@ private:
     PictureBox *PIC_TD[2] = {nullptr, nullptr};
     QGroupBox *FRM_COM = nullptr;
     QPushButton *CMD_SQL = nullptr;
+    QRadioButton *m_serverSlots[ServerSlotCount] = {nullptr, nullptr, nullptr};
     QCalendarWidget *MonthView1 = nullptr;
     QLabel *m_status = nullptr;
 

@@ -23,11 +23,16 @@ Qt::Alignment alignmentFromCode(std::optional<int> code) {
 // Paints a cell as the grid control did: its background, its text in its
 // colour and alignment, two pixels from the edges. A text too wide for its
 // column (the kick-off "10-09 15:30" in a 600-twip column) is broken at its
-// blanks and slashes onto as many lines as the row has room for; what still
-// does not fit is elided, and the whole text is in the tooltip.
+// blanks and slashes onto as many lines as the row has room for; a line that
+// still does not fit is drawn narrower (down to NarrowestStretch of its
+// width), and only what does not fit even then is elided, with the whole
+// text in the tooltip.
 class CellDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
+
+    // Percent of a font's normal width a line may be narrowed to.
+    static constexpr int NarrowestStretch = 70;
 
     void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override {
         painter->save();
@@ -51,8 +56,13 @@ public:
             top += area.height() - total;
         for (const QString &line : lines) {
             const QRect band(area.left(), top, area.width(), step);
+            const int width = fm.horizontalAdvance(line);
+            QFont font = option.font;
+            if (width > area.width())
+                font.setStretch(std::max(NarrowestStretch, 100 * area.width() / width));
+            painter->setFont(font);
             painter->drawText(band, int(align & Qt::AlignHorizontal_Mask) | Qt::AlignVCenter,
-                              fm.elidedText(line, Qt::ElideRight, area.width()));
+                              QFontMetrics(font).elidedText(line, Qt::ElideRight, area.width()));
             top += step;
         }
         painter->restore();

@@ -1,10 +1,15 @@
 // chenglan: the desktop window.
 //
-// Developer options, for screenshots and for trying the window against
-// another copy of the sites: --screenshot OUT.png [--row N] saves a picture
-// of the whole window once the list has loaded (after clicking list row N
-// and waiting for its job, or with the calendar shown: --calendar), then quits; --odds-site, --analysis-site,
-// --detail-site, --service and --server-list replace the built-in addresses.
+// Developer options, for screenshots, for timing and for trying the window
+// against another copy of the sites: --screenshot OUT.png [--row N
+// [--similar-row K]] saves a picture of the whole window once the list has
+// loaded (after clicking list row N and waiting for its job, then similar
+// grid line K and its job; or with the calendar shown: --calendar), then
+// quits; --bench-clicks N clicks the listed rows in turn N times, each
+// after the previous one is shown, prints the median time from click to
+// pictures shown and the resident memory after clicks 1, 50 and 100, then
+// quits; --odds-site, --analysis-site, --detail-site, --service and
+// --server-list replace the built-in addresses.
 #include "app/FrmMain.h"
 #include "app/GridView.h"
 #include "web/PoliteWeb.h"
@@ -12,8 +17,10 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QFile>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 
 using namespace chenglan;
@@ -35,6 +42,62 @@ void saveWhenIdle(FrmMain &window, const QString &path) {
         save();
 }
 
+// Resident memory of this process in MiB, from /proc; 0 when unknown.
+double residentMiB() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024;
+    return 0;
+}
+
+// Clicks the listed rows in turn, each once the previous click is shown,
+// and prints the times the window measured.
+class ClickBench : public QObject {
+public:
+    ClickBench(FrmMain &window, int clicks) : QObject(&window), m_window(window), m_clicks(clicks) {
+        connect(&window, &FrmMain::analysisShown, this, [this] { shown(); });
+    }
+    void start() {
+        m_rows = m_window.matchList()->grid().rows() - 1;
+        if (m_rows < 1) {
+            std::fprintf(stderr, "bench-clicks: the list is empty\n");
+            QCoreApplication::exit(3);
+            return;
+        }
+        next();
+    }
+
+private:
+    void next() { m_window.MFG_BFS_Click(m_done % m_rows + 1, 2); }
+    void shown() {
+        ++m_done;
+        if (m_done == 1 || m_done == 50 || m_done == 100)
+            m_memory.append(QStringLiteral("%1: %2 MiB").arg(m_done).arg(residentMiB(), 0, 'f', 1));
+        if (m_done < m_clicks) {
+            QTimer::singleShot(0, this, [this] { next(); });
+            return;
+        }
+        QList<double> times = m_window.clickTimesMs();
+        std::sort(times.begin(), times.end());
+        const double p90 = times[std::min<qsizetype>(times.size() - 1, qsizetype(times.size() * 0.9))];
+        std::fprintf(stderr,
+                     "bench-clicks: %d clicks over %d rows; click to pictures shown: median %.1f ms, "
+                     "90th percentile %.1f ms, min %.1f ms, max %.1f ms; resident memory after click %s\n",
+                     m_done, m_rows, m_window.medianClickMs(), p90, times.first(), times.last(),
+                     qPrintable(m_memory.join(QStringLiteral(", "))));
+        QCoreApplication::exit(0);
+    }
+
+    FrmMain &m_window;
+    int m_clicks;
+    int m_rows = 0;
+    int m_done = 0;
+    QStringList m_memory;
+};
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -47,10 +110,18 @@ int main(int argc, char **argv) {
                                         QStringLiteral("FILE"));
     const QCommandLineOption row(QStringLiteral("row"), QStringLiteral("Click list row N before the screenshot."),
                                  QStringLiteral("N"));
+    const QCommandLineOption similarRow(QStringLiteral("similar-row"),
+                                        QStringLiteral("Then click similar-match grid line K before the screenshot."),
+                                        QStringLiteral("K"));
     const QCommandLineOption calendar(QStringLiteral("calendar"), QStringLiteral("Show the calendar before the screenshot."));
+    const QCommandLineOption benchClicks(QStringLiteral("bench-clicks"),
+                                         QStringLiteral("Click the listed rows N times, print the times and quit."),
+                                         QStringLiteral("N"));
     parser.addOption(screenshot);
     parser.addOption(row);
+    parser.addOption(similarRow);
     parser.addOption(calendar);
+    parser.addOption(benchClicks);
     FrmMainSetup setup;
     const struct {
         const char *name;
@@ -85,10 +156,17 @@ int main(int argc, char **argv) {
     if (parser.isSet(screenshot)) {
         const QString path = parser.value(screenshot);
         const int listRow = parser.isSet(row) ? parser.value(row).toInt() : 0;
+        const int similarLine = parser.isSet(similarRow) ? parser.value(similarRow).toInt() : 0;
         const bool showCalendar = parser.isSet(calendar);
         QObject::connect(
             &window, &FrmMain::scheduleShown, &window,
-            [&window, path, listRow, showCalendar] {
+            [&window, path, listRow, similarLine, showCalendar] {
+                // The similar click starts while the list click is applied,
+                // so the window is idle only once both are shown.
+                if (listRow > 0 && similarLine > 0)
+                    QObject::connect(
+                        &window, &FrmMain::analysisShown, &window,
+                        [&window, similarLine] { window.MFG_JBM_Click(similarLine, 2); }, Qt::SingleShotConnection);
                 if (listRow > 0)
                     window.MFG_BFS_Click(listRow, 2);
                 if (showCalendar)
@@ -101,6 +179,11 @@ int main(int argc, char **argv) {
             std::fprintf(stderr, "the list did not load in time\n");
             QCoreApplication::exit(3);
         });
+    }
+    if (parser.isSet(benchClicks)) {
+        auto *bench = new ClickBench(window, std::max(1, parser.value(benchClicks).toInt()));
+        QObject::connect(&window, &FrmMain::scheduleShown, bench, [bench] { bench->start(); },
+                         Qt::SingleShotConnection);
     }
     return app.exec();
 }

@@ -46,9 +46,25 @@ QString resultMarks(Table &history, StepLog *log) {
     return marks;
 }
 
+// Smallest size a line is shrunk to, in points.
+constexpr double SmallestFittedSize = 9;
+
+// Draws a line at (x, y). A line wider than the panel would be cut at its
+// right edge (a long caption, a long handicap line), so it is drawn a pixel
+// size smaller at a time until it fits, down to SmallestFittedSize; the
+// lines after it keep the size set for them.
 void printAt(Canvas &canvas, double x, double y, const QString &text) {
+    const double size = canvas.fontSize();
+    const double room = canvas.scaleLeft() + canvas.scaleWidth() - x;
+    const double pixel = 72 / canvas.dpi();
+    double fitted = size;
+    while (fitted - pixel >= SmallestFittedSize && canvas.textWidth(text) > room) {
+        fitted -= pixel;
+        canvas.setFontSize(fitted);
+    }
     canvas.moveTo(x, y);
     canvas.print(text);
+    canvas.setFontSize(size);
 }
 
 // "本场:初盘 0.851.000.95 即时 0.90一球0.90": opening and latest handicap of one match.

@@ -1,6 +1,9 @@
 #include "cli/Cli.h"
 
+#include <QDate>
+#include <QDir>
 #include <QJsonDocument>
+#include <QRegularExpression>
 
 #include <cstdio>
 
@@ -53,6 +56,56 @@ bool takeSiteOverrides(QStringList &args, SiteBases &bases) {
         bases.*o.field = value;
     }
     return true;
+}
+
+std::optional<QString> scheduleDayText(const QString &text) {
+    static const QRegularExpression form(QStringLiteral("^(\\d{4})-(\\d{1,2})-(\\d{1,2})$"));
+    const QRegularExpressionMatch m = form.match(text);
+    if (!m.hasMatch())
+        return std::nullopt;
+    const QDate day(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
+    if (!day.isValid())
+        return std::nullopt;
+    return QStringLiteral("%1-%2-%3").arg(day.year()).arg(day.month()).arg(day.day());
+}
+
+namespace {
+QString kindName(FailureKind kind) {
+    switch (kind) {
+    case FailureKind::Data:
+        return QStringLiteral("data");
+    case FailureKind::Network:
+        return QStringLiteral("network");
+    case FailureKind::SiteError:
+        return QStringLiteral("site-error");
+    case FailureKind::Layout:
+        return QStringLiteral("layout");
+    case FailureKind::Cancelled:
+        return QStringLiteral("cancelled");
+    }
+    return {};
+}
+} // namespace
+
+QJsonArray failuresJson(const StepLog &log) {
+    QJsonArray failures;
+    for (const StepLog::Entry &e : log.entries)
+        failures.append(QJsonObject{{QStringLiteral("kind"), kindName(e.kind)}, {QStringLiteral("message"), e.message}});
+    return failures;
+}
+
+bool writePictures(const ChartPictures &pictures, const QString &dir, const QString &command) {
+    if (!QDir().mkpath(dir)) {
+        printError(QStringLiteral("%1: cannot make the folder \"%2\"").arg(command, dir));
+        return false;
+    }
+    const QDir out(dir);
+    const bool ok = pictures.PIC_SR.writePng(out.filePath(QStringLiteral("PIC_SR.png")))
+                    && pictures.PIC_TD[0].writePng(out.filePath(QStringLiteral("PIC_TD0.png")))
+                    && pictures.PIC_TD[1].writePng(out.filePath(QStringLiteral("PIC_TD1.png")));
+    if (!ok)
+        printError(QStringLiteral("%1: cannot write the pictures into \"%2\"").arg(command, dir));
+    return ok;
 }
 
 void printOut(const QString &text) {

@@ -1,12 +1,16 @@
 #pragma once
 
+#include "analysis/Step.h"
+#include "charts/ChartPictures.h"
 #include "web/SiteBases.h"
 
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 namespace chenglan::cli {
 
@@ -37,6 +41,17 @@ bool takeSiteOverrides(QStringList &args, SiteBases &bases);
 QString takeOption(QStringList &args, const QString &name);
 // Removes "--name" from args; true when it was there.
 bool takeFlag(QStringList &args, const QString &name);
+
+// A day given as "2022-10-09" or "2022-10-9" in the form the schedule page
+// is sent, without leading zeros ("2022-10-9"); no value when it is no day.
+std::optional<QString> scheduleDayText(const QString &text);
+
+// The failures of skipped statements as JSON: kind and message of each.
+QJsonArray failuresJson(const StepLog &log);
+
+// Writes PIC_SR.png, PIC_TD0.png and PIC_TD1.png into dir, made when
+// missing. On failure prints why, led by the command's name, and returns false.
+bool writePictures(const ChartPictures &pictures, const QString &dir, const QString &command);
 
 // Writes UTF-8 text or indented JSON to stdout, and a line to stderr.
 void printOut(const QString &text);

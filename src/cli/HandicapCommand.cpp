@@ -12,29 +12,6 @@
 namespace chenglan::cli {
 namespace {
 
-QString kindName(FailureKind kind) {
-    switch (kind) {
-    case FailureKind::Data:
-        return QStringLiteral("data");
-    case FailureKind::Network:
-        return QStringLiteral("network");
-    case FailureKind::SiteError:
-        return QStringLiteral("site-error");
-    case FailureKind::Layout:
-        return QStringLiteral("layout");
-    case FailureKind::Cancelled:
-        return QStringLiteral("cancelled");
-    }
-    return {};
-}
-
-QJsonArray failuresJson(const StepLog &log) {
-    QJsonArray failures;
-    for (const StepLog::Entry &e : log.entries)
-        failures.append(QJsonObject{{QStringLiteral("kind"), kindName(e.kind)}, {QStringLiteral("message"), e.message}});
-    return failures;
-}
-
 // Items 0..7 of one match of HandicapSummary under their meanings.
 QJsonObject summaryJson(const Table &summary, int match) {
     const auto item = [&](int i) { return toJson(summary.at(i, match)); };

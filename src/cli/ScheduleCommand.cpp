@@ -6,10 +6,8 @@
 #include "model/GridFormats.h"
 #include "model/ScheduleListing.h"
 
-#include <QDate>
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QRegularExpression>
 
 namespace chenglan::cli {
 namespace {
@@ -30,22 +28,6 @@ QString outcomeName(ScheduleOutcome outcome) {
     return {};
 }
 
-QString kindName(FailureKind kind) {
-    switch (kind) {
-    case FailureKind::Data:
-        return QStringLiteral("data");
-    case FailureKind::Network:
-        return QStringLiteral("network");
-    case FailureKind::SiteError:
-        return QStringLiteral("site-error");
-    case FailureKind::Layout:
-        return QStringLiteral("layout");
-    case FailureKind::Cancelled:
-        return QStringLiteral("cancelled");
-    }
-    return {};
-}
-
 // The data rows of MFG_BFS: every cell's text, the league cell's colour.
 QJsonArray gridJson(const GridData &grid) {
     QJsonArray rows;
@@ -58,19 +40,6 @@ QJsonArray gridJson(const GridData &grid) {
                                 {QStringLiteral("leagueColor"), color ? QJsonValue(*color) : QJsonValue()}});
     }
     return rows;
-}
-
-// "2022-10-09" and "2022-10-9" both name the day; the site is sent the form
-// without leading zeros, as a pick on the calendar sends it.
-std::optional<QString> dayText(const QString &text) {
-    static const QRegularExpression form(QStringLiteral("^(\\d{4})-(\\d{1,2})-(\\d{1,2})$"));
-    const QRegularExpressionMatch m = form.match(text);
-    if (!m.hasMatch())
-        return std::nullopt;
-    const QDate day(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
-    if (!day.isValid())
-        return std::nullopt;
-    return QStringLiteral("%1-%2-%3").arg(day.year()).arg(day.month()).arg(day.day());
 }
 
 int runSchedule(QStringList args) {
@@ -91,7 +60,7 @@ int runSchedule(QStringList args) {
             printError(QStringLiteral("schedule: --date and --beidan exclude each other"));
             return 2;
         }
-        const auto day = dayText(date);
+        const auto day = scheduleDayText(date);
         if (!day) {
             printError(QStringLiteral("schedule: --date needs a day as Y-M-D, not \"%1\"").arg(date));
             return 2;
@@ -102,9 +71,6 @@ int runSchedule(QStringList args) {
     const std::unique_ptr<Web> web = webs();
     const ScheduleListing listing = listSchedule(request, *web, sites, PageRenderer());
 
-    QJsonArray failures;
-    for (const StepLog::Entry &e : listing.log.entries)
-        failures.append(QJsonObject{{QStringLiteral("kind"), kindName(e.kind)}, {QStringLiteral("message"), e.message}});
     printJson(QJsonObject{
         {QStringLiteral("request"),
          QJsonObject{{QStringLiteral("game"), request.game == ScheduleRequest::Game::Beidan ? QStringLiteral("beidan")
@@ -115,7 +81,7 @@ int runSchedule(QStringList args) {
         {QStringLiteral("grid"), gridJson(listing.grid)},
         {QStringLiteral("outcome"), outcomeName(listing.outcome)},
         {QStringLiteral("status"), listing.status},
-        {QStringLiteral("failures"), failures},
+        {QStringLiteral("failures"), failuresJson(listing.log)},
     });
     const bool read = listing.outcome == ScheduleOutcome::Listed || listing.outcome == ScheduleOutcome::NoMatch;
     return read ? 0 : 1;

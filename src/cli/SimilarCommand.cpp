@@ -3,57 +3,16 @@
 #include "cli/Cli.h"
 #include "cli/WebOptions.h"
 
-#include "analysis/ListAnalysis.h"
-#include "analysis/SimilarAnalysis.h"
 #include "analysis/ValueJson.h"
-#include "charts/ChartPictures.h"
 #include "model/GridFormats.h"
+#include "model/MatchClicks.h"
 #include "model/ScheduleListing.h"
-#include "model/SimilarMatches.h"
 
-#include <QDate>
-#include <QDir>
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QRegularExpression>
 
 namespace chenglan::cli {
 namespace {
-
-QString kindName(FailureKind kind) {
-    switch (kind) {
-    case FailureKind::Data:
-        return QStringLiteral("data");
-    case FailureKind::Network:
-        return QStringLiteral("network");
-    case FailureKind::SiteError:
-        return QStringLiteral("site-error");
-    case FailureKind::Layout:
-        return QStringLiteral("layout");
-    case FailureKind::Cancelled:
-        return QStringLiteral("cancelled");
-    }
-    return {};
-}
-
-QJsonArray failuresJson(const StepLog &log) {
-    QJsonArray failures;
-    for (const StepLog::Entry &e : log.entries)
-        failures.append(QJsonObject{{QStringLiteral("kind"), kindName(e.kind)}, {QStringLiteral("message"), e.message}});
-    return failures;
-}
-
-// "2022-10-09" or "2022-10-9" as the site is sent it, "2022-10-9".
-std::optional<QString> dayText(const QString &text) {
-    static const QRegularExpression form(QStringLiteral("^(\\d{4})-(\\d{1,2})-(\\d{1,2})$"));
-    const QRegularExpressionMatch m = form.match(text);
-    if (!m.hasMatch())
-        return std::nullopt;
-    const QDate day(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
-    if (!day.isValid())
-        return std::nullopt;
-    return QStringLiteral("%1-%2-%3").arg(day.year()).arg(day.month()).arg(day.day());
-}
 
 bool rowNumber(const QString &text, const QString &option) {
     bool ok = false;
@@ -63,20 +22,6 @@ bool rowNumber(const QString &text, const QString &option) {
         return false;
     }
     return true;
-}
-
-bool writePictures(const ChartPictures &pictures, const QString &dir) {
-    if (!QDir().mkpath(dir)) {
-        printError(QStringLiteral("similar: cannot make the folder \"%1\"").arg(dir));
-        return false;
-    }
-    const QDir out(dir);
-    const bool ok = pictures.PIC_SR.image().save(out.filePath(QStringLiteral("PIC_SR.png")))
-                    && pictures.PIC_TD[0].image().save(out.filePath(QStringLiteral("PIC_TD0.png")))
-                    && pictures.PIC_TD[1].image().save(out.filePath(QStringLiteral("PIC_TD1.png")));
-    if (!ok)
-        printError(QStringLiteral("similar: cannot write the pictures into \"%1\"").arg(dir));
-    return ok;
 }
 
 int runSimilar(QStringList args) {
@@ -100,7 +45,7 @@ int runSimilar(QStringList args) {
     }
     ScheduleRequest request;
     if (!date.isNull()) {
-        const auto day = dayText(date);
+        const auto day = scheduleDayText(date);
         if (!day) {
             printError(QStringLiteral("similar: --date needs a day as Y-M-D, not \"%1\"").arg(date));
             return 2;
@@ -115,30 +60,27 @@ int runSimilar(QStringList args) {
     try {
         const ScheduleListing listing = listSchedule(request, *web, sites, renderer);
         AnalysisState state;
-        const AnalysisRun listRun = analyzeListRow(state, listing.state, Value(row), context);
         ChartPictures pictures = ChartPictures::make();
-        StepLog drawLog;
-        drawListMatchCharts(state, pictures, &drawLog);
         GridData grid = newSimilarListGrid();
-        StepLog queryLog;
-        const SimilarQueryResult query = AITJ(state, *web, sites, grid, &queryLog);
-        const SimilarRun similarRun = analyzeSimilarRow(state, Value(similarRow), context);
-        if (similarRun.rowFound)
-            drawSimilarMatchCharts(state, pictures, &drawLog);
+        const ListClickRun list = listClick(state, listing.state, Value(row), context, pictures, grid);
+        const SimilarClickRun similar = similarClick(state, Value(similarRow), context, pictures);
+        const SimilarRun &similarRun = similar.analysis;
+        StepLog drawLog = list.drawLog;
+        drawLog.entries.append(similar.drawLog.entries);
 
         printJson(QJsonObject{
             {QStringLiteral("schedule"), listing.status},
             {QStringLiteral("list"), QJsonObject{{QStringLiteral("ListMatchId"), toJson(state.ListMatchId)},
                                                  {QStringLiteral("ListMatchCaption"), toJson(state.ListMatchCaption)},
                                                  {QStringLiteral("StrengthSummary"), toJson(state.StrengthSummary)},
-                                                 {QStringLiteral("status"), listRun.status},
-                                                 {QStringLiteral("failures"), failuresJson(listRun.log)}}},
+                                                 {QStringLiteral("status"), list.analysis.status},
+                                                 {QStringLiteral("failures"), failuresJson(list.analysis.log)}}},
             {QStringLiteral("query"), QJsonObject{{QStringLiteral("SimilarQuery"), toJson(state.SimilarQuery)},
                                                   {QStringLiteral("SimilarMatches"), toJson(state.SimilarMatches)},
                                                   {QStringLiteral("grid"), QJsonArray::fromStringList(grid.dataLines())},
-                                                  {QStringLiteral("status"), query.status},
+                                                  {QStringLiteral("status"), list.query.status},
                                                   {QStringLiteral("summary"), summarizeSimilarSet(state).text()},
-                                                  {QStringLiteral("failures"), failuresJson(queryLog)}}},
+                                                  {QStringLiteral("failures"), failuresJson(list.queryLog)}}},
             {QStringLiteral("SimilarRowKey"), toJson(state.SimilarRowKey)},
             {QStringLiteral("CurrentMatchId"), toJson(state.CurrentMatchId)},
             {QStringLiteral("MatchDate"), toJson(state.MatchDate)},
@@ -152,7 +94,7 @@ int runSimilar(QStringList args) {
             {QStringLiteral("failures"), failuresJson(similarRun.log)},
             {QStringLiteral("drawing"), failuresJson(drawLog)},
         });
-        if (!pngDir.isNull() && !writePictures(pictures, pngDir))
+        if (!pngDir.isNull() && !writePictures(pictures, pngDir, QStringLiteral("similar")))
             return 1;
         if (!similarRun.ok)
             printError(similarRun.status);

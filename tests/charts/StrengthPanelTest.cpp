@@ -184,6 +184,33 @@ TEST(DRAW_SR, LongestLinesStayInsideThePanel) {
         EXPECT_LE(t.pixel.x() + t.pixelSize.width(), pic.image().width() - 2) << t.text.toStdString();
 }
 
+TEST(DRAW_SR, ACaptionTooWideForThePanelIsDrawnSmallerNotCut) {
+    AnalysisState s = listMatch();
+    s.ListMatchCaption = Value(u"德国甲级 2026-12-08 19:30 施瓦岑巴赫竞技vs 瓦尔德海姆");
+    Canvas pic(PicSrWidth, PicSrHeight);
+    DRAW_SR(s, pic);
+    keepPicture(pic, QStringLiteral("strength-panel-long-caption"));
+    ASSERT_EQ(pic.texts().size(), 5);
+    const DrawnText &caption = pic.texts()[0];
+    EXPECT_EQ(caption.text, s.ListMatchCaption.text());
+    EXPECT_EQ(caption.position, QPointF(150, 50));
+    EXPECT_LT(caption.fontSize, 14);
+    EXPECT_GE(caption.fontSize, 9);
+    EXPECT_LE(caption.pixel.x() + caption.pixelSize.width(), pic.image().width() - 2);
+    EXPECT_EQ(pic.texts()[1].fontSize, 13) << "the next line keeps its own size";
+
+    s.SimilarMatchCaption = Value(u"德国甲级 2026-12-01 19:30 施瓦岑巴赫2-1 瓦尔德海姆");
+    s.HandicapSummary.set(0, 0, Value(0.85));
+    s.HandicapSummary.set(1, 0, Value(u"受让半球/一球"));
+    s.HandicapSummary.set(2, 0, Value(1.05));
+    s.HandicapSummary.set(4, 0, Value(0.95));
+    s.HandicapSummary.set(5, 0, Value(u"受让球半/两球"));
+    s.HandicapSummary.set(6, 0, Value(0.93));
+    DRAW_SR2(s, pic);
+    for (const DrawnText &t : pic.texts())
+        EXPECT_LE(t.pixel.x() + t.pixelSize.width(), pic.image().width() - 2) << t.text.toStdString();
+}
+
 TEST(DRAW_SR2, ReplacesOnlyTheBlockBelowTheStrengthPanel) {
     AnalysisState s = listMatch();
     ChartPictures pics = ChartPictures::make();

@@ -2,11 +2,13 @@
 #include "support/ServerProcess.h"
 
 #include <QCoreApplication>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTcpServer>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -122,9 +124,41 @@ TEST_F(AnalyzeCommand, RejectsBadArguments) {
                                                 QStringLiteral("2022-10-9"), QStringLiteral("--beidan")},
                                     QStringList{QStringLiteral("--row"), QStringLiteral("1"), QStringLiteral("--date"),
                                                 QStringLiteral("9.10.2022")},
+                                    QStringList{QStringLiteral("--row"), QStringLiteral("1"), QStringLiteral("--date"),
+                                                QStringLiteral("2022-13-40")},
+                                    QStringList{QStringLiteral("--match-id"), QStringLiteral("5"), QStringLiteral("--png")},
                                     QStringList{QStringLiteral("--match-id"), QStringLiteral("5"), QStringLiteral("extra")}}) {
         const CliRun run = analyze(args);
         EXPECT_EQ(run.exitCode, 2) << args.join(u' ').toStdString();
         EXPECT_FALSE(run.errors.isEmpty());
     }
+}
+
+TEST_F(AnalyzeCommand, AMatchWhosePageCannotBeReadGetsNoSimilarMatchesButItsPictures) {
+    QTcpServer closed;
+    closed.listen(QHostAddress::LocalHost, 0);
+    const QString nowhere = QStringLiteral("http://127.0.0.1:%1/").arg(closed.serverPort());
+    closed.close();
+    QTemporaryDir png;
+    const CliRun run = analyze({QStringLiteral("--match-id"), QStringLiteral("1907483"), QStringLiteral("--png"),
+                                png.path(), QStringLiteral("--analysis-site"), nowhere, QStringLiteral("--service"),
+                                nowhere});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.json.value(QStringLiteral("Status")).toString().startsWith(QStringLiteral("分析页面读取失败：")))
+        << run.errors.toStdString();
+    EXPECT_EQ(run.json.value(QStringLiteral("SimilarStatus")).toString(),
+              QStringLiteral("没有比赛数据，未查询相似比赛，相似比赛列表已清空"));
+    EXPECT_TRUE(run.json.value(QStringLiteral("SimilarQuery")).isNull()) << "the service was not asked";
+    EXPECT_EQ(run.json.value(QStringLiteral("SimilarMatches")).toArray(), QJsonArray());
+    EXPECT_EQ(run.json.value(QStringLiteral("SimilarGrid")).toArray(), QJsonArray());
+    EXPECT_EQ(run.json.value(QStringLiteral("TrendSeries")).toArray(), QJsonArray());
+
+    const QJsonObject texts = run.json.value(QStringLiteral("texts")).toObject();
+    ASSERT_FALSE(texts.value(QStringLiteral("PIC_TD0")).toArray().isEmpty()) << "an empty chart still has its labels";
+    const QJsonObject first = texts.value(QStringLiteral("PIC_TD0")).toArray().first().toObject();
+    for (const char *key : {"text", "x", "y", "px", "py", "colour", "fontSize"})
+        EXPECT_TRUE(first.contains(QLatin1String(key))) << key;
+    EXPECT_EQ(QImage(png.filePath(QStringLiteral("PIC_SR.png"))).size(), QSize(497, 233)) << "7455 by 3495 twips";
+    EXPECT_EQ(QImage(png.filePath(QStringLiteral("PIC_TD0.png"))).size(), QSize(499, 200)) << "7485 by 3000 twips";
+    EXPECT_EQ(QImage(png.filePath(QStringLiteral("PIC_TD1.png"))).size(), QSize(499, 200));
 }

@@ -1,0 +1,374 @@
+// Whole clicks in the window against the sample site and the data service:
+// what the list click, the similar click and the commands of the command
+// strip show, and that the command line comes to the same state.
+#include "app/FrmMain.h"
+#include "app/GridView.h"
+#include "app/PictureBox.h"
+#include "model/GridFormats.h"
+#include "model/MatchClicks.h"
+#include "web/QtWeb.h"
+#include "SampleServers.h"
+
+#include <QJsonDocument>
+#include <QLabel>
+#include <QProcess>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
+
+using namespace chenglan;
+using namespace chenglan::testing;
+
+namespace {
+
+// Holds the fetches of one address (any address containing a text) until the
+// job is cancelled, so that a click can be caught while it runs.
+class Gate {
+public:
+    void hold(const QString &part) {
+        const std::lock_guard lock(m_s->mutex);
+        m_s->held = part;
+    }
+    int waiting() const {
+        const std::lock_guard lock(m_s->mutex);
+        return m_s->waiting;
+    }
+    int aborted() const {
+        const std::lock_guard lock(m_s->mutex);
+        return m_s->aborted;
+    }
+    WebFactory factory() const {
+        return [s = m_s]() -> std::unique_ptr<Web> { return std::make_unique<GatedWeb>(s); };
+    }
+
+private:
+    struct Shared {
+        mutable std::mutex mutex;
+        std::condition_variable changed;
+        QString held;
+        int waiting = 0;
+        int aborted = 0;
+    };
+    class GatedWeb : public Web {
+    public:
+        explicit GatedWeb(std::shared_ptr<Shared> s) : m_s(std::move(s)) {}
+        FetchOutcome fetch(const HttpRequest &request) override {
+            {
+                std::unique_lock lock(m_s->mutex);
+                if (!m_s->held.isEmpty() && request.url.contains(m_s->held)) {
+                    ++m_s->waiting;
+                    m_s->changed.wait(lock, [&] { return m_aborted; });
+                    --m_s->waiting;
+                    ++m_s->aborted;
+                    return FetchOutcome::failed(FetchOutcome::Failure::Aborted, QStringLiteral("aborted"));
+                }
+            }
+            return m_inner.fetch(request);
+        }
+        void abort() override {
+            {
+                const std::lock_guard lock(m_s->mutex);
+                m_aborted = true;
+            }
+            m_s->changed.notify_all();
+            m_inner.abort();
+        }
+
+    private:
+        std::shared_ptr<Shared> m_s;
+        QtWeb m_inner;
+        bool m_aborted = false;
+    };
+    std::shared_ptr<Shared> m_s = std::make_shared<Shared>();
+};
+
+WebFactory network() {
+    return []() -> std::unique_ptr<Web> { return std::make_unique<QtWeb>(); };
+}
+
+struct CliRun {
+    int exitCode = -1;
+    QJsonObject json;
+    QString errors;
+};
+
+CliRun runCli(const QStringList &arguments) {
+    QProcess process;
+    process.start(QStringLiteral(CHENGLAN_CLI), arguments);
+    CliRun run;
+    if (!process.waitForFinished(120000)) {
+        process.kill();
+        process.waitForFinished();
+        run.errors = QStringLiteral("did not finish");
+        return run;
+    }
+    run.exitCode = process.exitCode();
+    run.json = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
+    run.errors = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+// The state part of a list click's JSON: what the window shows and keeps.
+QJsonObject stateOnly(QJsonObject json) {
+    for (const QString &key : listClickRunKeys())
+        json.remove(key);
+    for (const char *key : {"Schedule", "failures", "queryFailures", "drawing"})
+        json.remove(QLatin1String(key));
+    return json;
+}
+
+QStringList differingKeys(const QJsonObject &a, const QJsonObject &b) {
+    QStringList keys;
+    for (const QString &key : a.keys() + b.keys())
+        if (a.value(key) != b.value(key) && !keys.contains(key))
+            keys << key;
+    return keys;
+}
+
+QImage asRgb(const QImage &image) { return image.convertToFormat(QImage::Format_RGB32); }
+
+class ClickTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { servers = new SampleServers; }
+    static void TearDownTestSuite() {
+        delete servers;
+        servers = nullptr;
+    }
+    void SetUp() override { ASSERT_TRUE(servers->ok()) << servers->error().toStdString(); }
+
+    // A shown window on the sample site's day, its list loaded.
+    std::unique_ptr<FrmMain> openWindow(const SiteBases &sites, WebFactory webs = network()) {
+        FrmMainSetup setup;
+        setup.webs = std::move(webs);
+        setup.sites = sites;
+        setup.today = [] { return QDate::fromString(QLatin1String(SampleServers::Today), Qt::ISODate); };
+        auto window = std::make_unique<FrmMain>(std::move(setup));
+        QSignalSpy listed(window.get(), &FrmMain::scheduleShown);
+        window->show();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return listed.count() == 1; }, 60000));
+        EXPECT_GE(window->matchList()->grid().rows(), 3) << window->statusText().toStdString();
+        return window;
+    }
+    static bool waitFor(QSignalSpy &spy, int count) {
+        return QTest::qWaitFor([&] { return spy.count() >= count; }, 60000);
+    }
+    static bool waitForWorkers(FrmMain &window) {
+        return QTest::qWaitFor([&] { return window.jobs().runningWorkers() == 0; }, 60000);
+    }
+    static QString rowKey(const FrmMain &window, int gridRow) {
+        return window.matchList()->grid().text(gridRow, MatchListKeyColumn);
+    }
+
+    static SampleServers *servers;
+};
+
+SampleServers *ClickTest::servers = nullptr;
+
+} // namespace
+
+TEST_F(ClickTest, AListClickShowsWhatTheCommandLinePrints) {
+    auto w = openWindow(servers->sites());
+    // The height at which the trend boxes have the command line's size: the
+    // window is twice as much higher as each box.
+    const auto trendHeight = [&] { return w->layoutTwips().PIC_TD[0].height; };
+    for (int attempt = 0; attempt < 3 && trendHeight() != PicTdDesignHeight; ++attempt) {
+        const double before = trendHeight();
+        w->resize(w->width(), w->height() - twipsToPixels(2 * (before - PicTdDesignHeight), w->logicalDpiY()));
+        if (!QTest::qWaitFor([&] { return trendHeight() != before; }, 5000))
+            break;
+    }
+    ASSERT_EQ(trendHeight(), PicTdDesignHeight);
+
+    QSignalSpy analysed(w.get(), &FrmMain::analysisShown);
+    QSignalSpy progress(&w->jobs(), &JobRunner::status);
+    w->MFG_BFS_Click(1, 2);
+    ASSERT_TRUE(waitFor(analysed, 1));
+
+    QStringList sentences;
+    for (const QList<QVariant> &args : progress)
+        sentences << args.at(0).toString();
+    EXPECT_TRUE(sentences.contains(QStringLiteral("分析中…读取分析页面（SJBM）"))) << sentences.join(u'\n').toStdString();
+    EXPECT_TRUE(sentences.contains(QStringLiteral("分析中…查询相似比赛（AITJ）")));
+    EXPECT_TRUE(w->statusText().startsWith(QStringLiteral("分析完成；相似比赛 30 场；用时 "))) << w->statusText().toStdString();
+    EXPECT_TRUE(w->statusText().endsWith(QStringLiteral(" ms")));
+    ASSERT_EQ(w->clickTimesMs().size(), 1);
+    EXPECT_GT(w->clickTimesMs().first(), 0);
+    EXPECT_EQ(w->medianClickMs(), w->clickTimesMs().first());
+
+    QTemporaryDir png;
+    const CliRun cli = runCli(QStringList{QStringLiteral("analyze"), QStringLiteral("--row"), QStringLiteral("1"),
+                                          QStringLiteral("--png"), png.path()}
+                              + servers->cliSiteOptions());
+    ASSERT_EQ(cli.exitCode, 0) << cli.errors.toStdString();
+
+    const QJsonObject window = stateOnly(listClickJson(w->state(), {}, w->pictures(), w->similarList()->grid()));
+    const QJsonObject printed = stateOnly(cli.json);
+    EXPECT_EQ(window, printed) << differingKeys(window, printed).join(u' ').toStdString();
+    EXPECT_GT(w->state().TrendSeries.rows(), 0);
+    EXPECT_EQ(w->state().SimilarMatches.rows(), 30);
+    EXPECT_EQ(w->similarList()->grid().rows(), 61) << "two lines a match under the captions";
+
+    const auto samePixels = [&](const Canvas &canvas, const char *file) {
+        return asRgb(canvas.image()) == asRgb(QImage(png.filePath(QLatin1String(file))));
+    };
+    EXPECT_EQ(QImage(png.filePath(QStringLiteral("PIC_SR.png"))).size(), QSize(497, 233)) << "7455 by 3495 twips";
+    EXPECT_EQ(QImage(png.filePath(QStringLiteral("PIC_TD0.png"))).size(), QSize(499, 200)) << "7485 by 3000 twips";
+    EXPECT_TRUE(samePixels(w->pictures().PIC_SR, "PIC_SR.png"));
+    EXPECT_TRUE(samePixels(w->pictures().PIC_TD[0], "PIC_TD0.png"));
+    EXPECT_TRUE(samePixels(w->pictures().PIC_TD[1], "PIC_TD1.png"));
+    EXPECT_EQ(asRgb(w->trendBox(1)->image()), asRgb(w->pictures().PIC_TD[1].image())) << "the box shows its canvas";
+}
+
+TEST_F(ClickTest, ANewerClickCancelsTheRunningOne) {
+    Gate gate;
+    auto w = openWindow(servers->sites(), gate.factory());
+    const Value firstId = w->schedule().MatchTable.at(0, rowKey(*w, 1).toInt());
+    gate.hold(QStringLiteral("analysis/%1cn.htm").arg(firstId.text()));
+
+    QSignalSpy analysed(w.get(), &FrmMain::analysisShown);
+    w->MFG_BFS_Click(1, 2);
+    EXPECT_EQ(w->matchList()->grid().cell(1, 2).backColor, FrmMain::HighlightColor) << "at once";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return gate.waiting() == 1; }, 60000));
+    EXPECT_TRUE(w->statusText().startsWith(QStringLiteral("分析中…"))) << w->statusText().toStdString();
+
+    w->MFG_BFS_Click(2, 3);
+    ASSERT_TRUE(waitFor(analysed, 1));
+    ASSERT_TRUE(waitForWorkers(*w));
+    QCoreApplication::processEvents();
+
+    EXPECT_EQ(gate.aborted(), 1) << "the held page was aborted, not waited for";
+    EXPECT_EQ(analysed.count(), 1) << "the cancelled click is never shown";
+    EXPECT_EQ(w->state().ListMatchId, w->schedule().MatchTable.at(0, rowKey(*w, 2).toInt()));
+    EXPECT_TRUE(w->pictures().PIC_TD[0].textStrings().contains(QStringLiteral("实力Ⅰ ")
+                                                                + w->state().ListMatchCaption.text()));
+    EXPECT_EQ(w->clickTimesMs().size(), 1);
+    EXPECT_TRUE(w->statusText().startsWith(QStringLiteral("分析完成"))) << w->statusText().toStdString();
+}
+
+TEST_F(ClickTest, ASiteThatIsDownLeavesNoTrendAndSaysSo) {
+    SampleServers own;
+    ASSERT_TRUE(own.ok()) << own.error().toStdString();
+    auto w = openWindow(own.sites());
+    QSignalSpy analysed(w.get(), &FrmMain::analysisShown);
+    w->MFG_BFS_Click(1, 2);
+    ASSERT_TRUE(waitFor(analysed, 1));
+    const QString before = w->state().ListMatchCaption.text();
+    ASSERT_GT(w->state().TrendSeries.rows(), 0);
+    ASSERT_GT(w->similarList()->grid().rows(), 1);
+
+    own.stopSite();
+    w->MFG_BFS_Click(2, 2);
+    ASSERT_TRUE(waitFor(analysed, 2));
+
+    EXPECT_TRUE(w->statusText().startsWith(QStringLiteral("分析页面读取失败："))) << w->statusText().toStdString();
+    EXPECT_TRUE(w->statusText().contains(QStringLiteral("未查询相似比赛")));
+    EXPECT_TRUE(w->findChild<QLabel *>(QStringLiteral("status"))->toolTip().contains(QStringLiteral("refused")))
+        << "the details on hovering";
+    EXPECT_EQ(w->state().TrendSeries.rows(), 0);
+    EXPECT_EQ(w->state().HomeHistory.rows(), 0);
+    for (int e = 0; e < 8; ++e)
+        EXPECT_EQ(w->state().StrengthSummary.at(e), Value(0.0)) << e;
+    EXPECT_EQ(w->similarList()->grid().rows(), 1) << "no similar matches of the previous match";
+    for (const Canvas *canvas : {&w->pictures().PIC_SR, &w->pictures().PIC_TD[0], &w->pictures().PIC_TD[1]})
+        for (const QString &text : canvas->textStrings())
+            EXPECT_FALSE(text.contains(before)) << text.toStdString();
+}
+
+TEST_F(ClickTest, AHistoryTooShortForATrendLeavesNoneOfThePreviousMatch) {
+    auto w = openWindow(servers->sites());
+    QSignalSpy analysed(w.get(), &FrmMain::analysisShown);
+    w->MFG_BFS_Click(1, 2);
+    ASSERT_TRUE(waitFor(analysed, 1));
+    ASSERT_GT(w->state().TrendSeries.rows(), 0);
+    const QString before = w->state().ListMatchCaption.text();
+
+    // The sample world's first days: the teams have played no match yet.
+    QSignalSpy listed(w.get(), &FrmMain::scheduleShown);
+    w->MonthView1_DateClick(QDate(2021, 7, 3));
+    ASSERT_TRUE(waitFor(listed, 1));
+    w->MFG_BFS_Click(1, 2);
+    ASSERT_TRUE(waitFor(analysed, 2));
+
+    EXPECT_TRUE(w->statusText().startsWith(QStringLiteral("两队历史都不足20场（主队0场，客队0场），无法计算实力趋势；")))
+        << w->statusText().toStdString();
+    EXPECT_EQ(w->state().TrendSeries.rows(), 0);
+    for (int e = 0; e < 8; ++e)
+        EXPECT_EQ(w->state().StrengthSummary.at(e), Value(0.0)) << e;
+    EXPECT_EQ(w->state().SimilarQuery.text().left(16), QStringLiteral("0,0,0,0,0,0,0,0,")) << "still asked, as it was";
+    for (const Canvas *canvas : {&w->pictures().PIC_SR, &w->pictures().PIC_TD[0], &w->pictures().PIC_TD[1]})
+        for (const QString &text : canvas->textStrings())
+            EXPECT_FALSE(text.contains(before)) << text.toStdString();
+}
+
+TEST_F(ClickTest, ASimilarClickDrawsTheComparisonAndItsTrend) {
+    auto w = openWindow(servers->sites());
+    QSignalSpy analysed(w.get(), &FrmMain::analysisShown);
+    w->MFG_BFS_Click(1, 2);
+    ASSERT_TRUE(waitFor(analysed, 1));
+    ASSERT_GT(w->similarList()->grid().rows(), 4);
+    const QImage upperTrend = w->pictures().PIC_TD[0].image();
+    const Value listMatch = w->state().ListMatchId;
+
+    w->MFG_JBM_Click(3, 5);
+    EXPECT_EQ(w->similarList()->grid().cell(3, 2).backColor, FrmMain::HighlightColor) << "at once";
+    ASSERT_TRUE(waitFor(analysed, 2));
+
+    const AnalysisState &s = w->state();
+    EXPECT_EQ(s.SimilarRowKey, Value(QStringLiteral("1"))) << "the second match's first line";
+    EXPECT_EQ(s.CurrentMatchId, s.SimilarMatches.at(0, 1));
+    EXPECT_EQ(s.ListMatchId, listMatch);
+    EXPECT_EQ(s.ListHandicapLoaded, Value::fromInt16(1));
+    EXPECT_FALSE(s.SimilarMatchCaption.text().isEmpty());
+    EXPECT_FALSE(s.HandicapSummary.at(1, 1).isEmpty()) << "the historic match's handicap";
+    EXPECT_TRUE(w->pictures().PIC_SR.textStrings().contains(s.SimilarMatchCaption.text()));
+    EXPECT_TRUE(w->pictures().PIC_TD[1].textStrings().contains(QStringLiteral("实力Ⅰ ") + s.SimilarMatchCaption.text()));
+    EXPECT_EQ(w->pictures().PIC_TD[0].image(), upperTrend) << "the list match's upper trend stays";
+    EXPECT_EQ(w->similarList()->grid().rows(), 61) << "the list stays";
+    EXPECT_TRUE(w->statusText().startsWith(QStringLiteral("历史比赛分析完成"))) << w->statusText().toStdString();
+}
+
+TEST_F(ClickTest, ServerSlotsChooseTheServiceAndTheHandicapCommandReadsTheListMatch) {
+    SiteBases sites = servers->sites();
+    const QString service = sites.service;
+    sites.service = QStringLiteral("http://127.0.0.1:9/");
+    auto w = openWindow(sites);
+    QSignalSpy analysed(w.get(), &FrmMain::analysisShown);
+    w->MFG_BFS_Click(1, 2);
+    ASSERT_TRUE(waitFor(analysed, 1));
+    EXPECT_TRUE(w->statusText().contains(QStringLiteral("相似比赛查询失败"))) << w->statusText().toStdString();
+    EXPECT_EQ(w->similarList()->grid().rows(), 1);
+
+    QSignalSpy chosen(w.get(), &FrmMain::serverSlotShown);
+    w->serverSlotOption(2)->click();
+    EXPECT_TRUE(w->serverSlotOption(2)->font().bold()) << "marked at once";
+    ASSERT_TRUE(waitFor(chosen, 1));
+    EXPECT_EQ(w->sites().service, service) << "the address the server list names";
+    EXPECT_EQ(w->selectedServerSlot(), 2);
+    EXPECT_EQ(w->statusText(), QStringLiteral("服务器三：数据服务 ") + service);
+    for (int slot = 0; slot < 3; ++slot) {
+        QRadioButton *option = w->serverSlotOption(slot);
+        EXPECT_EQ(option->text(), serverSlotCaption(slot));
+        EXPECT_EQ(option->font().bold(), slot == 2) << slot;
+        EXPECT_EQ(option->isChecked(), slot == 2) << slot;
+        EXPECT_EQ(option->palette().color(QPalette::ButtonText) == QColor(255, 0, 0), slot == 2) << slot;
+    }
+
+    w->MFG_BFS_Click(1, 2);
+    ASSERT_TRUE(waitFor(analysed, 2));
+    EXPECT_EQ(w->similarList()->grid().rows(), 61) << "the new service answers";
+
+    w->CMD_SQL_Click();
+    ASSERT_TRUE(waitFor(analysed, 3));
+    EXPECT_TRUE(w->statusText().startsWith(QStringLiteral("盘口变化 "))) << w->statusText().toStdString();
+    EXPECT_EQ(w->state().CurrentMatchId, w->state().ListMatchId);
+    EXPECT_EQ(w->state().MatchDate, w->state().ListMatchTime);
+    EXPECT_FALSE(w->state().HandicapSummary.at(1, 0).isEmpty());
+    EXPECT_EQ(w->state().ListHandicapLoaded, Value::fromInt16(0)) << "a similar click still reads it itself";
+}
