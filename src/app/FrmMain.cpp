@@ -4,6 +4,7 @@
 #include "app/PictureBox.h"
 #include "model/GridFormats.h"
 #include "model/MatchClicks.h"
+#include "model/SimilarMatches.h"
 #include "web/HandicapDetail.h"
 
 #include <QCalendarWidget>
@@ -126,6 +127,8 @@ void FrmMain::buildControls() {
         m_serverSlots[slot]->setObjectName(QStringLiteral("ServerSlot%1").arg(slot));
         connect(m_serverSlots[slot], &QRadioButton::clicked, this, [this, slot] { ServerSlot_Click(slot); });
     }
+    m_similarSummary = new QLabel(FRM_COM);
+    m_similarSummary->setObjectName(QStringLiteral("SimilarSummary"));
 
     MFG_JBM = new GridView(1, SimilarListKeyColumn, area);
     MFG_JBM->setObjectName(QStringLiteral("MFG_JBM"));
@@ -190,6 +193,7 @@ void FrmMain::layoutControls() {
     CMD_SQL->setGeometry(toPixels(m_layout.CMD_SQL, dpiX, dpiY));
     for (int slot = 0; slot < ServerSlotCount; ++slot)
         m_serverSlots[slot]->setGeometry(toPixels(m_layout.ServerSlot[slot], dpiX, dpiY));
+    m_similarSummary->setGeometry(toPixels(m_layout.SimilarSummary, dpiX, dpiY));
     MFG_JBM->setGeometry(toPixels(m_layout.MFG_JBM, dpiX, dpiY));
     MonthView1->setGeometry(toPixels(m_layout.MonthView1, dpiX, dpiY));
     MonthView1->raise();
@@ -327,6 +331,9 @@ void FrmMain::applyAnalysis(const AnalysisJobData &data) {
     fitPictures();
     if (!(data.similar == MFG_JBM->grid()))
         MFG_JBM->setGrid(data.similar);
+    // A list click replaces the similar set; a similar click leaves it.
+    if (!m_state.AnalysisMode.equals(1))
+        m_similarSummary->setText(summarizeSimilarSet(m_state).text());
     QString status = data.status;
     if (data.clickedNs >= 0) {
         const double ms = double(m_session.nsecsElapsed() - data.clickedNs) / 1e6;
@@ -414,6 +421,8 @@ void FrmMain::showDetails(const StepLog &log) {
 }
 
 QString FrmMain::statusText() const { return m_status->text(); }
+
+QString FrmMain::similarSummaryText() const { return m_similarSummary->text(); }
 
 void FrmMain::setStatus(const QString &sentence) {
     m_status->setText(sentence);

@@ -110,6 +110,7 @@ public:
     QCalendarWidget *calendar() const { return MonthView1; }
     PictureBox *strengthPanel() const { return PIC_SR; }
     PictureBox *trendBox(int index) const { return PIC_TD[index == 0 ? 0 : 1]; }
+    QString similarSummaryText() const;
     QRadioButton *serverSlotOption(int slot) const { return m_serverSlots[std::clamp(slot, 0, ServerSlotCount - 1)]; }
 
 signals:
@@ -163,6 +164,7 @@ private:
     QRadioButton *m_serverSlots[ServerSlotCount] = {nullptr, nullptr, nullptr};
     QCalendarWidget *MonthView1 = nullptr;
     QLabel *m_status = nullptr;
+    QLabel *m_similarSummary = nullptr; // how the similar matches ended, in the command strip
 
     // Last, so that it is destroyed first: its destructor waits for the
     // workers while the window is still whole.

@@ -33,6 +33,8 @@ struct MainLayout {
     TwipsRect MonthView1{2040, 720, 2805, 2220};
     // The three server-slot options, inside FRM_COM beside CMD_SQL.
     TwipsRect ServerSlot[3]{{1560, 240, 1200, 300}, {2880, 240, 1200, 300}, {4200, 240, 1200, 300}};
+    // How the listed similar matches ended, in one line after the options.
+    TwipsRect SimilarSummary{5520, 240, 4400, 300};
 
     // Width the window needs to show every control at its design width.
     double designWidth() const { return FRM_COM.left + FRM_COM.width; }

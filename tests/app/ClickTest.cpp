@@ -201,6 +201,8 @@ TEST_F(ClickTest, AListClickShowsWhatTheCommandLinePrints) {
     ASSERT_EQ(w->clickTimesMs().size(), 1);
     EXPECT_GT(w->clickTimesMs().first(), 0);
     EXPECT_EQ(w->medianClickMs(), w->clickTimesMs().first());
+    EXPECT_TRUE(w->similarSummaryText().startsWith(QStringLiteral("相似 30 场：主胜 ")))
+        << w->similarSummaryText().toStdString();
 
     QTemporaryDir png;
     const CliRun cli = runCli(QStringList{QStringLiteral("analyze"), QStringLiteral("--row"), QStringLiteral("1"),
