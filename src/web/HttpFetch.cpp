@@ -210,19 +210,29 @@ QString fetchPage(Web &web, const QString &url) {
     return decodePage(outcome.response->body, outcome.response->contentType);
 }
 
-QString decodePage(const QByteArray &body, const QByteArray &contentType) {
+QByteArray pageEncoding(const QByteArray &body, const QByteArray &contentType) {
     if (body.startsWith("\xEF\xBB\xBF"))
-        return decodeStrictly(QByteArrayView(body).sliced(3), "UTF-8");
+        return "UTF-8";
     if (body.startsWith("\xFF\xFE"))
-        return decodeStrictly(QByteArrayView(body).sliced(2), "UTF-16LE");
+        return "UTF-16LE";
     if (body.startsWith("\xFE\xFF"))
-        return decodeStrictly(QByteArrayView(body).sliced(2), "UTF-16BE");
+        return "UTF-16BE";
     QByteArray encoding = encodingForLabel(charsetParameter(contentType));
     if (encoding.isEmpty())
         encoding = metaCharset(body);
     if (encoding.isEmpty())
         encoding = gb18030;
-    return decodeStrictly(body, encoding.constData());
+    return encoding;
+}
+
+QString decodePage(const QByteArray &body, const QByteArray &contentType) {
+    const QByteArray encoding = pageEncoding(body, contentType);
+    qsizetype bom = 0;
+    if (body.startsWith("\xEF\xBB\xBF"))
+        bom = 3;
+    else if (body.startsWith("\xFF\xFE") || body.startsWith("\xFE\xFF"))
+        bom = 2;
+    return decodeStrictly(QByteArrayView(body).sliced(bom), encoding.constData());
 }
 
 } // namespace chenglan

@@ -35,4 +35,7 @@ QString fetchPage(Web &web, const QString &url);
 // GB family all read as GB18030. Fails like BytesToText.
 QString decodePage(const QByteArray &body, const QByteArray &contentType = {});
 
+// The encoding decodePage reads a page in ("UTF-8", "GB18030", ...).
+QByteArray pageEncoding(const QByteArray &body, const QByteArray &contentType = {});
+
 } // namespace chenglan
