@@ -44,8 +44,20 @@ void parseHistory(const AnalysisState &s, int element, const Value &teamId, int 
     attempt([&] { recs = records(s.AnalysisData.at(element).text()); }, log);
     table = Table(Columns, int(recs.size()));
     const double id = teamId.number();
+    bool shortNamed = false;
     for (int i = 0; i < recs.size(); ++i) {
         const QStringList fields = history::fields(recs[i]);
+        if (fields.size() < StoredFields && log && !shortNamed) {
+            // Said once per list: a changed record layout shortens them all.
+            shortNamed = true;
+            log->add(FailureKind::Layout,
+                     QStringLiteral("analysis site, analysis page of match %1: %2 history record %3 has %4 "
+                                    "fields, the parser reads %5")
+                         .arg(s.CurrentMatchId.text(), element == 0 ? QStringLiteral("home") : QStringLiteral("away"))
+                         .arg(i + 1)
+                         .arg(fields.size())
+                         .arg(StoredFields));
+        }
         for (int j = 0; j < StoredFields && j < fields.size(); ++j)
             table.set(j, i, Value(fields[j]));
 

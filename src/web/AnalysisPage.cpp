@@ -89,7 +89,16 @@ ValueArray load(Web &web, const SiteBases &bases, const PageRenderer &renderer, 
         clock.restart();
         QString body = html;
         attempt([&] { body = renderer.bodyMarkup(html); }, log);
+        const QString where = QStringLiteral("analysis site, analysis page of match %1").arg(matchId.text());
+        if (log && !body.contains(StartMarker) && !body.contains(FallbackStartMarker))
+            log->add(FailureKind::Layout, QStringLiteral("%1: marker \"%2\" (or \"%3\") missing")
+                                              .arg(where, StartMarker, FallbackStartMarker));
+        if (log && !body.contains(EndMarker, Qt::CaseSensitive))
+            log->add(FailureKind::Layout, QStringLiteral("%1: marker \"%2\" missing").arg(where, EndMarker));
         attempt([&] { rendered = renderer.visibleText(dumpPage(scriptCode(body))); }, log);
+        // A page that came but gave neither side a record is no history.
+        if (log && !rendered.contains(u'|'))
+            log->add(FailureKind::Layout, QStringLiteral("%1: no history record read").arg(where));
         if (times)
             times->renderNs += clock.nsecsElapsed();
     }

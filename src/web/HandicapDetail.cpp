@@ -105,7 +105,8 @@ int SBSJ(AnalysisState &s, int matchIndex, Web &web, const SiteBases &bases, con
         markup = handicapChangeMarkup(page);
         if (markup.isEmpty() && log)
             log->add(FailureKind::Layout,
-                     QStringLiteral("The handicap page of match %1 has no change table").arg(id));
+                     QStringLiteral("odds-detail site, change detail of match %1: marker \"%2\" missing")
+                         .arg(id, TableStart));
     }
     QString visible;
     if (!markup.isEmpty())

@@ -55,6 +55,7 @@ QString trimBlanks(const QString &text) {
 // How one schedule page is read: its address, the markers that cut the
 // match table out of it, and the Beidan differences.
 struct SchedulePage {
+    QString name; // for the log: "Jingcai schedule"
     QString url;
     QString startMarker;
     QString endMarker;
@@ -76,14 +77,16 @@ QString markedTablePage(QString html, const SchedulePage &page, bool fetched, St
 
     const qsizetype start = html.indexOf(page.startMarker);
     if (log && start < 0 && fetched)
-        log->add(FailureKind::Layout, QStringLiteral("start marker \"%1\" not on the page").arg(page.startMarker));
+        log->add(FailureKind::Layout, QStringLiteral("odds site, %1 page: start marker \"%2\" missing")
+                                          .arg(page.name, page.startMarker));
     html = html.mid((start < 0 ? 0 : start + 1) + StartCutOffset - 1);
 
     if (fetched)
         attempt([&] {
             const qsizetype end = html.indexOf(page.endMarker);
             if (end < 0)
-                throw StepFailure(QStringLiteral("end marker \"%1\" not on the page").arg(page.endMarker),
+                throw StepFailure(QStringLiteral("odds site, %1 page: end marker \"%2\" missing")
+                                      .arg(page.name, page.endMarker),
                                   FailureKind::Layout);
             html = trimBlanks(html.left(end));
         }, log);
@@ -103,9 +106,9 @@ QString markedTablePage(QString html, const SchedulePage &page, bool fetched, St
         + u'\n';
 }
 
-const SchedulePage JingcaiPage{QString(), QStringLiteral("显示</u></a></td></tr>"),
+const SchedulePage JingcaiPage{QStringLiteral("Jingcai schedule"), QString(), QStringLiteral("显示</u></a></td></tr>"),
                                QStringLiteral("<div id=\"divdaohang\""), true, false};
-const SchedulePage BeidanPage{QString(), QStringLiteral("参考sp值"), QStringLiteral("</table>"), false, true};
+const SchedulePage BeidanPage{QStringLiteral("Beidan schedule"), QString(), QStringLiteral("参考sp值"), QStringLiteral("</table>"), false, true};
 
 void scrapeSchedule(ScheduleState &s, const SchedulePage &page, Web &web, const PageRenderer &renderer,
                     StepLog *log) {
@@ -116,7 +119,8 @@ void scrapeSchedule(ScheduleState &s, const SchedulePage &page, Web &web, const 
     // The page is read whatever its status, as before; the status only
     // explains an empty list.
     if (log && recording.lastStatus >= 400)
-        log->add(FailureKind::SiteError, QStringLiteral("HTTP %1").arg(recording.lastStatus));
+        log->add(FailureKind::SiteError,
+                 QStringLiteral("odds site, %1 page: HTTP %2").arg(page.name).arg(recording.lastStatus));
 
     const QString local = markedTablePage(std::move(html), page, fetched, log);
 
@@ -229,7 +233,8 @@ QString scheduleStatusText(const QString &what, const ScheduleState &s, const St
         return QStringLiteral("%1读取失败：赔率网站出错，列表已清空（%2）。")
             .arg(what, log.first(FailureKind::SiteError));
     case ScheduleOutcome::LayoutChanged:
-        return QStringLiteral("%1读取失败：赔率网站的页面格式变了，读不出赛程，列表已清空。").arg(what);
+        return QStringLiteral("%1读取失败：赔率网站的页面格式变了，读不出赛程，列表已清空（%2）。")
+            .arg(what, log.first(FailureKind::Layout));
     }
     return {};
 }

@@ -97,6 +97,33 @@ TEST(SJBM, PageWithoutMarkersOrFetchGivesEmptySections) {
     EXPECT_TRUE(log.has(FailureKind::Network));
 }
 
+TEST(SJBM, NamesTheSitePageAndMarkerALayoutChangeRemoved) {
+    FakeWeb web;
+    addGbPage(web, TwoTeamWorld::pageUrl(Base, 7),
+              u"<html><body><p>比赛不存在</p><script>var h_data = [['a']];</script></body></html>"_s);
+    AnalysisState s;
+    s.CurrentMatchId = Value(u"7");
+    StepLog log;
+    SJBM(s, web, bases(), PageRenderer(), &log);
+    ASSERT_TRUE(log.has(FailureKind::Layout));
+    const QString first = log.first(FailureKind::Layout);
+    EXPECT_TRUE(first.startsWith(u"analysis site, analysis page of match 7: marker \"function show_info(URL)\""_s))
+        << first.toStdString();
+    QStringList layout;
+    for (const auto &e : log.entries)
+        if (e.kind == FailureKind::Layout)
+            layout << e.message;
+    EXPECT_TRUE(layout.join(u'\n').contains(u"no history record read"_s)) << layout.join(u'\n').toStdString();
+
+    // A whole page logs no layout failure.
+    TwoTeamWorld world;
+    addGbPage(web, TwoTeamWorld::pageUrl(Base, 9), analysisPageHtml(world.analysedPage()));
+    s.CurrentMatchId = Value(u"9");
+    StepLog good;
+    SJBM(s, web, bases(), PageRenderer(), &good);
+    EXPECT_FALSE(good.has(FailureKind::Layout)) << good.first(FailureKind::Layout).toStdString();
+}
+
 TEST(SJBM, CancelledFetchEndsTheRun) {
     FakeWeb web;
     web.abort();

@@ -98,6 +98,22 @@ TEST(SSSS, DerivesGoalsScoreAndSameSide) {
     EXPECT_TRUE(s.HomeHistory.at(28, 0).isEmpty());
 }
 
+TEST(SSSS, NamesARecordShorterThanTheParserReadsOncePerList) {
+    AnalysisState s = withLists(list({match(11, 22, 2, 1, 1), match(11, 22, 2, 1, 2, 10), match(11, 22, 2, 1, 3, 9)}),
+                                list({match(11, 22, 2, 1, 4)}));
+    s.CurrentMatchId = Value(u"100");
+    StepLog log;
+    SSSS(s, &log);
+    QStringList layout;
+    for (const auto &e : log.entries)
+        if (e.kind == FailureKind::Layout)
+            layout << e.message;
+    ASSERT_EQ(layout.size(), 1) << layout.join(u'\n').toStdString();
+    EXPECT_EQ(layout.first(),
+              u"analysis site, analysis page of match 100: home history record 2 has 10 fields, the parser reads 17"_qs);
+    EXPECT_EQ(s.HomeHistory.rows(), 3);
+}
+
 TEST(SSSS, KeepsAtMostThirtyRecords) {
     AnalysisState s = withLists(list(matches(45)), list(matches(3)));
     SSSS(s);

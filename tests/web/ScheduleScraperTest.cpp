@@ -163,7 +163,8 @@ TEST(JCSC, WithoutTheStartMarkerCutsAtPositionTwentyAndSaysTheLayoutChanged) {
     const Scrape s = jingcai(web);
 
     EXPECT_EQ(listedMatchCount(s.state), 1);
-    EXPECT_TRUE(s.log.has(FailureKind::Layout));
+    EXPECT_EQ(s.log.first(FailureKind::Layout),
+              u"odds site, Jingcai schedule page: start marker \"显示</u></a></td></tr>\" missing"_qs);
     EXPECT_TRUE(scheduleStatusText(u"竞彩"_qs, s.state, s.log).contains(u"注意"_qs));
 }
 
@@ -214,6 +215,8 @@ TEST(JCSC, TellsAnErrorPageFromAChangedLayoutFromADayWithoutMatches) {
     const Scrape layout = jingcai(web, u"2"_qs);
     EXPECT_EQ(scheduleOutcome(layout.state, layout.log), ScheduleOutcome::LayoutChanged);
     EXPECT_EQ(layout.state.MatchTable.rows(), 0);
+    EXPECT_TRUE(scheduleStatusText(u"竞彩"_qs, layout.state, layout.log)
+                    .contains(u"odds site, Jingcai schedule page: start marker \"显示</u></a></td></tr>\" missing"_qs));
 
     const Scrape noMatch = jingcai(web, u"3"_qs);
     EXPECT_EQ(scheduleOutcome(noMatch.state, noMatch.log), ScheduleOutcome::NoMatch);

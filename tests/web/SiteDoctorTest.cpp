@@ -12,6 +12,7 @@
 using namespace chenglan;
 using chenglan::testing::FakeWeb;
 using namespace chenglan::testing;
+using namespace Qt::StringLiterals;
 
 namespace {
 
