@@ -60,10 +60,19 @@ public:
             m_s.AnalysisData = analysispage::load(m_c.web, m_c.bases, m_c.renderer, m_s.CurrentMatchId,
                                                   &m_run.log, &m_run.pages);
         });
+        // A page that came in another layout is told apart from one that did
+        // not come: the status then names the marker that went missing.
         QString pageFailure;
-        for (qsizetype i = logBefore; i < m_run.log.entries.size(); ++i)
-            if (m_run.log.entries[i].kind != FailureKind::Data && pageFailure.isEmpty())
-                pageFailure = m_run.log.entries[i].message;
+        QString layoutFailure;
+        for (qsizetype i = logBefore; i < m_run.log.entries.size(); ++i) {
+            const StepLog::Entry &e = m_run.log.entries[i];
+            if (e.kind == FailureKind::Layout) {
+                if (layoutFailure.isEmpty())
+                    layoutFailure = e.message;
+            } else if (e.kind != FailureKind::Data && pageFailure.isEmpty()) {
+                pageFailure = e.message;
+            }
+        }
         step(QStringLiteral("info"), true, [&] { readInfoLine(); });
         step(QStringLiteral("SSSS"), true, [&] { SSSS(m_s, &m_run.log); });
         extend();
@@ -81,7 +90,10 @@ public:
         else if (!pageFailure.isEmpty())
             m_run.status = QStringLiteral("分析页面读取失败：%1").arg(pageFailure);
         else if (m_noInfoLine)
-            m_run.status = QStringLiteral("分析页面没有比赛数据（比赛编号 %1）").arg(m_s.ListMatchId.text());
+            m_run.status = layoutFailure.isEmpty()
+                               ? QStringLiteral("分析页面没有比赛数据（比赛编号 %1）").arg(m_s.ListMatchId.text())
+                               : QStringLiteral("分析页面没有比赛数据（比赛编号 %1；%2）")
+                                     .arg(m_s.ListMatchId.text(), layoutFailure);
         else if (!m_run.hasTrend)
             m_run.status = trendShortfall(m_s);
         else if (m_extensionFailure)

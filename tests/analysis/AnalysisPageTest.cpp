@@ -105,7 +105,7 @@ TEST(SJBM, NamesTheSitePageAndMarkerALayoutChangeRemoved) {
     s.CurrentMatchId = Value(u"7");
     StepLog log;
     SJBM(s, web, bases(), PageRenderer(), &log);
-    ASSERT_TRUE(log.has(FailureKind::Layout));
+    ASSERT_TRUE(log.has(FailureKind::Layout)) << log.first(FailureKind::Layout).toStdString();
     const QString first = log.first(FailureKind::Layout);
     EXPECT_TRUE(first.startsWith(u"analysis site, analysis page of match 7: marker \"function show_info(URL)\""_s))
         << first.toStdString();

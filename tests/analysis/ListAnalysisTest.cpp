@@ -180,6 +180,8 @@ TEST(AnalyzeMatchId, PageWithoutMatchDataSaysSo) {
     const AnalysisRun run = analyzeMatchId(s, Value(u"4242"_s), f.context(true));
     EXPECT_FALSE(run.pageRead);
     EXPECT_TRUE(run.status.contains(u"没有比赛数据"_s)) << run.status.toStdString();
+    EXPECT_TRUE(run.status.contains(u"analysis site, analysis page of match 4242: marker \"function show_info(URL)\""_s))
+        << run.status.toStdString();
     EXPECT_EQ(s.AnalysisData, ValueArray(4));
     EXPECT_EQ(f.web.requests.size(), 1);
 }
