@@ -1,5 +1,6 @@
 #include "app/FrmMain.h"
 
+#include "app/AnalysisRecording.h"
 #include "app/GridView.h"
 #include "app/PictureBox.h"
 #include "model/GridFormats.h"
@@ -55,6 +56,8 @@ QString stepSentence(const QString &step) {
     return QStringLiteral("分析中…%1（%2）").arg(names.value(step, step), name);
 }
 
+} // namespace
+
 // The progress of an analysis run as the job's status, and the point where a
 // newer command's cancel ends it between two steps.
 std::function<void(const QString &)> jobProgress(JobContext &job) {
@@ -64,8 +67,6 @@ std::function<void(const QString &)> jobProgress(JobContext &job) {
     };
 }
 
-} // namespace
-
 FrmMain::FrmMain(FrmMainSetup setup, QWidget *parent)
     : QMainWindow(parent),
       m_sites(std::move(setup.sites)),
@@ -74,6 +75,7 @@ FrmMain::FrmMain(FrmMainSetup setup, QWidget *parent)
       m_pictures(ChartPictures::make(logicalDpiY())),
       m_jobs(std::move(setup.webs)) {
     setWindowTitle(QStringLiteral("澄岚竞彩"));
+    m_recordingsRoot = setup.recordingsRoot.isEmpty() ? defaultRecordingsRoot() : setup.recordingsRoot;
     m_session.start();
     buildControls();
 
@@ -100,6 +102,8 @@ void FrmMain::buildControls() {
     munBD->setObjectName(QStringLiteral("munBD"));
     munOver = menuBar()->addAction(QStringLiteral("完场查询"), this, &FrmMain::munOver_Click);
     munOver->setObjectName(QStringLiteral("munOver"));
+    munRecord = menuBar()->addAction(QStringLiteral("记录分析"), this, &FrmMain::munRecord_Click);
+    munRecord->setObjectName(QStringLiteral("munRecord"));
 
     auto *area = new QWidget(this);
     area->setObjectName(QStringLiteral("controls"));
@@ -242,6 +246,26 @@ void FrmMain::munBD_Click() { startSchedule({ScheduleRequest::Game::Beidan, QStr
 
 void FrmMain::munOver_Click() { MonthView1->setVisible(!MonthView1->isVisible()); }
 
+void FrmMain::munRecord_Click() {
+    if (!m_lastClick) {
+        setStatus(QStringLiteral("没有可记录的分析：请先在列表中点一场比赛。"));
+        return;
+    }
+    const QString dir = newRecordingDir(m_recordingsRoot, QDateTime::currentDateTime());
+    auto recording = std::make_shared<Recording>(dir);
+    if (!recording->error().isEmpty()) {
+        setStatus(QStringLiteral("无法记录分析：%1").arg(recording->error()));
+        return;
+    }
+    const RecordedClick click = *m_lastClick;
+    const SiteBases sites = m_sites;
+    const PageRenderer renderer = m_renderer;
+    startAnalysis(QStringLiteral("正在记录分析……"),
+                  [click, recording, sites, renderer](AnalysisJobData &d, JobContext &job) {
+                      recordListClick(d, job, click, recording, sites, renderer);
+                  });
+}
+
 void FrmMain::MonthView1_DateClick(const QDate &day) {
     m_state.SelectedDate = Value(selectedDateText(day));
     startSchedule({ScheduleRequest::Game::Jingcai, m_state.SelectedDate.text()});
@@ -267,6 +291,7 @@ void FrmMain::MFG_BFS_Click(int gridRow, int column) {
     if (gridRow < 1 || gridRow >= grid.rows())
         return;
     MFG_BFS->setCellBackColor(gridRow, column == 3 ? 3 : 2, HighlightColor);
+    m_lastClick = RecordedClick{m_listed, gridRow};
     startListAnalysis(Value(grid.text(gridRow, MatchListKeyColumn)), clicked);
 }
 
@@ -393,6 +418,7 @@ void FrmMain::ServerSlot_Click(int slot) {
 }
 
 void FrmMain::startSchedule(const ScheduleRequest &request) {
+    m_listed = request;
     const SiteBases sites = m_sites;
     const PageRenderer renderer = m_renderer;
     FrmMain *window = this;

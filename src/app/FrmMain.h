@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <optional>
 
 class QAction;
 class QCalendarWidget;
@@ -48,6 +49,17 @@ struct AnalysisJobData {
 // Runs on the job's worker thread; may use the job's Web.
 using AnalysisWork = std::function<void(AnalysisJobData &, JobContext &)>;
 
+// The progress of an analysis run as the job's status, and the point where a
+// newer command's cancel ends it between two steps.
+std::function<void(const QString &)> jobProgress(JobContext &job);
+
+// A list click as the window remembers it for recording: the listing the
+// list shows and the grid row clicked.
+struct RecordedClick {
+    ScheduleRequest request;
+    int gridRow = 0;
+};
+
 // What the window is built with: where its jobs get their network, the
 // sites it reads and the clock that says what today is.
 struct FrmMainSetup {
@@ -55,6 +67,8 @@ struct FrmMainSetup {
     SiteBases sites;
     std::function<QDate()> today = [] { return QDate::currentDate(); };
     PageRenderer::Limits renderLimits;
+    // Where "记录分析" puts its recordings; empty for the user's data folder.
+    QString recordingsRoot;
 };
 
 // The main window: the match list, the calendar, the picture boxes, the
@@ -79,6 +93,9 @@ public:
     void munBD_Click();
     // "完场查询": shows or hides the calendar.
     void munOver_Click();
+    // "记录分析": runs the last list click again, storing every page it
+    // reads in a new folder under the recordings folder, and says where.
+    void munRecord_Click();
     // A day picked on the calendar: that day's Jingcai matches.
     void MonthView1_DateClick(const QDate &day);
     // "实力趋势": the handicap detail of the match chosen in the list.
@@ -151,10 +168,14 @@ private:
     // Runs from the window's start; clicks and their results are timed on it.
     QElapsedTimer m_session;
     QList<double> m_clickTimesMs;
+    QString m_recordingsRoot;
+    ScheduleRequest m_listed;                 // the listing the list shows or is loading
+    std::optional<RecordedClick> m_lastClick; // the last list click, for "记录分析"
 
     QAction *munJC = nullptr;
     QAction *munBD = nullptr;
     QAction *munOver = nullptr;
+    QAction *munRecord = nullptr;
     GridView *MFG_BFS = nullptr;
     GridView *MFG_JBM = nullptr;
     PictureBox *PIC_SR = nullptr;

@@ -7,8 +7,11 @@
 #include "model/GridFormats.h"
 #include "model/MatchClicks.h"
 #include "web/QtWeb.h"
+#include "web/ReplayWeb.h"
 #include "SampleServers.h"
 
+#include <QDir>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QLabel>
 #include <QProcess>
@@ -144,8 +147,10 @@ protected:
     void SetUp() override { ASSERT_TRUE(servers->ok()) << servers->error().toStdString(); }
 
     // A shown window on the sample site's day, its list loaded.
-    std::unique_ptr<FrmMain> openWindow(const SiteBases &sites, WebFactory webs = network()) {
+    std::unique_ptr<FrmMain> openWindow(const SiteBases &sites, WebFactory webs = network(),
+                                        const QString &recordingsRoot = QString()) {
         FrmMainSetup setup;
+        setup.recordingsRoot = recordingsRoot;
         setup.webs = std::move(webs);
         setup.sites = sites;
         setup.today = [] { return QDate::fromString(QLatin1String(SampleServers::Today), Qt::ISODate); };
@@ -373,4 +378,73 @@ TEST_F(ClickTest, ServerSlotsChooseTheServiceAndTheHandicapCommandReadsTheListMa
     EXPECT_EQ(w->state().MatchDate, w->state().ListMatchTime);
     EXPECT_FALSE(w->state().HandicapSummary.at(1, 0).isEmpty());
     EXPECT_EQ(w->state().ListHandicapLoaded, Value::fromInt16(0)) << "a similar click still reads it itself";
+}
+
+TEST_F(ClickTest, RecordingTheAnalysisReplaysToTheSameStateOffline) {
+    QTemporaryDir root;
+    auto w = openWindow(servers->sites(), network(), root.path());
+    const auto shownState = [](const FrmMain &window) {
+        return stateOnly(listClickJson(window.state(), {}, window.pictures(), window.similarList()->grid()));
+    };
+
+    w->munRecord_Click();
+    EXPECT_TRUE(w->statusText().contains(QStringLiteral("请先在列表中点一场比赛"))) << w->statusText().toStdString();
+    EXPECT_TRUE(QDir(root.path()).isEmpty());
+
+    QSignalSpy analysed(w.get(), &FrmMain::analysisShown);
+    w->MFG_BFS_Click(2, 2);
+    ASSERT_TRUE(waitFor(analysed, 1));
+    const QJsonObject clicked = shownState(*w);
+
+    w->munRecord_Click();
+    ASSERT_TRUE(waitFor(analysed, 2));
+    EXPECT_EQ(shownState(*w), clicked) << "recording runs the same click again";
+    const QStringList dirs = QDir(root.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    ASSERT_EQ(dirs.size(), 1);
+    const QString dir = QDir(root.path()).filePath(dirs.first());
+    EXPECT_TRUE(w->statusText().contains(QDir::toNativeSeparators(dir))) << w->statusText().toStdString();
+    EXPECT_TRUE(w->statusText().contains(QStringLiteral("--row 2 "))) << w->statusText().toStdString();
+
+    // A window that reads nothing but the recording comes to the same state.
+    auto playback = std::make_shared<Playback>(dir);
+    ASSERT_TRUE(playback->error().isEmpty()) << playback->error().toStdString();
+    auto replayed = openWindow(servers->sites(),
+                               [playback]() -> std::unique_ptr<Web> { return std::make_unique<ReplayWeb>(playback); });
+    QSignalSpy again(replayed.get(), &FrmMain::analysisShown);
+    replayed->MFG_BFS_Click(2, 2);
+    ASSERT_TRUE(waitFor(again, 1));
+    const QJsonObject replayedState = shownState(*replayed);
+    EXPECT_EQ(replayedState, clicked) << differingKeys(replayedState, clicked).join(u' ').toStdString();
+
+    // So does the command line the status names.
+    QStringList args{QStringLiteral("analyze"), QStringLiteral("--row"), QStringLiteral("2")};
+    const QString date = replayed->state().SelectedDate.text();
+    if (w->statusText().contains(QStringLiteral("--date ")))
+        args << QStringLiteral("--date") << date;
+    const CliRun cli = runCli(args + QStringList{QStringLiteral("--replay"), dir} + servers->cliSiteOptions());
+    ASSERT_EQ(cli.exitCode, 0) << cli.errors.toStdString();
+    // Where the texts fall depends on the window's picture sizes; the values do not.
+    QJsonObject printed = stateOnly(cli.json);
+    QJsonObject shown = clicked;
+    printed.remove(QStringLiteral("texts"));
+    shown.remove(QStringLiteral("texts"));
+    EXPECT_EQ(printed, shown) << differingKeys(printed, shown).join(u' ').toStdString();
+}
+
+TEST_F(ClickTest, TheDoctorFindsEveryMarkerOnTheSampleSites) {
+    const CliRun json = runCli(QStringList{QStringLiteral("doctor"), QStringLiteral("--json")} + servers->cliSiteOptions());
+    EXPECT_EQ(json.exitCode, 0) << QJsonDocument(json.json).toJson().toStdString() << json.errors.toStdString();
+    EXPECT_TRUE(json.json.value(QStringLiteral("ok")).toBool());
+    EXPECT_EQ(json.json.value(QStringLiteral("pages")).toArray().size(), 6);
+
+    // With the odds site gone nothing of a match can be checked: exit 1.
+    QStringList options = servers->cliSiteOptions();
+    options[1] = QStringLiteral("http://127.0.0.1:1/");
+    QProcess process;
+    process.start(QStringLiteral(CHENGLAN_CLI), QStringList{QStringLiteral("doctor")} + options);
+    ASSERT_TRUE(process.waitForFinished(120000));
+    EXPECT_EQ(process.exitCode(), 1);
+    const QString table = QString::fromUtf8(process.readAllStandardOutput());
+    EXPECT_TRUE(table.contains(QStringLiteral("Jingcai schedule: network failed"))) << table.toStdString();
+    EXPECT_TRUE(table.contains(QStringLiteral("Some pages failed."))) << table.toStdString();
 }
