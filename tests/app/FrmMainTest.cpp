@@ -94,7 +94,8 @@ TEST_F(FrmMainTest, StartsWithTheCurrentDayAndAHiddenCalendar) {
         menus << a->text();
         EXPECT_EQ(a->menu(), nullptr) << "a command, not a menu";
     }
-    EXPECT_EQ(menus, QStringList({QStringLiteral("胜平负竞彩"), QStringLiteral("北京单场"), QStringLiteral("完场查询")}));
+    EXPECT_EQ(menus, QStringList({QStringLiteral("胜平负竞彩"), QStringLiteral("北京单场"), QStringLiteral("完场查询"),
+                                  QStringLiteral("记录分析")}));
     auto *button = w->findChild<QPushButton *>(QStringLiteral("CMD_SQL"));
     ASSERT_NE(button, nullptr);
     EXPECT_EQ(button->text(), QStringLiteral("实力趋势"));
