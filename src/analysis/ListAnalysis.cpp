@@ -60,6 +60,12 @@ public:
             m_s.AnalysisData = analysispage::load(m_c.web, m_c.bases, m_c.renderer, m_s.CurrentMatchId,
                                                   &m_run.log, &m_run.pages);
         });
+        bool pageCame = true;
+        for (qsizetype i = logBefore; i < m_run.log.entries.size(); ++i)
+            if (m_run.log.entries[i].kind == FailureKind::Network || m_run.log.entries[i].kind == FailureKind::Cancelled)
+                pageCame = false;
+        if (pageCame)
+            analysispage::noteMissingHistory(m_s.AnalysisData, m_s.CurrentMatchId, &m_run.log);
         // A page that came in another layout is told apart from one that did
         // not come: the status then names the marker that went missing.
         QString pageFailure;

@@ -96,19 +96,29 @@ ValueArray load(Web &web, const SiteBases &bases, const PageRenderer &renderer, 
         if (log && !body.contains(EndMarker, Qt::CaseSensitive))
             log->add(FailureKind::Layout, QStringLiteral("%1: marker \"%2\" missing").arg(where, EndMarker));
         attempt([&] { rendered = renderer.visibleText(dumpPage(scriptCode(body))); }, log);
-        // A page that came but gave neither side a record is no history.
-        if (log && !rendered.contains(u'|'))
-            log->add(FailureKind::Layout, QStringLiteral("%1: no history record read").arg(where));
         if (times)
             times->renderNs += clock.nsecsElapsed();
     }
     return sections(rendered);
 }
 
+void noteMissingHistory(const ValueArray &data, const Value &matchId, StepLog *log) {
+    if (!log || data.size() < 2 || !data.at(0).text().isEmpty() || !data.at(1).text().isEmpty())
+        return;
+    log->add(FailureKind::Layout,
+             QStringLiteral("analysis site, analysis page of match %1: no history record read").arg(matchId.text()));
+}
+
 } // namespace analysispage
 
 void SJBM(AnalysisState &s, Web &web, const SiteBases &bases, const PageRenderer &renderer, StepLog *log) {
-    s.AnalysisData = analysispage::load(web, bases, renderer, s.CurrentMatchId, log);
+    StepLog own;
+    s.AnalysisData = analysispage::load(web, bases, renderer, s.CurrentMatchId, &own);
+    // Only a page that came can lack its records.
+    if (!own.has(FailureKind::Network) && !own.has(FailureKind::SiteError))
+        analysispage::noteMissingHistory(s.AnalysisData, s.CurrentMatchId, &own);
+    if (log)
+        log->entries.append(own.entries);
 }
 
 } // namespace chenglan

@@ -50,6 +50,11 @@ ValueArray sections(const QString &renderedText);
 ValueArray load(Web &web, const SiteBases &bases, const PageRenderer &renderer, const Value &matchId,
                 StepLog *log = nullptr, PageTimes *times = nullptr);
 
+// Logs (Layout) that the page of the analysed match came but gave neither
+// side a history record. Not for the pages that extend a history: the
+// oldest match of a team rightly lists nothing before it.
+void noteMissingHistory(const ValueArray &data, const Value &matchId, StepLog *log);
+
 } // namespace analysispage
 
 } // namespace chenglan
