@@ -22,6 +22,24 @@ void storeChange(Table &summary, int matchIndex, int firstItem, const HandicapCh
     attempt([&] { summary.set(firstItem + 3, matchIndex, change.changeTime); }, log);
 }
 
+// Passes fetches on and keeps the status of the last answer, so that an
+// error page is not taken for a changed layout.
+class StatusKeepingWeb : public Web {
+public:
+    explicit StatusKeepingWeb(Web &inner) : m_inner(inner) {}
+    FetchOutcome fetch(const HttpRequest &request) override {
+        FetchOutcome outcome = m_inner.fetch(request);
+        if (outcome.ok())
+            lastStatus = outcome.response->status;
+        return outcome;
+    }
+    void abort() override { m_inner.abort(); }
+    int lastStatus = 0;
+
+private:
+    Web &m_inner;
+};
+
 } // namespace
 
 QString handicapDetailUrl(const QString &detailBase, const Value &matchId) {
@@ -98,12 +116,17 @@ int SBSJ(AnalysisState &s, int matchIndex, Web &web, const SiteBases &bases, con
          StepLog *log) {
     const QString id = s.CurrentMatchId.text();
     QString page;
-    const bool fetched = attempt([&] { page = HttpFetchText(web, handicapDetailUrl(bases.detail, s.CurrentMatchId), 0); },
-                                 log);
+    StatusKeepingWeb keeping(web);
+    const bool fetched = attempt(
+        [&] { page = HttpFetchText(keeping, handicapDetailUrl(bases.detail, s.CurrentMatchId), 0); }, log);
     QString markup;
     if (fetched) {
         markup = handicapChangeMarkup(page);
-        if (markup.isEmpty() && log)
+        if (markup.isEmpty() && log && keeping.lastStatus >= 400)
+            log->add(FailureKind::SiteError, QStringLiteral("odds-detail site, change detail of match %1: HTTP %2")
+                                                 .arg(id)
+                                                 .arg(keeping.lastStatus));
+        else if (markup.isEmpty() && log)
             log->add(FailureKind::Layout,
                      QStringLiteral("odds-detail site, change detail of match %1: marker \"%2\" missing")
                          .arg(id, TableStart));
@@ -135,11 +158,13 @@ HandicapRun listMatchHandicapDetail(AnalysisState &s, Web &web, const SiteBases 
     HandicapRun run;
     run.changes = SBSJ(s, 0, web, bases, renderer, &own);
     const QString id = s.CurrentMatchId.text();
-    run.pageRead = !own.has(FailureKind::Network) && !own.has(FailureKind::Layout);
+    run.pageRead = !own.has(FailureKind::Network) && !own.has(FailureKind::Layout) && !own.has(FailureKind::SiteError);
     if (own.has(FailureKind::Network))
         run.status = QStringLiteral("盘口变化页面读取失败：%1").arg(own.first(FailureKind::Network));
+    else if (own.has(FailureKind::SiteError))
+        run.status = QStringLiteral("盘口变化页面读取失败：网站出错（%1）").arg(own.first(FailureKind::SiteError));
     else if (own.has(FailureKind::Layout))
-        run.status = QStringLiteral("盘口变化页面没有变化表（比赛编号 %1）").arg(id);
+        run.status = QStringLiteral("盘口变化页面没有变化表（%1）").arg(own.first(FailureKind::Layout));
     else if (run.changes == 0)
         run.status = QStringLiteral("盘口变化页面没有可用的变化（比赛编号 %1）").arg(id);
     else

@@ -166,7 +166,16 @@ TEST_F(SBSJTest, MissingTableOrFailedFetchEmptiesTheItems) {
     web.add(url(), gb(u"<html><body>系统维护</body></html>"_s), 500);
     EXPECT_EQ(SBSJ(s, web, bases, renderer, &log), 0);
     EXPECT_TRUE(item(1, 0).isEmpty());
-    EXPECT_TRUE(log.has(FailureKind::Layout));
+    EXPECT_TRUE(log.has(FailureKind::SiteError)) << "an error page is no changed layout";
+    EXPECT_FALSE(log.has(FailureKind::Layout));
+
+    s.HandicapSummary.set(1, 0, Value(u"old"_s));
+    StepLog layout;
+    web.add(url(), gb(u"<html><body><table><tr><td>无</td></tr></table></body></html>"_s));
+    EXPECT_EQ(SBSJ(s, web, bases, renderer, &layout), 0);
+    EXPECT_TRUE(item(1, 0).isEmpty());
+    EXPECT_TRUE(layout.first(FailureKind::Layout).endsWith(u": marker \"<span id=\"odds2\"\" missing"_s))
+        << layout.first(FailureKind::Layout).toStdString();
 
     s.HandicapSummary.set(1, 0, Value(u"old"_s));
     StepLog failed;
