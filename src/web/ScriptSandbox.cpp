@@ -9,7 +9,9 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <initializer_list>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace chenglan {
@@ -19,83 +21,123 @@ namespace {
 // The document and window a page script sees. Element look-ups return a
 // harmless stand-in whose properties can be set and read; timers never fire;
 // nothing reaches outside the engine except document.write.
-const char bootstrap[] = R"JS(
-(function (host, global) {
+//
+// Only the functions are script; the objects holding them are built through
+// the engine's API (installWindow), which costs far less than compiling them
+// as object literals for every page.
+const char helpers[] = R"JS(
+(function (host) {
     function noop() {}
+    function none() { return []; }
+    function nothing() { return null; }
+    function no() { return false; }
+    function zero() { return 0; }
+    function same(c) { return c; }
     function joined(args) {
         var s = '';
         for (var i = 0; i < args.length; ++i)
             s += String(args[i]);
         return s;
     }
-    function none() { return []; }
     function element() {
         return {
             style: {}, innerHTML: '', innerText: '', textContent: '', outerHTML: '', value: '',
             className: '', id: '', title: '', href: '', src: '', checked: false, disabled: false,
             childNodes: [], children: [], options: [], rows: [], cells: [], attributes: [],
             parentNode: null, firstChild: null, lastChild: null, nextSibling: null,
-            appendChild: function (c) { return c; }, removeChild: function (c) { return c; },
-            insertBefore: function (c) { return c; }, replaceChild: function (c) { return c; },
-            cloneNode: function () { return element(); },
-            setAttribute: noop, getAttribute: function () { return null; }, removeAttribute: noop,
-            hasAttribute: function () { return false; },
+            appendChild: same, removeChild: same, insertBefore: same, replaceChild: same,
+            cloneNode: element,
+            setAttribute: noop, getAttribute: nothing, removeAttribute: noop, hasAttribute: no,
             addEventListener: noop, removeEventListener: noop, attachEvent: noop, detachEvent: noop,
             getElementsByTagName: none, getElementsByClassName: none, getElementsByName: none,
-            querySelector: function () { return null; }, querySelectorAll: none,
-            insertRow: function () { return element(); }, insertCell: function () { return element(); },
+            querySelector: nothing, querySelectorAll: none,
+            insertRow: element, insertCell: element,
             focus: noop, blur: noop, click: noop, submit: noop, reset: noop
         };
     }
-    var document = {
+    return {
+        noop: noop, none: none, nothing: nothing, no: no, zero: zero, element: element,
         write: function () { host.write(joined(arguments)); },
         writeln: function () { host.write(joined(arguments) + '\n'); },
-        open: noop, close: noop,
-        getElementById: function () { return element(); },
-        getElementsByTagName: none, getElementsByName: none, getElementsByClassName: none,
-        querySelector: function () { return null; }, querySelectorAll: none,
-        createElement: function () { return element(); },
-        createTextNode: function (t) { return { nodeValue: String(t), data: String(t) }; },
-        addEventListener: noop, removeEventListener: noop, attachEvent: noop, detachEvent: noop,
-        cookie: '', title: '', referrer: '', domain: '', URL: 'about:blank', charset: 'gb2312',
-        readyState: 'loading', compatMode: 'CSS1Compat',
-        body: element(), documentElement: element(), head: element(),
-        forms: [], images: [], links: [], anchors: [], scripts: [], all: []
+        textNode: function (t) { return { nodeValue: String(t), data: String(t) }; },
+        href: function () { return this.href; }
     };
-    global.document = document;
-    global.window = global;
-    global.self = global;
-    global.top = global;
-    global.parent = global;
-    global.frames = [];
-    global.navigator = { userAgent: 'Mozilla/5.0', appName: 'Netscape', appVersion: '5.0',
-                         language: 'zh-CN', userLanguage: 'zh-CN', platform: 'Win32',
-                         cookieEnabled: false, plugins: [], mimeTypes: [] };
-    global.location = { href: 'about:blank', protocol: 'about:', host: '', hostname: '', port: '',
-                        pathname: 'blank', search: '', hash: '', origin: 'null',
-                        reload: noop, replace: noop, assign: noop,
-                        toString: function () { return this.href; } };
-    global.history = { length: 0, back: noop, forward: noop, go: noop };
-    global.screen = { width: 1024, height: 768, availWidth: 1024, availHeight: 768, colorDepth: 24 };
-    global.alert = noop;
-    global.confirm = function () { return false; };
-    global.prompt = function () { return null; };
-    global.setTimeout = function () { return 0; };
-    global.setInterval = function () { return 0; };
-    global.clearTimeout = noop;
-    global.clearInterval = noop;
-    global.open = function () { return null; };
-    global.close = noop;
-    global.focus = noop;
-    global.blur = noop;
-    global.scrollTo = noop;
-    global.addEventListener = noop;
-    global.removeEventListener = noop;
-    global.attachEvent = noop;
-    global.detachEvent = noop;
-    global.console = { log: noop, info: noop, warn: noop, error: noop, debug: noop };
 })
 )JS";
+
+using Properties = std::initializer_list<std::pair<const char *, QJSValue>>;
+
+QJSValue newObject(QJSEngine &engine, Properties properties) {
+    QJSValue object = engine.newObject();
+    for (const auto &[name, value] : properties)
+        object.setProperty(QLatin1String(name), value);
+    return object;
+}
+
+// Sets up document, window and the rest on the global object from the
+// helper functions.
+void installWindow(QJSEngine &engine, const QJSValue &helper) {
+    const auto fn = [&](const char *name) { return helper.property(QLatin1String(name)); };
+    const QJSValue noop = fn("noop"), none = fn("none"), nothing = fn("nothing"), element = fn("element");
+    const QJSValue blank{QString()};
+    QJSValue global = engine.globalObject();
+    global.setProperty(QStringLiteral("document"),
+                       newObject(engine, {
+                           {"write", fn("write")}, {"writeln", fn("writeln")}, {"open", noop}, {"close", noop},
+                           {"getElementById", element}, {"getElementsByTagName", none},
+                           {"getElementsByName", none}, {"getElementsByClassName", none},
+                           {"querySelector", nothing}, {"querySelectorAll", none}, {"createElement", element},
+                           {"createTextNode", fn("textNode")}, {"addEventListener", noop},
+                           {"removeEventListener", noop}, {"attachEvent", noop}, {"detachEvent", noop},
+                           {"cookie", blank}, {"title", blank}, {"referrer", blank}, {"domain", blank},
+                           {"URL", QJSValue(QStringLiteral("about:blank"))},
+                           {"charset", QJSValue(QStringLiteral("gb2312"))},
+                           {"readyState", QJSValue(QStringLiteral("loading"))},
+                           {"compatMode", QJSValue(QStringLiteral("CSS1Compat"))},
+                           {"body", element.call()}, {"documentElement", element.call()}, {"head", element.call()},
+                           {"forms", engine.newArray()}, {"images", engine.newArray()}, {"links", engine.newArray()},
+                           {"anchors", engine.newArray()}, {"scripts", engine.newArray()}, {"all", engine.newArray()},
+                       }));
+    for (const char *name : {"window", "self", "top", "parent"})
+        global.setProperty(QLatin1String(name), global);
+    global.setProperty(QStringLiteral("frames"), engine.newArray());
+    global.setProperty(QStringLiteral("navigator"),
+                       newObject(engine, {
+                           {"userAgent", QJSValue(QStringLiteral("Mozilla/5.0"))},
+                           {"appName", QJSValue(QStringLiteral("Netscape"))},
+                           {"appVersion", QJSValue(QStringLiteral("5.0"))},
+                           {"language", QJSValue(QStringLiteral("zh-CN"))},
+                           {"userLanguage", QJSValue(QStringLiteral("zh-CN"))},
+                           {"platform", QJSValue(QStringLiteral("Win32"))},
+                           {"cookieEnabled", QJSValue(false)}, {"plugins", engine.newArray()},
+                           {"mimeTypes", engine.newArray()},
+                       }));
+    global.setProperty(QStringLiteral("location"),
+                       newObject(engine, {
+                           {"href", QJSValue(QStringLiteral("about:blank"))},
+                           {"protocol", QJSValue(QStringLiteral("about:"))}, {"host", blank}, {"hostname", blank},
+                           {"port", blank}, {"pathname", QJSValue(QStringLiteral("blank"))}, {"search", blank},
+                           {"hash", blank}, {"origin", QJSValue(QStringLiteral("null"))}, {"reload", noop},
+                           {"replace", noop}, {"assign", noop}, {"toString", fn("href")},
+                       }));
+    global.setProperty(QStringLiteral("history"),
+                       newObject(engine, {{"length", QJSValue(0)}, {"back", noop}, {"forward", noop}, {"go", noop}}));
+    global.setProperty(QStringLiteral("screen"),
+                       newObject(engine, {{"width", QJSValue(1024)}, {"height", QJSValue(768)},
+                                          {"availWidth", QJSValue(1024)}, {"availHeight", QJSValue(768)},
+                                          {"colorDepth", QJSValue(24)}}));
+    const std::pair<const char *, QJSValue> functions[] = {
+        {"alert", noop}, {"confirm", fn("no")}, {"prompt", nothing}, {"setTimeout", fn("zero")},
+        {"setInterval", fn("zero")}, {"clearTimeout", noop}, {"clearInterval", noop}, {"open", nothing},
+        {"close", noop}, {"focus", noop}, {"blur", noop}, {"scrollTo", noop}, {"addEventListener", noop},
+        {"removeEventListener", noop}, {"attachEvent", noop}, {"detachEvent", noop},
+    };
+    for (const auto &[name, value] : functions)
+        global.setProperty(QLatin1String(name), value);
+    global.setProperty(QStringLiteral("console"),
+                       newObject(engine, {{"log", noop}, {"info", noop}, {"warn", noop}, {"error", noop},
+                                          {"debug", noop}}));
+}
 
 // Receives document.write in the engine's thread.
 class ScriptHost : public QObject {
@@ -183,9 +225,11 @@ struct Engine {
         // Taken before any page script can replace them.
         jsonParse = global.property(QStringLiteral("JSON")).property(QStringLiteral("parse"));
         defineProperty = global.property(QStringLiteral("Object")).property(QStringLiteral("defineProperty"));
-        QJSValue install = engine.evaluate(QString::fromUtf8(bootstrap));
-        QJSValue result = install.call({engine.newQObject(&host), global});
-        ready = !install.isError() && !result.isError() && jsonParse.isCallable() && defineProperty.isCallable();
+        const QJSValue make = engine.evaluate(QString::fromUtf8(helpers));
+        const QJSValue helper = make.call({engine.newQObject(&host)});
+        ready = make.isCallable() && helper.isObject() && jsonParse.isCallable() && defineProperty.isCallable();
+        if (ready)
+            installWindow(engine, helper);
     }
 
     QJSEngine engine;

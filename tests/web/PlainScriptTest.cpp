@@ -299,3 +299,21 @@ TEST(PlainScript, LiteralsAsDataGiveTheEngineTheSameValues) {
     for (const QString &script : scripts)
         expectSameEveryWay(u"<script>"_qs + script.arg(padding) + u"</script>"_qs);
 }
+
+TEST(ScriptSandbox, TheEngineSeesTheDocumentAndWindowStandIns) {
+    // Every element look-up makes its own stand-in, whose properties hold
+    // what was set on them.
+    EXPECT_EQ(render(u"<script>var a = document.getElementById('a'), b = document.getElementById('a');"
+                     u" a.style.color = 'red'; a.innerHTML = 'x'; var row = a.insertRow(-1);"
+                     u" document.write(a === b, b.style.color === undefined, a.innerHTML, typeof row.insertCell,"
+                     u" a.appendChild(5), a.getAttribute('x'), a.hasAttribute('x'), a.cloneNode(true).id === '',"
+                     u" document.body.childNodes.length, document.createTextNode(3).data)</script>"_qs,
+                     true, true),
+              u"falsetruexfunction5nullfalsetrue03"_qs);
+    EXPECT_EQ(render(u"<script>document.write(window === self, top === window, window.document === document,"
+                     u" String(location), location.href, setTimeout(function () {}, 1), confirm('?'), prompt('?'),"
+                     u" navigator.userAgent, screen.width, history.length, typeof console.log, open('x'),"
+                     u" document.charset, frames.length)</script>"_qs,
+                     true, true),
+              u"truetruetrueabout:blankabout:blank0falsenullMozilla/5.010240functionnullgb23120"_qs);
+}
