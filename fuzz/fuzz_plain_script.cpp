@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         return 0;
     {
         // Compiled, not run: the thrown 0 comes first.
-        static QJSEngine compiler;
+        QJSEngine compiler;
         const QJSValue result = compiler.evaluate(u"throw 0;\n"_qs + script);
         if (result.isError() && result.errorType() == QJSValue::SyntaxError)
             std::abort();

@@ -565,7 +565,11 @@ private:
     int postfix() {
         const qsizetype begin = m_tok.begin;
         const int e = memberOrCall(true);
-        if ((m_tok.is(Punct::PlusPlus) || m_tok.is(Punct::MinusMinus)) && !lineBreakBefore()) {
+        const bool update = m_tok.is(Punct::PlusPlus) || m_tok.is(Punct::MinusMinus);
+        // The engine reads "/x/" and a "++" on the next line as one.
+        if (update && m_ast.node(e).kind == NodeKind::Regex)
+            fail();
+        if (update && !lineBreakBefore()) {
             checkTarget(e);
             Node n{NodeKind::Update};
             n.begin = begin;

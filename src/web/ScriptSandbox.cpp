@@ -244,7 +244,8 @@ struct Engine {
 // JSON saves less than it costs.
 constexpr qsizetype MinLiteralLength = 64;
 
-// The global that holds the prebuilt literals while their script runs; a
+// The global that holds the prebuilt literals while their script runs (the
+// script nesting depth appended; not enumerable; deleted afterwards). A
 // script that mentions the name runs unchanged.
 const QString LiteralsName = QStringLiteral("__chenglan_literals");
 
@@ -272,7 +273,7 @@ struct ScriptSandbox::Private {
 // Evaluates a script in the engine. Where literalsAsData is on and the
 // script parsed, each large plain-data array literal of a top-level var
 // statement is made beforehand with JSON.parse and the statement reads it
-// from a hidden global instead ("var h_data = __chenglan_literals0[0];"),
+// from a hidden global instead ("var h_data = __chenglan_literals1[0];"),
 // which keeps the statement's place in the order the script runs.
 QJSValue ScriptSandbox::Private::evaluate(const QString &code, const js::Ast *ast) {
     QJSEngine &js = engine->engine;

@@ -115,7 +115,7 @@ TEST(JsParser, RefusesWhatItCannotBeSureOf) {
         u"f() = 1"_qs, u"a++ ++"_qs, u"throw\n1"_qs, u"for (var a = 1 in o);"_qs, u"function f(a, a) {}"_qs,
         u"var yield = 1"_qs, u"var let = 1"_qs, u"n = 0x"_qs, u"n = 1e"_qs, u"3in x"_qs, u"function () {}"_qs,
         u"{a: 1}.a"_qs, u"/* unclosed"_qs, u"s = 'unclosed"_qs, u"s = 'line\nbreak'"_qs, u"a = (1"_qs, u"a = [1"_qs,
-        u"if (a) /x/.test(b)"_qs, u"do x++; while (x) y"_qs,
+        u"if (a) /x/.test(b)"_qs, u"do x++; while (x) y"_qs, u"/s/\r--e"_qs,
         // What the engine reads differently or not at all.
         u"n = 010"_qs, u"n = 08"_qs, u"s = '\\1'"_qs, u"s = '\\08'"_qs, u"var \\u0061 = 1"_qs, u"var 变量 = 1"_qs,
         u"a = 1 <!-- b"_qs, u"x --> 0"_qs, u"s = 'a\u2028b'"_qs, u"n = 1e400"_qs,
