@@ -4,10 +4,13 @@
 // a running sample site, so every engine renders the same files.
 //
 //   bench_pages make --site http://127.0.0.1:PORT/ --out DIR [--large-bytes N]
-//   bench_pages time FILE [--runs 30]
+//   bench_pages time FILE [--runs 30] [--scripts plain|engine|engine-literals]
 //
 // "make" prints a JSON manifest of the pages written; "time" prints one JSON
-// object with the timings and the rendered text.
+// object with the timings and the rendered text. --scripts picks how page
+// scripts run: "plain" (the default: plain scripts without the engine),
+// "engine" (every script in the engine, compiled as it stands) or
+// "engine-literals" (in the engine, large data literals built from JSON).
 #include "analysis/Step.h"
 #include "localpages/LocalPages.h"
 #include "web/AnalysisPage.h"
@@ -118,16 +121,20 @@ int make(const QStringList &args) {
 
 int time(const QStringList &args, QElapsedTimer &sinceStart) {
     const int runs = option(args, QStringLiteral("--runs"), QStringLiteral("30")).toInt();
+    const QString scripts = option(args, QStringLiteral("--scripts"), QStringLiteral("plain"));
     const QString path = args.value(2);
-    if (path.isEmpty() || runs < 1)
-        fail(QStringLiteral("usage: bench_pages time FILE [--runs N]"));
+    ScriptSandbox::Options options;
+    options.withoutEngine = scripts == u"plain";
+    options.literalsAsData = scripts != u"engine";
+    if (path.isEmpty() || runs < 1 || (scripts != u"plain" && scripts != u"engine" && scripts != u"engine-literals"))
+        fail(QStringLiteral("usage: bench_pages time FILE [--runs N] [--scripts plain|engine|engine-literals]"));
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         fail(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
     const QByteArray bytes = file.readAll();
     const QString page = QString::fromUtf8(bytes);
 
-    const PageRenderer renderer;
+    const PageRenderer renderer(PageRenderer::Limits(), options);
     const double startMs = ms(sinceStart.nsecsElapsed());
     QElapsedTimer clock;
     QString text;
@@ -170,5 +177,5 @@ int main(int argc, char **argv) {
         return make(args);
     if (args.value(1) == u"time")
         return time(args, sinceStart);
-    fail(QStringLiteral("usage: bench_pages make ... | bench_pages time FILE [--runs N]"));
+    fail(QStringLiteral("usage: bench_pages make ... | bench_pages time FILE [--runs N] [--scripts ...]"));
 }

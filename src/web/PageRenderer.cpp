@@ -6,6 +6,7 @@
 #include "web/TextLayout.h"
 
 #include <algorithm>
+#include <limits>
 #include <optional>
 
 namespace chenglan {
@@ -52,8 +53,9 @@ bool runsAsInlineScript(const Tag &tag) {
 // Tokenizer events to visible text, running the inline scripts on the way.
 class VisibleTextSink final : public HtmlTokenizer::Sink {
 public:
-    VisibleTextSink(const PageRenderer::Limits &limits, qsizetype expectedLength)
-        : m_limits(limits), m_tokenizer(*this), m_layout(expectedLength) {}
+    VisibleTextSink(const PageRenderer::Limits &limits, const ScriptSandbox::Options &scripts,
+                    qsizetype expectedLength)
+        : m_limits(limits), m_scripts(scripts), m_tokenizer(*this), m_layout(expectedLength) {}
 
     void feed(QStringView piece) {
         m_fed += piece.size();
@@ -126,12 +128,15 @@ private:
         if (m_scriptDepth >= m_limits.scriptNesting)
             return;
         if (!m_sandbox)
-            m_sandbox.emplace([this](const QString &text) { write(text); });
+            m_sandbox.emplace([this](const QString &text) { write(text); }, m_scripts);
         const bool outermost = m_scriptDepth == 0;
         const milliseconds left = m_limits.pageScriptTime - m_scriptTimeUsed;
         const auto started = steady_clock::now();
         ++m_scriptDepth;
-        m_sandbox->run(source, std::min(m_limits.scriptTime, left));
+        // Once capped, writes are dropped without interrupting anything.
+        const qsizetype room =
+            m_writeCapped ? std::numeric_limits<qsizetype>::max() : m_limits.writtenChars - m_written;
+        m_sandbox->run(source, std::min(m_limits.scriptTime, left), room);
         --m_scriptDepth;
         if (outermost)
             m_scriptTimeUsed += duration_cast<milliseconds>(steady_clock::now() - started);
@@ -155,6 +160,7 @@ private:
     }
 
     const PageRenderer::Limits &m_limits;
+    const ScriptSandbox::Options &m_scripts;
     HtmlTokenizer m_tokenizer;
     html::TextLayout m_layout;
     std::optional<ScriptSandbox> m_sandbox;
@@ -205,12 +211,13 @@ public:
 } // namespace
 
 struct PageRenderer::TextStream::Private {
-    Private(const PageRenderer::Limits &limits, qsizetype expectedLength) : sink(limits, expectedLength) {}
+    Private(const PageRenderer &renderer, qsizetype expectedLength)
+        : sink(renderer.limits(), renderer.scriptOptions(), expectedLength) {}
     VisibleTextSink sink;
 };
 
 PageRenderer::TextStream::TextStream(const PageRenderer &renderer, qsizetype expectedLength)
-    : d(std::make_unique<Private>(renderer.m_limits, expectedLength)) {}
+    : d(std::make_unique<Private>(renderer, expectedLength)) {}
 
 PageRenderer::TextStream::~TextStream() = default;
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "web/ScriptSandbox.h"
+
 #include <QString>
 #include <QStringView>
 
@@ -22,7 +24,8 @@ public:
     };
 
     PageRenderer() = default;
-    explicit PageRenderer(Limits limits) : m_limits(limits) {}
+    explicit PageRenderer(Limits limits, ScriptSandbox::Options scripts = {})
+        : m_limits(limits), m_scripts(scripts) {}
 
     // The page's visible text in source order: tags removed, character
     // references decoded, <script>/<style> content not shown, whitespace
@@ -42,6 +45,7 @@ public:
     QString bodyMarkup(const QString &html) const;
 
     const Limits &limits() const { return m_limits; }
+    const ScriptSandbox::Options &scriptOptions() const { return m_scripts; }
 
     // visibleText() for a page that arrives in pieces: the text does not
     // depend on where the pieces are cut.
@@ -62,6 +66,7 @@ public:
 
 private:
     Limits m_limits;
+    ScriptSandbox::Options m_scripts;
 };
 
 } // namespace chenglan

@@ -1,12 +1,18 @@
 #include "web/ScriptSandbox.h"
 
+#include "web/JsInterpreter.h"
+#include "web/JsParser.h"
+
 #include <QCoreApplication>
 #include <QJSEngine>
 #include <QObject>
 
 #include <condition_variable>
 #include <mutex>
+#include <initializer_list>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace chenglan {
 
@@ -15,90 +21,132 @@ namespace {
 // The document and window a page script sees. Element look-ups return a
 // harmless stand-in whose properties can be set and read; timers never fire;
 // nothing reaches outside the engine except document.write.
-const char bootstrap[] = R"JS(
-(function (host, global) {
+//
+// Only the functions are script; the objects holding them are built through
+// the engine's API (installWindow), which costs far less than compiling them
+// as object literals for every page.
+const char helpers[] = R"JS(
+(function (host) {
     function noop() {}
+    function none() { return []; }
+    function nothing() { return null; }
+    function no() { return false; }
+    function zero() { return 0; }
+    function same(c) { return c; }
     function joined(args) {
         var s = '';
         for (var i = 0; i < args.length; ++i)
             s += String(args[i]);
         return s;
     }
-    function none() { return []; }
     function element() {
         return {
             style: {}, innerHTML: '', innerText: '', textContent: '', outerHTML: '', value: '',
             className: '', id: '', title: '', href: '', src: '', checked: false, disabled: false,
             childNodes: [], children: [], options: [], rows: [], cells: [], attributes: [],
             parentNode: null, firstChild: null, lastChild: null, nextSibling: null,
-            appendChild: function (c) { return c; }, removeChild: function (c) { return c; },
-            insertBefore: function (c) { return c; }, replaceChild: function (c) { return c; },
-            cloneNode: function () { return element(); },
-            setAttribute: noop, getAttribute: function () { return null; }, removeAttribute: noop,
-            hasAttribute: function () { return false; },
+            appendChild: same, removeChild: same, insertBefore: same, replaceChild: same,
+            cloneNode: element,
+            setAttribute: noop, getAttribute: nothing, removeAttribute: noop, hasAttribute: no,
             addEventListener: noop, removeEventListener: noop, attachEvent: noop, detachEvent: noop,
             getElementsByTagName: none, getElementsByClassName: none, getElementsByName: none,
-            querySelector: function () { return null; }, querySelectorAll: none,
-            insertRow: function () { return element(); }, insertCell: function () { return element(); },
+            querySelector: nothing, querySelectorAll: none,
+            insertRow: element, insertCell: element,
             focus: noop, blur: noop, click: noop, submit: noop, reset: noop
         };
     }
-    var document = {
+    return {
+        noop: noop, none: none, nothing: nothing, no: no, zero: zero, element: element,
         write: function () { host.write(joined(arguments)); },
         writeln: function () { host.write(joined(arguments) + '\n'); },
-        open: noop, close: noop,
-        getElementById: function () { return element(); },
-        getElementsByTagName: none, getElementsByName: none, getElementsByClassName: none,
-        querySelector: function () { return null; }, querySelectorAll: none,
-        createElement: function () { return element(); },
-        createTextNode: function (t) { return { nodeValue: String(t), data: String(t) }; },
-        addEventListener: noop, removeEventListener: noop, attachEvent: noop, detachEvent: noop,
-        cookie: '', title: '', referrer: '', domain: '', URL: 'about:blank', charset: 'gb2312',
-        readyState: 'loading', compatMode: 'CSS1Compat',
-        body: element(), documentElement: element(), head: element(),
-        forms: [], images: [], links: [], anchors: [], scripts: [], all: []
+        textNode: function (t) { return { nodeValue: String(t), data: String(t) }; },
+        href: function () { return this.href; }
     };
-    global.document = document;
-    global.window = global;
-    global.self = global;
-    global.top = global;
-    global.parent = global;
-    global.frames = [];
-    global.navigator = { userAgent: 'Mozilla/5.0', appName: 'Netscape', appVersion: '5.0',
-                         language: 'zh-CN', userLanguage: 'zh-CN', platform: 'Win32',
-                         cookieEnabled: false, plugins: [], mimeTypes: [] };
-    global.location = { href: 'about:blank', protocol: 'about:', host: '', hostname: '', port: '',
-                        pathname: 'blank', search: '', hash: '', origin: 'null',
-                        reload: noop, replace: noop, assign: noop,
-                        toString: function () { return this.href; } };
-    global.history = { length: 0, back: noop, forward: noop, go: noop };
-    global.screen = { width: 1024, height: 768, availWidth: 1024, availHeight: 768, colorDepth: 24 };
-    global.alert = noop;
-    global.confirm = function () { return false; };
-    global.prompt = function () { return null; };
-    global.setTimeout = function () { return 0; };
-    global.setInterval = function () { return 0; };
-    global.clearTimeout = noop;
-    global.clearInterval = noop;
-    global.open = function () { return null; };
-    global.close = noop;
-    global.focus = noop;
-    global.blur = noop;
-    global.scrollTo = noop;
-    global.addEventListener = noop;
-    global.removeEventListener = noop;
-    global.attachEvent = noop;
-    global.detachEvent = noop;
-    global.console = { log: noop, info: noop, warn: noop, error: noop, debug: noop };
 })
 )JS";
+
+using Properties = std::initializer_list<std::pair<const char *, QJSValue>>;
+
+QJSValue newObject(QJSEngine &engine, Properties properties) {
+    QJSValue object = engine.newObject();
+    for (const auto &[name, value] : properties)
+        object.setProperty(QLatin1String(name), value);
+    return object;
+}
+
+// Sets up document, window and the rest on the global object from the
+// helper functions.
+void installWindow(QJSEngine &engine, const QJSValue &helper) {
+    const auto fn = [&](const char *name) { return helper.property(QLatin1String(name)); };
+    const QJSValue noop = fn("noop"), none = fn("none"), nothing = fn("nothing"), element = fn("element");
+    const QJSValue blank{QString()};
+    QJSValue global = engine.globalObject();
+    global.setProperty(QStringLiteral("document"),
+                       newObject(engine, {
+                           {"write", fn("write")}, {"writeln", fn("writeln")}, {"open", noop}, {"close", noop},
+                           {"getElementById", element}, {"getElementsByTagName", none},
+                           {"getElementsByName", none}, {"getElementsByClassName", none},
+                           {"querySelector", nothing}, {"querySelectorAll", none}, {"createElement", element},
+                           {"createTextNode", fn("textNode")}, {"addEventListener", noop},
+                           {"removeEventListener", noop}, {"attachEvent", noop}, {"detachEvent", noop},
+                           {"cookie", blank}, {"title", blank}, {"referrer", blank}, {"domain", blank},
+                           {"URL", QJSValue(QStringLiteral("about:blank"))},
+                           {"charset", QJSValue(QStringLiteral("gb2312"))},
+                           {"readyState", QJSValue(QStringLiteral("loading"))},
+                           {"compatMode", QJSValue(QStringLiteral("CSS1Compat"))},
+                           {"body", element.call()}, {"documentElement", element.call()}, {"head", element.call()},
+                           {"forms", engine.newArray()}, {"images", engine.newArray()}, {"links", engine.newArray()},
+                           {"anchors", engine.newArray()}, {"scripts", engine.newArray()}, {"all", engine.newArray()},
+                       }));
+    for (const char *name : {"window", "self", "top", "parent"})
+        global.setProperty(QLatin1String(name), global);
+    global.setProperty(QStringLiteral("frames"), engine.newArray());
+    global.setProperty(QStringLiteral("navigator"),
+                       newObject(engine, {
+                           {"userAgent", QJSValue(QStringLiteral("Mozilla/5.0"))},
+                           {"appName", QJSValue(QStringLiteral("Netscape"))},
+                           {"appVersion", QJSValue(QStringLiteral("5.0"))},
+                           {"language", QJSValue(QStringLiteral("zh-CN"))},
+                           {"userLanguage", QJSValue(QStringLiteral("zh-CN"))},
+                           {"platform", QJSValue(QStringLiteral("Win32"))},
+                           {"cookieEnabled", QJSValue(false)}, {"plugins", engine.newArray()},
+                           {"mimeTypes", engine.newArray()},
+                       }));
+    global.setProperty(QStringLiteral("location"),
+                       newObject(engine, {
+                           {"href", QJSValue(QStringLiteral("about:blank"))},
+                           {"protocol", QJSValue(QStringLiteral("about:"))}, {"host", blank}, {"hostname", blank},
+                           {"port", blank}, {"pathname", QJSValue(QStringLiteral("blank"))}, {"search", blank},
+                           {"hash", blank}, {"origin", QJSValue(QStringLiteral("null"))}, {"reload", noop},
+                           {"replace", noop}, {"assign", noop}, {"toString", fn("href")},
+                       }));
+    global.setProperty(QStringLiteral("history"),
+                       newObject(engine, {{"length", QJSValue(0)}, {"back", noop}, {"forward", noop}, {"go", noop}}));
+    global.setProperty(QStringLiteral("screen"),
+                       newObject(engine, {{"width", QJSValue(1024)}, {"height", QJSValue(768)},
+                                          {"availWidth", QJSValue(1024)}, {"availHeight", QJSValue(768)},
+                                          {"colorDepth", QJSValue(24)}}));
+    const std::pair<const char *, QJSValue> functions[] = {
+        {"alert", noop}, {"confirm", fn("no")}, {"prompt", nothing}, {"setTimeout", fn("zero")},
+        {"setInterval", fn("zero")}, {"clearTimeout", noop}, {"clearInterval", noop}, {"open", nothing},
+        {"close", noop}, {"focus", noop}, {"blur", noop}, {"scrollTo", noop}, {"addEventListener", noop},
+        {"removeEventListener", noop}, {"attachEvent", noop}, {"detachEvent", noop},
+    };
+    for (const auto &[name, value] : functions)
+        global.setProperty(QLatin1String(name), value);
+    global.setProperty(QStringLiteral("console"),
+                       newObject(engine, {{"log", noop}, {"info", noop}, {"warn", noop}, {"error", noop},
+                                          {"debug", noop}}));
+}
 
 // Receives document.write in the engine's thread.
 class ScriptHost : public QObject {
     Q_OBJECT
 public:
-    explicit ScriptHost(ScriptSandbox::Writer writer) : m_writer(std::move(writer)) {}
+    explicit ScriptHost(const ScriptSandbox::Writer &writer) : m_writer(writer) {}
     Q_INVOKABLE void write(const QString &text) {
+        if (muted)
+            return;
         // Nothing may unwind through the engine's frames.
         try {
             m_writer(text);
@@ -106,8 +154,10 @@ public:
         }
     }
 
+    bool muted = false; // while scripts run again only for their globals
+
 private:
-    ScriptSandbox::Writer m_writer;
+    const ScriptSandbox::Writer &m_writer;
 };
 
 // Interrupts the engine when an armed deadline passes.
@@ -167,58 +217,224 @@ private:
     std::thread m_thread; // last: starts once the members above exist
 };
 
-} // namespace
+// The engine with the page's document and window, started on demand.
+struct Engine {
+    explicit Engine(const ScriptSandbox::Writer &writer) : host(writer), watchdog(engine) {
+        QJSEngine::setObjectOwnership(&host, QJSEngine::CppOwnership);
+        const QJSValue global = engine.globalObject();
+        // Taken before any page script can replace them.
+        jsonParse = global.property(QStringLiteral("JSON")).property(QStringLiteral("parse"));
+        defineProperty = global.property(QStringLiteral("Object")).property(QStringLiteral("defineProperty"));
+        const QJSValue make = engine.evaluate(QString::fromUtf8(helpers));
+        const QJSValue helper = make.call({engine.newQObject(&host)});
+        ready = make.isCallable() && helper.isObject() && jsonParse.isCallable() && defineProperty.isCallable();
+        if (ready)
+            installWindow(engine, helper);
+    }
 
-struct ScriptSandbox::Private {
-    explicit Private(Writer writer) : host(std::move(writer)), watchdog(engine) {}
     QJSEngine engine;
     ScriptHost host;
     Watchdog watchdog;
-    int depth = 0;
+    QJSValue jsonParse;
+    QJSValue defineProperty;
     bool ready = false;
 };
 
-ScriptSandbox::ScriptSandbox(Writer writer) {
-    if (!available())
-        return;
-    d = std::make_unique<Private>(std::move(writer));
-    QJSEngine::setObjectOwnership(&d->host, QJSEngine::CppOwnership);
-    QJSValue install = d->engine.evaluate(QString::fromUtf8(bootstrap));
-    QJSValue result = install.call({d->engine.newQObject(&d->host), d->engine.globalObject()});
-    d->ready = !install.isError() && !result.isError();
+// Literals shorter than this are compiled as they stand: building them from
+// JSON saves less than it costs.
+constexpr qsizetype MinLiteralLength = 64;
+
+// The global that holds the prebuilt literals while their script runs (the
+// script nesting depth appended; not enumerable; deleted afterwards). A
+// script that mentions the name runs unchanged.
+const QString LiteralsName = QStringLiteral("__chenglan_literals");
+
+} // namespace
+
+struct ScriptSandbox::Private {
+    Private(Writer w, Options o) : writer(std::move(w)), options(o) {}
+
+    void write(const QString &text) {
+        try {
+            writer(text);
+        } catch (...) {
+        }
+    }
+    QJSValue evaluate(const QString &code, const js::Ast *ast);
+
+    Writer writer;
+    Options options;
+    js::Interpreter interpreter;
+    QStringList replay; // the scripts run without the engine, in order
+    std::unique_ptr<Engine> engine;
+    int depth = 0;
+};
+
+// Evaluates a script in the engine. Where literalsAsData is on and the
+// script parsed, each large plain-data array literal of a top-level var
+// statement is made beforehand with JSON.parse and the statement reads it
+// from a hidden global instead ("var h_data = __chenglan_literals1[0];"),
+// which keeps the statement's place in the order the script runs.
+QJSValue ScriptSandbox::Private::evaluate(const QString &code, const js::Ast *ast) {
+    QJSEngine &js = engine->engine;
+    if (!ast || !options.literalsAsData || code.contains(LiteralsName))
+        return js.evaluate(code);
+    struct Range {
+        qsizetype begin;
+        qsizetype end;
+    };
+    std::vector<Range> ranges;
+    QString json(u'[');
+    json.reserve(code.size());
+    const js::Node &program = ast->node(ast->program);
+    for (int i = 0; i < program.count; ++i) {
+        const js::Node &statement = ast->node(ast->child(program, i));
+        if (statement.kind != js::NodeKind::Var)
+            continue;
+        for (int j = 0; j < statement.count; ++j) {
+            const js::Node &declarator = ast->node(ast->child(statement, j));
+            if (declarator.a < 0)
+                continue;
+            const js::Node &init = ast->node(declarator.a);
+            if (init.kind != js::NodeKind::Constant || init.end - init.begin < MinLiteralLength
+                || !ast->constants[size_t(init.value)].isArray())
+                continue;
+            const qsizetype mark = json.size();
+            if (!ranges.empty())
+                json += u',';
+            if (js::appendJson(json, ast->constants[size_t(init.value)]))
+                ranges.push_back({init.begin, init.end});
+            else
+                json.truncate(mark);
+        }
+    }
+    if (ranges.empty())
+        return js.evaluate(code);
+    json += u']';
+
+    const QJSValue values = engine->jsonParse.call({QJSValue(json)});
+    const QString name = LiteralsName + QString::number(depth);
+    QJSValue descriptor = js.newObject();
+    descriptor.setProperty(QStringLiteral("value"), values);
+    descriptor.setProperty(QStringLiteral("configurable"), true);
+    QJSValue global = js.globalObject();
+    if (values.isError() || engine->defineProperty.call({global, name, descriptor}).isError())
+        return js.evaluate(code);
+
+    QString rewritten;
+    rewritten.reserve(code.size());
+    qsizetype at = 0;
+    for (size_t k = 0; k < ranges.size(); ++k) {
+        rewritten.append(QStringView(code).sliced(at, ranges[k].begin - at));
+        rewritten += name;
+        rewritten += u'[';
+        rewritten += QString::number(k);
+        rewritten += u']';
+        // Line breaks inside the literal stay, so that lines keep their numbers.
+        for (qsizetype i = ranges[k].begin; i < ranges[k].end; ++i) {
+            const QChar c = code[i];
+            if (c == u'\n' || c == u'\r' || c == QChar(0x2028) || c == QChar(0x2029))
+                rewritten += c;
+        }
+        at = ranges[k].end;
+    }
+    rewritten.append(QStringView(code).sliced(at));
+    const QJSValue result = js.evaluate(rewritten);
+    global.deleteProperty(name);
+    return result;
+}
+
+ScriptSandbox::ScriptSandbox(Writer writer, Options options) {
+    if (available())
+        d = std::make_unique<Private>(std::move(writer), options);
 }
 
 ScriptSandbox::~ScriptSandbox() = default;
 
 bool ScriptSandbox::available() { return QCoreApplication::instance() != nullptr; }
 
-ScriptSandbox::Outcome ScriptSandbox::run(const QString &source, std::chrono::milliseconds timeLimit) {
-    if (!d || !d->ready)
+ScriptSandbox::Outcome ScriptSandbox::run(const QString &source, std::chrono::milliseconds timeLimit,
+                                          qsizetype writeRoom) {
+    using namespace std::chrono;
+    if (!d)
         return Outcome::NotRun;
     const bool outermost = d->depth == 0;
-    if (outermost) {
+    if (outermost && timeLimit.count() <= 0)
+        return Outcome::NotRun;
+    const QString code = neutralizeHtmlComments(source);
+    js::Ast ast;
+    js::ParseFacts facts;
+    const bool parsed = (d->options.withoutEngine || d->options.literalsAsData) && js::parseScript(code, ast, facts);
+
+    if (!d->engine && outermost && parsed && d->options.withoutEngine && js::Interpreter::accepts(ast, facts)) {
+        // Half the time is the plain run's; should it not finish, the engine
+        // has the rest.
+        const auto started = steady_clock::now();
+        QString written;
+        const auto result = d->interpreter.run(ast, written, writeRoom, started + timeLimit / 2);
+        if (result != js::Interpreter::Result::Unsupported) {
+            d->replay.append(code);
+            ++d->depth;
+            if (!written.isEmpty())
+                d->write(written);
+            --d->depth;
+            return result == js::Interpreter::Result::Completed ? Outcome::Completed : Outcome::Failed;
+        }
+        timeLimit -= duration_cast<milliseconds>(steady_clock::now() - started);
         if (timeLimit.count() <= 0)
-            return Outcome::NotRun;
-        d->watchdog.arm(timeLimit);
+            return Outcome::Interrupted;
     }
-    ++d->depth;
-    const QJSValue result = d->engine.evaluate(neutralizeHtmlComments(source));
-    --d->depth;
-    const bool interrupted = d->engine.isInterrupted();
+
+    if (!d->engine)
+        d->engine = std::make_unique<Engine>(d->writer);
+    Engine &engine = *d->engine;
+    if (!engine.ready)
+        return Outcome::NotRun;
     if (outermost)
-        d->watchdog.disarm();
+        engine.watchdog.arm(timeLimit);
+    ++d->depth;
+    if (!d->replay.isEmpty()) {
+        engine.host.muted = true;
+        for (const QString &earlier : std::as_const(d->replay)) {
+            js::Ast earlierAst;
+            js::ParseFacts earlierFacts;
+            const bool earlierParsed = js::parseScript(earlier, earlierAst, earlierFacts);
+            d->evaluate(earlier, earlierParsed ? &earlierAst : nullptr);
+            if (engine.engine.isInterrupted())
+                break;
+        }
+        engine.host.muted = false;
+        d->replay.clear();
+    }
+    QJSValue result;
+    if (!engine.engine.isInterrupted())
+        result = d->evaluate(code, parsed ? &ast : nullptr);
+    --d->depth;
+    const bool interrupted = engine.engine.isInterrupted();
+    if (outermost)
+        engine.watchdog.disarm();
     if (interrupted)
         return Outcome::Interrupted;
     return result.isError() ? Outcome::Failed : Outcome::Completed;
 }
 
 void ScriptSandbox::interrupt() {
-    if (d)
-        d->watchdog.interruptNow();
+    if (d && d->engine)
+        d->engine->watchdog.interruptNow();
 }
 
 QString neutralizeHtmlComments(const QString &source) {
-    if (!source.contains(u"<!--") && !source.contains(u"-->"))
+    const auto marks = [&] {
+        const qsizetype size = source.size();
+        for (qsizetype i = 0; i + 2 < size; ++i) {
+            const QChar c = source[i];
+            if ((c == u'<' && i + 3 < size && source[i + 1] == u'!' && source[i + 2] == u'-' && source[i + 3] == u'-')
+                || (c == u'-' && source[i + 1] == u'-' && source[i + 2] == u'>'))
+                return true;
+        }
+        return false;
+    };
+    if (!marks())
         return source;
     QString out;
     out.reserve(source.size() + 16);

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <functional>
+#include <limits>
 #include <memory>
 
 class QJSEngine;
@@ -20,20 +21,43 @@ namespace chenglan {
 // that runs past its time limit; a script started from inside another one
 // (written by it) runs within the outer script's time.
 //
+// Starting an engine costs more than most pages' scripts, so scripts of a
+// plain subset (declarations, loops and arithmetic over numbers, strings and
+// arrays, document.write: see js::Interpreter) run without one, with the
+// engine's results. The engine starts at the page's first script that needs
+// more, runs the earlier scripts again with their output discarded to get
+// the same globals, and runs that script and every later one.
+//
 // QJSEngine needs a QCoreApplication; without one no script runs.
 class ScriptSandbox {
 public:
     using Writer = std::function<void(const QString &text)>;
     enum class Outcome { Completed, Failed, Interrupted, NotRun };
 
-    explicit ScriptSandbox(Writer writer);
+    // The two short cuts; each gives the engine's result and is off only to
+    // compare with the engine alone.
+    struct Options {
+        // Plain scripts run without the engine.
+        bool withoutEngine = true;
+        // In a script the engine runs, array literals of plain data on the
+        // top level ("var data = [[1, 'a'], ...];") are built from JSON
+        // instead of being compiled into code that builds them.
+        bool literalsAsData = true;
+    };
+
+    explicit ScriptSandbox(Writer writer) : ScriptSandbox(std::move(writer), Options()) {}
+    ScriptSandbox(Writer writer, Options options);
     ~ScriptSandbox();
     ScriptSandbox(const ScriptSandbox &) = delete;
     ScriptSandbox &operator=(const ScriptSandbox &) = delete;
 
     static bool available();
 
-    Outcome run(const QString &source, std::chrono::milliseconds timeLimit);
+    // Runs one script. writeRoom is how much more the writer takes before it
+    // caps the output and interrupts the script: a script run without the
+    // engine that would write that much runs in the engine instead.
+    Outcome run(const QString &source, std::chrono::milliseconds timeLimit,
+                qsizetype writeRoom = std::numeric_limits<qsizetype>::max());
     // Stops the running script (from the writer, when the output is capped).
     void interrupt();
 

@@ -1,0 +1,1 @@
+var x; document.write('a'); document.write(x.length); document.write('b')
