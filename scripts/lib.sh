@@ -33,7 +33,11 @@ ensure_packages() {
 configure_and_build() {
   local dir="$1"; shift
   if [ ! -f "$dir/build.ninja" ]; then
-    cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >/dev/null
+    # ccache, where a developer installed it, lets several work trees of the
+    # same sources share their object files; CI builds without it.
+    local launcher=()
+    command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    cmake -S "$ROOT" -B "$dir" -G Ninja "${launcher[@]}" "$@" >/dev/null
   fi
   cmake --build "$dir" -j "$JOBS"
 }
