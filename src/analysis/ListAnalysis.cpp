@@ -2,6 +2,7 @@
 
 #include "analysis/HistoryExtension.h"
 #include "analysis/HistoryParsing.h"
+#include "analysis/InfoLine.h"
 #include "analysis/PatternCodes.h"
 #include "analysis/TextRules.h"
 #include "analysis/ValueJson.h"
@@ -36,13 +37,6 @@ std::optional<ExtensionTarget> extensionTarget(const Table &history, int sameSid
                                  Value::fromInt16(std::int16_t(same ? sameSide : 1 - sameSide))};
     }, log);
     return target;
-}
-
-const QString &infoItem(const QStringList &items, int index) {
-    if (index >= items.size())
-        throw StepFailure(QStringLiteral("info line has no item %1 (%2 items)").arg(index).arg(items.size()),
-                          FailureKind::Layout);
-    return items[index];
 }
 
 QString timeText(const Value &when) {
@@ -146,18 +140,13 @@ private:
 
     void readInfoLine() {
         StepLog *log = &m_run.log;
-        QStringList items;
-        attempt([&] {
-            const QString line = m_s.AnalysisData.at(3).text();
-            if (!line.isEmpty())
-                items = line.split(u',');
-        }, log);
-        m_noInfoLine = items.isEmpty();
-        attempt([&] { m_s.HomeTeamId = Value(history::fieldNumber(infoItem(items, 0))); }, log);
-        attempt([&] { m_s.AwayTeamId = Value(history::fieldNumber(infoItem(items, 1))); }, log);
-        attempt([&] { m_s.HomeTeamName = Value(infoItem(items, 2)); }, log);
-        attempt([&] { m_s.AwayTeamName = Value(infoItem(items, 3)); }, log);
-        attempt([&] { m_s.ListMatchTime = Value(Value(infoItem(items, 4)).toDate()); }, log);
+        const InfoLine info = InfoLine::read(m_s.AnalysisData, log);
+        m_noInfoLine = info.isEmpty();
+        attempt([&] { m_s.HomeTeamId = Value(history::fieldNumber(info.item(0))); }, log);
+        attempt([&] { m_s.AwayTeamId = Value(history::fieldNumber(info.item(1))); }, log);
+        attempt([&] { m_s.HomeTeamName = Value(info.item(2)); }, log);
+        attempt([&] { m_s.AwayTeamName = Value(info.item(3)); }, log);
+        attempt([&] { m_s.ListMatchTime = Value(Value(info.item(4)).toDate()); }, log);
         m_s.MatchDate = m_s.ListMatchTime;
     }
 

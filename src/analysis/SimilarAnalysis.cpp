@@ -2,6 +2,7 @@
 
 #include "analysis/HistoryExtension.h"
 #include "analysis/HistoryParsing.h"
+#include "analysis/InfoLine.h"
 #include "analysis/TextRules.h"
 #include "model/StrengthModel.h"
 #include "web/AnalysisPage.h"
@@ -15,13 +16,6 @@ namespace {
 
 QString timeText(const Value &when) {
     return when.isDate() ? text::displayDateTime(*when.asDate()) : when.text();
-}
-
-const QString &infoItem(const QStringList &items, int index) {
-    if (index >= items.size())
-        throw StepFailure(QStringLiteral("info line has no item %1 (%2 items)").arg(index).arg(items.size()),
-                          FailureKind::Layout);
-    return items[index];
 }
 
 // The first failure of the given kinds logged from entry `from` on; empty when none.
@@ -135,16 +129,11 @@ private:
 
     void readInfoLine() {
         StepLog *log = &m_run.log;
-        QStringList items;
-        attempt([&] {
-            const QString line = m_s.AnalysisData.at(3).text();
-            if (!line.isEmpty())
-                items = line.split(u',');
-        }, log);
-        m_noInfoLine = items.isEmpty();
-        attempt([&] { m_s.HomeTeamId = Value(history::fieldNumber(infoItem(items, 0))); }, log);
-        attempt([&] { m_s.AwayTeamId = Value(history::fieldNumber(infoItem(items, 1))); }, log);
-        attempt([&] { m_s.MatchDate = Value(Value(infoItem(items, 4)).toDate()); }, log);
+        const InfoLine info = InfoLine::read(m_s.AnalysisData, log);
+        m_noInfoLine = info.isEmpty();
+        attempt([&] { m_s.HomeTeamId = Value(history::fieldNumber(info.item(0))); }, log);
+        attempt([&] { m_s.AwayTeamId = Value(history::fieldNumber(info.item(1))); }, log);
+        attempt([&] { m_s.MatchDate = Value(Value(info.item(4)).toDate()); }, log);
     }
 
     // The page of the team's oldest listed match, and the history list of
