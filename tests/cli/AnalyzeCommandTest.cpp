@@ -1,3 +1,4 @@
+#include "CliRun.h"
 #include "support/QtPrinters.h"
 #include "support/ServerProcess.h"
 
@@ -12,36 +13,19 @@
 
 #include <gtest/gtest.h>
 
+using chenglan::testing::CliRun;
+using chenglan::testing::CliTest;
+using chenglan::testing::runCli;
 using chenglan::testing::ServerProcess;
 
 namespace {
 
-struct CliRun {
-    int exitCode = -1;
-    QJsonObject json;
-    QString errors;
-};
+CliRun analyze(const QStringList &args) { return runCli(QStringLiteral("analyze"), args); }
 
-CliRun analyze(const QStringList &args) {
-    QProcess process;
-    process.start(QStringLiteral(CHENGLAN_CLI), QStringList{QStringLiteral("analyze")} + args);
-    CliRun run;
-    if (!process.waitForFinished(120000))
-        return run;
-    run.exitCode = process.exitCode();
-    run.json = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
-    run.errors = QString::fromUtf8(process.readAllStandardError());
-    return run;
-}
-
-class AnalyzeCommand : public ::testing::Test {
+class AnalyzeCommand : public CliTest {
 protected:
     static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "test_cli";
-        static char *argv[] = {name, nullptr};
-        if (!QCoreApplication::instance())
-            new QCoreApplication(argc, argv);
+        CliTest::SetUpTestSuite();
         s_site = new ServerProcess(QStringLiteral("server/samplesite/chenglan-sample-site"),
                                    {QStringLiteral("--today"), QStringLiteral("2022-10-09")});
     }

@@ -1,3 +1,4 @@
+#include "CliRun.h"
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QJsonArray>
@@ -12,6 +13,9 @@
 #include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
+using chenglan::testing::CliRun;
+using chenglan::testing::CliTest;
+using chenglan::testing::runCli;
 
 namespace {
 
@@ -55,34 +59,9 @@ private:
     QHash<QTcpSocket *, QByteArray> m_buffer;
 };
 
-struct CliRun {
-    int exitCode = -1;
-    QJsonObject json;
-};
+CliRun runHandicap(const QStringList &args) { return runCli(u"handicap"_s, args); }
 
-CliRun runHandicap(const QStringList &args) {
-    QProcess process;
-    QEventLoop loop;
-    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
-    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
-    process.start(QStringLiteral(CHENGLAN_CLI), QStringList{u"handicap"_s} + args);
-    loop.exec();
-    CliRun run;
-    run.exitCode = process.state() == QProcess::NotRunning ? process.exitCode() : -1;
-    run.json = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
-    return run;
-}
-
-class HandicapCommand : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "test_cli";
-        static char *argv[] = {name, nullptr};
-        if (!QCoreApplication::instance())
-            new QCoreApplication(argc, argv);
-    }
-};
+using HandicapCommand = CliTest;
 
 } // namespace
 

@@ -1,3 +1,4 @@
+#include "CliRun.h"
 #include "support/SchedulePages.h"
 
 #include <QCoreApplication>
@@ -13,6 +14,9 @@
 #include <gtest/gtest.h>
 
 using namespace chenglan::testing::schedule;
+using chenglan::testing::CliRun;
+using chenglan::testing::CliTest;
+using chenglan::testing::runCli;
 
 namespace {
 
@@ -47,37 +51,9 @@ private:
     QHash<QTcpSocket *, QByteArray> m_buffer;
 };
 
-struct CliRun {
-    int exitCode = -1;
-    QJsonObject json;
-    QString errors;
-};
+CliRun runSchedule(const QStringList &args) { return runCli(QStringLiteral("schedule"), args); }
 
-// Runs the command line while this process's event loop keeps serving.
-CliRun runCli(const QStringList &args) {
-    QProcess process;
-    QEventLoop loop;
-    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
-    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
-    process.start(QStringLiteral(CHENGLAN_CLI), QStringList{QStringLiteral("schedule")} + args);
-    loop.exec();
-    CliRun run;
-    run.exitCode = process.state() == QProcess::NotRunning ? process.exitCode() : -1;
-    run.json = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
-    run.errors = QString::fromUtf8(process.readAllStandardError());
-    return run;
-}
-
-class ScheduleCommand : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "test_cli";
-        static char *argv[] = {name, nullptr};
-        if (!QCoreApplication::instance())
-            new QCoreApplication(argc, argv);
-    }
-};
+using ScheduleCommand = CliTest;
 
 } // namespace
 
@@ -85,7 +61,7 @@ TEST_F(ScheduleCommand, PrintsTheTableTheFlagsAndTheListsRows) {
     PageServer site(jingcaiPage(matchRow(QStringLiteral("100"), QStringLiteral("英格兰超级联赛"),
                                          QStringLiteral("曼彻斯特联队"), QStringLiteral("利物浦")))
                         .toUtf8());
-    const CliRun run = runCli({QStringLiteral("--date"), QStringLiteral("2022-10-09"), QStringLiteral("--odds-site"),
+    const CliRun run = runSchedule({QStringLiteral("--date"), QStringLiteral("2022-10-09"), QStringLiteral("--odds-site"),
                             site.base()});
     ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
     ASSERT_EQ(site.requests.size(), 1);
@@ -115,7 +91,7 @@ TEST_F(ScheduleCommand, ASiteThatIsDownExitsOneWithAnEmptyList) {
     closed.listen(QHostAddress::LocalHost, 0);
     const QString base = QStringLiteral("http://127.0.0.1:%1/odds/").arg(closed.serverPort());
     closed.close();
-    const CliRun run = runCli({QStringLiteral("--beidan"), QStringLiteral("--odds-site"), base});
+    const CliRun run = runSchedule({QStringLiteral("--beidan"), QStringLiteral("--odds-site"), base});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.json.value(QStringLiteral("outcome")).toString(), QStringLiteral("network-failed"));
     EXPECT_EQ(run.json.value(QStringLiteral("MatchTable")).toArray(), QJsonArray());
@@ -130,7 +106,7 @@ TEST_F(ScheduleCommand, RejectsBadArguments) {
                                                 QStringLiteral("--beidan")},
                                     QStringList{QStringLiteral("--odds-site"), QStringLiteral("ftp://x/")},
                                     QStringList{QStringLiteral("extra")}}) {
-        const CliRun run = runCli(args);
+        const CliRun run = runSchedule(args);
         EXPECT_EQ(run.exitCode, 2) << args.join(u' ').toStdString();
         EXPECT_FALSE(run.errors.isEmpty());
     }
