@@ -170,12 +170,15 @@ TEST_F(AbuseTest, OtherAddressesWithBrokenEncodingAreNotFoundOrRefused) {
             EXPECT_TRUE(answer.status == 400 || answer.status == 404 || answer.status == 405 || linkFile)
                 << target << "\n" << answer.head << "\n" << answer.body;
         }
-    // Bytes that break the request line itself.
-    for (const std::string &line : {"GET /link(0).txt\0 HTTP/1.1\r\n"s,
+    // Bytes that break the request line itself. The library reads a request
+    // line up to a NUL, so the first one asks for a link file.
+    for (const std::string &line : {"GET /link(0).txt\0 HTTP/1.1\r\n\r\n"s,
                                     "GET /link(0).txt HTTP/1.1\r\nHost: \xFF\x00\x01\r\n\r\n"s,
                                     "\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03\r\n\r\n"s, "GET\r\n\r\n"s}) {
-        const RawAnswer answer = rawExchange(m_port, line + "\r\n");
-        EXPECT_TRUE(answer.status == 0 || answer.status == 400 || answer.status == 404) << answer.head;
+        const RawAnswer answer = rawExchange(m_port, line);
+        const bool linkFile = answer.status == 200 && answer.body == base;
+        EXPECT_TRUE(answer.status == 0 || answer.status == 400 || answer.status == 404 || linkFile)
+            << line << answer.head;
         EXPECT_TRUE(answer.closed);
     }
     expectServiceAndDatabaseUnchanged();
