@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -63,7 +64,7 @@ class WorkerPool : public httplib::TaskQueue {
 public:
     WorkerPool(const BoundedServerOptions &options, std::atomic<const httplib::TaskQueue *> &published)
         : m_maxWaiting(options.maxWaiting), m_idle(std::max<std::size_t>(options.workers, 1)),
-          m_published(published) {
+          m_workerNiceness(options.workerNiceness), m_published(published) {
         for (std::size_t i = 0; i < m_idle; ++i)
             m_threads.emplace_back([this] { work(); });
         m_published = this;
@@ -106,6 +107,9 @@ private:
     // while it is still starting, so that the first connections are not
     // refused before the workers are up.
     void work() {
+        // Below the accepting thread, so that when the workers keep every
+        // core busy, refusing the excess still happens at once.
+        ::setpriority(PRIO_PROCESS, pid_t(::gettid()), ::getpriority(PRIO_PROCESS, 0) + m_workerNiceness);
         std::unique_lock lock(m_mutex);
         for (;;) {
             m_wake.wait(lock, [&] { return !m_jobs.empty() || m_shutdown; });
@@ -126,6 +130,7 @@ private:
     std::size_t m_maxWaiting;
     std::size_t m_idle;
     std::atomic<std::size_t> m_waiting{0};
+    int m_workerNiceness;
     std::atomic<const httplib::TaskQueue *> &m_published;
     std::vector<std::thread> m_threads;
     std::deque<std::function<void()>> m_jobs;

@@ -28,7 +28,9 @@ struct BoundedServerOptions {
     // A whole answer, from its first byte.
     std::chrono::milliseconds writeTimeout{5000};
     // Connections the kernel holds until they are accepted.
-    int listenBacklog = 128;
+    int listenBacklog = 1024;
+    // Workers run this much nicer than the thread that accepts (and refuses).
+    int workerNiceness = 5;
 };
 
 class BoundedHttpServer : public httplib::Server {

@@ -31,7 +31,7 @@ inline constexpr std::chrono::seconds kKeepAliveTimeout{2};
 inline constexpr std::chrono::seconds kReadTimeout{5};
 inline constexpr std::chrono::seconds kWriteTimeout{5};
 // Connections the kernel queues until the server accepts them.
-inline constexpr int kListenBacklog = 128;
+inline constexpr int kListenBacklog = 1024;
 
 // How often the server looks for imports made by another process.
 inline constexpr std::chrono::milliseconds kRefreshInterval{1000};

@@ -136,6 +136,7 @@ std::vector<Exchange> runLoad(int port, const LoadPlan &plan) {
     const auto launch = [&](Clock::time_point intended) {
         Exchange e;
         e.intendedMs = msBetween(start, intended);
+        e.lagMs = msBetween(intended, Clock::now());
         done.push_back(e);
         const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
         if (fd < 0)
@@ -233,16 +234,39 @@ std::vector<Exchange> runLoad(int port, const LoadPlan &plan) {
     return done;
 }
 
-double latencyQuantile(const std::vector<Exchange> &exchanges, int status, double q) {
-    std::vector<double> values;
-    for (const auto &e : exchanges)
-        if (e.status == status)
-            values.push_back(e.latencyMs);
+namespace {
+
+double quantile(std::vector<double> values, double q) {
     if (values.empty())
         return 0;
     std::sort(values.begin(), values.end());
     const double rank = std::ceil(q * double(values.size())) - 1;
     return values[std::size_t(std::clamp(rank, 0.0, double(values.size() - 1)))];
+}
+
+} // namespace
+
+double latencyQuantile(const std::vector<Exchange> &exchanges, int status, double q) {
+    std::vector<double> values;
+    for (const auto &e : exchanges)
+        if (e.status == status)
+            values.push_back(e.latencyMs);
+    return quantile(std::move(values), q);
+}
+
+double serviceQuantile(const std::vector<Exchange> &exchanges, int status, double q) {
+    std::vector<double> values;
+    for (const auto &e : exchanges)
+        if (e.status == status)
+            values.push_back(e.latencyMs - e.lagMs);
+    return quantile(std::move(values), q);
+}
+
+double lagQuantile(const std::vector<Exchange> &exchanges, double q) {
+    std::vector<double> values;
+    for (const auto &e : exchanges)
+        values.push_back(e.lagMs);
+    return quantile(std::move(values), q);
 }
 
 std::size_t countStatus(const std::vector<Exchange> &exchanges, int status) {

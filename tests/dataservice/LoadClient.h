@@ -35,6 +35,7 @@ std::string formPost(const std::string &target, const std::string &body);
 struct Exchange {
     double intendedMs = 0;  // when it was meant to be sent, from the start of the run
     double latencyMs = 0;   // from the intended send time to the end of the answer
+    double lagMs = 0;       // how late the client opened the connection
     int status = 0;         // 0: no answer within the limit, or the connection failed
     bool bodyMatches = false;
 };
@@ -58,6 +59,11 @@ std::vector<Exchange> runLoad(int port, const LoadPlan &plan);
 
 // The q-quantile (0..1) of the latencies of the exchanges with `status`.
 double latencyQuantile(const std::vector<Exchange> &exchanges, int status, double q);
+// The same from when the connection was opened: the time the service took,
+// without the client's own lateness.
+double serviceQuantile(const std::vector<Exchange> &exchanges, int status, double q);
+// The q-quantile of the client's lateness over all exchanges.
+double lagQuantile(const std::vector<Exchange> &exchanges, double q);
 std::size_t countStatus(const std::vector<Exchange> &exchanges, int status);
 
 // The resident memory of a process in KiB (VmRSS), 0 when unreadable.
