@@ -313,8 +313,9 @@ BoundedHttpServer::BoundedHttpServer(BoundedServerOptions options) : m_options(s
             char *end = nullptr;
             const unsigned long long length = std::strtoull(declared.c_str(), &end, 10);
             if (declared.empty() || *end != '\0' || errno == ERANGE || length > m_options.maxRequestBytes) {
-                res.status = declared.empty() || *end != '\0' ? 400 : 413;
-                res.set_content("request too large\n", "text/plain");
+                const bool malformed = declared.empty() || *end != '\0';
+                res.status = malformed ? 400 : 413;
+                res.set_content(malformed ? "bad Content-Length\n" : "request too large\n", "text/plain");
                 return HandlerResponse::Handled;
             }
         }
@@ -386,25 +387,22 @@ bool BoundedHttpServer::process_and_close_socket(socket_t sock) {
     bool linger = false;
     for (std::size_t served = 0; served < m_options.keepAliveMaxRequests; ++served) {
         // The first request has the read timeout from when the connection was
-        // accepted, so time spent waiting for a worker counts. A kept-alive
-        // connection waits for its next request in short slices, so that
-        // stop() is not held up and a connection waiting for a worker gets
-        // this one's.
+        // accepted, so time spent waiting for a worker counts. The first byte
+        // of a request is waited for in short slices, so that stop() is not
+        // held up, for at most the keep-alive time; a kept-alive connection
+        // also gives its worker up as soon as another connection waits.
         Clock::time_point arrived = t_acceptedAt;
-        if (served > 0) {
-            bool ready = stream.hasBuffered();
-            for (auto waited = std::chrono::milliseconds(0); !ready && waited < m_options.keepAliveTimeout;
-                 waited += kStopCheckInterval) {
-                if (svr_sock_ == INVALID_SOCKET || waitingConnections() > 0)
-                    break;
-                ready = waitFor(sock, POLLIN, std::min(kStopCheckInterval, m_options.keepAliveTimeout - waited));
-            }
-            if (!ready)
+        bool ready = stream.hasBuffered();
+        for (auto waited = std::chrono::milliseconds(0); !ready && waited < m_options.keepAliveTimeout;
+             waited += kStopCheckInterval) {
+            if (svr_sock_ == INVALID_SOCKET || (served > 0 && waitingConnections() > 0))
                 break;
-            arrived = Clock::now();
+            ready = waitFor(sock, POLLIN, std::min(kStopCheckInterval, m_options.keepAliveTimeout - waited));
         }
-        if (svr_sock_ == INVALID_SOCKET)
+        if (!ready || svr_sock_ == INVALID_SOCKET)
             break;
+        if (served > 0)
+            arrived = Clock::now();
         stream.startRequest(arrived + m_options.readTimeout);
         t_closeAfterResponse = false;
         const bool last = served + 1 == m_options.keepAliveMaxRequests || waitingConnections() > 0;
