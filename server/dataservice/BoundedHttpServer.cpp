@@ -4,16 +4,20 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -28,8 +32,22 @@ thread_local bool t_refusing = false;
 // connection (an oversized body, the tail of a header flood) is not read as
 // further requests, the connection is closed instead.
 thread_local bool t_closeAfterResponse = false;
+// When the connection a worker runs was accepted.
+thread_local std::chrono::steady_clock::time_point t_acceptedAt;
+
+using Clock = std::chrono::steady_clock;
 
 constexpr std::chrono::milliseconds kStopCheckInterval{50};
+// After an error answer the rest of the request is read and dropped for at
+// most this long (and this much), so that closing does not reset the
+// connection before a client that is still sending has read the answer.
+constexpr std::chrono::milliseconds kLingerTime{250};
+constexpr std::size_t kLingerBytes = 2 * 1024 * 1024;
+
+std::chrono::milliseconds remaining(Clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    return std::max(left, std::chrono::milliseconds(0));
+}
 
 bool waitFor(int sock, short events, std::chrono::milliseconds timeout) {
     pollfd pfd{sock, events, 0};
@@ -44,17 +62,24 @@ bool waitFor(int sock, short events, std::chrono::milliseconds timeout) {
 // Fixed workers and a short waiting line; beyond it, refusal.
 class WorkerPool : public httplib::TaskQueue {
 public:
-    explicit WorkerPool(const BoundedServerOptions &options)
-        : m_maxWaiting(options.maxWaiting), m_idle(std::max<std::size_t>(options.workers, 1)) {
+    WorkerPool(const BoundedServerOptions &options, std::atomic<const httplib::TaskQueue *> &published)
+        : m_maxWaiting(options.maxWaiting), m_idle(std::max<std::size_t>(options.workers, 1)),
+          m_workerNiceness(options.workerNiceness), m_published(published) {
         for (std::size_t i = 0; i < m_idle; ++i)
             m_threads.emplace_back([this] { work(); });
+        m_published = this;
     }
+    ~WorkerPool() override { m_published = nullptr; }
 
     void enqueue(std::function<void()> fn) override {
         {
             std::unique_lock lock(m_mutex);
             if (!m_shutdown && m_jobs.size() < m_idle + m_maxWaiting) {
-                m_jobs.push_back(std::move(fn));
+                m_jobs.push_back([fn = std::move(fn), accepted = Clock::now()] {
+                    t_acceptedAt = accepted;
+                    fn();
+                });
+                m_waiting = m_jobs.size() > m_idle ? m_jobs.size() - m_idle : 0;
                 m_wake.notify_one();
                 return;
             }
@@ -63,6 +88,9 @@ public:
         fn();
         t_refusing = false;
     }
+
+    // Connections accepted that no worker has taken yet, beyond the idle ones.
+    std::size_t waiting() const { return m_waiting.load(); }
 
     void shutdown() override {
         {
@@ -79,6 +107,9 @@ private:
     // while it is still starting, so that the first connections are not
     // refused before the workers are up.
     void work() {
+        // Below the accepting thread, so that when the workers keep every
+        // core busy, refusing the excess still happens at once.
+        ::setpriority(PRIO_PROCESS, pid_t(::gettid()), ::getpriority(PRIO_PROCESS, 0) + m_workerNiceness);
         std::unique_lock lock(m_mutex);
         for (;;) {
             m_wake.wait(lock, [&] { return !m_jobs.empty() || m_shutdown; });
@@ -87,15 +118,20 @@ private:
             std::function<void()> job = std::move(m_jobs.front());
             m_jobs.pop_front();
             --m_idle;
+            m_waiting = m_jobs.size() > m_idle ? m_jobs.size() - m_idle : 0;
             lock.unlock();
             job();
             lock.lock();
             ++m_idle;
+            m_waiting = m_jobs.size() > m_idle ? m_jobs.size() - m_idle : 0;
         }
     }
 
     std::size_t m_maxWaiting;
     std::size_t m_idle;
+    std::atomic<std::size_t> m_waiting{0};
+    int m_workerNiceness;
+    std::atomic<const httplib::TaskQueue *> &m_published;
     std::vector<std::thread> m_threads;
     std::deque<std::function<void()>> m_jobs;
     bool m_shutdown = false;
@@ -103,26 +139,41 @@ private:
     std::condition_variable m_wake;
 };
 
-// A socket stream that buffers reads and stops reading once a request has
-// used up its byte allowance.
+// A socket stream that buffers reads, stops reading once a request has used
+// up its byte allowance or its time, and gives an answer its time to go out.
 class LimitedSocketStream : public httplib::Stream {
 public:
     LimitedSocketStream(int sock, const BoundedServerOptions &options) : m_sock(sock), m_options(options) {}
 
-    void startRequest() { m_consumed = 0; }
+    // A request starts; its bytes must all arrive before `deadline`.
+    void startRequest(Clock::time_point deadline) {
+        m_consumed = 0;
+        m_readDeadline = deadline;
+        m_sawLineEnd = false;
+        m_timedOut = false;
+        m_writing = false;
+        m_written = 0;
+    }
     bool exhausted() const { return m_consumed >= m_options.maxRequestBytes; }
+    bool timedOut() const { return m_timedOut; }
+    bool sawLineEnd() const { return m_sawLineEnd; }
+    bool answered() const { return m_written > 0; }
     bool hasBuffered() const { return m_pos < m_len; }
 
-    bool is_readable() const override { return hasBuffered() || waitFor(m_sock, POLLIN, m_options.readTimeout); }
-    bool is_writable() const override { return waitFor(m_sock, POLLOUT, m_options.writeTimeout); }
+    bool is_readable() const override { return hasBuffered() || waitFor(m_sock, POLLIN, remaining(m_readDeadline)); }
+    bool is_writable() const override {
+        return waitFor(m_sock, POLLOUT, m_writing ? remaining(m_writeDeadline) : m_options.writeTimeout);
+    }
 
     ssize_t read(char *ptr, size_t size) override {
         if (m_consumed >= m_options.maxRequestBytes)
             return -1;
         size = std::min(size, m_options.maxRequestBytes - m_consumed);
         if (!hasBuffered()) {
-            if (!waitFor(m_sock, POLLIN, m_options.readTimeout))
+            if (!waitFor(m_sock, POLLIN, remaining(m_readDeadline))) {
+                m_timedOut = true;
                 return -1;
+            }
             ssize_t n;
             do {
                 n = ::recv(m_sock, m_buffer, sizeof m_buffer, 0);
@@ -134,18 +185,26 @@ public:
         }
         const std::size_t n = std::min(size, m_len - m_pos);
         std::memcpy(ptr, m_buffer + m_pos, n);
+        if (!m_sawLineEnd && std::memchr(ptr, '\n', n))
+            m_sawLineEnd = true;
         m_pos += n;
         m_consumed += n;
         return ssize_t(n);
     }
 
     ssize_t write(const char *ptr, size_t size) override {
-        if (!is_writable())
+        if (!m_writing) {
+            m_writing = true;
+            m_writeDeadline = Clock::now() + m_options.writeTimeout;
+        }
+        if (!waitFor(m_sock, POLLOUT, remaining(m_writeDeadline)))
             return -1;
         ssize_t n;
         do {
             n = ::send(m_sock, ptr, size, MSG_NOSIGNAL);
         } while (n < 0 && errno == EINTR);
+        if (n > 0)
+            m_written += std::size_t(n);
         return n;
     }
 
@@ -184,12 +243,57 @@ private:
     std::size_t m_pos = 0;
     std::size_t m_len = 0;
     std::size_t m_consumed = 0;
+    Clock::time_point m_readDeadline;
+    bool m_sawLineEnd = false;
+    bool m_timedOut = false;
+    bool m_writing = false;
+    Clock::time_point m_writeDeadline;
+    std::size_t m_written = 0;
 };
+
+// The stream of the request this worker is reading, for the error handler.
+thread_local const LimitedSocketStream *t_stream = nullptr;
+
+// Sends a whole short answer within the time left, as far as the socket takes it.
+void sendAll(int sock, std::string_view bytes, Clock::time_point deadline) {
+    while (!bytes.empty() && waitFor(sock, POLLOUT, remaining(deadline))) {
+        const ssize_t n = ::send(sock, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (n <= 0)
+            return;
+        bytes.remove_prefix(std::size_t(n));
+    }
+}
+
+// The answer to a request that was refused before the library could answer
+// it: it did not arrive in time, or its line or headers ran past the byte limit.
+std::string refusalFor(const LimitedSocketStream &stream) {
+    const char *status = stream.timedOut() ? "408 Request Timeout"
+                         : stream.sawLineEnd() ? "431 Request Header Fields Too Large"
+                                               : "414 URI Too Long";
+    const char *text = stream.timedOut() ? "request not complete in time\n" : "request too large\n";
+    return std::string("HTTP/1.1 ") + status + "\r\nContent-Type: text/plain\r\nContent-Length: " +
+           std::to_string(std::strlen(text)) + "\r\nConnection: close\r\n\r\n" + text;
+}
+
+// Ends the sending side, then reads and drops what the client still sends,
+// briefly, so that the close does not reset the connection under the answer.
+void lingerAndClose(int sock) {
+    ::shutdown(sock, SHUT_WR);
+    const auto until = Clock::now() + kLingerTime;
+    char scratch[16384];
+    for (std::size_t dropped = 0; dropped < kLingerBytes && waitFor(sock, POLLIN, remaining(until));) {
+        const ssize_t n = ::recv(sock, scratch, sizeof scratch, 0);
+        if (n <= 0)
+            break;
+        dropped += std::size_t(n);
+    }
+    ::close(sock);
+}
 
 } // namespace
 
 BoundedHttpServer::BoundedHttpServer(BoundedServerOptions options) : m_options(std::move(options)) {
-    new_task_queue = [this] { return new WorkerPool(m_options); };
+    new_task_queue = [this] { return new WorkerPool(m_options, m_pool); };
     set_payload_max_length(m_options.maxRequestBytes);
     // Only for the Keep-Alive header the responses carry.
     set_keep_alive_max_count(m_options.keepAliveMaxRequests);
@@ -199,6 +303,55 @@ BoundedHttpServer::BoundedHttpServer(BoundedServerOptions options) : m_options(s
         if (res.status >= 400)
             t_closeAfterResponse = true;
     });
+    // The library would read (and drop) a body above the payload limit before
+    // answering 413, waiting for bytes a client may never send; it is refused
+    // from its declared length instead.
+    set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &res) {
+        if (req.has_header("Content-Length")) {
+            const std::string declared = req.get_header_value("Content-Length");
+            errno = 0;
+            char *end = nullptr;
+            const unsigned long long length = std::strtoull(declared.c_str(), &end, 10);
+            if (declared.empty() || *end != '\0' || errno == ERANGE || length > m_options.maxRequestBytes) {
+                const bool malformed = declared.empty() || *end != '\0';
+                res.status = malformed ? 400 : 413;
+                res.set_content(malformed ? "bad Content-Length\n" : "request too large\n", "text/plain");
+                return HandlerResponse::Handled;
+            }
+        }
+        return m_preRouting ? m_preRouting(req, res) : HandlerResponse::Unhandled;
+    });
+    // The library answers 400 to headers it could not read; say why when it
+    // was the time or the size.
+    set_error_handler(HandlerWithResponse([this](const httplib::Request &req, httplib::Response &res) {
+        // The connection is closed after an error answer; the answer says so.
+        auto &headers = const_cast<httplib::Request &>(req).headers;
+        headers.erase("Connection");
+        headers.emplace("Connection", "close");
+        if (t_stream && res.status == 400 && (t_stream->timedOut() || t_stream->exhausted())) {
+            res.status = t_stream->timedOut() ? 408 : 431;
+            res.set_content(t_stream->timedOut() ? "request not complete in time\n" : "request too large\n",
+                            "text/plain");
+            return HandlerResponse::Handled;
+        }
+        return m_errorHandler ? m_errorHandler(req, res) : HandlerResponse::Unhandled;
+    }));
+}
+
+int BoundedHttpServer::bindLoopback(int port) {
+    const int bound = port == 0 ? bind_to_any_port("127.0.0.1") : (bind_to_port("127.0.0.1", port) ? port : 0);
+    if (bound <= 0)
+        return 0;
+    // The library listens with a backlog of 5; a burst of connections beyond
+    // that would have its connection requests dropped and retried a second
+    // later instead of being answered (or refused) at once.
+    ::listen(svr_sock_, m_options.listenBacklog);
+    return bound;
+}
+
+std::size_t BoundedHttpServer::waitingConnections() const {
+    const auto *pool = static_cast<const WorkerPool *>(m_pool.load());
+    return pool ? pool->waiting() : 0;
 }
 
 void BoundedHttpServer::refuse(socket_t sock) {
@@ -229,26 +382,48 @@ bool BoundedHttpServer::process_and_close_socket(socket_t sock) {
     const int on = 1;
     ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     LimitedSocketStream stream(sock, m_options);
+    t_stream = &stream;
     bool ok = true;
+    bool linger = false;
     for (std::size_t served = 0; served < m_options.keepAliveMaxRequests; ++served) {
-        // Wait for the next request in short slices, so that stop() is not
-        // held up by idle connections.
+        // The first request has the read timeout from when the connection was
+        // accepted, so time spent waiting for a worker counts. The first byte
+        // of a request is waited for in short slices, so that stop() is not
+        // held up, for at most the keep-alive time; a kept-alive connection
+        // also gives its worker up as soon as another connection waits.
+        Clock::time_point arrived = t_acceptedAt;
         bool ready = stream.hasBuffered();
         for (auto waited = std::chrono::milliseconds(0); !ready && waited < m_options.keepAliveTimeout;
              waited += kStopCheckInterval) {
-            if (svr_sock_ == INVALID_SOCKET)
+            if (svr_sock_ == INVALID_SOCKET || (served > 0 && waitingConnections() > 0))
                 break;
             ready = waitFor(sock, POLLIN, std::min(kStopCheckInterval, m_options.keepAliveTimeout - waited));
         }
         if (!ready || svr_sock_ == INVALID_SOCKET)
             break;
-        stream.startRequest();
+        if (served > 0)
+            arrived = Clock::now();
+        stream.startRequest(arrived + m_options.readTimeout);
         t_closeAfterResponse = false;
-        const bool last = served + 1 == m_options.keepAliveMaxRequests;
+        const bool last = served + 1 == m_options.keepAliveMaxRequests || waitingConnections() > 0;
         bool connectionClosed = false;
         ok = process_request(stream, last, connectionClosed, nullptr);
-        if (!ok || connectionClosed || t_closeAfterResponse || stream.exhausted())
+        if (!ok && !stream.answered() && (stream.timedOut() || stream.exhausted())) {
+            sendAll(sock, refusalFor(stream), Clock::now() + m_options.writeTimeout);
+            linger = true;
             break;
+        }
+        if (t_closeAfterResponse || stream.exhausted()) {
+            linger = stream.answered();
+            break;
+        }
+        if (!ok || connectionClosed || last)
+            break;
+    }
+    t_stream = nullptr;
+    if (linger) {
+        lingerAndClose(sock);
+        return ok;
     }
     ::shutdown(sock, SHUT_RDWR);
     ::close(sock);

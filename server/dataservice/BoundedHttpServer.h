@@ -10,7 +10,10 @@
 // threads. A connection that finds every worker busy and the short waiting
 // line full is answered 503 at once, on the accepting thread, without reading
 // its request. A request whose line, headers and body together exceed the
-// byte limit is cut off.
+// byte limit is refused; so is one that does not arrive whole within the
+// read timeout, however slowly its bytes trickle in, and an answer that
+// cannot be written within the write timeout ends its connection. While
+// connections wait for a worker, no connection is kept alive.
 namespace chenglan::dataservice {
 
 struct BoundedServerOptions {
@@ -19,13 +22,30 @@ struct BoundedServerOptions {
     std::size_t maxRequestBytes = 64 * 1024;
     std::size_t keepAliveMaxRequests = 100;
     std::chrono::milliseconds keepAliveTimeout{2000};
+    // A whole request, from its first byte (for the first request of a
+    // connection: from when it was accepted, waiting for a worker included).
     std::chrono::milliseconds readTimeout{5000};
+    // A whole answer, from its first byte.
     std::chrono::milliseconds writeTimeout{5000};
+    // Connections the kernel holds until they are accepted.
+    int listenBacklog = 1024;
+    // Workers run this much nicer than the thread that accepts (and refuses).
+    int workerNiceness = 5;
 };
 
 class BoundedHttpServer : public httplib::Server {
 public:
     explicit BoundedHttpServer(BoundedServerOptions options);
+
+    // Binds 127.0.0.1 (port 0: any free one) with the options' backlog.
+    // Returns the port, or 0.
+    int bindLoopback(int port);
+
+    // Runs before a request's body is read (the body of a declared size
+    // above the byte limit has been refused by then).
+    void setPreRouting(HandlerWithResponse handler) { m_preRouting = std::move(handler); }
+    // Runs for every error answer that the server itself did not explain.
+    void setErrorHandler(HandlerWithResponse handler) { m_errorHandler = std::move(handler); }
 
     // Connections answered 503 because every worker was busy.
     std::size_t refusedConnections() const { return m_refused.load(); }
@@ -33,9 +53,13 @@ public:
 private:
     bool process_and_close_socket(socket_t sock) override;
     void refuse(socket_t sock);
+    std::size_t waitingConnections() const;
 
     BoundedServerOptions m_options;
+    HandlerWithResponse m_preRouting;
+    HandlerWithResponse m_errorHandler;
     std::atomic<std::size_t> m_refused{0};
+    std::atomic<const httplib::TaskQueue *> m_pool{nullptr};
 };
 
 } // namespace chenglan::dataservice

@@ -99,6 +99,7 @@ int DataService::start(int port) {
     options.keepAliveTimeout = limits::kKeepAliveTimeout;
     options.readTimeout = limits::kReadTimeout;
     options.writeTimeout = limits::kWriteTimeout;
+    options.listenBacklog = limits::kListenBacklog;
     m_server = std::make_unique<BoundedHttpServer>(std::move(options));
 
     const auto handleQuery = [this](const httplib::Request &req, httplib::Response &res) {
@@ -122,7 +123,7 @@ int DataService::start(int port) {
     m_server->Post("/shili/deep_jc.asp", handleQuery);
     // A POST with neither Content-Length nor chunked encoding has no body;
     // answer it before the server would wait for one until the connection ends.
-    m_server->set_pre_routing_handler([handleQuery](const httplib::Request &req, httplib::Response &res) {
+    m_server->setPreRouting([handleQuery](const httplib::Request &req, httplib::Response &res) {
         if (req.method == "POST" && req.path == "/shili/deep_jc.asp" && !req.has_header("Content-Length")
             && !req.has_header("Transfer-Encoding")) {
             handleQuery(req, res);
@@ -134,19 +135,18 @@ int DataService::start(int port) {
         const Reply reply = linkFile();
         res.set_content(reply.body.constData(), std::size_t(reply.body.size()), reply.contentType);
     });
-    m_server->set_error_handler([](const httplib::Request &, httplib::Response &res) {
-        if (res.body.empty())
-            res.set_content(res.status == 404 ? "not found\n" : "refused\n", "text/plain");
+    m_server->setErrorHandler([](const httplib::Request &, httplib::Response &res) {
+        if (!res.body.empty())
+            return httplib::Server::HandlerResponse::Unhandled;
+        res.set_content(res.status == 404 ? "not found\n" : "refused\n", "text/plain");
+        return httplib::Server::HandlerResponse::Handled;
     });
     m_server->set_exception_handler([](const httplib::Request &, httplib::Response &res, std::exception_ptr) {
         res.status = 500;
         res.set_content("internal error\n", "text/plain");
     });
 
-    if (port == 0)
-        m_port = m_server->bind_to_any_port("127.0.0.1");
-    else
-        m_port = m_server->bind_to_port("127.0.0.1", port) ? port : -1;
+    m_port = m_server->bindLoopback(port);
     if (m_port <= 0) {
         m_port = 0;
         m_server.reset();

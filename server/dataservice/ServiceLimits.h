@@ -25,8 +25,13 @@ inline constexpr std::size_t kWorkerThreads = 8;
 inline constexpr std::size_t kMaxWaitingConnections = 16;
 inline constexpr std::size_t kKeepAliveMaxRequests = 100;
 inline constexpr std::chrono::seconds kKeepAliveTimeout{2};
+// A whole request must arrive within kReadTimeout of its first byte (the
+// first request of a connection: of its acceptance), however slowly it
+// trickles; a whole answer must go out within kWriteTimeout.
 inline constexpr std::chrono::seconds kReadTimeout{5};
 inline constexpr std::chrono::seconds kWriteTimeout{5};
+// Connections the kernel queues until the server accepts them.
+inline constexpr int kListenBacklog = 1024;
 
 // How often the server looks for imports made by another process.
 inline constexpr std::chrono::milliseconds kRefreshInterval{1000};

@@ -65,7 +65,8 @@ backtest
 --odds-site, --analysis-site, --detail-site URL
               the sites ingest reads (each ending in "/"; defaults: the build's)
 --threads N   connections served at once (default 8); a few more wait, the
-              rest are answered 503 at once
+              rest are answered 503 at once. A request must arrive whole
+              within 5 s (408 otherwise), an answer go out within 5 s.
 
 The query: eight strength values, PatternCode20, PatternCode10 and the match
 id, joined by ",". An empty strength value counts as 0.

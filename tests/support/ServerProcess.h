@@ -33,6 +33,8 @@ public:
     const QString &error() const { return m_error; }
 
     quint16 port() const { return m_port; }
+    // The program's process id, to read its /proc entries.
+    qint64 processId() const { return m_process.processId(); }
     QString baseUrl() const;                    // "http://127.0.0.1:PORT/"
     QString url(const QString &path) const;     // baseUrl() + path, one "/" between
 
