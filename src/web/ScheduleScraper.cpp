@@ -212,7 +212,7 @@ QString scheduleStatusText(const QString &what, const ScheduleState &s, const St
     case ScheduleOutcome::NoMatch:
         return QStringLiteral("%1：这一天没有比赛。").arg(what);
     case ScheduleOutcome::NetworkFailed:
-        return QStringLiteral("%1读取失败：连不上赔率网站，列表已清空。").arg(what);
+        return QStringLiteral("%1读取失败：连不上赔率网站，列表已清空（%2）。").arg(what, log.first(FailureKind::Network));
     case ScheduleOutcome::SiteError:
         return QStringLiteral("%1读取失败：赔率网站出错，列表已清空（%2）。")
             .arg(what, log.first(FailureKind::SiteError));

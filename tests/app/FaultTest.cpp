@@ -41,7 +41,6 @@ struct FaultCase {
 QString caseName(const FaultCase &c) { return c.refused ? QStringLiteral("Refused") : QLatin1String(faultName(c.fault)); }
 
 bool saysInOrder(const QString &status, const QStringList &parts) {
-    if (qEnvironmentVariableIsSet("TMP_SHOW")) fprintf(stderr, "STATUS %s\n", qPrintable(status));
     qsizetype at = 0;
     for (const QString &part : parts) {
         at = status.indexOf(part, at);
@@ -139,11 +138,11 @@ TEST_F(FaultTest, TheDaysListIsEmptiedAndSaysWhy) {
     const QString failed = QStringLiteral("今日竞彩赛程读取失败：");
     const QString emptied = QStringLiteral("列表已清空");
     const FaultCase cases[] = {
-        {Fault::None, true, {failed, QStringLiteral("连不上赔率网站"), emptied}},
-        {Fault::ResetMidBody, false, {failed, QStringLiteral("连不上赔率网站"), emptied}},
-        {Fault::Stall, false, {failed, QStringLiteral("连不上赔率网站"), emptied}},
-        {Fault::Truncated, false, {failed, QStringLiteral("连不上赔率网站"), emptied}},
-        {Fault::Oversize, false, {failed, QStringLiteral("连不上赔率网站"), emptied}},
+        {Fault::None, true, {failed, QStringLiteral("连不上赔率网站"), emptied, QStringLiteral("refused")}},
+        {Fault::ResetMidBody, false, {failed, QStringLiteral("连不上赔率网站"), emptied, QStringLiteral("closed")}},
+        {Fault::Stall, false, {failed, QStringLiteral("连不上赔率网站"), emptied, QStringLiteral("within 1.5 s")}},
+        {Fault::Truncated, false, {failed, QStringLiteral("连不上赔率网站"), emptied, QStringLiteral("bytes of the answer")}},
+        {Fault::Oversize, false, {failed, QStringLiteral("连不上赔率网站"), emptied, QStringLiteral("larger than 2 MiB")}},
         {Fault::ServerError, false, {failed, QStringLiteral("赔率网站出错"), emptied, QStringLiteral("HTTP 500")}},
         {Fault::GbAsUtf8, false, {failed, QStringLiteral("赔率网站出错"), emptied, QStringLiteral("not UTF-8 text")}},
         {Fault::InvalidBytes, false, {failed, QStringLiteral("赔率网站出错"), emptied, QStringLiteral("not UTF-8 text")}},
@@ -175,7 +174,7 @@ TEST_F(FaultTest, AFailedAnalysisPageShowsNothingOfThePreviousMatch) {
         {Fault::None, true, {failed, QStringLiteral("refused"), noQuery}},
         {Fault::ResetMidBody, false, {failed, noQuery}},
         {Fault::Stall, false, {failed, QStringLiteral("within 1.5 s"), noQuery}},
-        {Fault::Truncated, false, {failed, noQuery}},
+        {Fault::Truncated, false, {failed, QStringLiteral("bytes of the answer"), noQuery}},
         {Fault::Oversize, false, {failed, QStringLiteral("larger than 2 MiB"), noQuery}},
         {Fault::ServerError, false, {failed, siteError, QStringLiteral("HTTP 500"), noQuery}},
         {Fault::GbAsUtf8, false, {failed, siteError, QStringLiteral("not UTF-8 text"), noQuery}},
@@ -217,7 +216,7 @@ TEST_F(FaultTest, AFailedExtensionPageIsNamedAndTheAnalysisGoesOn) {
     const FaultCase cases[] = {
         {Fault::ResetMidBody, false, {shorter, trend}},
         {Fault::Stall, false, {shorter, QStringLiteral("within 1.5 s"), trend}},
-        {Fault::Truncated, false, {shorter, trend}},
+        {Fault::Truncated, false, {shorter, QStringLiteral("bytes of the answer"), trend}},
         {Fault::ServerError, false, {shorter, QStringLiteral("HTTP 500"), trend}},
         {Fault::InvalidBytes, false, {shorter, QStringLiteral("not GB18030 text"), trend}},
         {Fault::Empty, false, {shorter, QStringLiteral("empty"), trend}},
@@ -244,7 +243,7 @@ TEST_F(FaultTest, AFailedSimilarQueryEmptiesTheSimilarList) {
         {Fault::None, true, {failed, QStringLiteral("refused")}},
         {Fault::ResetMidBody, false, {failed}},
         {Fault::Stall, false, {failed, QStringLiteral("within 1.5 s")}},
-        {Fault::Truncated, false, {failed}},
+        {Fault::Truncated, false, {failed, QStringLiteral("bytes of the answer")}},
         {Fault::Oversize, false, {failed, QStringLiteral("larger than 2 MiB")}},
         {Fault::ServerError, false, {failed, QStringLiteral("数据服务出错"), QStringLiteral("HTTP 500")}},
         {Fault::InvalidBytes, false, {failed, QStringLiteral("not GB18030 text")}},
@@ -276,7 +275,7 @@ TEST_F(FaultTest, AFailedChangeDetailLeavesNoOldChanges) {
         {Fault::None, true, {failed, QStringLiteral("refused")}},
         {Fault::ResetMidBody, false, {failed}},
         {Fault::Stall, false, {failed, QStringLiteral("within 1.5 s")}},
-        {Fault::Truncated, false, {failed}},
+        {Fault::Truncated, false, {failed, QStringLiteral("bytes of the answer")}},
         {Fault::ServerError, false, {failed, siteError, QStringLiteral("HTTP 500")}},
         {Fault::InvalidBytes, false, {failed, siteError, QStringLiteral("not GB18030 text")}},
         {Fault::Empty, false, {failed, siteError, QStringLiteral("empty")}},

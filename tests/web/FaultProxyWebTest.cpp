@@ -129,7 +129,7 @@ TEST_F(FaultProxyWebTest, TextReadersNeverTakeABrokenOrPartialPage) {
     };
     const Case cases[] = {
         {Fault::ResetMidBody, FailureKind::Network, ""},
-        {Fault::Truncated, FailureKind::Network, ""},
+        {Fault::Truncated, FailureKind::Network, "bytes of the answer"},
         {Fault::Stall, FailureKind::Network, "within 0.5 s"},
         {Fault::Oversize, FailureKind::Network, "larger than"},
         {Fault::GbAsUtf8, FailureKind::Layout, "not UTF-8 text"},
