@@ -56,7 +56,8 @@ public:
         });
         bool pageCame = true;
         for (qsizetype i = logBefore; i < m_run.log.entries.size(); ++i)
-            if (m_run.log.entries[i].kind == FailureKind::Network || m_run.log.entries[i].kind == FailureKind::Cancelled)
+            if (m_run.log.entries[i].kind == FailureKind::Network || m_run.log.entries[i].kind == FailureKind::SiteError
+                || m_run.log.entries[i].kind == FailureKind::Cancelled)
                 pageCame = false;
         if (pageCame)
             analysispage::noteMissingHistory(m_s.AnalysisData, m_s.CurrentMatchId, &m_run.log);
@@ -70,7 +71,8 @@ public:
                 if (layoutFailure.isEmpty())
                     layoutFailure = e.message;
             } else if (e.kind != FailureKind::Data && pageFailure.isEmpty()) {
-                pageFailure = e.message;
+                pageFailure = e.kind == FailureKind::SiteError ? QStringLiteral("网站出错（%1）").arg(e.message)
+                                                                : e.message;
             }
         }
         step(QStringLiteral("info"), true, [&] { readInfoLine(); });
@@ -96,8 +98,8 @@ public:
                                      .arg(m_s.ListMatchId.text(), layoutFailure);
         else if (!m_run.hasTrend)
             m_run.status = trendShortfall(m_s);
-        else if (m_extensionFailure)
-            m_run.status = QStringLiteral("分析完成；历史扩展页面读取失败，趋势只用了较短的历史");
+        else if (!m_extensionFailure.isEmpty())
+            m_run.status = QStringLiteral("分析完成；历史扩展页面读取失败（%1），趋势只用了较短的历史").arg(m_extensionFailure);
         else
             m_run.status = QStringLiteral("分析完成");
         return std::move(m_run);
@@ -205,10 +207,11 @@ private:
         return page;
     }
 
+    // The first failure that kept an extension page from being read.
     void noteExtensionFailure(const StepLog &log, qsizetype from) {
         for (qsizetype i = from; i < log.entries.size(); ++i)
-            if (log.entries[i].kind != FailureKind::Data)
-                m_extensionFailure = true;
+            if (log.entries[i].kind != FailureKind::Data && m_extensionFailure.isEmpty())
+                m_extensionFailure = log.entries[i].message;
     }
 
     void setCaption(const ScheduleState &schedule) {
@@ -228,7 +231,7 @@ private:
     AnalysisState &m_s;
     const AnalysisContext &m_c;
     AnalysisRun m_run;
-    bool m_extensionFailure = false;
+    QString m_extensionFailure;
     bool m_rowMissing = false;
     bool m_noInfoLine = false;
 };

@@ -28,6 +28,7 @@ QString failureSince(const StepLog &log, qsizetype from, bool (*which)(FailureKi
 
 bool notData(FailureKind kind) { return kind != FailureKind::Data; }
 bool network(FailureKind kind) { return kind == FailureKind::Network; }
+bool siteError(FailureKind kind) { return kind == FailureKind::SiteError; }
 
 class SimilarPipeline {
 public:
@@ -53,7 +54,9 @@ public:
 
         const qsizetype beforePage = log->entries.size();
         step(QStringLiteral("SJBM"), [&] { SJBM(m_s, m_c.web, m_c.bases, m_c.renderer, log); });
-        const QString pageFailure = failureSince(*log, beforePage, notData);
+        QString pageFailure = failureSince(*log, beforePage, notData);
+        if (!pageFailure.isEmpty() && pageFailure == failureSince(*log, beforePage, siteError))
+            pageFailure = QStringLiteral("网站出错（%1）").arg(pageFailure);
         const bool pageFailed = !pageFailure.isEmpty();
         step(QStringLiteral("info"), [&] { readInfoLine(); });
         const Value kickOff = m_s.MatchDate;

@@ -81,18 +81,34 @@ SimilarQueryResult AITJ(AnalysisState &s, Web &web, const SiteBases &bases, Grid
 SimilarQueryResult EASQL(AnalysisState &s, Web &web, const SiteBases &bases, StepLog *log) {
     SimilarQueryResult result;
     StepLog fetchLog;
-    QString answer;
+    SiteAnswer reply;
+    const QString where = QStringLiteral("data service, similar-match query");
     const bool fetched = attempt(
-        [&] { answer = HttpFetchText(web, similarQueryUrl(bases.service, s.SimilarQuery.text()), 0); },
+        [&] {
+            // An empty answer is the service's "no similar match".
+            reply = readSiteAnswer(web, formPost(similarQueryUrl(bases.service, s.SimilarQuery.text())), 0, where,
+                                   true);
+            if (reply.status >= 400) {
+                // The service's own refusals are one line of text; an error page is not shown.
+                const QString said = reply.text.simplified();
+                throw StepFailure(said.isEmpty() || said.startsWith(u'<')
+                                      ? QStringLiteral("%1: HTTP %2").arg(where).arg(reply.status)
+                                      : QStringLiteral("%1: HTTP %2: %3").arg(where).arg(reply.status).arg(said.left(60)),
+                                  FailureKind::SiteError);
+            }
+        },
         &fetchLog);
     if (!fetched) {
         s.SimilarMatches = Table(SimilarMatchColumns, 0);
         result.outcome = SimilarQueryResult::Outcome::Failed;
-        result.status = QStringLiteral("相似比赛查询失败：%1").arg(fetchLog.first(FailureKind::Network));
+        result.status = fetchLog.has(FailureKind::SiteError)
+                            ? QStringLiteral("相似比赛查询失败：数据服务出错（%1）").arg(fetchLog.first(FailureKind::SiteError))
+                            : QStringLiteral("相似比赛查询失败：%1").arg(fetchLog.first(FailureKind::Network));
         if (log)
             log->entries.append(fetchLog.entries);
         return result;
     }
+    const QString &answer = reply.text;
     bool truncated = false;
     s.SimilarMatches = parseSimilarAnswer(answer, &truncated);
     result.records = s.SimilarMatches.rows();

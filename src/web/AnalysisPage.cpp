@@ -79,7 +79,14 @@ ValueArray load(Web &web, const SiteBases &bases, const PageRenderer &renderer, 
     QElapsedTimer clock;
     clock.start();
     QString html;
-    const bool fetched = attempt([&] { html = fetchPage(web, url(bases, matchId)); }, log);
+    const QString where = QStringLiteral("analysis site, analysis page of match %1").arg(matchId.text());
+    // An error page is not the match's page: nothing of it is read.
+    const bool fetched = attempt([&] {
+        SiteAnswer answer = readSiteAnswer(web, pageGet(url(bases, matchId)), -1, where);
+        if (answer.status >= 400)
+            throw StepFailure(QStringLiteral("%1: HTTP %2").arg(where).arg(answer.status), FailureKind::SiteError);
+        html = std::move(answer.text);
+    }, log);
     if (times)
         times->fetchNs += clock.nsecsElapsed();
     QString rendered;
@@ -89,7 +96,6 @@ ValueArray load(Web &web, const SiteBases &bases, const PageRenderer &renderer, 
         clock.restart();
         QString body = html;
         attempt([&] { body = renderer.bodyMarkup(html); }, log);
-        const QString where = QStringLiteral("analysis site, analysis page of match %1").arg(matchId.text());
         if (log && !body.contains(StartMarker) && !body.contains(FallbackStartMarker))
             log->add(FailureKind::Layout, QStringLiteral("%1: marker \"%2\" (or \"%3\") missing")
                                               .arg(where, StartMarker, FallbackStartMarker));

@@ -22,24 +22,6 @@ void storeChange(Table &summary, int matchIndex, int firstItem, const HandicapCh
     attempt([&] { summary.set(firstItem + 3, matchIndex, change.changeTime); }, log);
 }
 
-// Passes fetches on and keeps the status of the last answer, so that an
-// error page is not taken for a changed layout.
-class StatusKeepingWeb : public Web {
-public:
-    explicit StatusKeepingWeb(Web &inner) : m_inner(inner) {}
-    FetchOutcome fetch(const HttpRequest &request) override {
-        FetchOutcome outcome = m_inner.fetch(request);
-        if (outcome.ok())
-            lastStatus = outcome.response->status;
-        return outcome;
-    }
-    void abort() override { m_inner.abort(); }
-    int lastStatus = 0;
-
-private:
-    Web &m_inner;
-};
-
 } // namespace
 
 QString handicapDetailUrl(const QString &detailBase, const Value &matchId) {
@@ -116,16 +98,19 @@ int SBSJ(AnalysisState &s, int matchIndex, Web &web, const SiteBases &bases, con
          StepLog *log) {
     const QString id = s.CurrentMatchId.text();
     QString page;
-    StatusKeepingWeb keeping(web);
-    const bool fetched = attempt(
-        [&] { page = HttpFetchText(keeping, handicapDetailUrl(bases.detail, s.CurrentMatchId), 0); }, log);
+    int status = 0;
+    const QString where = QStringLiteral("odds-detail site, change detail of match %1").arg(id);
+    const bool fetched = attempt([&] {
+        SiteAnswer answer = readSiteAnswer(web, formPost(handicapDetailUrl(bases.detail, s.CurrentMatchId)), 0, where);
+        status = answer.status;
+        page = std::move(answer.text);
+    }, log);
     QString markup;
     if (fetched) {
         markup = handicapChangeMarkup(page);
-        if (markup.isEmpty() && log && keeping.lastStatus >= 400)
-            log->add(FailureKind::SiteError, QStringLiteral("odds-detail site, change detail of match %1: HTTP %2")
-                                                 .arg(id)
-                                                 .arg(keeping.lastStatus));
+        // An error page is not taken for a changed layout.
+        if (markup.isEmpty() && log && status >= 400)
+            log->add(FailureKind::SiteError, QStringLiteral("%1: HTTP %2").arg(where).arg(status));
         else if (markup.isEmpty() && log)
             log->add(FailureKind::Layout,
                      QStringLiteral("odds-detail site, change detail of match %1: marker \"%2\" missing")

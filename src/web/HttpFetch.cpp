@@ -27,9 +27,19 @@ QString decodeStrictly(QByteArrayView bytes, const char *encoding) {
     QString text = decoder.decode(bytes);
     if (!decoder.hasError())
         return text;
+    // Cut off: the bytes before the last one to three are text, and a
+    // stateful decoder holds those last ones back as the start of a
+    // character instead of replacing them. (Its error flag cannot tell: it
+    // is not set for bytes it replaces in the middle.)
     QStringDecoder holding(encoding);
-    (void)holding.decode(bytes);
-    if (!holding.hasError())
+    const QString held = holding.decode(bytes);
+    bool cutOff = false;
+    for (qsizetype k = 1; k <= 3 && k < bytes.size() && !cutOff; ++k) {
+        QStringDecoder head(encoding, QStringDecoder::Flag::Stateless);
+        const QString start = head.decode(bytes.first(bytes.size() - k));
+        cutOff = !head.hasError() && start == held;
+    }
+    if (cutOff)
         throw StepFailure(QStringLiteral("The page ends inside a multi-byte %1 character: it was cut off.")
                               .arg(QString::fromLatin1(encoding)),
                           FailureKind::Layout);
@@ -177,12 +187,47 @@ QString BytesToText(const QByteArray &body, int mode) {
     }
 }
 
-QString HttpFetchText(Web &web, const QString &url, int mode) {
+HttpRequest formPost(const QString &url) {
     HttpRequest request;
     request.method = HttpRequest::Method::Post;
     request.url = url;
     request.headers.append(qMakePair(QByteArray("CONTENT-TYPE"), QByteArray("application/x-www-form-urlencoded")));
+    return request;
+}
+
+HttpRequest pageGet(const QString &url) {
+    HttpRequest request;
+    request.method = HttpRequest::Method::Get;
+    request.url = url;
+    return request;
+}
+
+SiteAnswer readSiteAnswer(Web &web, const HttpRequest &request, int mode, const QString &where, bool emptyIsAnswer) {
     const FetchOutcome outcome = web.fetch(request);
+    if (!outcome.ok())
+        fail(outcome);
+    const HttpResponse &response = *outcome.response;
+    SiteAnswer answer;
+    answer.status = response.status;
+    if (response.body.isEmpty() && !emptyIsAnswer)
+        throw StepFailure(QStringLiteral("%1: the answer is empty (HTTP %2)").arg(where).arg(response.status),
+                          FailureKind::SiteError);
+    try {
+        answer.text = mode < 0 ? decodePage(response.body, response.contentType) : BytesToText(response.body, mode);
+    } catch (const StepFailure &failure) {
+        if (failure.kind() != FailureKind::Layout)
+            throw;
+        // Bytes that are not text are the site's fault, not a new layout.
+        throw StepFailure(response.status >= 400
+                              ? QStringLiteral("%1: HTTP %2 (%3)").arg(where).arg(response.status).arg(failure.message())
+                              : QStringLiteral("%1: %2").arg(where, failure.message()),
+                          FailureKind::SiteError);
+    }
+    return answer;
+}
+
+QString HttpFetchText(Web &web, const QString &url, int mode) {
+    const FetchOutcome outcome = web.fetch(formPost(url));
     if (!outcome.ok())
         fail(outcome);
     return BytesToText(outcome.response->body, mode);
@@ -201,10 +246,7 @@ std::optional<QString> tryHttpFetchText(Web &web, const QString &url, int mode, 
 }
 
 QString fetchPage(Web &web, const QString &url) {
-    HttpRequest request;
-    request.method = HttpRequest::Method::Get;
-    request.url = url;
-    const FetchOutcome outcome = web.fetch(request);
+    const FetchOutcome outcome = web.fetch(pageGet(url));
     if (!outcome.ok())
         fail(outcome);
     return decodePage(outcome.response->body, outcome.response->contentType);

@@ -29,6 +29,27 @@ std::optional<QString> tryHttpFetchText(Web &web, const QString &url, int mode, 
 // decodePage. Fails like HttpFetchText.
 QString fetchPage(Web &web, const QString &url);
 
+// The two requests the readers send: the form POST of HttpFetchText and the
+// plain GET of fetchPage.
+HttpRequest formPost(const QString &url);
+HttpRequest pageGet(const QString &url);
+
+// An answer of a site as a reader takes it: its HTTP status and its text.
+struct SiteAnswer {
+    int status = 0;
+    QString text;
+};
+
+// Fetches and decodes an answer for a reader that names the page in `where`
+// ("analysis site, analysis page of match 7"): mode 0 or 1 as BytesToText,
+// -1 as decodePage by the answer's Content-Type. No answer fails as Network
+// (Cancelled when aborted). An answer that is not a page fails as SiteError
+// naming `where`: bytes that are not text in its encoding, or an empty body
+// unless emptyIsAnswer. An error status is returned for the caller to judge,
+// unless its page is not text either: then it fails as that status.
+SiteAnswer readSiteAnswer(Web &web, const HttpRequest &request, int mode, const QString &where,
+                          bool emptyIsAnswer = false);
+
 // Decodes a page the way a browser picks its encoding: a byte-order mark
 // first (it cannot be wrong), else the charset of the Content-Type header,
 // else a meta charset in the first 1024 bytes, else GB18030. Labels of the

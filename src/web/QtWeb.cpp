@@ -67,7 +67,15 @@ public:
             const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
             const QByteArray location = m_reply->rawHeader("Location");
             if (!isAnswer(*m_reply)) {
-                const QString why = QStringLiteral("Fetching %1 failed: %2.").arg(url.toDisplayString(), m_reply->errorString());
+                QString why = QStringLiteral("Fetching %1 failed: %2.").arg(url.toDisplayString(), m_reply->errorString());
+                // An answer that broke off says how far it came.
+                const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
+                if (m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid() && length.isValid()
+                    && m_body.size() < length.toLongLong())
+                    why = QStringLiteral("Fetching %1 failed: %2 after %3 of %4 bytes of the answer.")
+                              .arg(url.toDisplayString(), m_reply->errorString())
+                              .arg(m_body.size())
+                              .arg(length.toLongLong());
                 discardReply();
                 return FetchOutcome::failed(Failure::Network, why);
             }

@@ -9,25 +9,6 @@ namespace chenglan {
 
 namespace {
 
-// The Web of one scrape, remembering the status of the last answer so that
-// an error page can be told from a changed layout.
-class StatusRecordingWeb : public Web {
-public:
-    explicit StatusRecordingWeb(Web &inner) : m_inner(inner) {}
-    FetchOutcome fetch(const HttpRequest &request) override {
-        FetchOutcome outcome = m_inner.fetch(request);
-        if (outcome.ok())
-            lastStatus = outcome.response->status;
-        return outcome;
-    }
-    void abort() override { m_inner.abort(); }
-
-    int lastStatus = 0;
-
-private:
-    Web &m_inner;
-};
-
 // Splitting as the pages' separators are split: an empty text has no piece
 // at all, so a line without text never counts as a row.
 QStringList splitPieces(const QString &text, QChar separator) {
@@ -112,15 +93,18 @@ const SchedulePage BeidanPage{QStringLiteral("Beidan schedule"), QString(), QStr
 
 void scrapeSchedule(ScheduleState &s, const SchedulePage &page, Web &web, const PageRenderer &renderer,
                     StepLog *log) {
-    StatusRecordingWeb recording(web);
     QString html;
-
-    const bool fetched = attempt([&] { html = HttpFetchText(recording, page.url, 1); }, log);
+    int status = 0;
+    const QString where = QStringLiteral("odds site, %1 page").arg(page.name);
+    const bool fetched = attempt([&] {
+        SiteAnswer answer = readSiteAnswer(web, formPost(page.url), 1, where);
+        status = answer.status;
+        html = std::move(answer.text);
+    }, log);
     // The page is read whatever its status, as before; the status only
     // explains an empty list.
-    if (log && recording.lastStatus >= 400)
-        log->add(FailureKind::SiteError,
-                 QStringLiteral("odds site, %1 page: HTTP %2").arg(page.name).arg(recording.lastStatus));
+    if (log && status >= 400)
+        log->add(FailureKind::SiteError, QStringLiteral("%1: HTTP %2").arg(where).arg(status));
 
     const QString local = markedTablePage(std::move(html), page, fetched, log);
 
@@ -228,7 +212,7 @@ QString scheduleStatusText(const QString &what, const ScheduleState &s, const St
     case ScheduleOutcome::NoMatch:
         return QStringLiteral("%1：这一天没有比赛。").arg(what);
     case ScheduleOutcome::NetworkFailed:
-        return QStringLiteral("%1读取失败：连不上赔率网站，列表已清空。").arg(what);
+        return QStringLiteral("%1读取失败：连不上赔率网站，列表已清空（%2）。").arg(what, log.first(FailureKind::Network));
     case ScheduleOutcome::SiteError:
         return QStringLiteral("%1读取失败：赔率网站出错，列表已清空（%2）。")
             .arg(what, log.first(FailureKind::SiteError));

@@ -50,8 +50,8 @@ int listedMatchCount(const ScheduleState &s);
 ScheduleOutcome scheduleOutcome(const ScheduleState &s, const StepLog &log);
 
 // The sentence for the status bar, naming the listing (e.g. "2022-10-9 竞彩"
-// or "北京单场") in what: how many matches, or what went wrong. The technical
-// details stay in the log.
+// or "北京单场") in what: how many matches, or what went wrong, with the first
+// failure of that kind in parentheses. Further details stay in the log.
 QString scheduleStatusText(const QString &what, const ScheduleState &s, const StepLog &log);
 
 } // namespace chenglan

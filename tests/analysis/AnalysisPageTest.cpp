@@ -2,6 +2,8 @@
 
 #include "support/AnalysisPages.h"
 
+#include <QStringEncoder>
+
 #include <gtest/gtest.h>
 
 using namespace chenglan;
@@ -122,6 +124,34 @@ TEST(SJBM, NamesTheSitePageAndMarkerALayoutChangeRemoved) {
     StepLog good;
     SJBM(s, web, bases(), PageRenderer(), &good);
     EXPECT_FALSE(good.has(FailureKind::Layout)) << good.first(FailureKind::Layout).toStdString();
+}
+
+// An error status, an empty answer or bytes that are not text: the site sent
+// no page of the match, which is a site error and no changed layout, and
+// nothing of the answer is read, even when it looks like a whole page.
+TEST(SJBM, AnAnswerThatIsNoPageIsASiteErrorAndNothingOfItIsRead) {
+    TwoTeamWorld world;
+    QStringEncoder gb("GB18030");
+    const QByteArray page = gb.encode(analysisPageHtml(world.analysedPage()));
+    FakeWeb web;
+    web.add(TwoTeamWorld::pageUrl(Base, 1), page, 500, "text/html; charset=gb2312");
+    web.add(TwoTeamWorld::pageUrl(Base, 2), QByteArray(), 200, "text/html; charset=gb2312");
+    web.add(TwoTeamWorld::pageUrl(Base, 3), page.left(200) + "\xFF\xFF" + page.mid(200), 200, "text/html; charset=gb2312");
+    web.add(TwoTeamWorld::pageUrl(Base, 4), page, 200, "text/html; charset=utf-8");
+    const char *says[] = {"HTTP 500", "the answer is empty (HTTP 200)", "not GB18030 text", "not UTF-8 text"};
+    for (int id = 1; id <= 4; ++id) {
+        SCOPED_TRACE(id);
+        AnalysisState s;
+        s.CurrentMatchId = Value(double(id));
+        StepLog log;
+        SJBM(s, web, bases(), PageRenderer(), &log);
+        EXPECT_EQ(s.AnalysisData, ValueArray(4));
+        ASSERT_TRUE(log.has(FailureKind::SiteError));
+        EXPECT_TRUE(log.first(FailureKind::SiteError).startsWith(u"analysis site, analysis page of match %1: "_s.arg(id)));
+        EXPECT_TRUE(log.first(FailureKind::SiteError).contains(QLatin1String(says[id - 1])))
+            << log.first(FailureKind::SiteError).toStdString();
+        EXPECT_FALSE(log.has(FailureKind::Layout)) << log.first(FailureKind::Layout).toStdString();
+    }
 }
 
 TEST(SJBM, CancelledFetchEndsTheRun) {

@@ -149,6 +149,16 @@ TEST(AnalyzeSimilarRow, RowKeyNamingNoRowChangesNothing) {
     }
 }
 
+TEST(AnalyzeSimilarRow, AnErrorPageIsSaidAsTheSitesError) {
+    Fixture f;
+    f.web.add(AnalysisBase + u"analysis/77cn.htm"_s, "<html>Server Error</html>", 500, "text/html; charset=utf-8");
+    const SimilarRun run = analyzeSimilarRow(f.s, Value(u"0"_s), f.context());
+    EXPECT_FALSE(run.pageRead);
+    EXPECT_EQ(run.status.section(u'；', 0, 0),
+              u"历史比赛的分析页面读取失败：网站出错（analysis site, analysis page of match 77: HTTP 500）"_s);
+    EXPECT_EQ(f.s.HomeHistory.rows(), 0);
+}
+
 TEST(AnalyzeSimilarRow, MissingPageIsSaidAndLeavesNothingOfThePreviousMatch) {
     Fixture f;
     analyzeSimilarRow(f.s, Value(u"1"_s), f.context());

@@ -209,7 +209,7 @@ TEST_F(FrmMainTest, AServerThatIsDownEmptiesTheListAndSaysWhy) {
 
     EXPECT_TRUE(listedHomeTeams(*w).isEmpty()) << "never the previous day's matches";
     EXPECT_EQ(w->schedule().MatchTable.rows(), 0);
-    EXPECT_EQ(w->statusText(), QStringLiteral("2022-10-9 竞彩赛程读取失败：连不上赔率网站，列表已清空。"));
+    EXPECT_EQ(w->statusText(), QStringLiteral("2022-10-9 竞彩赛程读取失败：连不上赔率网站，列表已清空（Connection refused）。"));
     EXPECT_TRUE(w->findChild<QLabel *>(QStringLiteral("status"))->toolTip().contains(QStringLiteral("Connection refused")))
         << "the details on hovering";
 }

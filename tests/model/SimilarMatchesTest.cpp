@@ -175,11 +175,25 @@ TEST_F(EASQLTest, FailedRequestClearsThePreviousList) {
     EXPECT_TRUE(log.has(FailureKind::Network));
 }
 
-TEST_F(EASQLTest, AnswerWithoutRecordClearsThePreviousList) {
+// An error status is the service failing, not an answer without records;
+// its own one-line refusals are quoted, an error page is not.
+TEST_F(EASQLTest, AnErrorStatusFailsTheQueryAndClearsThePreviousList) {
     web.add(url, "<html><body>Service Unavailable</body></html>", 503);
     const SimilarQueryResult result = EASQL(s, web, bases, &log);
+    EXPECT_EQ(result.outcome, SimilarQueryResult::Outcome::Failed);
+    EXPECT_EQ(result.status, u"相似比赛查询失败：数据服务出错（data service, similar-match query: HTTP 503）"_s);
+    EXPECT_EQ(s.SimilarMatches.rows(), 0);
+    EXPECT_TRUE(log.has(FailureKind::SiteError));
+
+    web.add(url, "bad query: 11 fields, expected 12\n", 400);
+    EXPECT_TRUE(EASQL(s, web, bases).status.endsWith(u"HTTP 400: bad query: 11 fields, expected 12）"_s));
+}
+
+TEST_F(EASQLTest, AnswerWithoutRecordClearsThePreviousList) {
+    web.add(url, "<html><body>no records</body></html>");
+    const SimilarQueryResult result = EASQL(s, web, bases, &log);
     EXPECT_EQ(result.outcome, SimilarQueryResult::Outcome::NoRecord);
-    EXPECT_TRUE(result.status.contains(u"Service Unavailable")) << result.status.toStdString();
+    EXPECT_TRUE(result.status.contains(u"no records")) << result.status.toStdString();
     EXPECT_EQ(s.SimilarMatches.rows(), 0);
     EXPECT_FALSE(log.empty());
 

@@ -37,6 +37,37 @@ TEST(BytesToText, BrokenBytesFailAsABrokenPage) {
     EXPECT_EQ(failureOf([] { BytesToText(QByteArray("a"), 2); }), FailureKind::Data);
 }
 
+// A character cut off at the end and bytes that are no text anywhere are
+// told apart, wherever the bad bytes stand.
+TEST(BytesToText, SaysWhetherThePageWasCutOffOrHoldsBadBytes) {
+    const auto says = [](const QByteArray &bytes, int mode) {
+        try {
+            BytesToText(bytes, mode);
+        } catch (const StepFailure &failure) {
+            return failure.message().contains(u"cut off") ? QStringLiteral("cut off") : QStringLiteral("bad bytes");
+        }
+        return QStringLiteral("text");
+    };
+    const struct {
+        QByteArray bytes;
+        int mode;
+        const char *said;
+    } cases[] = {
+        {"ab\xE4\xB8", 1, "cut off"},
+        {"\xE4\xB8\xAD\xE4", 1, "cut off"},
+        {"ab\xD6", 0, "cut off"},
+        {"ab\x81\x30\x81", 0, "cut off"},
+        {"a\xFF" "b", 1, "bad bytes"},
+        {"ab\xFF", 1, "bad bytes"},
+        {"ab\xFF\xFF" "cd\xE4\xB8\xAD", 1, "bad bytes"},
+        {"\xD6\xD0\xFF\xFF\xCE\xC4", 0, "bad bytes"},
+        {"ab\xFF", 0, "bad bytes"},
+        {"\xD6\xD0", 1, "bad bytes"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(says(c.bytes, c.mode), QLatin1String(c.said)) << c.bytes.toHex().toStdString() << " mode " << c.mode;
+}
+
 TEST(HttpFetchText, FailuresBecomeStepFailuresOfTheirKind) {
     FakeWeb web;
     web.fail(QStringLiteral("http://site/down"), QStringLiteral("refused"));

@@ -225,8 +225,10 @@ TEST(JCSC, TellsAnErrorPageFromAChangedLayoutFromADayWithoutMatches) {
     EXPECT_EQ(scheduleStatusText(u"2022-10-9 竞彩赛程"_qs, noMatch.state, noMatch.log),
               u"2022-10-9 竞彩赛程：这一天没有比赛。"_qs);
 
+    // An empty answer is no page in another layout: the site sent nothing.
     const Scrape empty = jingcai(web, u"4"_qs);
-    EXPECT_EQ(scheduleOutcome(empty.state, empty.log), ScheduleOutcome::LayoutChanged);
+    EXPECT_EQ(scheduleOutcome(empty.state, empty.log), ScheduleOutcome::SiteError);
+    EXPECT_TRUE(scheduleStatusText(u"竞彩"_qs, empty.state, empty.log).contains(u"the answer is empty"_qs));
 }
 
 TEST(JCSC, ACancelledFetchEndsTheScrape) {
