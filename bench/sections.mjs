@@ -105,7 +105,7 @@ function service(benchPath, logPath) {
     const clients = b.threads ?? 1;
     const label = b.name.startsWith('BM_QueryLatency')
       ? `1 client, one query after the other (${b.iterations} queries)`
-      : `${clients} clients at once (${b.iterations * clients} queries)`;
+      : `${clients} clients at once (${b.iterations} queries)`; // iterations of all threads
     rows.push([label, fmtMs(b.p50_us / 1000), fmtMs(b.p99_us / 1000), perSecond(b).toFixed(0)]);
   }
   const search = runs.find((b) => b.name === 'BM_SearchInMemory');
