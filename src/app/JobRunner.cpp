@@ -2,7 +2,7 @@
 
 #include "analysis/Step.h"
 
-#include <QThread>
+#include <QRunnable>
 
 #include <atomic>
 #include <exception>
@@ -42,7 +42,6 @@ struct JobControl {
 };
 
 struct JobRunner::Worker {
-    QThread *thread = nullptr;
     std::shared_ptr<JobControl> control;
 };
 
@@ -75,16 +74,18 @@ void JobContext::throwIfCancelled() const {
         throw StepFailure(QStringLiteral("cancelled by a newer command"), FailureKind::Cancelled);
 }
 
-JobRunner::JobRunner(WebFactory webs, QObject *parent) : QObject(parent), m_webs(std::move(webs)) {}
+JobRunner::JobRunner(WebFactory webs, QObject *parent) : QObject(parent), m_webs(std::move(webs)) {
+    // Threads are kept until the runner goes; a cancelled job still running
+    // never holds up the next one, which then gets a thread of its own.
+    m_threads.setExpiryTimeout(-1);
+    m_threads.setMaxThreadCount(256);
+}
 
 JobRunner::~JobRunner() {
     for (Worker *w : std::as_const(m_workers))
         w->control->cancel();
-    for (Worker *w : std::as_const(m_workers)) {
-        w->thread->wait();
-        delete w->thread;
-        delete w;
-    }
+    m_threads.waitForDone();
+    qDeleteAll(m_workers);
 }
 
 quint64 JobRunner::start(const QString &what, JobWork work) {
@@ -106,28 +107,32 @@ quint64 JobRunner::start(const QString &what, JobWork work) {
 
     auto *worker = new Worker;
     worker->control = control;
-    worker->thread = QThread::create([control, work = std::move(work)] {
-        JobApply apply;
-        QString failure;
-        try {
-            JobContext context(control);
-            apply = work(context);
-        } catch (const StepFailure &f) {
-            failure = f.kind() == FailureKind::Cancelled ? QString() : f.message();
-        } catch (const std::exception &e) {
-            failure = QString::fromLocal8Bit(e.what());
-        } catch (...) {
-            failure = QStringLiteral("unknown error");
-        }
-        if (control->cancelled)
-            return;
-        control->postCompletion(std::move(apply), failure);
-    });
-    connect(worker->thread, &QThread::finished, this, [this, worker] { workerEnded(worker); });
     m_workers.append(worker);
     emit status(what);
-    worker->thread->start();
+    m_threads.start(QRunnable::create([this, worker, control, work = std::move(work)] {
+        run(control, work);
+        // Queued after the completion, so a job is applied before it counts as ended.
+        QMetaObject::invokeMethod(this, [this, worker] { workerEnded(worker); }, Qt::QueuedConnection);
+    }));
     return job;
+}
+
+void JobRunner::run(const std::shared_ptr<JobControl> &control, const JobWork &work) {
+    JobApply apply;
+    QString failure;
+    try {
+        JobContext context(control);
+        apply = work(context);
+    } catch (const StepFailure &f) {
+        failure = f.kind() == FailureKind::Cancelled ? QString() : f.message();
+    } catch (const std::exception &e) {
+        failure = QString::fromLocal8Bit(e.what());
+    } catch (...) {
+        failure = QStringLiteral("unknown error");
+    }
+    if (control->cancelled)
+        return;
+    control->postCompletion(std::move(apply), failure);
 }
 
 bool JobRunner::cancelCurrent() {
@@ -169,8 +174,6 @@ void JobRunner::complete(quint64 job, JobApply apply, const QString &failure) {
 
 void JobRunner::workerEnded(Worker *worker) {
     m_workers.removeOne(worker);
-    worker->thread->wait();
-    delete worker->thread;
     delete worker;
 }
 

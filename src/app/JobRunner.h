@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QThreadPool>
 
 #include <functional>
 #include <memory>
@@ -53,6 +54,9 @@ using JobWork = std::function<JobApply(JobContext &)>;
 // Runs the window's commands off the window's thread, one current job at a
 // time: starting a job cancels the running one (its Web is aborted, so its
 // fetch returns at once) and the results of a cancelled job are dropped.
+// Jobs run on worker threads that are kept for the next job (a new one is
+// made only while every kept thread is busy), so what a thread caches, such
+// as its loaded fonts, serves every job after the first.
 class JobRunner : public QObject {
     Q_OBJECT
 public:
@@ -68,7 +72,7 @@ public:
 
     bool busy() const { return m_current != 0; }
     quint64 currentJob() const { return m_current; }
-    // Worker threads still running, the cancelled ones included.
+    // Jobs whose work is still running, the cancelled ones included.
     int runningWorkers() const { return int(m_workers.size()); }
 
 signals:
@@ -87,12 +91,14 @@ private:
     void complete(quint64 job, JobApply apply, const QString &failure);
     void reportProgress(quint64 job, const QString &sentence);
     void workerEnded(Worker *worker);
+    static void run(const std::shared_ptr<JobControl> &control, const JobWork &work);
 
     WebFactory m_webs;
     quint64 m_next = 1;
     quint64 m_current = 0;
     std::shared_ptr<JobControl> m_currentControl;
     QList<Worker *> m_workers;
+    QThreadPool m_threads;
 };
 
 } // namespace chenglan

@@ -448,3 +448,37 @@ TEST_F(ClickTest, TheDoctorFindsEveryMarkerOnTheSampleSites) {
     EXPECT_TRUE(table.contains(QStringLiteral("Jingcai schedule: network failed"))) << table.toStdString();
     EXPECT_TRUE(table.contains(QStringLiteral("Some pages failed."))) << table.toStdString();
 }
+
+// What scripts/bench reads of the window's click bench: one JSON line on
+// stdout with the start, the click times and the memory after click 1.
+TEST_F(ClickTest, TheClickBenchPrintsItsFiguresAsOneJsonLine) {
+    const SiteBases &sites = servers->sites();
+    QProcess process;
+    process.start(QStringLiteral(CHENGLAN_APP),
+                  {QStringLiteral("--bench-clicks"), QStringLiteral("3"), QStringLiteral("--odds-site"), sites.odds,
+                   QStringLiteral("--analysis-site"), sites.analysis, QStringLiteral("--detail-site"), sites.detail,
+                   QStringLiteral("--service"), sites.service, QStringLiteral("--server-list"), sites.serverList});
+    ASSERT_TRUE(process.waitForFinished(120000));
+    const QString errors = QString::fromUtf8(process.readAllStandardError());
+    ASSERT_EQ(process.exitCode(), 0) << errors.toStdString();
+    const QList<QByteArray> lines = process.readAllStandardOutput().trimmed().split('\n');
+    ASSERT_EQ(lines.size(), 1);
+    const QJsonObject figures = QJsonDocument::fromJson(lines.first()).object();
+    EXPECT_EQ(figures.value(QStringLiteral("clicks")).toInt(), 3);
+    EXPECT_GE(figures.value(QStringLiteral("rows")).toInt(), 2);
+    // The process started before main(); the kernel counts in steps of 10 ms.
+    const double fromMain = figures.value(QStringLiteral("listShownFromMainMs")).toDouble();
+    const double fromStart = figures.value(QStringLiteral("listShownMs")).toDouble();
+    EXPECT_GT(fromMain, 0);
+    EXPECT_GT(fromStart, fromMain - 20) << errors.toStdString();
+    EXPECT_LT(fromStart, fromMain + 60000);
+    const double median = figures.value(QStringLiteral("medianMs")).toDouble();
+    EXPECT_GT(median, 0);
+    EXPECT_EQ(figures.value(QStringLiteral("median50Ms")).toDouble(), median) << "fewer than 50 clicks";
+    EXPECT_LE(figures.value(QStringLiteral("minMs")).toDouble(), median);
+    EXPECT_GE(figures.value(QStringLiteral("maxMs")).toDouble(), median);
+    const QJsonObject resident = figures.value(QStringLiteral("residentMiB")).toObject();
+    EXPECT_EQ(resident.keys(), QStringList{QStringLiteral("1")});
+    EXPECT_GT(resident.value(QStringLiteral("1")).toDouble(), 10);
+    EXPECT_TRUE(errors.contains(QStringLiteral("start to list shown"))) << errors.toStdString();
+}

@@ -3,6 +3,7 @@
 #include "TestSite.h"
 
 #include <QSignalSpy>
+#include <QThread>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -175,4 +176,49 @@ TEST(JobRunner, DestroyingTheRunnerAbortsAndWaitsForItsWorkers) {
     runner.reset();
     EXPECT_TRUE(ended);
     EXPECT_EQ(site.aborted(), 1);
+}
+
+// Jobs one after the other share a kept thread (its fonts stay loaded); a
+// job that is still held up never delays the next, which gets another thread.
+TEST(JobRunner, KeepsItsThreadForTheNextJobAndNeverQueuesBehindARunningOne) {
+    TestSite site;
+    site.page(Fast, QStringLiteral("fast"));
+    site.page(Slow, QStringLiteral("slow"));
+    JobRunner runner(site.factory());
+    QList<QThread *> threads;
+    const auto noteThread = [&threads](JobContext &) -> JobApply {
+        QThread *thread = QThread::currentThread();
+        return [&threads, thread] { threads.append(thread); };
+    };
+    QSignalSpy finished(&runner, &JobRunner::finished);
+    for (int i = 1; i <= 3; ++i) {
+        runner.start(QStringLiteral("job"), noteThread);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return finished.count() == i; }, 20000));
+        ASSERT_TRUE(waitIdle(runner));
+    }
+    ASSERT_EQ(threads.size(), 3);
+    EXPECT_EQ(threads[1], threads[0]);
+    EXPECT_EQ(threads[2], threads[0]);
+    EXPECT_NE(threads[0], QThread::currentThread());
+
+    // A held job that takes no notice of the cancel keeps its thread busy.
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<bool> holding{false};
+    QStringList applied;
+    runner.start(QStringLiteral("stuck"), [&, released](JobContext &) -> JobApply {
+        holding = true;
+        released.wait();
+        return [&applied] { applied.append(QStringLiteral("stuck")); };
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return holding.load(); }, 20000));
+    for (int i = 0; i < 4; ++i)
+        runner.start(QStringLiteral("next"), fetchInto(Fast, &applied));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return applied.contains(QStringLiteral("fast")); }, 20000))
+        << "the newest job ran while the held one still had its thread";
+    EXPECT_EQ(runner.runningWorkers(), 1);
+    release.set_value();
+    ASSERT_TRUE(waitIdle(runner));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(applied, QStringList{QStringLiteral("fast")}) << "the cancelled jobs apply nothing";
 }
