@@ -10,8 +10,9 @@ void formatColumns(GridData &grid, int lastColumn, int width, std::initializer_l
         attempt([&] { grid.setColumnAlignment(c, GridData::Center); }, log);
         attempt([&] { grid.setColumnWidth(c, width); }, log);
     }
-    for (const auto &[column, twips] : widths)
-        attempt([&] { grid.setColumnWidth(column, twips); }, log);
+    // A pair, not a structured binding: clang before 16 cannot capture those.
+    for (const auto &columnWidth : widths)
+        attempt([&] { grid.setColumnWidth(columnWidth.first, columnWidth.second); }, log);
 }
 
 } // namespace

@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 
 #include <arpa/inet.h>
@@ -62,10 +64,24 @@ ServerProcess::ServerProcess(const QString &binary, const QStringList &arguments
 }
 
 ServerProcess::~ServerProcess() {
-    if (m_process.state() != QProcess::NotRunning) {
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    // SIGTERM first: a program that stops on it leaves through its exit path,
+    // where the sanitizer build checks it for leaks; one without a handler
+    // simply ends on the signal. Any other end, such as a sanitizer report's
+    // abort, fails the test that ran it.
+    m_process.terminate();
+    if (!m_process.waitForFinished(10000)) {
         m_process.kill();
         m_process.waitForFinished(10000);
+        return;
     }
+    const bool stopped = m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
+    const bool ended = m_process.exitStatus() == QProcess::CrashExit && m_process.exitCode() == SIGTERM;
+    if (!stopped && !ended)
+        ADD_FAILURE() << m_process.program().toStdString() << " did not stop cleanly: "
+                      << (m_process.exitStatus() == QProcess::CrashExit ? "signal " : "exit code ")
+                      << m_process.exitCode() << " (see its report above)";
 }
 
 QString ServerProcess::baseUrl() const { return QStringLiteral("http://127.0.0.1:%1/").arg(m_port); }

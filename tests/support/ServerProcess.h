@@ -12,9 +12,11 @@ namespace chenglan::testing {
 // Runs one of this build's server programs for a test. The program is started
 // with "--port 0" and the given arguments; it must print, as the first line
 // on stdout, where it listens ("listening on 127.0.0.1:PORT"). The helper
-// reads the port, waits until the port accepts connections and kills the
-// program when it goes out of scope. The program's stderr goes to the test's
-// stderr; keep logs there, since stdout is read only while starting.
+// reads the port, waits until the port accepts connections and stops the
+// program when it goes out of scope (SIGTERM; the test fails when the program
+// then ends any other way than cleanly or by that signal, e.g. on a sanitizer
+// report). The program's stderr goes to the test's stderr; keep logs there,
+// since stdout is read only while starting.
 //
 //     ServerProcess site("server/samplesite/chenglan-sample-site", {"--today", "2022-10-09"});
 //     ASSERT_TRUE(site.ok()) << site.error().toStdString();
