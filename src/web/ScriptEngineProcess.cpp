@@ -525,6 +525,13 @@ int serveScriptEngine(int argc, char **argv) {
         else if (std::strcmp(argv[i], "--literals") == 0)
             literals = std::strcmp(argv[i + 1], "0") != 0;
     }
+#if defined(__SANITIZE_ADDRESS__)
+    memory = 0; // the sanitizer's shadow memory alone is terabytes of address space
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    memory = 0;
+#endif
+#endif
     if (memory > 0) {
         const rlimit limit{rlim_t(memory), rlim_t(memory)};
         if (::setrlimit(RLIMIT_AS, &limit) != 0)
