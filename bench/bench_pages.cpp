@@ -4,7 +4,7 @@
 // a running sample site, so every engine renders the same files.
 //
 //   bench_pages make --site http://127.0.0.1:PORT/ --out DIR [--large-bytes N]
-//   bench_pages time FILE [--runs 30] [--scripts plain|engine|engine-literals]
+//   bench_pages time FILE [--runs 30] [--scripts plain|engine|engine-literals] [--engine-here]
 //
 // "make" prints a JSON manifest of the pages written; "time" prints one JSON
 // object with the timings and the rendered text. --scripts picks how page
@@ -126,6 +126,8 @@ int time(const QStringList &args, QElapsedTimer &sinceStart) {
     ScriptSandbox::Options options;
     options.withoutEngine = scripts == u"plain";
     options.literalsAsData = scripts != u"engine";
+    // The engine in this process instead of its child process.
+    options.engineProcess = !args.contains(QStringLiteral("--engine-here"));
     if (path.isEmpty() || runs < 1 || (scripts != u"plain" && scripts != u"engine" && scripts != u"engine-literals"))
         fail(QStringLiteral("usage: bench_pages time FILE [--runs N] [--scripts plain|engine|engine-literals]"));
     QFile file(path);

@@ -50,6 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     ScriptSandbox::Options engineOnly;
     engineOnly.withoutEngine = false;
     engineOnly.literalsAsData = false;
+    engineOnly.engineProcess = false; // the same engine, without a process per input
     ScriptSandbox sandbox([&](const QString &text) { engine += text; }, engineOnly);
     const auto outcome = sandbox.run(script, 2s);
     if (outcome == ScriptSandbox::Outcome::Interrupted)

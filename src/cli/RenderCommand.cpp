@@ -93,8 +93,11 @@ int runRender(QStringList args) {
                                   failure.kind());
             }
         }
-        const QString text = markup ? renderer.bodyMarkup(html) : renderer.visibleText(html);
+        StepLog log;
+        const QString text = markup ? renderer.bodyMarkup(html) : renderer.visibleText(html, &log);
         printOut(showBreaks ? showingBreaks(text) : text);
+        for (const StepLog::Entry &entry : std::as_const(log.entries))
+            printError(QStringLiteral("chenglan-cli render: %1").arg(entry.message));
     } catch (const StepFailure &failure) {
         printError(QStringLiteral("chenglan-cli render: %1").arg(failure.message()));
         return 1;

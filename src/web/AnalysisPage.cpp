@@ -101,7 +101,7 @@ ValueArray load(Web &web, const SiteBases &bases, const PageRenderer &renderer, 
                                               .arg(where, StartMarker, FallbackStartMarker));
         if (log && !body.contains(EndMarker, Qt::CaseSensitive))
             log->add(FailureKind::Layout, QStringLiteral("%1: marker \"%2\" missing").arg(where, EndMarker));
-        attempt([&] { rendered = renderer.visibleText(dumpPage(scriptCode(body))); }, log);
+        attempt([&] { rendered = renderer.visibleText(dumpPage(scriptCode(body)), log); }, log);
         if (times)
             times->renderNs += clock.nsecsElapsed();
     }

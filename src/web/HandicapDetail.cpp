@@ -118,7 +118,7 @@ int SBSJ(AnalysisState &s, int matchIndex, Web &web, const SiteBases &bases, con
     }
     QString visible;
     if (!markup.isEmpty())
-        attempt([&] { visible = renderer.visibleText(markup); }, log);
+        attempt([&] { visible = renderer.visibleText(markup, log); }, log);
     const QList<HandicapChange> changes = handicapChanges(visible, s.MatchDate, log);
     if (fetched && !markup.isEmpty() && changes.isEmpty() && log)
         log->add(FailureKind::Data, QStringLiteral("The handicap page of match %1 lists no change").arg(id));

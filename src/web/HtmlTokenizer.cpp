@@ -188,8 +188,10 @@ void HtmlTokenizer::beginTag(bool endTag, qsizetype begin) {
     m_keepAttributes = false;
     m_tagBegin = begin;
     m_attributeOpen = false;
-    if (!m_attributes.isEmpty())
+    if (!m_attributes.isEmpty()) {
         m_attributes.clear();
+        m_attributeNames.clear();
+    }
 }
 
 void HtmlTokenizer::appendTagName(char16_t c) {
@@ -228,10 +230,11 @@ void HtmlTokenizer::finishAttribute() {
     if (!m_attributeOpen)
         return;
     m_attributeOpen = false;
-    // A repeated attribute name is dropped; the first one counts.
-    for (const Attribute &a : std::as_const(m_attributes))
-        if (a.name == m_attributeName)
-            return;
+    // A repeated attribute name is dropped; the first one counts. Looked up
+    // by hash: a tag may have a hundred thousand attributes.
+    if (m_attributeNames.contains(m_attributeName))
+        return;
+    m_attributeNames.insert(m_attributeName);
     m_attributes.append({m_attributeName, m_attributeValue.isNull() ? QStringLiteral("") : m_attributeValue});
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringView>
 
@@ -118,6 +119,7 @@ private:
     bool m_keepAttributes = false;
     qsizetype m_tagBegin = 0;
     QList<Attribute> m_attributes;
+    QSet<QString> m_attributeNames;
     QString m_attributeName;
     QString m_attributeValue;
     bool m_attributeOpen = false;

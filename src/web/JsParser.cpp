@@ -1,5 +1,7 @@
 #include "web/JsParser.h"
 
+#include <algorithm>
+
 namespace chenglan::js {
 
 namespace {
@@ -7,6 +9,10 @@ namespace {
 struct ParseError {};
 
 constexpr int MaxNesting = 256;
+// Deepest tree accepted. Chains the parser reads in a loop ("1 + 1 + ...",
+// "a.b.c...") nest their nodes without nesting its calls; the interpreter
+// and the other walks over the tree recurse once per level.
+constexpr int MaxTreeDepth = 2048;
 
 int binaryPrecedence(const Token &t, bool noIn) {
     if (t.kind == TokenKind::Identifier) {
@@ -105,6 +111,16 @@ private:
     }
 
     int add(Node n, const std::vector<int> &children = {}) {
+        int depth = 0;
+        for (int child : {n.a, n.b, n.c, n.d})
+            if (child >= 0)
+                depth = std::max(depth, m_depths[size_t(child)]);
+        for (int child : children)
+            if (child >= 0)
+                depth = std::max(depth, m_depths[size_t(child)]);
+        if (++depth > MaxTreeDepth)
+            fail();
+        m_depths.push_back(depth);
         n.list = int(m_ast.lists.size());
         n.count = int(children.size());
         m_ast.lists.insert(m_ast.lists.end(), children.begin(), children.end());
@@ -817,6 +833,7 @@ private:
     QStringView m_source;
     Lexer m_lexer;
     Ast &m_ast;
+    std::vector<int> m_depths; // of each node, as Ast::nodes
     ParseFacts &m_facts;
     Token m_tok;
     qsizetype m_lastEnd = 0;

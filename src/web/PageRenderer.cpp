@@ -66,6 +66,7 @@ public:
         m_tokenizer.finish();
         return m_layout.finish();
     }
+    QString scriptFailure() const { return m_sandbox ? m_sandbox->failure() : QString(); }
 
     void text(const char16_t *chars, qsizetype length, HtmlTokenizer::TextKind kind) override {
         if (kind == HtmlTokenizer::TextKind::Raw) {
@@ -225,11 +226,19 @@ void PageRenderer::TextStream::feed(QStringView piece) { d->sink.feed(piece); }
 
 QString PageRenderer::TextStream::finish() { return d->sink.finish(); }
 
-QString PageRenderer::visibleText(const QString &html) const {
+QString PageRenderer::TextStream::scriptFailure() const { return d->sink.scriptFailure(); }
+
+QString PageRenderer::visibleText(const QString &html, StepLog *log) const {
     checkPageSize(html.size(), m_limits);
     TextStream stream(*this, html.size());
     stream.feed(html);
-    return stream.finish();
+    QString text = stream.finish();
+    if (log) {
+        const QString failure = stream.scriptFailure();
+        if (!failure.isEmpty())
+            log->add(FailureKind::Data, failure);
+    }
+    return text;
 }
 
 QString PageRenderer::bodyMarkup(const QString &html) const {

@@ -10,6 +10,8 @@
 
 namespace chenglan {
 
+struct StepLog;
+
 // What the scrapers ask of a browser, done in memory without one: the
 // visible text of a page (scripts run in a sandbox, document.write output at
 // its place) and the body markup of a page as a browser reports it.
@@ -35,8 +37,10 @@ public:
     // inside a <tr>. Inline scripts run in document order; their errors are
     // swallowed and a runaway script is interrupted after Limits::scriptTime.
     // Scripts run only when a QCoreApplication exists. A page longer than
-    // Limits::pageChars fails with StepFailure.
-    QString visibleText(const QString &html) const;
+    // Limits::pageChars fails with StepFailure. When the scripts' engine had
+    // to be killed (see ScriptSandbox::failure) the text is the page's
+    // without the rest of its scripts, and log gets the reason.
+    QString visibleText(const QString &html, StepLog *log = nullptr) const;
 
     // The body markup of the page, with every closing script tag written
     // "</SCRIPT>" as the original browser reported it. Scripts are not run.
@@ -58,6 +62,8 @@ public:
 
         void feed(QStringView piece);
         QString finish();
+        // Why the page's script engine was lost, empty while all is well.
+        QString scriptFailure() const;
 
     private:
         struct Private;

@@ -110,7 +110,7 @@ void scrapeSchedule(ScheduleState &s, const SchedulePage &page, Web &web, const 
 
     // The marked table is rendered as a browser would show it.
     QString rendered;
-    attempt([&] { rendered = renderer.visibleText(local); }, log);
+    attempt([&] { rendered = renderer.visibleText(local, log); }, log);
 
     const QStringList lines = splitPieces(rendered, u'‖');
     const int n = int(lines.size()) - 2; // what follows the last row end is never a row

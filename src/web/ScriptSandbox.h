@@ -19,7 +19,9 @@ namespace chenglan {
 //
 // Errors of a script are swallowed. A watchdog thread interrupts a script
 // that runs past its time limit; a script started from inside another one
-// (written by it) runs within the outer script's time.
+// (written by it) runs within the outer script's time. The engine runs in a
+// child process (see Options::engineProcess) that is killed shortly after
+// the time limit when the interruption did not stop it.
 //
 // Starting an engine costs more than most pages' scripts, so scripts of a
 // plain subset (declarations, loops and arithmetic over numbers, strings and
@@ -43,6 +45,15 @@ public:
         // top level ("var data = [[1, 'a'], ...];") are built from JSON
         // instead of being compiled into code that builds them.
         bool literalsAsData = true;
+        // Scripts the engine runs run in a child process (the program
+        // chenglan-script-host, built with the client), which is killed when
+        // it outlives its time or runs out of memory: some of the engine's
+        // built-ins (a huge String.prototype.repeat, typed array, sort or
+        // JSON.stringify) run to their end in one native call and never see
+        // the interruption. Without the program the engine runs in process.
+        bool engineProcess = true;
+        // Address space the child process may take.
+        qsizetype engineMemory = qsizetype(512) * 1024 * 1024;
     };
 
     explicit ScriptSandbox(Writer writer) : ScriptSandbox(std::move(writer), Options()) {}
@@ -60,6 +71,10 @@ public:
                 qsizetype writeRoom = std::numeric_limits<qsizetype>::max());
     // Stops the running script (from the writer, when the output is capped).
     void interrupt();
+    // Why the engine was lost (its process killed at the time bound, out of
+    // memory or crashed), after which no further script of the page runs;
+    // empty while all is well.
+    QString failure() const;
 
 private:
     struct Private;

@@ -124,6 +124,22 @@ TEST(JsParser, RefusesWhatItCannotBeSureOf) {
         EXPECT_FALSE(parses(script)) << script.toStdString();
 }
 
+// Trees deeper than the walks over them may recurse are refused, also the
+// chains the parser reads in a loop; the scripts go to the engine instead.
+TEST(JsParser, RefusesTreesTooDeepToWalk) {
+    const auto chain = [](const QString &head, const QString &link, int n) { return head + link.repeated(n); };
+    EXPECT_TRUE(parses(chain(u"x = 1"_qs, u" + 1"_qs, 2000)));
+    EXPECT_FALSE(parses(chain(u"x = 1"_qs, u" + 1"_qs, 100000)));
+    EXPECT_FALSE(parses(chain(u"x = a"_qs, u".b"_qs, 100000)));
+    EXPECT_FALSE(parses(chain(u"x = a"_qs, u"[0]"_qs, 100000)));
+    EXPECT_FALSE(parses(chain(u"f"_qs, u"()"_qs, 100000)));
+    // A sequence is one node with many children, not a chain.
+    EXPECT_TRUE(parses(u"x = (1"_qs + u", 1"_qs.repeated(100000) + u")"_qs));
+    // Nested a chain at a time: the depth counts across them.
+    EXPECT_FALSE(parses(u"x = "_qs + u"(1 + 1 + 1 + 1 + 1 + 1 + 1 + 1 + 1 + 1 + "_qs.repeated(250) + u"1"_qs
+                        + u")"_qs.repeated(250)));
+}
+
 // Changed at random, the scripts above still never parse where the engine
 // would refuse them.
 TEST(JsParser, WhateverItAcceptsTheEngineCompiles) {
