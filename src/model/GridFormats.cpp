@@ -10,8 +10,9 @@ void formatColumns(GridData &grid, int lastColumn, int width, std::initializer_l
         attempt([&] { grid.setColumnAlignment(c, GridData::Center); }, log);
         attempt([&] { grid.setColumnWidth(c, width); }, log);
     }
-    for (const auto &[column, twips] : widths)
-        attempt([&] { grid.setColumnWidth(column, twips); }, log);
+    // Not a structured binding: clang 14 cannot capture one in a lambda.
+    for (const std::pair<int, int> &w : widths)
+        attempt([&] { grid.setColumnWidth(w.first, w.second); }, log);
 }
 
 } // namespace
