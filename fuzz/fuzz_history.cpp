@@ -16,8 +16,11 @@ using namespace chenglan;
 
 namespace {
 
-void checkScore(const Value &score) {
-    if (score.isEmpty())
+// A result score: empty (a fractional margin) or a quarter step in
+// -2.25..2.25. Extended rows may hold a copied record field instead: SSKD
+// stops at a record of more than 31 fields before it computes the score.
+void checkScore(const Value &score, bool copiedTextAllowed = false) {
+    if (score.isEmpty() || (copiedTextAllowed && score.isText()))
         return;
     FUZZ_CHECK(score.isNumber());
     const double v = score.number();
@@ -76,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     FUZZ_CHECK(s.AwayHistory.rows() == awayRows + recordsIn(s.AnalysisData, 1 - side));
     for (const Table *t : {&s.HomeHistory, &s.AwayHistory})
         for (int r = 0; r < t->rows(); ++r)
-            checkScore(t->at(history::ScoreColumn, r));
+            checkScore(t->at(history::ScoreColumn, r), true);
 
     // ResultScore of two fields of the input, and its mirror.
     const QStringList fields = text.split(u',');
