@@ -92,6 +92,10 @@ double roundHalfEven(double value, int decimals) {
     }
     const QString shortest = QString::fromLatin1(buf);
     if (shortest.contains(u'e') || shortest.contains(u'E')) {
+        // From 2^53 on every double is whole; scaling such a value could
+        // only overflow to infinity.
+        if (std::fabs(value) >= 9007199254740992.0)
+            return value;
         const double scale = std::pow(10.0, decimals);
         return std::nearbyint(value * scale) / scale; // ties to even in binary
     }

@@ -206,7 +206,9 @@ SimilarSetSummary summarizeSimilarSet(const AnalysisState &s) {
     const Table &t = s.SimilarMatches;
     if (!t.allocated() || t.columns() <= DistanceColumn)
         return summary;
-    double distanceSum = 0;
+    // A running mean: a sum of distances near the largest double would
+    // overflow to infinity.
+    double distanceMean = 0;
     int distances = 0;
     for (int row = 0; row < t.rows(); ++row) {
         ++summary.matches;
@@ -230,12 +232,12 @@ SimilarSetSummary summarizeSimilarSet(const AnalysisState &s) {
         default: ++summary.unknown; break;
         }
         if (const auto d = cellNumber(t, DistanceColumn, row); d && *d >= 0) {
-            distanceSum += *d;
             ++distances;
+            distanceMean += (*d - distanceMean) / distances;
         }
     }
     if (distances > 0)
-        summary.meanDistance = distanceSum / distances;
+        summary.meanDistance = distanceMean;
     return summary;
 }
 

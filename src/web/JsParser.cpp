@@ -452,11 +452,13 @@ private:
     // --- expressions ---------------------------------------------------------
 
     // The engine ends a statement at a line break after "break", "continue",
-    // "return" or "throw" even where the word is a property name.
+    // "return" or "throw" even where the word is a property name; after
+    // "function" as a property name it inserts no semicolon at a line break
+    // ("a.function" + line break + "b" does not compile).
     void refuseLineBreakAfterJumpWord(QStringView name) const {
         if ((m_tok.newlineBefore || m_tok.newlineInComment)
             && (sameText(name, u"break") || sameText(name, u"continue") || sameText(name, u"return")
-                || sameText(name, u"throw")))
+                || sameText(name, u"throw") || sameText(name, u"function")))
             fail();
     }
 

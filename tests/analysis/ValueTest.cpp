@@ -102,6 +102,16 @@ TEST(TextRules, RoundsTiesToEven) {
     EXPECT_EQ(text::fixed2(-1.0), "-1.00");
 }
 
+TEST(TextRules, RoundingHugeValuesKeepsThem) {
+    // Scaling by the decimals used to overflow to infinity ("inf" in a grid cell).
+    EXPECT_EQ(text::roundHalfEven(1.251e307, 13), 1.251e307);
+    EXPECT_EQ(text::roundHalfEven(-1.7e308), -1.7e308);
+    EXPECT_EQ(text::fixed2(1e300).left(5), "10000");
+    EXPECT_TRUE(text::fixed2(1e300).endsWith(".00"));
+    EXPECT_EQ(text::roundHalfEven(1e20, 2), 1e20);
+    EXPECT_EQ(text::roundHalfEven(1.234e-20, 2), 0.0);
+}
+
 TEST(TextRules, PlainDecimal) {
     EXPECT_EQ(text::plainDecimal(0.1 + 0.2), "0.3");
     EXPECT_EQ(text::plainDecimal(1234567.25), "1234567.25");

@@ -344,6 +344,15 @@ TEST(SummarizeSimilarSet, GoalsStandInForAMissingResultAndUnreadableRowsAreNamed
     EXPECT_EQ(summary.text(), u"相似 5 场：主胜 2 平 1 负 1（1 场无赛果），平均距离 0.30"_s);
 }
 
+TEST(SummarizeSimilarSet, HugeDistancesKeepAFiniteMean) {
+    // Summed, two distances near the largest double overflowed to "inf".
+    const SimilarSetSummary summary = summarizeSimilarSet(
+        withAnswer(resultRecord(u"1"_s, u"0"_s, u"胜"_s, u"1.6e308"_s) + resultRecord(u"0"_s, u"0"_s, u"平"_s, u"1.2e308"_s)));
+    ASSERT_TRUE(summary.meanDistance);
+    EXPECT_DOUBLE_EQ(*summary.meanDistance, 1.4e308);
+    EXPECT_FALSE(summary.text().contains(u"inf"_s));
+}
+
 TEST(SummarizeSimilarSet, NoRecordSaysNothing) {
     // An answer without distances (an older service) still gives the results.
     EXPECT_EQ(summarizeSimilarSet(withAnswer(resultRecord(u"1"_s, u"0"_s, u"胜"_s, {}))).text(),

@@ -118,7 +118,8 @@ TEST(JsParser, RefusesWhatItCannotBeSureOf) {
         u"if (a) /x/.test(b)"_qs, u"do x++; while (x) y"_qs, u"/s/\r--e"_qs,
         // What the engine reads differently or not at all.
         u"n = 010"_qs, u"n = 08"_qs, u"s = '\\1'"_qs, u"s = '\\08'"_qs, u"var \\u0061 = 1"_qs, u"var 变量 = 1"_qs,
-        u"a = 1 <!-- b"_qs, u"x --> 0"_qs, u"s = 'a\u2028b'"_qs, u"n = 1e400"_qs,
+        u"a = 1 <!-- b"_qs, u"x --> 0"_qs, u"s = 'a\u2028b'"_qs, u"n = 1e400"_qs, u"a.function\nb"_qs,
+        u"a.x.function\n++b"_qs,
     };
     for (const QString &script : refused)
         EXPECT_FALSE(parses(script)) << script.toStdString();

@@ -1,0 +1,1 @@
+var x; docu$melt.                                           function  docwtn. docwtn.uemrite('b')
