@@ -9,6 +9,7 @@
 #include "web/QtWeb.h"
 #include "web/ReplayWeb.h"
 #include "SampleServers.h"
+#include "SampleWindow.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -149,17 +150,7 @@ protected:
     // A shown window on the sample site's day, its list loaded.
     std::unique_ptr<FrmMain> openWindow(const SiteBases &sites, WebFactory webs = network(),
                                         const QString &recordingsRoot = QString()) {
-        FrmMainSetup setup;
-        setup.recordingsRoot = recordingsRoot;
-        setup.webs = std::move(webs);
-        setup.sites = sites;
-        setup.today = [] { return QDate::fromString(QLatin1String(SampleServers::Today), Qt::ISODate); };
-        auto window = std::make_unique<FrmMain>(std::move(setup));
-        QSignalSpy listed(window.get(), &FrmMain::scheduleShown);
-        window->show();
-        EXPECT_TRUE(QTest::qWaitFor([&] { return listed.count() == 1; }, 60000));
-        EXPECT_GE(window->matchList()->grid().rows(), 3) << window->statusText().toStdString();
-        return window;
+        return openSampleWindow(sites, std::move(webs), recordingsRoot);
     }
     static bool waitFor(QSignalSpy &spy, int count) {
         return QTest::qWaitFor([&] { return spy.count() >= count; }, 60000);

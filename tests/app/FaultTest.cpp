@@ -8,6 +8,7 @@
 #include "support/FaultProxy.h"
 #include "web/QtWeb.h"
 #include "SampleServers.h"
+#include "SampleWindow.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
@@ -90,16 +91,8 @@ protected:
 
     // The window on the proxies with the real client and short bounds, its list loaded.
     static std::unique_ptr<FrmMain> openWindow() {
-        FrmMainSetup setup;
-        setup.webs = []() -> std::unique_ptr<Web> { return std::make_unique<QtWeb>(testLimits()); };
-        setup.sites = proxiedSites();
-        setup.today = [] { return QDate::fromString(QLatin1String(SampleServers::Today), Qt::ISODate); };
-        auto window = std::make_unique<FrmMain>(std::move(setup));
-        QSignalSpy listed(window.get(), &FrmMain::scheduleShown);
-        window->show();
-        EXPECT_TRUE(QTest::qWaitFor([&] { return listed.count() == 1; }, 60000));
-        EXPECT_GE(window->matchList()->grid().rows(), 3) << window->statusText().toStdString();
-        return window;
+        return openSampleWindow(proxiedSites(),
+                                []() -> std::unique_ptr<Web> { return std::make_unique<QtWeb>(testLimits()); });
     }
 
     static void inject(FaultProxy &proxy, const QString &part, const FaultCase &c, int skip = 0) {

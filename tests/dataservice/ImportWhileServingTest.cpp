@@ -37,24 +37,8 @@ constexpr int kMatches = 20000;
 constexpr int kKnownAtStart = 100; // the farthest ones have their facts from the start
 constexpr int kBatch = 1000;       // the import's lines per transaction
 
-struct ProgramRun {
-    int exitCode = -1;
-    QString errors;
-};
-
 ProgramRun runImport(const QString &db, const QString &csv) {
-    QProcess process;
-    process.start(kServiceBinary, {QStringLiteral("import"), QStringLiteral("--db"), db, csv});
-    ProgramRun run;
-    if (!process.waitForFinished(120000)) {
-        process.kill();
-        process.waitForFinished();
-        run.errors = QStringLiteral("did not finish");
-        return run;
-    }
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.errors = QString::fromUtf8(process.readAllStandardError());
-    return run;
+    return runProgram(kServiceBinary, {QStringLiteral("import"), QStringLiteral("--db"), db, csv});
 }
 
 // The ids an answer lists, after checking every record against the match it names.

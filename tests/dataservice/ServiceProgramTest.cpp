@@ -20,26 +20,6 @@ namespace {
 const QString kServiceBinary = QStringLiteral(CHENGLAN_BINARY_DIR "/server/dataservice/chenglan-service");
 const QString kSiteBinary = QStringLiteral(CHENGLAN_BINARY_DIR "/server/samplesite/chenglan-sample-site");
 
-struct ProgramRun {
-    int exitCode = -1;
-    QString errors;
-};
-
-ProgramRun runProgram(const QString &program, const QStringList &arguments) {
-    QProcess process;
-    process.start(program, arguments);
-    ProgramRun run;
-    if (!process.waitForFinished(120000)) {
-        process.kill();
-        process.waitForFinished();
-        run.errors = QStringLiteral("did not finish");
-        return run;
-    }
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.errors = QString::fromUtf8(process.readAllStandardError());
-    return run;
-}
-
 } // namespace
 
 TEST(ServiceProgram, ServesTheQueryAndTheLinkFilesOnThePortItPrints) {

@@ -3,6 +3,7 @@
 #include "MatchRecords.h"
 #include "MatchStore.h"
 
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -42,6 +43,28 @@ inline MatchFacts finishedMatch(qint64 id, const QString &kickoff = QStringLiter
 inline MatchProfile profileOf(qint64 id, Strengths strengths, const QString &code20 = QStringLiteral("A31"),
                               const QString &code10 = QStringLiteral("D10")) {
     return MatchProfile{id, strengths, code20, code10};
+}
+
+// A program of the build run to its end (at most two minutes): its exit
+// code (-1 when it crashed or did not finish) and what it wrote on stderr.
+struct ProgramRun {
+    int exitCode = -1;
+    QString errors;
+};
+
+inline ProgramRun runProgram(const QString &program, const QStringList &arguments) {
+    QProcess process;
+    process.start(program, arguments);
+    ProgramRun run;
+    if (!process.waitForFinished(120000)) {
+        process.kill();
+        process.waitForFinished();
+        run.errors = QStringLiteral("did not finish");
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.errors = QString::fromUtf8(process.readAllStandardError());
+    return run;
 }
 
 } // namespace chenglan::dataservice::testing
