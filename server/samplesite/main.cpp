@@ -8,10 +8,16 @@
 #include <QFile>
 #include <QStringDecoder>
 
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <optional>
 #include <string>
+#include <thread>
+
+#include <pthread.h>
+#include <unistd.h>
 
 using namespace chenglan::sample;
 
@@ -112,5 +118,26 @@ int main(int argc, char **argv) {
     }
     std::printf("listening on 127.0.0.1:%d\n", port);
     std::fflush(stdout);
-    return server.listen() ? 0 : 1;
+
+    // SIGINT and SIGTERM end the program cleanly (the tests stop it with
+    // SIGTERM, and sanitized builds check for leaks at a normal exit). They
+    // are taken by sigwait below, not by whichever thread they hit.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    std::atomic<bool> served{true};
+    std::thread serving([&] {
+        served = server.listen();
+        if (!served)
+            kill(getpid(), SIGTERM); // wakes the sigwait below
+    });
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    server.stop();
+    serving.join();
+    return served ? 0 : 1;
 }
