@@ -12,10 +12,6 @@
 
 namespace chenglan {
 
-// Makes the Web of one job. Called on the job's worker thread, once per job,
-// so a network client lives and dies with the thread that uses it.
-using WebFactory = std::function<std::unique_ptr<Web>()>;
-
 struct JobControl;
 
 // What the work of a job may use on its worker thread.

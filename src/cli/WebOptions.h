@@ -9,10 +9,6 @@
 
 namespace chenglan::cli {
 
-// Makes the Web of one job; a command that fetches on two threads calls it
-// twice.
-using WebFactory = std::function<std::unique_ptr<Web>()>;
-
 // Removes "--record DIR" and "--replay DIR" from args and sets factory to
 // where the command's pages come from: the network, spaced politely per host
 // (one schedule for the whole process), or with --replay DIR the recording

@@ -5,6 +5,8 @@
 #include <QPair>
 #include <QString>
 
+#include <functional>
+#include <memory>
 #include <optional>
 
 namespace chenglan {
@@ -48,5 +50,9 @@ public:
     virtual FetchOutcome fetch(const HttpRequest &request) = 0;
     virtual void abort() = 0;
 };
+
+// Makes a Web for one job, or one thread of a job: each caller gets its own
+// client, which lives and dies with the thread that uses it.
+using WebFactory = std::function<std::unique_ptr<Web>()>;
 
 } // namespace chenglan
