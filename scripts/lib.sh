@@ -50,14 +50,18 @@ cache_value() {
 }
 
 # Starts a server program of the build in the background unless something
-# already answers at the URL; waits up to 10 s for it to answer.
+# already answers at the URL; waits up to 10 s for it to answer. STARTED_PID
+# is the process it started, empty when something was already answering.
+STARTED_PID=""
 start_unless_answering() {
   local url="$1"; shift
+  STARTED_PID=""
   if curl -s -o /dev/null --max-time 2 "$url"; then
     return 0
   fi
   local log="$BUILD/$(basename "$1").log"
   nohup "$@" >"$log" 2>&1 &
+  STARTED_PID=$!
   for _ in $(seq 50); do
     curl -s -o /dev/null --max-time 1 "$url" && return 0
     sleep 0.2
@@ -79,6 +83,9 @@ SAMPLE_MATCHES="${CHENGLAN_SAMPLE_MATCHES:-2000}"
 # strength profiles, which the similar-match query needs). The work goes into
 # a ".part" file that is renamed when complete, so an interrupted run is
 # resumed next time and never taken for a finished database.
+# PREPARED_SITE_PID is the sample site it started for that, if any; it is
+# left running (scripts/run uses it), and scripts/screenshot ends it.
+PREPARED_SITE_PID=""
 prepare_sample_database() {
   [ -f "$SAMPLE_DB" ] && return 0
   local service="$BUILD/server/dataservice/chenglan-service"
@@ -90,6 +97,7 @@ prepare_sample_database() {
   echo "preparing the similar-match database of the sample world (first run only)" >&2
   mkdir -p "$SAMPLE_DATA"
   start_unless_answering "$base/" "$site" --port "$site_port" || return 1
+  PREPARED_SITE_PID="$STARTED_PID"
   "$site" --export-csv "$csv" || return 1
   "$service" import --db "$part" "$csv" || return 1
   # The days of the newest finished matches (the export is oldest first).

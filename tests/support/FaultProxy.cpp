@@ -236,12 +236,17 @@ bool FaultProxy::openListener(quint16 port) {
     return true;
 }
 
-// Closing a descriptor another thread polls is safe on Linux: the poll runs
-// out within its 20 ms and the accept loop reads the listener again.
+// The accept loop may be polling the listener while it is closed, and its
+// poll keeps the socket alive (still listening) until it returns: on a loaded
+// machine long enough for a client to connect and never be answered. shutdown
+// takes the socket out of the listening state at once, so connections are
+// refused from this moment; the poll then wakes and the loop sees no listener.
 void FaultProxy::closeListener() {
     const int fd = m_listener.exchange(-1);
-    if (fd >= 0)
+    if (fd >= 0) {
+        ::shutdown(fd, SHUT_RDWR);
         ::close(fd);
+    }
 }
 
 void FaultProxy::acceptLoop() {
