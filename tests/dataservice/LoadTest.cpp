@@ -25,6 +25,18 @@ using namespace chenglan::dataservice::testing;
 
 namespace {
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
 const QString kServiceBinary = QStringLiteral(CHENGLAN_BINARY_DIR "/server/dataservice/chenglan-service");
 // Every stored match has the query's pattern codes, so each query measures
 // its distance to all of them: the service, not the client, is the bottleneck.
@@ -207,7 +219,10 @@ TEST_F(LoadTest, AtTwiceTheSustainedRateTheExcessIsRefusedFastAndTheRestAnswered
     EXPECT_LT(p99Refused, 1000);
     // Admitted requests wait for at most the waiting line ahead of them.
     EXPECT_LT(p99Served, 2000);
-    // No memory grows with the excess.
+    // No memory grows with the excess. Under AddressSanitizer the resident
+    // size also holds its quarantine of freed blocks (up to 256 MB), which
+    // grows with any churn; the plain build checks the bound.
     ASSERT_GT(rssBefore, 0);
-    EXPECT_LT(rssAfter, rssBefore + 32 * 1024);
+    if (!kAddressSanitizer)
+        EXPECT_LT(rssAfter, rssBefore + 32 * 1024);
 }
