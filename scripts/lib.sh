@@ -11,7 +11,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-noto-cjk xvfb xauth x11-utils imagemagick
   clang libclang-rt-14-dev
-  sqlite3 curl procps
+  sqlite3 curl procps python3
 )
 
 # Installs the named packages that are missing; without names, PACKAGES.
