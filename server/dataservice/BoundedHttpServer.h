@@ -54,7 +54,8 @@ public:
 
     // Runs for every request the server refuses itself, before or instead
     // of the library: busy (503, on the accepting thread), too slow (408),
-    // too large (413, 414, 431), malformed framing (400, 501, 505).
+    // too large (413, 414, 431), malformed framing (400, 501, 505). Called
+    // from the workers and the accepting thread at once.
     using RefusalObserver = std::function<void(int status, std::string_view reason)>;
     void setRefusalObserver(RefusalObserver observer) { m_refusalObserver = std::move(observer); }
 
