@@ -3,6 +3,7 @@
 #include "RequestHead.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -40,9 +41,9 @@ thread_local std::chrono::steady_clock::time_point t_acceptedAt;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::chrono::milliseconds kStopCheckInterval{50};
-// After an error answer the rest of the request is read and dropped for at
-// most this long (and this much), so that closing does not reset the
-// connection before a client that is still sending has read the answer.
+// After a connection's last answer what the client still sends is read and
+// dropped for at most this long (and this much), so that closing does not
+// reset the connection before the client has read the answer.
 constexpr std::chrono::milliseconds kLingerTime{250};
 constexpr std::size_t kLingerBytes = 2 * 1024 * 1024;
 
@@ -378,24 +379,126 @@ std::string closingAnswer(int status, std::string_view text) {
            std::to_string(text.size() + 1) + "\r\nConnection: close\r\n\r\n" + std::string(text) + "\n";
 }
 
-// Ends the sending side, then reads and drops what the client still sends,
-// briefly, so that the close does not reset the connection under the answer.
-void lingerAndClose(int sock) {
-    ::shutdown(sock, SHUT_WR);
-    const auto until = Clock::now() + kLingerTime;
-    char scratch[16384];
-    for (std::size_t dropped = 0; dropped < kLingerBytes && waitFor(sock, POLLIN, remaining(until));) {
-        const ssize_t n = ::recv(sock, scratch, sizeof scratch, 0);
-        if (n <= 0)
-            break;
-        dropped += std::size_t(n);
-    }
-    ::close(sock);
-}
-
 } // namespace
 
-BoundedHttpServer::BoundedHttpServer(BoundedServerOptions options) : m_options(std::move(options)) {
+// Connections whose last answer went out: their sending side is shut, and
+// what the client still sends (requests it pipelined behind that answer, the
+// rest of a refused one) is read and dropped until the client closes too, at
+// most kLingerTime and kLingerBytes, so that closing does not reset the
+// connection under answers the client has not read yet. All on one thread of
+// their own: a worker does not wait for its client to close.
+class LingeringCloser {
+public:
+    LingeringCloser() {
+        if (::pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0)
+            m_wake[0] = m_wake[1] = -1;
+        else
+            m_thread = std::thread([this] { run(); });
+    }
+    ~LingeringCloser() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        wake();
+        if (m_thread.joinable())
+            m_thread.join();
+        for (const Entry &e : m_incoming)
+            ::close(e.sock);
+        for (int fd : m_wake)
+            if (fd >= 0)
+                ::close(fd);
+    }
+
+    void close(int sock) {
+        ::shutdown(sock, SHUT_WR);
+        {
+            std::lock_guard lock(m_mutex);
+            if (!m_stop && m_thread.joinable() && m_count + m_incoming.size() < kMaxLingering) {
+                m_incoming.push_back(Entry{sock, Clock::now() + kLingerTime, 0});
+                wake();
+                return;
+            }
+        }
+        ::close(sock); // too many already: closed at once
+    }
+
+private:
+    struct Entry {
+        int sock;
+        Clock::time_point until;
+        std::size_t dropped;
+    };
+
+    void wake() {
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t n = ::write(m_wake[1], &byte, 1);
+    }
+
+    void run() {
+        std::vector<Entry> entries;
+        std::vector<pollfd> polled;
+        char scratch[16384];
+        for (;;) {
+            {
+                std::lock_guard lock(m_mutex);
+                if (m_stop)
+                    break;
+                entries.insert(entries.end(), m_incoming.begin(), m_incoming.end());
+                m_incoming.clear();
+                m_count = entries.size();
+            }
+            auto next = Clock::now() + std::chrono::seconds(1);
+            polled.assign(1, pollfd{m_wake[0], POLLIN, 0});
+            for (const Entry &e : entries) {
+                polled.push_back(pollfd{e.sock, POLLIN, 0});
+                next = std::min(next, e.until);
+            }
+            if (::poll(polled.data(), nfds_t(polled.size()), int(remaining(next).count()) + 1) < 0 && errno != EINTR)
+                break;
+            if (polled[0].revents)
+                while (::read(m_wake[0], scratch, sizeof scratch) > 0) {
+                }
+            const auto now = Clock::now();
+            std::size_t kept = 0;
+            for (std::size_t i = 0; i < entries.size(); ++i) {
+                Entry &e = entries[i];
+                bool done = now >= e.until;
+                if (!done && polled[i + 1].revents) {
+                    for (;;) {
+                        const ssize_t n = ::recv(e.sock, scratch, sizeof scratch, MSG_DONTWAIT);
+                        if (n > 0 && (e.dropped += std::size_t(n)) < kLingerBytes)
+                            continue;
+                        done = n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+                        break;
+                    }
+                }
+                if (done)
+                    ::close(e.sock);
+                else
+                    entries[kept++] = e;
+            }
+            entries.resize(kept);
+        }
+        for (const Entry &e : entries)
+            ::close(e.sock);
+    }
+
+    // Beyond this many at once, a connection is closed without lingering.
+    static constexpr std::size_t kMaxLingering = 1024;
+
+    int m_wake[2] = {-1, -1};
+    std::mutex m_mutex;
+    std::vector<Entry> m_incoming;
+    std::size_t m_count = 0;
+    bool m_stop = false;
+    std::thread m_thread;
+};
+
+BoundedHttpServer::~BoundedHttpServer() = default;
+
+BoundedHttpServer::BoundedHttpServer(BoundedServerOptions options)
+    : m_options(std::move(options)), m_closer(std::make_unique<LingeringCloser>()) {
     new_task_queue = [this] { return new WorkerPool(m_options, m_pool); };
     set_payload_max_length(m_options.maxRequestBytes);
     // Only for the Keep-Alive header the responses carry.
@@ -578,7 +681,7 @@ bool BoundedHttpServer::process_and_close_socket(socket_t sock) {
     }
     t_stream = nullptr;
     if (linger) {
-        lingerAndClose(sock);
+        m_closer->close(sock);
         return ok;
     }
     ::shutdown(sock, SHUT_RDWR);

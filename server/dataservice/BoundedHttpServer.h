@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string_view>
 
 // An HTTP server whose connections are served by a fixed pool of worker
@@ -38,9 +39,12 @@ struct BoundedServerOptions {
     int workerNiceness = 5;
 };
 
+class LingeringCloser;
+
 class BoundedHttpServer : public httplib::Server {
 public:
     explicit BoundedHttpServer(BoundedServerOptions options);
+    ~BoundedHttpServer() override;
 
     // Binds 127.0.0.1 (port 0: any free one) with the options' backlog.
     // Returns the port, or 0.
@@ -73,6 +77,7 @@ private:
     RefusalObserver m_refusalObserver;
     std::atomic<std::size_t> m_refused{0};
     std::atomic<const httplib::TaskQueue *> m_pool{nullptr};
+    std::unique_ptr<LingeringCloser> m_closer;
 };
 
 } // namespace chenglan::dataservice
