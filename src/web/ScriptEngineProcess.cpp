@@ -435,14 +435,26 @@ Outcome ScriptEngineProcess::Private::await() {
     }
 }
 
+// The installed host relative to the installed programs; the install rules
+// define it from the install folders.
+#ifndef CHENGLAN_SCRIPT_HOST_INSTALLED_PATH
+#define CHENGLAN_SCRIPT_HOST_INSTALLED_PATH "../libexec/chenglan/chenglan-script-host"
+#endif
+
 QString ScriptEngineProcess::program() {
     static const QString found = [] {
         const QString configured = qEnvironmentVariable("CHENGLAN_SCRIPT_HOST");
         if (!configured.isEmpty())
             return QFileInfo(configured).isExecutable() ? configured : QString();
         QStringList candidates;
-        if (QCoreApplication::instance())
-            candidates << QCoreApplication::applicationDirPath() + QStringLiteral("/chenglan-script-host");
+        if (QCoreApplication::instance()) {
+            const QString here = QCoreApplication::applicationDirPath();
+            candidates << here + QStringLiteral("/chenglan-script-host");
+            // An installed client: the host sits in the private program folder
+            // beside the programs' folder, wherever the tree was installed.
+            candidates << QFileInfo(here + u'/' + QStringLiteral(CHENGLAN_SCRIPT_HOST_INSTALLED_PATH))
+                              .absoluteFilePath();
+        }
 #ifdef CHENGLAN_SCRIPT_HOST_BUILD_PATH
         candidates << QStringLiteral(CHENGLAN_SCRIPT_HOST_BUILD_PATH);
 #endif

@@ -25,8 +25,9 @@ public:
     static constexpr std::chrono::milliseconds killGrace{250};
 
     // The program: $CHENGLAN_SCRIPT_HOST, else chenglan-script-host next to
-    // the running program, else the one in the build tree; empty when none
-    // of them exists.
+    // the running program, else the installed one (../libexec/chenglan/ from
+    // the running program's folder), else the one in the build tree; empty
+    // when none of them exists.
     static QString program();
     // Starts a child for a later page in the background, unless one waits
     // already: a page's first engine script then does not wait for the
