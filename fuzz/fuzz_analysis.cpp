@@ -6,8 +6,8 @@
 // parsed by SSSS, extended by SSZD and SSKD, and modelled. Run by scripts/fuzz.
 #include "FuzzSupport.h"
 
-#include "analysis/HistoryParsing.h"
-#include "analysis/ListAnalysis.h"
+#include "sites/HistoryParsing.h"
+#include "usecases/ListAnalysis.h"
 
 #include <QJsonDocument>
 

@@ -6,8 +6,8 @@
 // scripts/fuzz.
 #include "FuzzSupport.h"
 
-#include "web/HandicapDetail.h"
-#include "web/HttpFetch.h"
+#include "sites/HandicapDetail.h"
+#include "net/HttpFetch.h"
 
 using namespace chenglan;
 

@@ -6,9 +6,9 @@
 // same lists. Run by scripts/fuzz.
 #include "FuzzSupport.h"
 
-#include "analysis/HistoryExtension.h"
-#include "analysis/HistoryParsing.h"
-#include "web/AnalysisPage.h"
+#include "sites/HistoryExtension.h"
+#include "sites/HistoryParsing.h"
+#include "sites/AnalysisPage.h"
 
 #include <cmath>
 

@@ -6,7 +6,7 @@
 
 #include "model/GridFormats.h"
 #include "model/MatchListGrid.h"
-#include "web/ScheduleScraper.h"
+#include "sites/ScheduleScraper.h"
 
 using namespace chenglan;
 

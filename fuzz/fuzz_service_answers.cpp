@@ -6,8 +6,8 @@
 #include "FuzzSupport.h"
 
 #include "model/GridFormats.h"
-#include "model/SimilarMatches.h"
-#include "service/ServiceEndpoint.h"
+#include "usecases/SimilarMatches.h"
+#include "sites/ServiceEndpoint.h"
 
 #include <QUrl>
 

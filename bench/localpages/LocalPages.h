@@ -1,6 +1,6 @@
 #pragma once
 
-#include "web/PageRenderer.h"
+#include "html/PageRenderer.h"
 
 #include <QString>
 

@@ -1,8 +1,8 @@
 #include "Ingest.h"
 
-#include "analysis/TextRules.h"
-#include "web/PageRenderer.h"
-#include "web/ScheduleScraper.h"
+#include "base/TextRules.h"
+#include "html/PageRenderer.h"
+#include "sites/ScheduleScraper.h"
 
 #include <QRegularExpression>
 #include <QSet>

@@ -4,9 +4,9 @@
 #include "app/GridView.h"
 #include "app/PictureBox.h"
 #include "model/GridFormats.h"
-#include "model/MatchClicks.h"
-#include "model/SimilarMatches.h"
-#include "web/HandicapDetail.h"
+#include "usecases/MatchClicks.h"
+#include "usecases/SimilarMatches.h"
+#include "sites/HandicapDetail.h"
 
 #include <QCalendarWidget>
 #include <QGroupBox>

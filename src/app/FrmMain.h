@@ -1,13 +1,13 @@
 #pragma once
 
-#include "analysis/AnalysisState.h"
+#include "base/AnalysisState.h"
 #include "app/JobRunner.h"
 #include "app/MainLayout.h"
 #include "charts/ChartPictures.h"
-#include "model/ScheduleListing.h"
-#include "service/ServiceEndpoint.h"
-#include "web/PageRenderer.h"
-#include "web/SiteBases.h"
+#include "usecases/ScheduleListing.h"
+#include "sites/ServiceEndpoint.h"
+#include "html/PageRenderer.h"
+#include "net/SiteBases.h"
 
 #include <QDate>
 #include <QElapsedTimer>

@@ -13,8 +13,8 @@
 // --server-list replace the built-in addresses.
 #include "app/FrmMain.h"
 #include "app/GridView.h"
-#include "web/PoliteWeb.h"
-#include "web/QtWeb.h"
+#include "net/PoliteWeb.h"
+#include "net/QtWeb.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

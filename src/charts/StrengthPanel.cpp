@@ -1,6 +1,6 @@
 #include "charts/StrengthPanel.h"
 
-#include "analysis/TextRules.h"
+#include "base/TextRules.h"
 
 #include <array>
 #include <cmath>

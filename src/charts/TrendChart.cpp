@@ -1,6 +1,6 @@
 #include "charts/TrendChart.h"
 
-#include "analysis/TextRules.h"
+#include "base/TextRules.h"
 
 #include <cmath>
 

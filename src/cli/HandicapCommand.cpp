@@ -2,9 +2,9 @@
 #include "cli/Cli.h"
 #include "cli/WebOptions.h"
 
-#include "analysis/TextRules.h"
-#include "analysis/ValueJson.h"
-#include "web/HandicapDetail.h"
+#include "base/TextRules.h"
+#include "base/ValueJson.h"
+#include "sites/HandicapDetail.h"
 
 #include <QJsonArray>
 #include <QJsonObject>

@@ -2,9 +2,9 @@
 #include "cli/Cli.h"
 #include "cli/WebOptions.h"
 
-#include "analysis/ValueJson.h"
+#include "base/ValueJson.h"
 #include "model/GridFormats.h"
-#include "model/ScheduleListing.h"
+#include "usecases/ScheduleListing.h"
 
 #include <QJsonArray>
 #include <QJsonObject>

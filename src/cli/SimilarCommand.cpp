@@ -3,10 +3,10 @@
 #include "cli/Cli.h"
 #include "cli/WebOptions.h"
 
-#include "analysis/ValueJson.h"
+#include "base/ValueJson.h"
 #include "model/GridFormats.h"
-#include "model/MatchClicks.h"
-#include "model/ScheduleListing.h"
+#include "usecases/MatchClicks.h"
+#include "usecases/ScheduleListing.h"
 
 #include <QJsonArray>
 #include <QJsonObject>

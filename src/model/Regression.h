@@ -1,7 +1,7 @@
 #pragma once
 
-#include "analysis/AnalysisState.h"
-#include "analysis/Step.h"
+#include "base/AnalysisState.h"
+#include "base/Step.h"
 
 #include <QList>
 

@@ -1,4 +1,4 @@
-#include "web/AnalysisPage.h"
+#include "sites/AnalysisPage.h"
 
 #include "support/AnalysisPages.h"
 

@@ -1,5 +1,5 @@
-#include "analysis/HistoryExtension.h"
-#include "analysis/HistoryParsing.h"
+#include "sites/HistoryExtension.h"
+#include "sites/HistoryParsing.h"
 
 #include <gtest/gtest.h>
 

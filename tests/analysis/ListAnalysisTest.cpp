@@ -1,4 +1,4 @@
-#include "analysis/ListAnalysis.h"
+#include "usecases/ListAnalysis.h"
 #include "model/StrengthModel.h"
 
 #include "support/AnalysisPages.h"

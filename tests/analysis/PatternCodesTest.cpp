@@ -1,4 +1,4 @@
-#include "analysis/PatternCodes.h"
+#include "model/PatternCodes.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "analysis/SimilarAnalysis.h"
-#include "model/SimilarMatches.h"
-#include "web/HandicapDetail.h"
+#include "usecases/SimilarAnalysis.h"
+#include "usecases/SimilarMatches.h"
+#include "sites/HandicapDetail.h"
 
 #include "support/AnalysisPages.h"
 

@@ -5,9 +5,9 @@
 #include "app/GridView.h"
 #include "app/PictureBox.h"
 #include "model/GridFormats.h"
-#include "model/MatchClicks.h"
-#include "web/QtWeb.h"
-#include "web/ReplayWeb.h"
+#include "usecases/MatchClicks.h"
+#include "net/QtWeb.h"
+#include "net/ReplayWeb.h"
 #include "SampleServers.h"
 #include "SampleWindow.h"
 

@@ -6,7 +6,7 @@
 #include "app/GridView.h"
 #include "model/GridFormats.h"
 #include "support/FaultProxy.h"
-#include "web/QtWeb.h"
+#include "net/QtWeb.h"
 #include "SampleServers.h"
 #include "SampleWindow.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "analysis/AnalysisState.h"
+#include "base/AnalysisState.h"
 #include "charts/Canvas.h"
 
 #include <QDir>

@@ -7,7 +7,7 @@
 #include "ServiceTestData.h"
 #include "support/ServerProcess.h"
 
-#include "web/QtWeb.h"
+#include "net/QtWeb.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #include "model/GridFormats.h"
 #include "model/MatchListGrid.h"
-#include "model/SimilarMatches.h"
+#include "usecases/SimilarMatches.h"
 
 #include "support/FakeWeb.h"
 

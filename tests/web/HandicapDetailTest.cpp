@@ -1,4 +1,4 @@
-#include "web/HandicapDetail.h"
+#include "sites/HandicapDetail.h"
 
 #include "support/FakeWeb.h"
 

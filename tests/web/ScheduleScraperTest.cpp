@@ -1,4 +1,4 @@
-#include "web/ScheduleScraper.h"
+#include "sites/ScheduleScraper.h"
 
 #include "support/FakeWeb.h"
 #include "support/SchedulePages.h"
