@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/FrmMain.h"
+#include "app/MainWindow.h"
 #include "usecases/ScheduleListing.h"
 #include "net/RecordingWeb.h"
 

@@ -11,7 +11,7 @@
 // memory after clicks 1, 50 and 100 (on stderr, and as one JSON line on
 // stdout), then quits; --odds-site, --analysis-site, --detail-site, --service and
 // --server-list replace the built-in addresses.
-#include "app/FrmMain.h"
+#include "app/MainWindow.h"
 #include "app/GridView.h"
 #include "net/PoliteWeb.h"
 #include "net/QtWeb.h"
@@ -34,7 +34,7 @@ using namespace chenglan;
 namespace {
 
 // Saves a picture of the window once no job is running any more.
-void saveWhenIdle(FrmMain &window, const QString &path) {
+void saveWhenIdle(MainWindow &window, const QString &path) {
     auto save = [&window, path] {
         QTimer::singleShot(0, &window, [&window, path] {
             const bool ok = window.grab().save(path);
@@ -90,9 +90,9 @@ double median(QList<double> v) {
 // and prints the times the window measured.
 class ClickBench : public QObject {
 public:
-    ClickBench(FrmMain &window, int clicks, const QElapsedTimer &sinceMain)
+    ClickBench(MainWindow &window, int clicks, const QElapsedTimer &sinceMain)
         : QObject(&window), m_window(window), m_clicks(clicks), m_sinceMain(sinceMain) {
-        connect(&window, &FrmMain::analysisShown, this, [this] { shown(); });
+        connect(&window, &MainWindow::analysisShown, this, [this] { shown(); });
     }
     void start() {
         m_listShownFromMainMs = double(m_sinceMain.nsecsElapsed()) / 1e6;
@@ -109,7 +109,7 @@ public:
     }
 
 private:
-    void next() { m_window.MFG_BFS_Click(m_done % m_rows + 1, 2); }
+    void next() { m_window.analyzeListedMatch(m_done % m_rows + 1, 2); }
     void shown() {
         ++m_done;
         if (m_done == 1 || m_done == 50 || m_done == 100) {
@@ -144,7 +144,7 @@ private:
         QCoreApplication::exit(0);
     }
 
-    FrmMain &m_window;
+    MainWindow &m_window;
     int m_clicks;
     const QElapsedTimer &m_sinceMain;
     int m_rows = 0;
@@ -181,7 +181,7 @@ int main(int argc, char **argv) {
     parser.addOption(similarRow);
     parser.addOption(calendar);
     parser.addOption(benchClicks);
-    FrmMainSetup setup;
+    MainWindowSetup setup;
     const struct {
         const char *name;
         QString SiteBases::*field;
@@ -209,7 +209,7 @@ int main(int argc, char **argv) {
         polite->setTimeBound(bound);
         return polite;
     };
-    FrmMain window(std::move(setup));
+    MainWindow window(std::move(setup));
     window.show();
 
     if (parser.isSet(screenshot)) {
@@ -218,18 +218,18 @@ int main(int argc, char **argv) {
         const int similarLine = parser.isSet(similarRow) ? parser.value(similarRow).toInt() : 0;
         const bool showCalendar = parser.isSet(calendar);
         QObject::connect(
-            &window, &FrmMain::scheduleShown, &window,
+            &window, &MainWindow::scheduleShown, &window,
             [&window, path, listRow, similarLine, showCalendar] {
                 // The similar click starts while the list click is applied,
                 // so the window is idle only once both are shown.
                 if (listRow > 0 && similarLine > 0)
                     QObject::connect(
-                        &window, &FrmMain::analysisShown, &window,
-                        [&window, similarLine] { window.MFG_JBM_Click(similarLine, 2); }, Qt::SingleShotConnection);
+                        &window, &MainWindow::analysisShown, &window,
+                        [&window, similarLine] { window.analyzeSimilarMatch(similarLine, 2); }, Qt::SingleShotConnection);
                 if (listRow > 0)
-                    window.MFG_BFS_Click(listRow, 2);
+                    window.analyzeListedMatch(listRow, 2);
                 if (showCalendar)
-                    window.munOver_Click();
+                    window.toggleCalendar();
                 saveWhenIdle(window, path);
             },
             Qt::SingleShotConnection);
@@ -241,7 +241,7 @@ int main(int argc, char **argv) {
     }
     if (parser.isSet(benchClicks)) {
         auto *bench = new ClickBench(window, std::max(1, parser.value(benchClicks).toInt()), sinceMain);
-        QObject::connect(&window, &FrmMain::scheduleShown, bench, [bench] { bench->start(); },
+        QObject::connect(&window, &MainWindow::scheduleShown, bench, [bench] { bench->start(); },
                          Qt::SingleShotConnection);
     }
     return app.exec();

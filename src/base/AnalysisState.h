@@ -9,11 +9,11 @@
 
 namespace chenglan {
 
-// The schedule of the last scrape: MatchTable (fields 0..20, a row per
-// listed match) and MatchRowFlags (1 for every stored row).
+// The schedule of the last scrape: matchTable (fields 0..20, a row per
+// listed match) and matchRowFlags (1 for every stored row).
 struct ScheduleState {
-    Table MatchTable;
-    ValueArray MatchRowFlags;
+    Table matchTable;
+    ValueArray matchRowFlags;
 
     friend bool operator==(const ScheduleState &, const ScheduleState &) = default;
 };
@@ -23,43 +23,43 @@ struct ScheduleState {
 // finished copy back to the window.
 struct AnalysisState {
     // Scalars.
-    Value ListMatchId;
-    Value ListMatchTime;
-    Value ListRowKey;
-    Value CurrentMatchId;
-    Value HomeTeamId;
-    Value AwayTeamId;
-    Value HomeTeamName;
-    Value AwayTeamName;
-    Value SideIndex;
-    Value PatternCode20;
-    Value PatternCode10;
-    Value ListMatchCaption;
-    Value SelectedDate;
-    Value SimilarQuery;
-    Value SimilarRowKey;
-    Value MatchDate;
-    Value AnalysisMode;
-    Value TrendChartIndex;
-    Value SimilarMatchCaption;
-    Value ChartCaption;
-    Value ListHandicapLoaded;
+    Value listMatchId;
+    Value listMatchTime;
+    Value listRowKey;
+    Value currentMatchId;
+    Value homeTeamId;
+    Value awayTeamId;
+    Value homeTeamName;
+    Value awayTeamName;
+    Value sideIndex;
+    Value patternCode20;
+    Value patternCode10;
+    Value listMatchCaption;
+    Value selectedDate;
+    Value similarQuery;
+    Value similarRowKey;
+    Value matchDate;
+    Value analysisMode;
+    Value trendChartIndex;
+    Value similarMatchCaption;
+    Value chartCaption;
+    Value listHandicapLoaded;
 
     // Arrays and tables.
-    ValueArray AnalysisData;   // elements 0..3: home list, away list, third list, info line
-    Table HomeHistory;         // columns 0..30, newest match first
-    Table AwayHistory;         // columns 0..30, newest match first
-    Table TrendSeries;         // columns 0..20, a row per paired point
-    ValueArray StrengthSummary; // elements 0..7
-    Table SimilarMatches;      // columns 0..50, a row per similar historic match
-    Table HandicapSummary;     // items 0..7 (columns) by matches 0..1 (rows)
+    ValueArray analysisData;   // elements 0..3: home list, away list, third list, info line
+    Table homeHistory;         // columns 0..30, newest match first
+    Table awayHistory;         // columns 0..30, newest match first
+    Table trendSeries;         // columns 0..20, a row per paired point
+    ValueArray strengthSummary; // elements 0..7
+    Table similarMatches;      // columns 0..50, a row per similar historic match
+    Table handicapSummary;     // items 0..7 (columns) by matches 0..1 (rows)
 
     // Working storage of the polynomial fit.
-    QList<double> RegressionX;
-    QList<double> RegressionY;
-    std::int16_t RegressionDegree = 0;
-    QList<QList<double>> DesignMatrix;
-    QList<double> RegressionCoefficients;
+    QList<double> regressionX;
+    QList<double> regressionY;
+    std::int16_t regressionDegree = 0;
+    QList<QList<double>> designMatrix;
+    QList<double> regressionCoefficients;
 
     friend bool operator==(const AnalysisState &, const AnalysisState &) = default;
 };

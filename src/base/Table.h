@@ -43,8 +43,8 @@ private:
     QList<Value> m_cells; // row-major: rows grow at the end
 };
 
-// A one-dimensional array of value cells (StrengthSummary, MatchRowFlags,
-// AnalysisData). Unallocated until it is given a size.
+// A one-dimensional array of value cells (strengthSummary, matchRowFlags,
+// analysisData). Unallocated until it is given a size.
 class ValueArray {
 public:
     ValueArray() = default;

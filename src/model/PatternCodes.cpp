@@ -23,8 +23,8 @@ QString direction(double earlier, double later) {
 
 } // namespace
 
-void LXYC(AnalysisState &s, StepLog *log) {
-    const auto S = [&](int i) { return s.StrengthSummary.at(i).number(); };
+void patternCodes(AnalysisState &s, StepLog *log) {
+    const auto S = [&](int i) { return s.strengthSummary.at(i).number(); };
     QString c1, c2, c3, c4, c5, c6;
     attempt([&] { c1 = S(0) > S(1) ? QStringLiteral("A") : QStringLiteral("B"); }, log);
     attempt([&] { c2 = direction(S(0), S(2)); }, log);
@@ -33,9 +33,9 @@ void LXYC(AnalysisState &s, StepLog *log) {
     attempt([&] { c5 = direction(S(6), S(4)); }, log);
     attempt([&] { c6 = direction(S(7), S(5)); }, log);
     for (int i = 0; i < 8; ++i)
-        attempt([&] { s.StrengthSummary.set(i, Value(text::roundHalfEven(S(i), 2))); }, log);
-    s.PatternCode20 = Value(c1 + c2 + c3);
-    s.PatternCode10 = Value(c4 + c5 + c6);
+        attempt([&] { s.strengthSummary.set(i, Value(text::roundHalfEven(S(i), 2))); }, log);
+    s.patternCode20 = Value(c1 + c2 + c3);
+    s.patternCode10 = Value(c4 + c5 + c6);
 }
 
 } // namespace chenglan

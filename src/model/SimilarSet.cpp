@@ -41,10 +41,10 @@ QString kickOffTime(const QString &text) {
 
 } // namespace
 
-void BJBM(const AnalysisState &s, GridData &grid, StepLog *log) {
+void fillSimilarList(const AnalysisState &s, GridData &grid, StepLog *log) {
     grid.setRows(1);
     int g = grid.rows();
-    const Table &m = s.SimilarMatches;
+    const Table &m = s.similarMatches;
     if (!m.allocated())
         return;
     for (int r = 0; r < m.rows(); ++r) {
@@ -116,7 +116,7 @@ QString SimilarSetSummary::text() const {
 
 SimilarSetSummary summarizeSimilarSet(const AnalysisState &s) {
     SimilarSetSummary summary;
-    const Table &t = s.SimilarMatches;
+    const Table &t = s.similarMatches;
     if (!t.allocated() || t.columns() <= DistanceColumn)
         return summary;
     // A running mean: a sum of distances near the largest double would

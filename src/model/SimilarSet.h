@@ -10,18 +10,18 @@
 
 namespace chenglan {
 
-// Lists SimilarMatches in the similar-match grid (one made by
+// Lists similarMatches in the similar-match grid (one made by
 // newSimilarListGrid): two lines per record, the league cell of the first
 // line in the league's colour, column 0 merged; column 12 of both lines holds
-// the SimilarMatches row. Replaces every earlier line; an unallocated
-// SimilarMatches lists nothing.
-void BJBM(const AnalysisState &s, GridData &grid, StepLog *log = nullptr);
+// the similarMatches row. Replaces every earlier line; an unallocated
+// similarMatches lists nothing.
+void fillSimilarList(const AnalysisState &s, GridData &grid, StepLog *log = nullptr);
 
 // What the listed historic matches say at a glance: how the home side of each
 // ended (field 14, 胜/平/负, or else full-time goals 8 and 9) and the mean of
 // the distances the service put in field 33.
 struct SimilarSetSummary {
-    int matches = 0;   // rows of SimilarMatches
+    int matches = 0;   // rows of similarMatches
     int wins = 0;
     int draws = 0;
     int losses = 0;

@@ -117,12 +117,12 @@ void noteMissingHistory(const ValueArray &data, const Value &matchId, StepLog *l
 
 } // namespace analysispage
 
-void SJBM(AnalysisState &s, Web &web, const SiteBases &bases, const PageRenderer &renderer, StepLog *log) {
+void loadAnalysisPage(AnalysisState &s, Web &web, const SiteBases &bases, const PageRenderer &renderer, StepLog *log) {
     StepLog own;
-    s.AnalysisData = analysispage::load(web, bases, renderer, s.CurrentMatchId, &own);
+    s.analysisData = analysispage::load(web, bases, renderer, s.currentMatchId, &own);
     // Only a page that came can lack its records.
     if (!own.has(FailureKind::Network) && !own.has(FailureKind::SiteError))
-        analysispage::noteMissingHistory(s.AnalysisData, s.CurrentMatchId, &own);
+        analysispage::noteMissingHistory(s.analysisData, s.currentMatchId, &own);
     if (log)
         log->entries.append(own.entries);
 }

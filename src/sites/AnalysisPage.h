@@ -16,7 +16,7 @@ struct PageTimes {
     qint64 renderNs = 0;
 };
 
-// Loads the analysis page of CurrentMatchId and fills AnalysisData with its
+// Loads the analysis page of currentMatchId and fills analysisData with its
 // four sections: the home side's history records, the away side's, the
 // page's third list (each record followed by "|") and the info line (home
 // team id, away team id, home team name, away team name, kick-off, joined by
@@ -24,10 +24,10 @@ struct PageTimes {
 // script is cut out of the body markup, run again with dump statements
 // appended, and the rendered text is split at "$". A failed fetch leaves the
 // four elements empty.
-void SJBM(AnalysisState &s, Web &web, const SiteBases &bases, const PageRenderer &renderer,
+void loadAnalysisPage(AnalysisState &s, Web &web, const SiteBases &bases, const PageRenderer &renderer,
           StepLog *log = nullptr);
 
-// The parts of SJBM, for running page loads side by side and for tests.
+// The parts of loadAnalysisPage, for running page loads side by side and for tests.
 namespace analysispage {
 
 // AnalysisSiteBase + "analysis/" + id + "cn.htm".
@@ -42,11 +42,11 @@ QString scriptCode(const QString &bodyMarkup);
 // The local page that runs the script code and writes the four sections.
 QString dumpPage(const QString &scriptCode);
 
-// A fresh four-element AnalysisData from the rendered text: parts 0..3 of the
+// A fresh four-element analysisData from the rendered text: parts 0..3 of the
 // text split at "$"; missing parts stay empty, further parts are ignored.
 ValueArray sections(const QString &renderedText);
 
-// Fetches and extracts the page of one match id; what SJBM stores.
+// Fetches and extracts the page of one match id; what loadAnalysisPage stores.
 ValueArray load(Web &web, const SiteBases &bases, const PageRenderer &renderer, const Value &matchId,
                 StepLog *log = nullptr, PageTimes *times = nullptr);
 

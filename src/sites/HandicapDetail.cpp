@@ -85,23 +85,23 @@ QList<HandicapChange> handicapChanges(const QString &visibleText, const Value &m
     return changes;
 }
 
-int SBSJ(AnalysisState &s, Web &web, const SiteBases &bases, const PageRenderer &renderer, StepLog *log) {
+int scrapeHandicapChanges(AnalysisState &s, Web &web, const SiteBases &bases, const PageRenderer &renderer, StepLog *log) {
     int matchIndex = -1;
-    if (s.ListHandicapLoaded.equals(0))
+    if (s.listHandicapLoaded.equals(0))
         matchIndex = 0;
-    else if (s.ListHandicapLoaded.equals(1))
+    else if (s.listHandicapLoaded.equals(1))
         matchIndex = 1;
-    return SBSJ(s, matchIndex, web, bases, renderer, log);
+    return scrapeHandicapChanges(s, matchIndex, web, bases, renderer, log);
 }
 
-int SBSJ(AnalysisState &s, int matchIndex, Web &web, const SiteBases &bases, const PageRenderer &renderer,
+int scrapeHandicapChanges(AnalysisState &s, int matchIndex, Web &web, const SiteBases &bases, const PageRenderer &renderer,
          StepLog *log) {
-    const QString id = s.CurrentMatchId.text();
+    const QString id = s.currentMatchId.text();
     QString page;
     int status = 0;
     const QString where = QStringLiteral("odds-detail site, change detail of match %1").arg(id);
     const bool fetched = attempt([&] {
-        SiteAnswer answer = readSiteAnswer(web, formPost(handicapDetailUrl(bases.detail, s.CurrentMatchId)), 0, where);
+        SiteAnswer answer = readSiteAnswer(web, formPost(handicapDetailUrl(bases.detail, s.currentMatchId)), 0, where);
         status = answer.status;
         page = std::move(answer.text);
     }, log);
@@ -119,7 +119,7 @@ int SBSJ(AnalysisState &s, int matchIndex, Web &web, const SiteBases &bases, con
     QString visible;
     if (!markup.isEmpty())
         attempt([&] { visible = renderer.visibleText(markup, log); }, log);
-    const QList<HandicapChange> changes = handicapChanges(visible, s.MatchDate, log);
+    const QList<HandicapChange> changes = handicapChanges(visible, s.matchDate, log);
     if (fetched && !markup.isEmpty() && changes.isEmpty() && log)
         log->add(FailureKind::Data, QStringLiteral("The handicap page of match %1 lists no change").arg(id));
 
@@ -127,22 +127,22 @@ int SBSJ(AnalysisState &s, int matchIndex, Web &web, const SiteBases &bases, con
         return int(changes.size());
     if (changes.isEmpty()) {
         for (int item = 0; item < HandicapItems; ++item)
-            attempt([&] { s.HandicapSummary.set(item, matchIndex, Value()); }, log);
+            attempt([&] { s.handicapSummary.set(item, matchIndex, Value()); }, log);
     } else {
-        storeChange(s.HandicapSummary, matchIndex, 0, changes.first(), log);
-        storeChange(s.HandicapSummary, matchIndex, 4, changes.last(), log);
+        storeChange(s.handicapSummary, matchIndex, 0, changes.first(), log);
+        storeChange(s.handicapSummary, matchIndex, 4, changes.last(), log);
     }
     return int(changes.size());
 }
 
 HandicapRun listMatchHandicapDetail(AnalysisState &s, Web &web, const SiteBases &bases,
                                     const PageRenderer &renderer, StepLog *log) {
-    s.CurrentMatchId = s.ListMatchId;
-    s.MatchDate = s.ListMatchTime;
+    s.currentMatchId = s.listMatchId;
+    s.matchDate = s.listMatchTime;
     StepLog own;
     HandicapRun run;
-    run.changes = SBSJ(s, 0, web, bases, renderer, &own);
-    const QString id = s.CurrentMatchId.text();
+    run.changes = scrapeHandicapChanges(s, 0, web, bases, renderer, &own);
+    const QString id = s.currentMatchId.text();
     run.pageRead = !own.has(FailureKind::Network) && !own.has(FailureKind::Layout) && !own.has(FailureKind::SiteError);
     if (own.has(FailureKind::Network))
         run.status = QStringLiteral("盘口变化页面读取失败：%1").arg(own.first(FailureKind::Network));

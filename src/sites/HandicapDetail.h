@@ -12,7 +12,7 @@
 
 namespace chenglan {
 
-// HandicapSummary items of one match: the earliest kept change (0..3) and the
+// handicapSummary items of one match: the earliest kept change (0..3) and the
 // latest (4..7), each as home odds, handicap text, away odds, change time.
 inline constexpr int HandicapItems = 8;
 inline constexpr int HandicapMatches = 2; // 0 the list match, 1 the similar match
@@ -52,16 +52,16 @@ QString handicapChangeMarkup(const QString &page);
 QList<HandicapChange> handicapChanges(const QString &visibleText, const Value &matchDate,
                                       StepLog *log = nullptr);
 
-// Fetches the change detail of CurrentMatchId (decoded as gb2312), reads
-// its changes with MatchDate and stores the earliest and the latest in
-// HandicapSummary for match ListHandicapLoaded (0 or 1; any other value
+// Fetches the change detail of currentMatchId (decoded as gb2312), reads
+// its changes with matchDate and stores the earliest and the latest in
+// handicapSummary for match listHandicapLoaded (0 or 1; any other value
 // stores nothing). Without a kept change the eight items of that match are
 // emptied and the log says why. Returns the number of kept changes.
-int SBSJ(AnalysisState &s, Web &web, const SiteBases &bases, const PageRenderer &renderer,
+int scrapeHandicapChanges(AnalysisState &s, Web &web, const SiteBases &bases, const PageRenderer &renderer,
          StepLog *log = nullptr);
 
-// The same for a given match index of HandicapSummary.
-int SBSJ(AnalysisState &s, int matchIndex, Web &web, const SiteBases &bases, const PageRenderer &renderer,
+// The same for a given match index of handicapSummary.
+int scrapeHandicapChanges(AnalysisState &s, int matchIndex, Web &web, const SiteBases &bases, const PageRenderer &renderer,
          StepLog *log = nullptr);
 
 // What the "实力趋势" command came to, for the status bar.
@@ -72,8 +72,8 @@ struct HandicapRun {
 };
 
 // The "实力趋势" command: the change detail of the match chosen in the list
-// (CurrentMatchId = ListMatchId, MatchDate = ListMatchTime), stored as match
-// 0 of HandicapSummary, the list match's place, whichever match was opened
+// (currentMatchId = listMatchId, matchDate = listMatchTime), stored as match
+// 0 of handicapSummary, the list match's place, whichever match was opened
 // from the similar-match grid since.
 HandicapRun listMatchHandicapDetail(AnalysisState &s, Web &web, const SiteBases &bases,
                                     const PageRenderer &renderer, StepLog *log = nullptr);

@@ -29,7 +29,7 @@ private:
 void extend(AnalysisState &s, Table &table, const Value &teamId, int sameSideField, Runner run) {
     QStringList recs;
     int u = -1;
-    run([&] { recs = records(s.AnalysisData.at(s.SideIndex.toInt16()).text()); });
+    run([&] { recs = records(s.analysisData.at(s.sideIndex.toInt16()).text()); });
     run([&] {
         if (!table.allocated())
             throw StepFailure(QStringLiteral("history table not allocated"));
@@ -67,11 +67,11 @@ void extend(AnalysisState &s, Table &table, const Value &teamId, int sameSideFie
 
 } // namespace
 
-void SSZD(AnalysisState &s, StepLog *log) { extend(s, s.HomeHistory, s.HomeTeamId, HomeIdField, Runner(false, log)); }
+void extendHomeHistory(AnalysisState &s, StepLog *log) { extend(s, s.homeHistory, s.homeTeamId, HomeIdField, Runner(false, log)); }
 
-void SSKD(AnalysisState &s, StepLog *log) {
+void extendAwayHistory(AnalysisState &s, StepLog *log) {
     try {
-        extend(s, s.AwayHistory, s.AwayTeamId, AwayIdField, Runner(true, log));
+        extend(s, s.awayHistory, s.awayTeamId, AwayIdField, Runner(true, log));
     } catch (const StepFailure &failure) {
         if (failure.kind() == FailureKind::Cancelled)
             throw;

@@ -41,7 +41,7 @@ constexpr int StoredFields = 17; // fields 0..16 are kept by the parser
 void parseHistory(const AnalysisState &s, int element, const Value &teamId, int sameSideField, Table &table,
                   StepLog *log) {
     QStringList recs;
-    attempt([&] { recs = records(s.AnalysisData.at(element).text()); }, log);
+    attempt([&] { recs = records(s.analysisData.at(element).text()); }, log);
     table = Table(Columns, int(recs.size()));
     const double id = teamId.number();
     bool shortNamed = false;
@@ -53,7 +53,7 @@ void parseHistory(const AnalysisState &s, int element, const Value &teamId, int 
             log->add(FailureKind::Layout,
                      QStringLiteral("analysis site, analysis page of match %1: %2 history record %3 has %4 "
                                     "fields, the parser reads %5")
-                         .arg(s.CurrentMatchId.text(), element == 0 ? QStringLiteral("home") : QStringLiteral("away"))
+                         .arg(s.currentMatchId.text(), element == 0 ? QStringLiteral("home") : QStringLiteral("away"))
                          .arg(i + 1)
                          .arg(fields.size())
                          .arg(StoredFields));
@@ -103,9 +103,9 @@ Value ResultScore(const Value &own, const Value &conceded) {
     return Value(d >= 0 ? base + 0.25 : base - 0.25);
 }
 
-void SSSS(AnalysisState &s, StepLog *log) {
-    parseHistory(s, 0, s.HomeTeamId, HomeIdField, s.HomeHistory, log);
-    parseHistory(s, 1, s.AwayTeamId, AwayIdField, s.AwayHistory, log);
+void parseTeamHistories(AnalysisState &s, StepLog *log) {
+    parseHistory(s, 0, s.homeTeamId, HomeIdField, s.homeHistory, log);
+    parseHistory(s, 1, s.awayTeamId, AwayIdField, s.awayHistory, log);
 }
 
 } // namespace chenglan

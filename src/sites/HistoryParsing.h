@@ -15,12 +15,12 @@ namespace chenglan {
 // empty cell.
 Value ResultScore(const Value &own, const Value &conceded);
 
-// Builds HomeHistory and AwayHistory (31 columns, at most 30 rows, newest
-// first) from the home and away history lists of AnalysisData (elements 0
+// Builds homeHistory and awayHistory (31 columns, at most 30 rows, newest
+// first) from the home and away history lists of analysisData (elements 0
 // and 1): record fields 0..16 as text, the team's own goals (17), the goals
 // conceded (18), the result score (21), and 2 in column 28 when the team
 // played that match on the side it plays in the analysed match.
-void SSSS(AnalysisState &s, StepLog *log = nullptr);
+void parseTeamHistories(AnalysisState &s, StepLog *log = nullptr);
 
 // Shared by the parser and the extension.
 namespace history {

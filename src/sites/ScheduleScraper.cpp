@@ -117,8 +117,8 @@ void scrapeSchedule(ScheduleState &s, const SchedulePage &page, Web &web, const 
 
     // A page without any row end empties the schedule: the list must not
     // show the previous day's matches as if they were this one's.
-    s.MatchTable = Table(MatchFields, n + 1);
-    s.MatchRowFlags = ValueArray(n >= 0 ? n + 1 : 0);
+    s.matchTable = Table(MatchFields, n + 1);
+    s.matchRowFlags = ValueArray(n >= 0 ? n + 1 : 0);
 
     int k = 0;
     for (int i = 0; i <= n; ++i) {
@@ -126,7 +126,7 @@ void scrapeSchedule(ScheduleState &s, const SchedulePage &page, Web &web, const 
         if (pieces.size() - 1 <= 10)
             continue;
         const int row = k;
-        Table &t = s.MatchTable;
+        Table &t = s.matchTable;
         auto copy = [&](int field, int piece) {
             attempt([&] { t.set(field, row, Value(pieceAt(pieces, piece))); }, log);
         };
@@ -143,14 +143,14 @@ void scrapeSchedule(ScheduleState &s, const SchedulePage &page, Web &web, const 
         copy(8, 15);
         copy(9, 16);
         copy(10, 17);
-        attempt([&] { s.MatchRowFlags.set(row, Value::fromInt16(FlagListed)); }, log);
+        attempt([&] { s.matchRowFlags.set(row, Value::fromInt16(FlagListed)); }, log);
         ++k;
     }
 
     // Rows that never qualified stay as empty, unlisted rows when none did.
     if (k > 0) {
-        s.MatchTable.resizeRows(k);
-        s.MatchRowFlags.resize(k);
+        s.matchTable.resizeRows(k);
+        s.matchRowFlags.resize(k);
     }
 }
 
@@ -168,14 +168,14 @@ QString beidanScheduleUrl(const SiteBases &sites) {
     return sites.odds + QStringLiteral("buy/DanChang.aspx?typeID=5&issueNum");
 }
 
-void JCSC(ScheduleState &s, const QString &SelectedDate, Web &web, const SiteBases &sites,
+void scrapeJingcaiSchedule(ScheduleState &s, const QString &selectedDate, Web &web, const SiteBases &sites,
           const PageRenderer &renderer, StepLog *log) {
     SchedulePage page = JingcaiPage;
-    page.url = jingcaiScheduleUrl(sites, SelectedDate);
+    page.url = jingcaiScheduleUrl(sites, selectedDate);
     scrapeSchedule(s, page, web, renderer, log);
 }
 
-void BDSC(ScheduleState &s, Web &web, const SiteBases &sites, const PageRenderer &renderer, StepLog *log) {
+void scrapeBeidanSchedule(ScheduleState &s, Web &web, const SiteBases &sites, const PageRenderer &renderer, StepLog *log) {
     SchedulePage page = BeidanPage;
     page.url = beidanScheduleUrl(sites);
     scrapeSchedule(s, page, web, renderer, log);
@@ -183,8 +183,8 @@ void BDSC(ScheduleState &s, Web &web, const SiteBases &sites, const PageRenderer
 
 int listedMatchCount(const ScheduleState &s) {
     int count = 0;
-    for (int i = 0; i < s.MatchRowFlags.size(); ++i)
-        if (s.MatchRowFlags.at(i).equals(FlagListed))
+    for (int i = 0; i < s.matchRowFlags.size(); ++i)
+        if (s.matchRowFlags.at(i).equals(FlagListed))
             ++count;
     return count;
 }

@@ -14,25 +14,25 @@ namespace chenglan {
 QString jingcaiScheduleUrl(const SiteBases &sites, const QString &selectedDate);
 QString beidanScheduleUrl(const SiteBases &sites);
 
-// The local page JCSC and BDSC hand the renderer, made from the fetched
+// The local page scrapeJingcaiSchedule and scrapeBeidanSchedule hand the renderer, made from the fetched
 // schedule page: lower-cased, cut to its match table and marked ("," after
 // every cell, "‖" before every row end, the handicap link's id and the
 // league colour made visible), behind the charset line and an opening <table>.
 QString jingcaiTablePage(const QString &html);
 QString beidanTablePage(const QString &html);
 
-// Jingcai schedule of one day (SelectedDate as "2022-10-9", empty for the
-// site's current day) into MatchTable (fields 0..20, a row per match) and
-// MatchRowFlags. Every statement runs under attempt(): a failing one is
+// Jingcai schedule of one day (selectedDate as "2022-10-9", empty for the
+// site's current day) into matchTable (fields 0..20, a row per match) and
+// matchRowFlags. Every statement runs under attempt(): a failing one is
 // skipped and recorded in the log. A page that yields no row at all (failed
 // fetch, error page, changed layout, a day without matches) leaves both empty,
 // never the previous day's schedule. Throws StepFailure(Cancelled) when the
 // Web was aborted.
-void JCSC(ScheduleState &s, const QString &SelectedDate, Web &web, const SiteBases &sites,
+void scrapeJingcaiSchedule(ScheduleState &s, const QString &selectedDate, Web &web, const SiteBases &sites,
           const PageRenderer &renderer, StepLog *log = nullptr);
 
 // The current Beidan issue, the same way; field 4 carries the handicap suffix.
-void BDSC(ScheduleState &s, Web &web, const SiteBases &sites, const PageRenderer &renderer,
+void scrapeBeidanSchedule(ScheduleState &s, Web &web, const SiteBases &sites, const PageRenderer &renderer,
           StepLog *log = nullptr);
 
 // What a schedule scrape came to, judged from the state it left and the

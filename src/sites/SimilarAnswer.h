@@ -6,7 +6,7 @@
 
 namespace chenglan {
 
-// SimilarMatches holds columns 0..50 of every answer record.
+// similarMatches holds columns 0..50 of every answer record.
 inline constexpr int SimilarMatchColumns = 51;
 // Records of one answer kept at most. The service sends a few dozen; the cap
 // keeps a broken or hostile answer (a body of nothing but "|") from turning

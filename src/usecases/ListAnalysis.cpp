@@ -51,7 +51,7 @@ public:
         startAnalysis(schedule, rowKey, matchId);
         const qsizetype logBefore = m_run.log.entries.size();
         step(QStringLiteral("SJBM"), false, [&] {
-            m_s.AnalysisData = analysispage::load(m_c.web, m_c.bases, m_c.renderer, m_s.CurrentMatchId,
+            m_s.analysisData = analysispage::load(m_c.web, m_c.bases, m_c.renderer, m_s.currentMatchId,
                                                   &m_run.log, &m_run.pages);
         });
         bool pageCame = true;
@@ -60,7 +60,7 @@ public:
                 || m_run.log.entries[i].kind == FailureKind::Cancelled)
                 pageCame = false;
         if (pageCame)
-            analysispage::noteMissingHistory(m_s.AnalysisData, m_s.CurrentMatchId, &m_run.log);
+            analysispage::noteMissingHistory(m_s.analysisData, m_s.currentMatchId, &m_run.log);
         // A page that came in another layout is told apart from one that did
         // not come: the status then names the marker that went missing.
         QString pageFailure;
@@ -76,16 +76,16 @@ public:
             }
         }
         step(QStringLiteral("info"), true, [&] { readInfoLine(); });
-        step(QStringLiteral("SSSS"), true, [&] { SSSS(m_s, &m_run.log); });
+        step(QStringLiteral("SSSS"), true, [&] { parseTeamHistories(m_s, &m_run.log); });
         extend();
-        step(QStringLiteral("SRMA"), true, [&] { SRMA(m_s, &m_run.log); });
-        step(QStringLiteral("LXYC"), true, [&] { LXYC(m_s, &m_run.log); });
+        step(QStringLiteral("SRMA"), true, [&] { computeStrengthTrends(m_s, &m_run.log); });
+        step(QStringLiteral("LXYC"), true, [&] { patternCodes(m_s, &m_run.log); });
         if (schedule) {
             step(QStringLiteral("caption"), false, [&] { setCaption(*schedule); });
         }
 
         m_run.pageRead = pageFailure.isEmpty() && !m_noInfoLine;
-        m_run.hasTrend = m_s.TrendSeries.allocated() && m_s.TrendSeries.rows() > 0;
+        m_run.hasTrend = m_s.trendSeries.allocated() && m_s.trendSeries.rows() > 0;
         m_run.ok = !m_rowMissing && m_run.pageRead && m_run.hasTrend;
         if (m_rowMissing)
             m_run.status = QStringLiteral("赛程中没有第%1行").arg(rowKey.text());
@@ -93,9 +93,9 @@ public:
             m_run.status = QStringLiteral("分析页面读取失败：%1").arg(pageFailure);
         else if (m_noInfoLine)
             m_run.status = layoutFailure.isEmpty()
-                               ? QStringLiteral("分析页面没有比赛数据（比赛编号 %1）").arg(m_s.ListMatchId.text())
+                               ? QStringLiteral("分析页面没有比赛数据（比赛编号 %1）").arg(m_s.listMatchId.text())
                                : QStringLiteral("分析页面没有比赛数据（比赛编号 %1；%2）")
-                                     .arg(m_s.ListMatchId.text(), layoutFailure);
+                                     .arg(m_s.listMatchId.text(), layoutFailure);
         else if (!m_run.hasTrend)
             m_run.status = trendShortfall(m_s);
         else if (!m_extensionFailure.isEmpty())
@@ -122,42 +122,42 @@ private:
     // A new analysis starts from nothing: no value of the previous match may
     // stand in for one that this run fails to read.
     void startAnalysis(const ScheduleState *schedule, const Value &rowKey, const Value &matchId) {
-        m_s.ListRowKey = rowKey;
-        m_s.ListMatchId = Value();
+        m_s.listRowKey = rowKey;
+        m_s.listMatchId = Value();
         if (schedule)
-            m_rowMissing = !attempt([&] { m_s.ListMatchId = schedule->MatchTable.at(0, rowKey.toInt16()); },
+            m_rowMissing = !attempt([&] { m_s.listMatchId = schedule->matchTable.at(0, rowKey.toInt16()); },
                                     &m_run.log);
         else
-            m_s.ListMatchId = matchId;
-        m_s.CurrentMatchId = m_s.ListMatchId;
-        m_s.AnalysisMode = Value::fromInt16(0);
-        m_s.ListHandicapLoaded = Value::fromInt16(0);
-        m_s.StrengthSummary = ValueArray(8);
-        m_s.HandicapSummary = Table(8, 2);
-        m_s.HomeTeamId = m_s.AwayTeamId = Value();
-        m_s.HomeTeamName = m_s.AwayTeamName = Value();
-        m_s.ListMatchTime = m_s.MatchDate = Value();
-        m_s.ListMatchCaption = m_s.ChartCaption = Value();
+            m_s.listMatchId = matchId;
+        m_s.currentMatchId = m_s.listMatchId;
+        m_s.analysisMode = Value::fromInt16(0);
+        m_s.listHandicapLoaded = Value::fromInt16(0);
+        m_s.strengthSummary = ValueArray(8);
+        m_s.handicapSummary = Table(8, 2);
+        m_s.homeTeamId = m_s.awayTeamId = Value();
+        m_s.homeTeamName = m_s.awayTeamName = Value();
+        m_s.listMatchTime = m_s.matchDate = Value();
+        m_s.listMatchCaption = m_s.chartCaption = Value();
     }
 
     void readInfoLine() {
         StepLog *log = &m_run.log;
-        const InfoLine info = InfoLine::read(m_s.AnalysisData, log);
+        const InfoLine info = InfoLine::read(m_s.analysisData, log);
         m_noInfoLine = info.isEmpty();
-        attempt([&] { m_s.HomeTeamId = Value(history::fieldNumber(info.item(0))); }, log);
-        attempt([&] { m_s.AwayTeamId = Value(history::fieldNumber(info.item(1))); }, log);
-        attempt([&] { m_s.HomeTeamName = Value(info.item(2)); }, log);
-        attempt([&] { m_s.AwayTeamName = Value(info.item(3)); }, log);
-        attempt([&] { m_s.ListMatchTime = Value(Value(info.item(4)).toDate()); }, log);
-        m_s.MatchDate = m_s.ListMatchTime;
+        attempt([&] { m_s.homeTeamId = Value(history::fieldNumber(info.item(0))); }, log);
+        attempt([&] { m_s.awayTeamId = Value(history::fieldNumber(info.item(1))); }, log);
+        attempt([&] { m_s.homeTeamName = Value(info.item(2)); }, log);
+        attempt([&] { m_s.awayTeamName = Value(info.item(3)); }, log);
+        attempt([&] { m_s.listMatchTime = Value(Value(info.item(4)).toDate()); }, log);
+        m_s.matchDate = m_s.listMatchTime;
     }
 
     // Both extension pages depend only on the first page's histories, so they
     // can be loaded at the same time; they are applied in the fixed order,
     // home then away, so the state is the same as when loaded one by one.
     void extend() {
-        const auto home = extensionTarget(m_s.HomeHistory, 0, &m_run.log);
-        const auto away = extensionTarget(m_s.AwayHistory, 1, &m_run.log);
+        const auto home = extensionTarget(m_s.homeHistory, 0, &m_run.log);
+        const auto away = extensionTarget(m_s.awayHistory, 1, &m_run.log);
 
         std::future<ValueArray> awayPage;
         StepLog awayLog;
@@ -177,26 +177,26 @@ private:
         }
 
         if (home) {
-            m_s.CurrentMatchId = home->matchId;
-            m_s.SideIndex = home->side;
+            m_s.currentMatchId = home->matchId;
+            m_s.sideIndex = home->side;
             if (!homePage)
                 step(QStringLiteral("SJBM home"), false, [&] { homePage = loadPage(home->matchId); });
-            m_s.AnalysisData = *homePage;
-            step(QStringLiteral("SSZD"), true, [&] { SSZD(m_s, &m_run.log); });
+            m_s.analysisData = *homePage;
+            step(QStringLiteral("SSZD"), true, [&] { extendHomeHistory(m_s, &m_run.log); });
         }
         if (away) {
-            m_s.CurrentMatchId = away->matchId;
-            m_s.SideIndex = away->side;
+            m_s.currentMatchId = away->matchId;
+            m_s.sideIndex = away->side;
             if (sideBySide) {
-                m_s.AnalysisData = awayPage.get();
+                m_s.analysisData = awayPage.get();
                 m_run.log.entries.append(awayLog.entries);
                 m_run.pages.fetchNs += awayTimes.fetchNs;
                 m_run.pages.renderNs += awayTimes.renderNs;
                 noteExtensionFailure(awayLog, 0);
             } else {
-                step(QStringLiteral("SJBM away"), false, [&] { m_s.AnalysisData = loadPage(away->matchId); });
+                step(QStringLiteral("SJBM away"), false, [&] { m_s.analysisData = loadPage(away->matchId); });
             }
-            step(QStringLiteral("SSKD"), true, [&] { SSKD(m_s, &m_run.log); });
+            step(QStringLiteral("SSKD"), true, [&] { extendAwayHistory(m_s, &m_run.log); });
         }
     }
 
@@ -216,16 +216,16 @@ private:
 
     void setCaption(const ScheduleState &schedule) {
         attempt([&] {
-            const Table &t = schedule.MatchTable;
-            const int row = m_s.ListRowKey.toInt16();
+            const Table &t = schedule.matchTable;
+            const int row = m_s.listRowKey.toInt16();
             const QString home = t.at(5, row).text();
             if (home.size() < 2)
                 throw StepFailure(QStringLiteral("home team text \"%1\" is shorter than 2 characters").arg(home));
-            m_s.ListMatchCaption = Value(t.at(2, row).text().left(4) + u' ' + timeText(m_s.ListMatchTime) + u' ' +
+            m_s.listMatchCaption = Value(t.at(2, row).text().left(4) + u' ' + timeText(m_s.listMatchTime) + u' ' +
                                          home.left(home.size() - 2) + t.at(6, row).text() + u' ' +
                                          t.at(7, row).text().left(5));
         }, &m_run.log);
-        m_s.ChartCaption = m_s.ListMatchCaption;
+        m_s.chartCaption = m_s.listMatchCaption;
     }
 
     AnalysisState &m_s;
@@ -252,22 +252,22 @@ QJsonObject analysisJson(const AnalysisState &s, const AnalysisRun &run) {
     for (const AnalysisRun::StepTime &t : run.steps)
         steps.append(QJsonObject{{QStringLiteral("step"), t.step}, {QStringLiteral("ms"), double(t.ns) / 1e6}});
     return QJsonObject{
-        {QStringLiteral("ListRowKey"), toJson(s.ListRowKey)},
-        {QStringLiteral("ListMatchId"), toJson(s.ListMatchId)},
-        {QStringLiteral("AnalysisData"), toJson(s.AnalysisData)},
-        {QStringLiteral("HomeTeamId"), toJson(s.HomeTeamId)},
-        {QStringLiteral("AwayTeamId"), toJson(s.AwayTeamId)},
-        {QStringLiteral("HomeTeamName"), toJson(s.HomeTeamName)},
-        {QStringLiteral("AwayTeamName"), toJson(s.AwayTeamName)},
-        {QStringLiteral("ListMatchTime"), toJson(s.ListMatchTime)},
-        {QStringLiteral("MatchDate"), toJson(s.MatchDate)},
-        {QStringLiteral("HomeHistory"), toJson(s.HomeHistory)},
-        {QStringLiteral("AwayHistory"), toJson(s.AwayHistory)},
-        {QStringLiteral("TrendSeries"), toJson(s.TrendSeries)},
-        {QStringLiteral("StrengthSummary"), toJson(s.StrengthSummary)},
-        {QStringLiteral("PatternCode20"), toJson(s.PatternCode20)},
-        {QStringLiteral("PatternCode10"), toJson(s.PatternCode10)},
-        {QStringLiteral("ListMatchCaption"), toJson(s.ListMatchCaption)},
+        {QStringLiteral("ListRowKey"), toJson(s.listRowKey)},
+        {QStringLiteral("ListMatchId"), toJson(s.listMatchId)},
+        {QStringLiteral("AnalysisData"), toJson(s.analysisData)},
+        {QStringLiteral("HomeTeamId"), toJson(s.homeTeamId)},
+        {QStringLiteral("AwayTeamId"), toJson(s.awayTeamId)},
+        {QStringLiteral("HomeTeamName"), toJson(s.homeTeamName)},
+        {QStringLiteral("AwayTeamName"), toJson(s.awayTeamName)},
+        {QStringLiteral("ListMatchTime"), toJson(s.listMatchTime)},
+        {QStringLiteral("MatchDate"), toJson(s.matchDate)},
+        {QStringLiteral("HomeHistory"), toJson(s.homeHistory)},
+        {QStringLiteral("AwayHistory"), toJson(s.awayHistory)},
+        {QStringLiteral("TrendSeries"), toJson(s.trendSeries)},
+        {QStringLiteral("StrengthSummary"), toJson(s.strengthSummary)},
+        {QStringLiteral("PatternCode20"), toJson(s.patternCode20)},
+        {QStringLiteral("PatternCode10"), toJson(s.patternCode10)},
+        {QStringLiteral("ListMatchCaption"), toJson(s.listMatchCaption)},
         {QStringLiteral("StepTimes"), steps},
         {QStringLiteral("Status"), run.status},
     };

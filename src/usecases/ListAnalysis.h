@@ -47,11 +47,11 @@ struct AnalysisRun {
     QString status;
 };
 
-// The analysis of a click on a match-list row: rowKey is the MatchTable row
+// The analysis of a click on a match-list row: rowKey is the matchTable row
 // number the row was built from. Sets the list match's ids, resets the
 // summaries, loads the match's page, reads the teams and the kick-off, parses
 // and extends both histories, runs the strength model and the pattern codes
-// and sets ListMatchCaption and ChartCaption from the schedule row. Values of
+// and sets listMatchCaption and chartCaption from the schedule row. Values of
 // the previous analysis never survive a step that fails.
 AnalysisRun analyzeListRow(AnalysisState &s, const ScheduleState &schedule, const Value &rowKey,
                            const AnalysisContext &context);
@@ -60,7 +60,8 @@ AnalysisRun analyzeListRow(AnalysisState &s, const ScheduleState &schedule, cons
 // line, the data service's import): the row key and the captions stay empty.
 AnalysisRun analyzeMatchId(AnalysisState &s, const Value &matchId, const AnalysisContext &context);
 
-// The state after an analysis as JSON, under the values' own names, with the
+// The state after an analysis as JSON, each value under its own name with a
+// capital first letter (listMatchId as ListMatchId), with the
 // time each step took (milliseconds) and the status sentence: what the
 // command line prints and what tests compare.
 QJsonObject analysisJson(const AnalysisState &s, const AnalysisRun &run);

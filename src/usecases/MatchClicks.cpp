@@ -26,14 +26,14 @@ void drawAndQuery(ListClickRun &run, AnalysisState &s, const AnalysisContext &co
         // Nothing was read of the match, so its strength values are only the
         // zeros of a failed model: asking the service about them would list
         // matches similar to nothing.
-        s.SimilarQuery = Value();
-        s.SimilarMatches = Table(SimilarMatchColumns, 0);
-        BJBM(s, similarGrid, &run.queryLog);
+        s.similarQuery = Value();
+        s.similarMatches = Table(SimilarMatchColumns, 0);
+        fillSimilarList(s, similarGrid, &run.queryLog);
         run.query = {SimilarQueryResult::Outcome::Failed, 0,
                      QStringLiteral("没有比赛数据，未查询相似比赛，相似比赛列表已清空")};
     } else {
         report(context, QStringLiteral("AITJ"));
-        run.query = AITJ(s, context.web, context.bases, similarGrid, &run.queryLog);
+        run.query = querySimilarMatches(s, context.web, context.bases, similarGrid, &run.queryLog);
         run.queried = true;
     }
     run.status += QStringLiteral("；") + run.query.status;
@@ -72,13 +72,13 @@ SimilarClickRun similarClick(AnalysisState &s, const Value &rowKey, const Analys
 QJsonObject listClickJson(const AnalysisState &s, const ListClickRun &run, const ChartPictures &pictures,
                           const GridData &similarGrid) {
     QJsonObject json = analysisJson(s, run.analysis);
-    json.insert(QStringLiteral("SimilarQuery"), toJson(s.SimilarQuery));
-    json.insert(QStringLiteral("SimilarMatches"), toJson(s.SimilarMatches));
+    json.insert(QStringLiteral("SimilarQuery"), toJson(s.similarQuery));
+    json.insert(QStringLiteral("SimilarMatches"), toJson(s.similarMatches));
     json.insert(QStringLiteral("SimilarGrid"), QJsonArray::fromStringList(similarGrid.dataLines()));
     json.insert(QStringLiteral("SimilarStatus"), run.query.status);
-    json.insert(QStringLiteral("texts"), QJsonObject{{QStringLiteral("PIC_SR"), drawnTextsJson(pictures.PIC_SR)},
-                                                     {QStringLiteral("PIC_TD0"), drawnTextsJson(pictures.PIC_TD[0])},
-                                                     {QStringLiteral("PIC_TD1"), drawnTextsJson(pictures.PIC_TD[1])}});
+    json.insert(QStringLiteral("texts"), QJsonObject{{QStringLiteral("PIC_SR"), drawnTextsJson(pictures.strengthPanel)},
+                                                     {QStringLiteral("PIC_TD0"), drawnTextsJson(pictures.trendCharts[0])},
+                                                     {QStringLiteral("PIC_TD1"), drawnTextsJson(pictures.trendCharts[1])}});
     return json;
 }
 

@@ -32,9 +32,9 @@ struct ListClickRun {
 // Called once the three pictures are drawn, before the similar-match query.
 using ChartsDrawn = std::function<void()>;
 
-// A click on list row rowKey (the MatchTable row): the analysis of the
+// A click on list row rowKey (the matchTable row): the analysis of the
 // match, the strength panel and both trend charts drawn into pictures, then
-// the similar-match query (AITJ) listed into similarGrid (one made by
+// the similar-match query (querySimilarMatches) listed into similarGrid (one made by
 // newSimilarListGrid). When the match's own page could not be read there is
 // no profile to ask about: the similar-match list is emptied instead and the
 // status says why. Cancellation ends the run with StepFailure(Cancelled).

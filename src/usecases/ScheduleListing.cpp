@@ -17,11 +17,11 @@ ScheduleListing listSchedule(const ScheduleRequest &request, Web &web, const Sit
                              const PageRenderer &renderer) {
     ScheduleListing listing;
     if (request.game == ScheduleRequest::Game::Beidan)
-        BDSC(listing.state, web, sites, renderer, &listing.log);
+        scrapeBeidanSchedule(listing.state, web, sites, renderer, &listing.log);
     else
-        JCSC(listing.state, request.selectedDate, web, sites, renderer, &listing.log);
+        scrapeJingcaiSchedule(listing.state, request.selectedDate, web, sites, renderer, &listing.log);
     listing.grid = newMatchListGrid();
-    BDBF(listing.grid, listing.state, &listing.log);
+    fillMatchList(listing.grid, listing.state, &listing.log);
     listing.outcome = scheduleOutcome(listing.state, listing.log);
     listing.status = scheduleStatusText(request.title(), listing.state, listing.log);
     return listing;

@@ -12,7 +12,7 @@
 
 namespace chenglan {
 
-// Which schedule a command lists: Jingcai for a day (SelectedDate, empty for
+// Which schedule a command lists: Jingcai for a day (selectedDate, empty for
 // the site's current day) or the current Beidan issue.
 struct ScheduleRequest {
     enum class Game { Jingcai, Beidan };
@@ -23,7 +23,7 @@ struct ScheduleRequest {
     QString title() const;
 };
 
-// A scrape and its listing: the schedule, the match-list grid BDBF built
+// A scrape and its listing: the schedule, the match-list grid fillMatchList built
 // from it, and what the status bar says about it.
 struct ScheduleListing {
     ScheduleState state;
@@ -33,7 +33,7 @@ struct ScheduleListing {
     QString status;
 };
 
-// JCSC or BDSC, then BDBF into a freshly formatted MFG_BFS. Throws
+// scrapeJingcaiSchedule or scrapeBeidanSchedule, then fillMatchList into a freshly formatted matchList. Throws
 // StepFailure(Cancelled) when the Web was aborted.
 ScheduleListing listSchedule(const ScheduleRequest &request, Web &web, const SiteBases &sites,
                              const PageRenderer &renderer);

@@ -43,7 +43,7 @@ public:
                 if (rowKey.isEmpty() || key != std::floor(key))
                     throw StepFailure(QStringLiteral("\"%1\" is not a row number").arg(rowKey.text()));
                 row = rowKey.toInt16();
-                m_id = m_s.SimilarMatches.at(0, row);
+                m_id = m_s.similarMatches.at(0, row);
             },
             log);
         if (!m_run.rowFound) {
@@ -53,46 +53,46 @@ public:
         start(rowKey);
 
         const qsizetype beforePage = log->entries.size();
-        step(QStringLiteral("SJBM"), [&] { SJBM(m_s, m_c.web, m_c.bases, m_c.renderer, log); });
+        step(QStringLiteral("SJBM"), [&] { loadAnalysisPage(m_s, m_c.web, m_c.bases, m_c.renderer, log); });
         QString pageFailure = failureSince(*log, beforePage, notData);
         if (!pageFailure.isEmpty() && pageFailure == failureSince(*log, beforePage, siteError))
             pageFailure = QStringLiteral("网站出错（%1）").arg(pageFailure);
         const bool pageFailed = !pageFailure.isEmpty();
         step(QStringLiteral("info"), [&] { readInfoLine(); });
-        const Value kickOff = m_s.MatchDate;
-        step(QStringLiteral("SSSS"), [&] { SSSS(m_s, log); });
-        extend(m_s.HomeHistory, 0, QStringLiteral("SSZD"), [&] { SSZD(m_s, log); });
-        extend(m_s.AwayHistory, 1, QStringLiteral("SSKD"), [&] { SSKD(m_s, log); });
-        step(QStringLiteral("SRMA"), [&] { SRMA(m_s, log); });
+        const Value kickOff = m_s.matchDate;
+        step(QStringLiteral("SSSS"), [&] { parseTeamHistories(m_s, log); });
+        extend(m_s.homeHistory, 0, QStringLiteral("SSZD"), [&] { extendHomeHistory(m_s, log); });
+        extend(m_s.awayHistory, 1, QStringLiteral("SSKD"), [&] { extendAwayHistory(m_s, log); });
+        step(QStringLiteral("SRMA"), [&] { computeStrengthTrends(m_s, log); });
         step(QStringLiteral("caption"), [&] {
-            attempt([&] { m_s.SimilarMatchCaption = Value(similarMatchCaption(m_s.SimilarMatches, row, kickOff)); },
+            attempt([&] { m_s.similarMatchCaption = Value(similarMatchCaption(m_s.similarMatches, row, kickOff)); },
                     log);
-            m_s.ChartCaption = m_s.SimilarMatchCaption;
+            m_s.chartCaption = m_s.similarMatchCaption;
         });
 
         bool listFailed = false;
-        if (m_s.ListHandicapLoaded.equals(0)) {
-            m_s.CurrentMatchId = m_s.ListMatchId;
-            m_s.MatchDate = m_s.ListMatchTime;
+        if (m_s.listHandicapLoaded.equals(0)) {
+            m_s.currentMatchId = m_s.listMatchId;
+            m_s.matchDate = m_s.listMatchTime;
             const qsizetype before = log->entries.size();
-            step(QStringLiteral("SBSJ list"), [&] { m_run.listChanges = SBSJ(m_s, 0, m_c.web, m_c.bases, m_c.renderer, log); });
+            step(QStringLiteral("SBSJ list"), [&] { m_run.listChanges = scrapeHandicapChanges(m_s, 0, m_c.web, m_c.bases, m_c.renderer, log); });
             // A list match whose page could not be reached is tried again on the next click.
             listFailed = !failureSince(*log, before, network).isEmpty();
             if (!listFailed)
-                m_s.ListHandicapLoaded = Value::fromInt16(1);
+                m_s.listHandicapLoaded = Value::fromInt16(1);
         }
-        m_s.CurrentMatchId = m_id;
-        m_s.MatchDate = kickOff;
+        m_s.currentMatchId = m_id;
+        m_s.matchDate = kickOff;
         const qsizetype before = log->entries.size();
-        step(QStringLiteral("SBSJ"), [&] { m_run.similarChanges = SBSJ(m_s, 1, m_c.web, m_c.bases, m_c.renderer, log); });
+        step(QStringLiteral("SBSJ"), [&] { m_run.similarChanges = scrapeHandicapChanges(m_s, 1, m_c.web, m_c.bases, m_c.renderer, log); });
         // The historic match's page is read a second time, the second read
         // standing; not when the first one did not reach the site.
         if (failureSince(*log, before, network).isEmpty())
             step(QStringLiteral("SBSJ again"),
-                 [&] { m_run.similarChanges = SBSJ(m_s, 1, m_c.web, m_c.bases, m_c.renderer, log); });
+                 [&] { m_run.similarChanges = scrapeHandicapChanges(m_s, 1, m_c.web, m_c.bases, m_c.renderer, log); });
 
         m_run.pageRead = !pageFailed && !m_noInfoLine;
-        m_run.hasTrend = m_s.TrendSeries.allocated() && m_s.TrendSeries.rows() > 0;
+        m_run.hasTrend = m_s.trendSeries.allocated() && m_s.trendSeries.rows() > 0;
         m_run.ok = m_run.pageRead && m_run.hasTrend && m_run.similarChanges > 0 && m_run.listChanges != 0;
         if (pageFailed)
             m_run.status = QStringLiteral("历史比赛的分析页面读取失败：%1").arg(pageFailure);
@@ -122,21 +122,21 @@ private:
     // The values of the previously opened similar match must not stand in
     // for ones this run fails to read.
     void start(const Value &rowKey) {
-        m_s.SimilarRowKey = rowKey;
-        m_s.CurrentMatchId = m_id;
-        m_s.AnalysisMode = Value::fromInt16(1);
-        m_s.HomeTeamId = m_s.AwayTeamId = Value();
-        m_s.MatchDate = Value();
-        m_s.SimilarMatchCaption = m_s.ChartCaption = Value();
+        m_s.similarRowKey = rowKey;
+        m_s.currentMatchId = m_id;
+        m_s.analysisMode = Value::fromInt16(1);
+        m_s.homeTeamId = m_s.awayTeamId = Value();
+        m_s.matchDate = Value();
+        m_s.similarMatchCaption = m_s.chartCaption = Value();
     }
 
     void readInfoLine() {
         StepLog *log = &m_run.log;
-        const InfoLine info = InfoLine::read(m_s.AnalysisData, log);
+        const InfoLine info = InfoLine::read(m_s.analysisData, log);
         m_noInfoLine = info.isEmpty();
-        attempt([&] { m_s.HomeTeamId = Value(history::fieldNumber(info.item(0))); }, log);
-        attempt([&] { m_s.AwayTeamId = Value(history::fieldNumber(info.item(1))); }, log);
-        attempt([&] { m_s.MatchDate = Value(Value(info.item(4)).toDate()); }, log);
+        attempt([&] { m_s.homeTeamId = Value(history::fieldNumber(info.item(0))); }, log);
+        attempt([&] { m_s.awayTeamId = Value(history::fieldNumber(info.item(1))); }, log);
+        attempt([&] { m_s.matchDate = Value(Value(info.item(4)).toDate()); }, log);
     }
 
     // The page of the team's oldest listed match, and the history list of
@@ -149,13 +149,13 @@ private:
             [&] {
                 const int last = history.lastRow();
                 const bool same = history.at(history::SameSideColumn, last).equals(2);
-                m_s.CurrentMatchId = history.at(history::MatchIdColumn, last);
-                m_s.SideIndex = Value::fromInt16(std::int16_t(same ? sameSide : 1 - sameSide));
+                m_s.currentMatchId = history.at(history::MatchIdColumn, last);
+                m_s.sideIndex = Value::fromInt16(std::int16_t(same ? sameSide : 1 - sameSide));
             },
             log);
         if (!found)
             return;
-        step(QStringLiteral("SJBM ") + name, [&] { SJBM(m_s, m_c.web, m_c.bases, m_c.renderer, log); });
+        step(QStringLiteral("SJBM ") + name, [&] { loadAnalysisPage(m_s, m_c.web, m_c.bases, m_c.renderer, log); });
         step(name, extension);
     }
 

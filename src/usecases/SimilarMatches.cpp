@@ -4,18 +4,18 @@
 
 namespace chenglan {
 
-SimilarQueryResult AITJ(AnalysisState &s, Web &web, const SiteBases &bases, GridData &grid, StepLog *log) {
+SimilarQueryResult querySimilarMatches(AnalysisState &s, Web &web, const SiteBases &bases, GridData &grid, StepLog *log) {
     QString query;
     for (int i = 0; i < 8; ++i)
-        attempt([&] { query += s.StrengthSummary.at(i).text() + u','; }, log);
-    query += s.PatternCode20.text() + u',' + s.PatternCode10.text() + u',' + s.ListMatchId.text();
-    s.SimilarQuery = Value(query);
-    SimilarQueryResult result = EASQL(s, web, bases, log);
-    BJBM(s, grid, log);
+        attempt([&] { query += s.strengthSummary.at(i).text() + u','; }, log);
+    query += s.patternCode20.text() + u',' + s.patternCode10.text() + u',' + s.listMatchId.text();
+    s.similarQuery = Value(query);
+    SimilarQueryResult result = fetchSimilarMatches(s, web, bases, log);
+    fillSimilarList(s, grid, log);
     return result;
 }
 
-SimilarQueryResult EASQL(AnalysisState &s, Web &web, const SiteBases &bases, StepLog *log) {
+SimilarQueryResult fetchSimilarMatches(AnalysisState &s, Web &web, const SiteBases &bases, StepLog *log) {
     SimilarQueryResult result;
     StepLog fetchLog;
     SiteAnswer reply;
@@ -23,7 +23,7 @@ SimilarQueryResult EASQL(AnalysisState &s, Web &web, const SiteBases &bases, Ste
     const bool fetched = attempt(
         [&] {
             // An empty answer is the service's "no similar match".
-            reply = readSiteAnswer(web, formPost(similarQueryUrl(bases.service, s.SimilarQuery.text())), 0, where,
+            reply = readSiteAnswer(web, formPost(similarQueryUrl(bases.service, s.similarQuery.text())), 0, where,
                                    true);
             if (reply.status >= 400) {
                 // The service's own refusals are one line of text; an error page is not shown.
@@ -36,7 +36,7 @@ SimilarQueryResult EASQL(AnalysisState &s, Web &web, const SiteBases &bases, Ste
         },
         &fetchLog);
     if (!fetched) {
-        s.SimilarMatches = Table(SimilarMatchColumns, 0);
+        s.similarMatches = Table(SimilarMatchColumns, 0);
         result.outcome = SimilarQueryResult::Outcome::Failed;
         result.status = fetchLog.has(FailureKind::SiteError)
                             ? QStringLiteral("相似比赛查询失败：数据服务出错（%1）").arg(fetchLog.first(FailureKind::SiteError))
@@ -47,8 +47,8 @@ SimilarQueryResult EASQL(AnalysisState &s, Web &web, const SiteBases &bases, Ste
     }
     const QString &answer = reply.text;
     bool truncated = false;
-    s.SimilarMatches = parseSimilarAnswer(answer, &truncated);
-    result.records = s.SimilarMatches.rows();
+    s.similarMatches = parseSimilarAnswer(answer, &truncated);
+    result.records = s.similarMatches.rows();
     if (result.records == 0) {
         result.outcome = SimilarQueryResult::Outcome::NoRecord;
         result.status = answer.trimmed().isEmpty()

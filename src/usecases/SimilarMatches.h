@@ -16,21 +16,21 @@ namespace chenglan {
 struct SimilarQueryResult {
     enum class Outcome { Records, NoRecord, Failed };
     Outcome outcome = Outcome::Failed;
-    int records = 0;     // rows now in SimilarMatches
+    int records = 0;     // rows now in similarMatches
     QString status;      // one sentence saying so
 
     friend bool operator==(const SimilarQueryResult &, const SimilarQueryResult &) = default;
 };
 
-// Builds SimilarQuery from StrengthSummary 0..7, PatternCode20,
-// PatternCode10 and ListMatchId, runs EASQL, then BJBM into grid.
-SimilarQueryResult AITJ(AnalysisState &s, Web &web, const SiteBases &bases, GridData &grid,
+// Builds similarQuery from strengthSummary 0..7, patternCode20,
+// patternCode10 and listMatchId, runs fetchSimilarMatches, then fillSimilarList into grid.
+SimilarQueryResult querySimilarMatches(AnalysisState &s, Web &web, const SiteBases &bases, GridData &grid,
                         StepLog *log = nullptr);
 
-// Fetches the answer to SimilarQuery from the data service and rebuilds
-// SimilarMatches from it. A failed request or an answer without a record
-// leaves SimilarMatches empty (never the previous query's rows) and says so
+// Fetches the answer to similarQuery from the data service and rebuilds
+// similarMatches from it. A failed request or an answer without a record
+// leaves similarMatches empty (never the previous query's rows) and says so
 // in the result and the log.
-SimilarQueryResult EASQL(AnalysisState &s, Web &web, const SiteBases &bases, StepLog *log = nullptr);
+SimilarQueryResult fetchSimilarMatches(AnalysisState &s, Web &web, const SiteBases &bases, StepLog *log = nullptr);
 
 } // namespace chenglan

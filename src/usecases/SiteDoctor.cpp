@@ -105,9 +105,9 @@ PageCheck schedulePage(Web &web, const QString &page, const QString &url, const 
     OneAnswerWeb again(f.outcome);
     StepLog log;
     if (beidan)
-        BDSC(state, again, SiteBases(), renderer, &log);
+        scrapeBeidanSchedule(state, again, SiteBases(), renderer, &log);
     else
-        JCSC(state, QString(), again, SiteBases(), renderer, &log);
+        scrapeJingcaiSchedule(state, QString(), again, SiteBases(), renderer, &log);
     check.rows = listedMatchCount(state);
     check.note = QStringLiteral("matches listed");
     return check;
@@ -247,9 +247,9 @@ DoctorReport diagnoseSites(Web &web, const SiteBases &bases, const PageRenderer 
 
     // The first listed match of the Jingcai schedule; field 0 is its id.
     Value matchId;
-    for (int r = 0; r < jingcai.MatchRowFlags.size() && matchId.text().isEmpty(); ++r)
-        if (jingcai.MatchRowFlags.at(r).equals(1))
-            matchId = jingcai.MatchTable.at(0, r);
+    for (int r = 0; r < jingcai.matchRowFlags.size() && matchId.text().isEmpty(); ++r)
+        if (jingcai.matchRowFlags.at(r).equals(1))
+            matchId = jingcai.matchTable.at(0, r);
 
     if (matchId.text().isEmpty()) {
         report.pages.append(notChecked(QStringLiteral("analysis site"), QStringLiteral("analysis page")));

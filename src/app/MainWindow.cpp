@@ -1,4 +1,4 @@
-#include "app/FrmMain.h"
+#include "app/MainWindow.h"
 
 #include "app/AnalysisRecording.h"
 #include "app/GridView.h"
@@ -67,7 +67,7 @@ std::function<void(const QString &)> jobProgress(JobContext &job) {
     };
 }
 
-FrmMain::FrmMain(FrmMainSetup setup, QWidget *parent)
+MainWindow::MainWindow(MainWindowSetup setup, QWidget *parent)
     : QMainWindow(parent),
       m_sites(std::move(setup.sites)),
       m_renderer(setup.renderLimits),
@@ -79,7 +79,7 @@ FrmMain::FrmMain(FrmMainSetup setup, QWidget *parent)
     m_session.start();
     buildControls();
 
-    connect(&m_jobs, &JobRunner::status, this, &FrmMain::setStatus);
+    connect(&m_jobs, &JobRunner::status, this, &MainWindow::setStatus);
     connect(&m_jobs, &JobRunner::failed, this, [this](quint64, const QString &sentence) { setStatus(sentence); });
 
     // The design's outer height leaves the match list 900 twips short of
@@ -90,71 +90,71 @@ FrmMain::FrmMain(FrmMainSetup setup, QWidget *parent)
     resize(twipsToPixels(m_layout.designWidth() + 60, dpiX), twipsToPixels(10800, dpiY) + statusHeight);
     layoutControls();
 
-    QMetaObject::invokeMethod(this, &FrmMain::Load, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &MainWindow::loadFirstSchedule, Qt::QueuedConnection);
 }
 
-FrmMain::~FrmMain() = default;
+MainWindow::~MainWindow() = default;
 
-void FrmMain::buildControls() {
-    munJC = menuBar()->addAction(QStringLiteral("胜平负竞彩"), this, &FrmMain::munJC_Click);
-    munJC->setObjectName(QStringLiteral("munJC"));
-    munBD = menuBar()->addAction(QStringLiteral("北京单场"), this, &FrmMain::munBD_Click);
-    munBD->setObjectName(QStringLiteral("munBD"));
-    munOver = menuBar()->addAction(QStringLiteral("完场查询"), this, &FrmMain::munOver_Click);
-    munOver->setObjectName(QStringLiteral("munOver"));
-    munRecord = menuBar()->addAction(QStringLiteral("记录分析"), this, &FrmMain::munRecord_Click);
-    munRecord->setObjectName(QStringLiteral("munRecord"));
+void MainWindow::buildControls() {
+    m_jingcaiAction = menuBar()->addAction(QStringLiteral("胜平负竞彩"), this, &MainWindow::showJingcaiSchedule);
+    m_jingcaiAction->setObjectName(QStringLiteral("munJC"));
+    m_beidanAction = menuBar()->addAction(QStringLiteral("北京单场"), this, &MainWindow::showBeidanSchedule);
+    m_beidanAction->setObjectName(QStringLiteral("munBD"));
+    m_calendarAction = menuBar()->addAction(QStringLiteral("完场查询"), this, &MainWindow::toggleCalendar);
+    m_calendarAction->setObjectName(QStringLiteral("munOver"));
+    m_recordAction = menuBar()->addAction(QStringLiteral("记录分析"), this, &MainWindow::recordLastClick);
+    m_recordAction->setObjectName(QStringLiteral("munRecord"));
 
     auto *area = new QWidget(this);
     area->setObjectName(QStringLiteral("controls"));
     setCentralWidget(area);
 
-    MFG_BFS = new GridView(1, MatchListKeyColumn, area);
-    MFG_BFS->setObjectName(QStringLiteral("MFG_BFS"));
-    MFG_BFS->setGrid(newMatchListGrid());
-    connect(MFG_BFS, &GridView::cellClicked, this, &FrmMain::MFG_BFS_Click);
+    m_matchList = new GridView(1, MatchListKeyColumn, area);
+    m_matchList->setObjectName(QStringLiteral("MFG_BFS"));
+    m_matchList->setGrid(newMatchListGrid());
+    connect(m_matchList, &GridView::cellClicked, this, &MainWindow::analyzeListedMatch);
 
-    PIC_SR = new PictureBox(area);
-    PIC_SR->setObjectName(QStringLiteral("PIC_SR"));
+    m_strengthPanel = new PictureBox(area);
+    m_strengthPanel->setObjectName(QStringLiteral("PIC_SR"));
     for (int i = 0; i < 2; ++i) {
-        PIC_TD[i] = new PictureBox(area);
-        PIC_TD[i]->setObjectName(QStringLiteral("PIC_TD%1").arg(i));
+        m_trendCharts[i] = new PictureBox(area);
+        m_trendCharts[i]->setObjectName(QStringLiteral("PIC_TD%1").arg(i));
     }
 
-    FRM_COM = new QGroupBox(area);
-    FRM_COM->setObjectName(QStringLiteral("FRM_COM"));
-    CMD_SQL = new QPushButton(QStringLiteral("实力趋势"), FRM_COM);
-    CMD_SQL->setObjectName(QStringLiteral("CMD_SQL"));
-    connect(CMD_SQL, &QPushButton::clicked, this, &FrmMain::CMD_SQL_Click);
+    m_commandStrip = new QGroupBox(area);
+    m_commandStrip->setObjectName(QStringLiteral("FRM_COM"));
+    m_trendButton = new QPushButton(QStringLiteral("实力趋势"), m_commandStrip);
+    m_trendButton->setObjectName(QStringLiteral("CMD_SQL"));
+    connect(m_trendButton, &QPushButton::clicked, this, &MainWindow::showHandicapChanges);
     for (int slot = 0; slot < ServerSlotCount; ++slot) {
-        m_serverSlots[slot] = new QRadioButton(serverSlotCaption(slot), FRM_COM);
+        m_serverSlots[slot] = new QRadioButton(serverSlotCaption(slot), m_commandStrip);
         m_serverSlots[slot]->setObjectName(QStringLiteral("ServerSlot%1").arg(slot));
-        connect(m_serverSlots[slot], &QRadioButton::clicked, this, [this, slot] { ServerSlot_Click(slot); });
+        connect(m_serverSlots[slot], &QRadioButton::clicked, this, [this, slot] { selectServerSlot(slot); });
     }
-    m_similarSummary = new QLabel(FRM_COM);
+    m_similarSummary = new QLabel(m_commandStrip);
     m_similarSummary->setObjectName(QStringLiteral("SimilarSummary"));
 
-    MFG_JBM = new GridView(1, SimilarListKeyColumn, area);
-    MFG_JBM->setObjectName(QStringLiteral("MFG_JBM"));
-    MFG_JBM->setGrid(newSimilarListGrid());
-    connect(MFG_JBM, &GridView::cellClicked, this, &FrmMain::MFG_JBM_Click);
+    m_similarList = new GridView(1, SimilarListKeyColumn, area);
+    m_similarList->setObjectName(QStringLiteral("MFG_JBM"));
+    m_similarList->setGrid(newSimilarListGrid());
+    connect(m_similarList, &GridView::cellClicked, this, &MainWindow::analyzeSimilarMatch);
 
     // The calendar lies over the match list, at the design size of the
     // original month view: week numbers off and one-character day names so
     // that a whole month fits.
-    MonthView1 = new QCalendarWidget(area);
-    MonthView1->setObjectName(QStringLiteral("MonthView1"));
-    MonthView1->setLocale(QLocale(QLocale::Chinese, QLocale::China));
-    MonthView1->setVerticalHeaderFormat(QCalendarWidget::NoVerticalHeader);
-    MonthView1->setHorizontalHeaderFormat(QCalendarWidget::SingleLetterDayNames);
-    MonthView1->setGridVisible(false);
-    MonthView1->setAutoFillBackground(true);
-    QFont small = MonthView1->font();
+    m_calendar = new QCalendarWidget(area);
+    m_calendar->setObjectName(QStringLiteral("MonthView1"));
+    m_calendar->setLocale(QLocale(QLocale::Chinese, QLocale::China));
+    m_calendar->setVerticalHeaderFormat(QCalendarWidget::NoVerticalHeader);
+    m_calendar->setHorizontalHeaderFormat(QCalendarWidget::SingleLetterDayNames);
+    m_calendar->setGridVisible(false);
+    m_calendar->setAutoFillBackground(true);
+    QFont small = m_calendar->font();
     small.setPointSizeF(small.pointSizeF() * 0.85);
-    MonthView1->setFont(small);
-    MonthView1->hide();
-    connect(MonthView1, &QCalendarWidget::clicked, this, &FrmMain::MonthView1_DateClick);
-    connect(MonthView1, &QCalendarWidget::currentPageChanged, this, &FrmMain::greyUnpickableDays);
+    m_calendar->setFont(small);
+    m_calendar->hide();
+    connect(m_calendar, &QCalendarWidget::clicked, this, &MainWindow::showCalendarDay);
+    connect(m_calendar, &QCalendarWidget::currentPageChanged, this, &MainWindow::greyUnpickableDays);
 
     m_status = new QLabel(this);
     m_status->setObjectName(QStringLiteral("status"));
@@ -163,12 +163,12 @@ void FrmMain::buildControls() {
     statusBar()->setSizeGripEnabled(false);
 }
 
-void FrmMain::resizeEvent(QResizeEvent *event) {
+void MainWindow::resizeEvent(QResizeEvent *event) {
     QMainWindow::resizeEvent(event);
     layoutControls();
 }
 
-void FrmMain::layoutControls() {
+void MainWindow::layoutControls() {
     const double dpiX = logicalDpiX();
     const double dpiY = logicalDpiY();
 
@@ -180,73 +180,73 @@ void FrmMain::layoutControls() {
         outer = std::min(outer, centralWidget()->height() + twipsToPixels(LayoutReserveTwips, dpiY));
     applyLayoutRule(m_layout, pixelsToTwips(outer, dpiY));
 
-    GridData list = MFG_BFS->grid();
+    GridData list = m_matchList->grid();
     formatMatchListGrid(list);
-    if (!(list == MFG_BFS->grid()))
-        MFG_BFS->setGrid(list);
-    GridData similar = MFG_JBM->grid();
+    if (!(list == m_matchList->grid()))
+        m_matchList->setGrid(list);
+    GridData similar = m_similarList->grid();
     formatSimilarListGrid(similar);
-    if (!(similar == MFG_JBM->grid()))
-        MFG_JBM->setGrid(similar);
+    if (!(similar == m_similarList->grid()))
+        m_similarList->setGrid(similar);
 
-    MFG_BFS->setGeometry(toPixels(m_layout.MFG_BFS, dpiX, dpiY));
-    PIC_SR->setGeometry(toPixels(m_layout.PIC_SR, dpiX, dpiY));
+    m_matchList->setGeometry(toPixels(m_layout.matchList, dpiX, dpiY));
+    m_strengthPanel->setGeometry(toPixels(m_layout.strengthPanel, dpiX, dpiY));
     for (int i = 0; i < 2; ++i)
-        PIC_TD[i]->setGeometry(toPixels(m_layout.PIC_TD[i], dpiX, dpiY));
-    FRM_COM->setGeometry(toPixels(m_layout.FRM_COM, dpiX, dpiY));
-    CMD_SQL->setGeometry(toPixels(m_layout.CMD_SQL, dpiX, dpiY));
+        m_trendCharts[i]->setGeometry(toPixels(m_layout.trendCharts[i], dpiX, dpiY));
+    m_commandStrip->setGeometry(toPixels(m_layout.commandStrip, dpiX, dpiY));
+    m_trendButton->setGeometry(toPixels(m_layout.trendButton, dpiX, dpiY));
     for (int slot = 0; slot < ServerSlotCount; ++slot)
         m_serverSlots[slot]->setGeometry(toPixels(m_layout.ServerSlot[slot], dpiX, dpiY));
     m_similarSummary->setGeometry(toPixels(m_layout.SimilarSummary, dpiX, dpiY));
-    MFG_JBM->setGeometry(toPixels(m_layout.MFG_JBM, dpiX, dpiY));
-    MonthView1->setGeometry(toPixels(m_layout.MonthView1, dpiX, dpiY));
-    MonthView1->raise();
+    m_similarList->setGeometry(toPixels(m_layout.similarList, dpiX, dpiY));
+    m_calendar->setGeometry(toPixels(m_layout.calendar, dpiX, dpiY));
+    m_calendar->raise();
     fitPictures();
 }
 
 // The trend canvases follow their boxes' heights; what was drawn stays.
-void FrmMain::fitPictures() {
-    PIC_SR->setImage(m_pictures.PIC_SR.image());
+void MainWindow::fitPictures() {
+    m_strengthPanel->setImage(m_pictures.strengthPanel.image());
     for (int i = 0; i < 2; ++i) {
-        Canvas &canvas = m_pictures.PIC_TD[i];
-        if (std::abs(canvas.image().height() - PIC_TD[i]->height()) > 1)
-            canvas.resize(m_layout.PIC_TD[i].width, m_layout.PIC_TD[i].height);
-        PIC_TD[i]->setImage(canvas.image());
+        Canvas &canvas = m_pictures.trendCharts[i];
+        if (std::abs(canvas.image().height() - m_trendCharts[i]->height()) > 1)
+            canvas.resize(m_layout.trendCharts[i].width, m_layout.trendCharts[i].height);
+        m_trendCharts[i]->setImage(canvas.image());
     }
 }
 
-void FrmMain::Load() {
-    startSchedule({ScheduleRequest::Game::Jingcai, m_state.SelectedDate.text()});
+void MainWindow::loadFirstSchedule() {
+    startSchedule({ScheduleRequest::Game::Jingcai, m_state.selectedDate.text()});
     const QDate today = m_today();
-    MonthView1->setSelectedDate(today);
-    MonthView1->setMaximumDate(today);
+    m_calendar->setSelectedDate(today);
+    m_calendar->setMaximumDate(today);
     // Before 2022 the range would be empty; today alone stays pickable.
-    MonthView1->setMinimumDate(today < EarliestPick ? today : EarliestPick);
+    m_calendar->setMinimumDate(today < EarliestPick ? today : EarliestPick);
     greyUnpickableDays();
 }
 
 // Days after the latest pickable one look like the days of other months, so
 // that nobody tries to pick a day that has not been played yet.
-void FrmMain::greyUnpickableDays() {
-    const QDate first(MonthView1->yearShown(), MonthView1->monthShown(), 1);
+void MainWindow::greyUnpickableDays() {
+    const QDate first(m_calendar->yearShown(), m_calendar->monthShown(), 1);
     QTextCharFormat grey;
     grey.setForeground(palette().brush(QPalette::Disabled, QPalette::Text));
     for (QDate d = first.addDays(-7); d < first.addMonths(1).addDays(14); d = d.addDays(1))
-        MonthView1->setDateTextFormat(d, d > MonthView1->maximumDate() || d < MonthView1->minimumDate()
+        m_calendar->setDateTextFormat(d, d > m_calendar->maximumDate() || d < m_calendar->minimumDate()
                                                 ? grey
                                                 : QTextCharFormat());
 }
 
-void FrmMain::munJC_Click() {
-    m_state.SelectedDate = Value(QString());
+void MainWindow::showJingcaiSchedule() {
+    m_state.selectedDate = Value(QString());
     startSchedule({ScheduleRequest::Game::Jingcai, QString()});
 }
 
-void FrmMain::munBD_Click() { startSchedule({ScheduleRequest::Game::Beidan, QString()}); }
+void MainWindow::showBeidanSchedule() { startSchedule({ScheduleRequest::Game::Beidan, QString()}); }
 
-void FrmMain::munOver_Click() { MonthView1->setVisible(!MonthView1->isVisible()); }
+void MainWindow::toggleCalendar() { m_calendar->setVisible(!m_calendar->isVisible()); }
 
-void FrmMain::munRecord_Click() {
+void MainWindow::recordLastClick() {
     if (!m_lastClick) {
         setStatus(QStringLiteral("没有可记录的分析：请先在列表中点一场比赛。"));
         return;
@@ -266,14 +266,14 @@ void FrmMain::munRecord_Click() {
                   });
 }
 
-void FrmMain::MonthView1_DateClick(const QDate &day) {
-    m_state.SelectedDate = Value(selectedDateText(day));
-    startSchedule({ScheduleRequest::Game::Jingcai, m_state.SelectedDate.text()});
-    MonthView1->hide();
+void MainWindow::showCalendarDay(const QDate &day) {
+    m_state.selectedDate = Value(selectedDateText(day));
+    startSchedule({ScheduleRequest::Game::Jingcai, m_state.selectedDate.text()});
+    m_calendar->hide();
 }
 
-void FrmMain::CMD_SQL_Click() {
-    if (m_state.ListMatchId.isEmpty()) {
+void MainWindow::showHandicapChanges() {
+    if (m_state.listMatchId.isEmpty()) {
         setStatus(QStringLiteral("请先在左边的列表中点选一场比赛。"));
         return;
     }
@@ -285,32 +285,32 @@ void FrmMain::CMD_SQL_Click() {
     });
 }
 
-void FrmMain::MFG_BFS_Click(int gridRow, int column) {
+void MainWindow::analyzeListedMatch(int gridRow, int column) {
     const qint64 clicked = m_session.nsecsElapsed();
-    const GridData &grid = MFG_BFS->grid();
+    const GridData &grid = m_matchList->grid();
     if (gridRow < 1 || gridRow >= grid.rows())
         return;
-    MFG_BFS->setCellBackColor(gridRow, column == 3 ? 3 : 2, HighlightColor);
+    m_matchList->setCellBackColor(gridRow, column == 3 ? 3 : 2, HighlightColor);
     m_lastClick = RecordedClick{m_listed, gridRow};
     startListAnalysis(Value(grid.text(gridRow, MatchListKeyColumn)), clicked);
 }
 
-void FrmMain::MFG_JBM_Click(int gridRow, int column) {
+void MainWindow::analyzeSimilarMatch(int gridRow, int column) {
     Q_UNUSED(column);
-    const GridData &grid = MFG_JBM->grid();
+    const GridData &grid = m_similarList->grid();
     if (gridRow < 1 || gridRow >= grid.rows())
         return;
-    MFG_JBM->setCellBackColor(gridRow, 2, HighlightColor);
+    m_similarList->setCellBackColor(gridRow, 2, HighlightColor);
     startSimilarAnalysis(Value(grid.text(gridRow, SimilarListKeyColumn)));
 }
 
 // The list click after the highlight, as one job: the analysis, the three
 // pictures, the similar-match query and its grid, applied together.
-void FrmMain::startListAnalysis(const Value &rowKey, qint64 clicked) {
+void MainWindow::startListAnalysis(const Value &rowKey, qint64 clicked) {
     QString match;
     attempt([&] {
-        match = QStringLiteral("%1 对 %2").arg(m_schedule.MatchTable.at(5, rowKey.toInt16()).text().trimmed(),
-                                                m_schedule.MatchTable.at(7, rowKey.toInt16()).text().trimmed());
+        match = QStringLiteral("%1 对 %2").arg(m_schedule.matchTable.at(5, rowKey.toInt16()).text().trimmed(),
+                                                m_schedule.matchTable.at(7, rowKey.toInt16()).text().trimmed());
     });
     const SiteBases sites = m_sites;
     const PageRenderer renderer = m_renderer;
@@ -329,7 +329,7 @@ void FrmMain::startListAnalysis(const Value &rowKey, qint64 clicked) {
 
 // The similar click as one job: the historic match's analysis and handicap
 // details, the comparison panel and its trend chart.
-void FrmMain::startSimilarAnalysis(const Value &rowKey) {
+void MainWindow::startSimilarAnalysis(const Value &rowKey) {
     const SiteBases sites = m_sites;
     const PageRenderer renderer = m_renderer;
     startAnalysis(QStringLiteral("分析中…相似比赛"), [rowKey, sites, renderer](AnalysisJobData &d, JobContext &job) {
@@ -341,23 +341,23 @@ void FrmMain::startSimilarAnalysis(const Value &rowKey) {
     });
 }
 
-void FrmMain::startAnalysis(const QString &title, AnalysisWork work) {
-    AnalysisJobData data{m_state, m_schedule, m_pictures, MFG_JBM->grid(), QString()};
-    FrmMain *window = this;
+void MainWindow::startAnalysis(const QString &title, AnalysisWork work) {
+    AnalysisJobData data{m_state, m_schedule, m_pictures, m_similarList->grid(), QString()};
+    MainWindow *window = this;
     m_jobs.start(title, [data = std::move(data), work = std::move(work), window](JobContext &job) mutable -> JobApply {
         work(data, job);
         return [window, data = std::move(data)] { window->applyAnalysis(data); };
     });
 }
 
-void FrmMain::applyAnalysis(const AnalysisJobData &data) {
+void MainWindow::applyAnalysis(const AnalysisJobData &data) {
     m_state = data.state;
     m_pictures = data.pictures;
     fitPictures();
-    if (!(data.similar == MFG_JBM->grid()))
-        MFG_JBM->setGrid(data.similar);
+    if (!(data.similar == m_similarList->grid()))
+        m_similarList->setGrid(data.similar);
     // A list click replaces the similar set; a similar click leaves it.
-    if (!m_state.AnalysisMode.equals(1))
+    if (!m_state.analysisMode.equals(1))
         m_similarSummary->setText(summarizeSimilarSet(m_state).text());
     QString status = data.status;
     if (data.clickedNs >= 0) {
@@ -370,7 +370,7 @@ void FrmMain::applyAnalysis(const AnalysisJobData &data) {
     emit analysisShown();
 }
 
-double FrmMain::medianClickMs() const {
+double MainWindow::medianClickMs() const {
     if (m_clickTimesMs.isEmpty())
         return 0;
     QList<double> sorted = m_clickTimesMs;
@@ -380,14 +380,14 @@ double FrmMain::medianClickMs() const {
 }
 
 // The chosen option bold in red, the others as every button is.
-void FrmMain::showServerSlotLooks() {
+void MainWindow::showServerSlotLooks() {
     for (int option = 0; option < ServerSlotCount; ++option) {
         QRadioButton *button = m_serverSlots[option];
         const ServerSlotLook look = serverSlotLook(option, m_selectedSlot);
         QFont font = button->font();
         font.setBold(look.bold);
         button->setFont(font);
-        QPalette palette = FRM_COM->palette();
+        QPalette palette = m_commandStrip->palette();
         if (look.color) {
             palette.setColor(QPalette::ButtonText, colorFromValue(*look.color));
             palette.setColor(QPalette::WindowText, colorFromValue(*look.color));
@@ -398,13 +398,13 @@ void FrmMain::showServerSlotLooks() {
         m_serverSlots[m_selectedSlot]->setChecked(true);
 }
 
-void FrmMain::ServerSlot_Click(int slot) {
+void MainWindow::selectServerSlot(int slot) {
     if (slot < 0 || slot >= ServerSlotCount)
         return;
     m_selectedSlot = slot;
     showServerSlotLooks();
     SiteBases sites = m_sites;
-    FrmMain *window = this;
+    MainWindow *window = this;
     m_jobs.start(QStringLiteral("正在读取%1的地址……").arg(serverSlotCaption(slot)),
                  [sites, slot, window](JobContext &job) mutable -> JobApply {
                      const ServerSlotChoice choice = SelectServerSlot(sites, slot, job.web());
@@ -417,11 +417,11 @@ void FrmMain::ServerSlot_Click(int slot) {
                  });
 }
 
-void FrmMain::startSchedule(const ScheduleRequest &request) {
+void MainWindow::startSchedule(const ScheduleRequest &request) {
     m_listed = request;
     const SiteBases sites = m_sites;
     const PageRenderer renderer = m_renderer;
-    FrmMain *window = this;
+    MainWindow *window = this;
     m_jobs.start(QStringLiteral("正在读取%1……").arg(request.title()),
                  [request, sites, renderer, window](JobContext &job) -> JobApply {
                      ScheduleListing listing = listSchedule(request, job.web(), sites, renderer);
@@ -429,16 +429,16 @@ void FrmMain::startSchedule(const ScheduleRequest &request) {
                  });
 }
 
-void FrmMain::applySchedule(const ScheduleListing &listing) {
+void MainWindow::applySchedule(const ScheduleListing &listing) {
     m_schedule = listing.state;
-    MFG_BFS->setGrid(listing.grid);
+    m_matchList->setGrid(listing.grid);
     setStatus(listing.status);
     showDetails(listing.log);
     emit scheduleShown();
 }
 
 // The technical side of what went wrong, for whoever hovers over the status.
-void FrmMain::showDetails(const StepLog &log) {
+void MainWindow::showDetails(const StepLog &log) {
     QStringList details;
     for (const StepLog::Entry &e : log.entries)
         if (details.size() < 5 && !details.contains(e.message))
@@ -446,11 +446,11 @@ void FrmMain::showDetails(const StepLog &log) {
     m_status->setToolTip(details.join(u'\n'));
 }
 
-QString FrmMain::statusText() const { return m_status->text(); }
+QString MainWindow::statusText() const { return m_status->text(); }
 
-QString FrmMain::similarSummaryText() const { return m_similarSummary->text(); }
+QString MainWindow::similarSummaryText() const { return m_similarSummary->text(); }
 
-void FrmMain::setStatus(const QString &sentence) {
+void MainWindow::setStatus(const QString &sentence) {
     m_status->setText(sentence);
     m_status->setToolTip(QString());
 }

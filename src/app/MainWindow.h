@@ -62,7 +62,7 @@ struct RecordedClick {
 
 // What the window is built with: where its jobs get their network, the
 // sites it reads and the clock that says what today is.
-struct FrmMainSetup {
+struct MainWindowSetup {
     WebFactory webs;
     SiteBases sites;
     std::function<QDate()> today = [] { return QDate::currentDate(); };
@@ -75,39 +75,39 @@ struct FrmMainSetup {
 // similar-match grid and the command strip, laid out in twips from the
 // window's height. It shows state and starts jobs; the work happens in the
 // core steps on the job runner's worker threads.
-class FrmMain : public QMainWindow {
+class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
-    explicit FrmMain(FrmMainSetup setup, QWidget *parent = nullptr);
-    ~FrmMain() override;
+    explicit MainWindow(MainWindowSetup setup, QWidget *parent = nullptr);
+    ~MainWindow() override;
 
     // Highlight of a chosen cell: red 255, green 193, blue 37.
     static constexpr int HighlightColor = 2474495;
 
     // Lists the site's current Jingcai day and sets up the calendar. Runs
     // once by itself as soon as the event loop starts.
-    void Load();
+    void loadFirstSchedule();
     // "胜平负竞彩": the current Jingcai day.
-    void munJC_Click();
+    void showJingcaiSchedule();
     // "北京单场": the current Beidan issue.
-    void munBD_Click();
+    void showBeidanSchedule();
     // "完场查询": shows or hides the calendar.
-    void munOver_Click();
+    void toggleCalendar();
     // "记录分析": runs the last list click again, storing every page it
     // reads in a new folder under the recordings folder, and says where.
-    void munRecord_Click();
+    void recordLastClick();
     // A day picked on the calendar: that day's Jingcai matches.
-    void MonthView1_DateClick(const QDate &day);
+    void showCalendarDay(const QDate &day);
     // "实力趋势": the handicap detail of the match chosen in the list.
-    void CMD_SQL_Click();
+    void showHandicapChanges();
     // A click on a cell of the match list (grid row 1 is the first match):
     // analysis, pictures and similar matches of that match.
-    void MFG_BFS_Click(int gridRow, int column);
+    void analyzeListedMatch(int gridRow, int column);
     // A click on a line of the similar-match grid: that historic match's
     // analysis, its handicap comparison and its trend.
-    void MFG_JBM_Click(int gridRow, int column);
+    void analyzeSimilarMatch(int gridRow, int column);
     // One of the server-slot options "服务器一" to "服务器三" (slot 0..2).
-    void ServerSlot_Click(int slot);
+    void selectServerSlot(int slot);
 
     const MainLayout &layoutTwips() const { return m_layout; }
     const ScheduleState &schedule() const { return m_schedule; }
@@ -122,11 +122,11 @@ public:
     QString statusText() const;
     JobRunner &jobs() { return m_jobs; }
 
-    GridView *matchList() const { return MFG_BFS; }
-    GridView *similarList() const { return MFG_JBM; }
-    QCalendarWidget *calendar() const { return MonthView1; }
-    PictureBox *strengthPanel() const { return PIC_SR; }
-    PictureBox *trendBox(int index) const { return PIC_TD[index == 0 ? 0 : 1]; }
+    GridView *matchList() const { return m_matchList; }
+    GridView *similarList() const { return m_similarList; }
+    QCalendarWidget *calendar() const { return m_calendar; }
+    PictureBox *strengthPanel() const { return m_strengthPanel; }
+    PictureBox *trendBox(int index) const { return m_trendCharts[index == 0 ? 0 : 1]; }
     QString similarSummaryText() const;
     QRadioButton *serverSlotOption(int slot) const { return m_serverSlots[std::clamp(slot, 0, ServerSlotCount - 1)]; }
 
@@ -172,18 +172,18 @@ private:
     ScheduleRequest m_listed;                 // the listing the list shows or is loading
     std::optional<RecordedClick> m_lastClick; // the last list click, for "记录分析"
 
-    QAction *munJC = nullptr;
-    QAction *munBD = nullptr;
-    QAction *munOver = nullptr;
-    QAction *munRecord = nullptr;
-    GridView *MFG_BFS = nullptr;
-    GridView *MFG_JBM = nullptr;
-    PictureBox *PIC_SR = nullptr;
-    PictureBox *PIC_TD[2] = {nullptr, nullptr};
-    QGroupBox *FRM_COM = nullptr;
-    QPushButton *CMD_SQL = nullptr;
+    QAction *m_jingcaiAction = nullptr;
+    QAction *m_beidanAction = nullptr;
+    QAction *m_calendarAction = nullptr;
+    QAction *m_recordAction = nullptr;
+    GridView *m_matchList = nullptr;
+    GridView *m_similarList = nullptr;
+    PictureBox *m_strengthPanel = nullptr;
+    PictureBox *m_trendCharts[2] = {nullptr, nullptr};
+    QGroupBox *m_commandStrip = nullptr;
+    QPushButton *m_trendButton = nullptr;
     QRadioButton *m_serverSlots[ServerSlotCount] = {nullptr, nullptr, nullptr};
-    QCalendarWidget *MonthView1 = nullptr;
+    QCalendarWidget *m_calendar = nullptr;
     QLabel *m_status = nullptr;
     QLabel *m_similarSummary = nullptr; // how the similar matches ended, in the command strip
 
