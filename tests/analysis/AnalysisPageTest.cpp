@@ -60,7 +60,7 @@ TEST(AnalysisPageScript, SplitsTheTextIntoFourSections) {
     EXPECT_EQ(analysispage::url(bases(), Value()), u"http://analysis.test/analysis/cn.htm"_s);
 }
 
-TEST(loadAnalysisPage, ReadsTheFourSectionsOfAPage) {
+TEST(LoadAnalysisPage, ReadsTheFourSectionsOfAPage) {
     TwoTeamWorld world;
     PageFacts facts = world.analysedPage();
     facts.homeList = world.homeMatches(0, 2);
@@ -81,7 +81,7 @@ TEST(loadAnalysisPage, ReadsTheFourSectionsOfAPage) {
     EXPECT_EQ(s.analysisData.at(3), Value(u"11,22,曼联,利物浦,2022-05-20 19:30"));
 }
 
-TEST(loadAnalysisPage, PageWithoutMarkersOrFetchGivesEmptySections) {
+TEST(LoadAnalysisPage, PageWithoutMarkersOrFetchGivesEmptySections) {
     FakeWeb web;
     addGbPage(web, TwoTeamWorld::pageUrl(Base, 7),
               u"<html><body><p>比赛不存在</p><script>var h_data = [['a']];</script></body></html>"_s);
@@ -99,7 +99,7 @@ TEST(loadAnalysisPage, PageWithoutMarkersOrFetchGivesEmptySections) {
     EXPECT_TRUE(log.has(FailureKind::Network));
 }
 
-TEST(loadAnalysisPage, NamesTheSitePageAndMarkerALayoutChangeRemoved) {
+TEST(LoadAnalysisPage, NamesTheSitePageAndMarkerALayoutChangeRemoved) {
     FakeWeb web;
     addGbPage(web, TwoTeamWorld::pageUrl(Base, 7),
               u"<html><body><p>比赛不存在</p><script>var h_data = [['a']];</script></body></html>"_s);
@@ -129,7 +129,7 @@ TEST(loadAnalysisPage, NamesTheSitePageAndMarkerALayoutChangeRemoved) {
 // An error status, an empty answer or bytes that are not text: the site sent
 // no page of the match, which is a site error and no changed layout, and
 // nothing of the answer is read, even when it looks like a whole page.
-TEST(loadAnalysisPage, AnAnswerThatIsNoPageIsASiteErrorAndNothingOfItIsRead) {
+TEST(LoadAnalysisPage, AnAnswerThatIsNoPageIsASiteErrorAndNothingOfItIsRead) {
     TwoTeamWorld world;
     QStringEncoder gb("GB18030");
     const QByteArray page = gb.encode(analysisPageHtml(world.analysedPage()));
@@ -154,7 +154,7 @@ TEST(loadAnalysisPage, AnAnswerThatIsNoPageIsASiteErrorAndNothingOfItIsRead) {
     }
 }
 
-TEST(loadAnalysisPage, CancelledFetchEndsTheRun) {
+TEST(LoadAnalysisPage, CancelledFetchEndsTheRun) {
     FakeWeb web;
     web.abort();
     AnalysisState s;

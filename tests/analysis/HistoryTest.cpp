@@ -73,7 +73,7 @@ TEST(ResultScore, TextsEmptiesAndFractions) {
     EXPECT_EQ(ResultScore(Value(u"6.5"), Value(u"1")), Value(2.25));
 }
 
-TEST(parseTeamHistories, DerivesGoalsScoreAndSameSide) {
+TEST(ParseTeamHistories, DerivesGoalsScoreAndSameSide) {
     const QString r = match(11, 22, 2, 1, 555);
     AnalysisState s = withLists(list({r}), list({r}));
     parseTeamHistories(s);
@@ -98,7 +98,7 @@ TEST(parseTeamHistories, DerivesGoalsScoreAndSameSide) {
     EXPECT_TRUE(s.homeHistory.at(28, 0).isEmpty());
 }
 
-TEST(parseTeamHistories, NamesARecordShorterThanTheParserReadsOncePerList) {
+TEST(ParseTeamHistories, NamesARecordShorterThanTheParserReadsOncePerList) {
     AnalysisState s = withLists(list({match(11, 22, 2, 1, 1), match(11, 22, 2, 1, 2, 10), match(11, 22, 2, 1, 3, 9)}),
                                 list({match(11, 22, 2, 1, 4)}));
     s.currentMatchId = Value(u"100");
@@ -114,7 +114,7 @@ TEST(parseTeamHistories, NamesARecordShorterThanTheParserReadsOncePerList) {
     EXPECT_EQ(s.homeHistory.rows(), 3);
 }
 
-TEST(parseTeamHistories, KeepsAtMostThirtyRecords) {
+TEST(ParseTeamHistories, KeepsAtMostThirtyRecords) {
     AnalysisState s = withLists(list(matches(45)), list(matches(3)));
     parseTeamHistories(s);
     EXPECT_EQ(s.homeHistory.rows(), 30);
@@ -128,7 +128,7 @@ TEST(parseTeamHistories, KeepsAtMostThirtyRecords) {
     EXPECT_EQ(s.awayHistory.rows(), 0);
 }
 
-TEST(parseTeamHistories, StoresOnlyFieldsUpToSixteen) {
+TEST(ParseTeamHistories, StoresOnlyFieldsUpToSixteen) {
     AnalysisState s = withLists(list({match(11, 22, 0, 0, 1, 30)}), QString());
     parseTeamHistories(s);
     for (int c = 0; c <= 16; ++c)
@@ -137,7 +137,7 @@ TEST(parseTeamHistories, StoresOnlyFieldsUpToSixteen) {
         EXPECT_TRUE(s.homeHistory.at(c, 0).isEmpty()) << c;
 }
 
-TEST(parseTeamHistories, MalformedRecordsLeaveTheirCellsEmpty) {
+TEST(ParseTeamHistories, MalformedRecordsLeaveTheirCellsEmpty) {
     const QString shortRecord = QStringLiteral("2022-05-01,a,b,c,11,d,22,e,3");  // no field 9 onwards
     const QString stranger = match(77, 88, 3, 0, 9);                            // neither team
     AnalysisState s = withLists(list({shortRecord, stranger, QString()}), QString());
@@ -155,7 +155,7 @@ TEST(parseTeamHistories, MalformedRecordsLeaveTheirCellsEmpty) {
     EXPECT_FALSE(log.empty());
 }
 
-TEST(parseTeamHistories, RebuildsTheTablesAndIgnoresTheThirdList) {
+TEST(ParseTeamHistories, RebuildsTheTablesAndIgnoresTheThirdList) {
     AnalysisState s = withLists(list(matches(5)), list(matches(5)));
     s.analysisData.set(2, Value(list(matches(9))));
     parseTeamHistories(s);
@@ -187,7 +187,7 @@ void loadPage(AnalysisState &s, const QString &homeSide, const QString &awaySide
 
 } // namespace
 
-TEST(extendHomeHistory, AppendsUpToThirtyOlderRows) {
+TEST(ExtendHomeHistory, AppendsUpToThirtyOlderRows) {
     AnalysisState s = parsed(30, 30);
     const Table before = s.homeHistory;
     loadPage(s, list(matches(45, 2000)), QString(), 0);
@@ -213,7 +213,7 @@ TEST(extendHomeHistory, AppendsUpToThirtyOlderRows) {
     EXPECT_EQ(s.homeHistory, full);
 }
 
-TEST(extendHomeHistory, CopiesEveryFieldAndTakesTheListOfSideIndex) {
+TEST(ExtendHomeHistory, CopiesEveryFieldAndTakesTheListOfSideIndex) {
     AnalysisState s = parsed(2, 2);
     // The home team (11) played its oldest listed match away, so its history
     // is the page's away-side list; it marks only its home matches.
@@ -233,7 +233,7 @@ TEST(extendHomeHistory, CopiesEveryFieldAndTakesTheListOfSideIndex) {
     EXPECT_EQ(s.homeHistory.at(21, 3), Value(1.0));
 }
 
-TEST(extendHomeHistory, DropsFieldsBeyondColumnThirtyAndGoesOn) {
+TEST(ExtendHomeHistory, DropsFieldsBeyondColumnThirtyAndGoesOn) {
     AnalysisState s = parsed(2, 2);
     loadPage(s, list({match(11, 40, 3, 1, 7001, 33), match(11, 41, 0, 0, 7002)}), QString(), 0);
     StepLog log;
@@ -245,7 +245,7 @@ TEST(extendHomeHistory, DropsFieldsBeyondColumnThirtyAndGoesOn) {
     EXPECT_EQ(log.entries.size(), 2);
 }
 
-TEST(extendAwayHistory, StopsAtTheFirstFailure) {
+TEST(ExtendAwayHistory, StopsAtTheFirstFailure) {
     AnalysisState s = parsed(2, 2);
     const QString ok = match(40, 22, 1, 2, 8001);
     const QString tooLong = match(41, 22, 0, 1, 8002, 33);
@@ -266,7 +266,7 @@ TEST(extendAwayHistory, StopsAtTheFirstFailure) {
     EXPECT_TRUE(log.entries[0].message.startsWith(QStringLiteral("SSKD stopped")));
 }
 
-TEST(extendAwayHistory, MarksOnlyAwayMatchesOfTheAwayTeam) {
+TEST(ExtendAwayHistory, MarksOnlyAwayMatchesOfTheAwayTeam) {
     AnalysisState s = parsed(2, 2);
     loadPage(s, list({match(22, 50, 2, 2, 8101, 29), match(51, 22, 3, 1, 8102)}), QString(), 0);
     extendAwayHistory(s);
@@ -278,7 +278,7 @@ TEST(extendAwayHistory, MarksOnlyAwayMatchesOfTheAwayTeam) {
     EXPECT_EQ(s.awayHistory.at(21, 3), Value(-1.25));
 }
 
-TEST(extendAwayHistory, ShortRecordEndsItToo) {
+TEST(ExtendAwayHistory, ShortRecordEndsItToo) {
     AnalysisState s = parsed(1, 1);
     loadPage(s, list({QStringLiteral("2022-01-01,a,b,c,40"), match(40, 22, 1, 0, 3)}), QString(), 0);
     StepLog log;

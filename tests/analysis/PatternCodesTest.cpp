@@ -16,7 +16,7 @@ AnalysisState withSummary(const QList<double> &values) {
 
 } // namespace
 
-TEST(patternCodes, EmptyOrZeroSummaryIsLevelAndNotStronger) {
+TEST(PatternCodes, EmptyOrZeroSummaryIsLevelAndNotStronger) {
     AnalysisState s = withSummary({});
     patternCodes(s);
     EXPECT_EQ(s.patternCode20, Value(u"B11"));
@@ -25,7 +25,7 @@ TEST(patternCodes, EmptyOrZeroSummaryIsLevelAndNotStronger) {
         EXPECT_EQ(s.strengthSummary.at(i), Value(0.0)) << i;
 }
 
-TEST(patternCodes, DirectionsAroundTheLevelThreshold) {
+TEST(PatternCodes, DirectionsAroundTheLevelThreshold) {
     AnalysisState s = withSummary({1.20, 0.90, 1.215, 0.80, 0.50, 0.70, 0.55, 0.60});
     patternCodes(s);
     EXPECT_EQ(s.patternCode20, Value(u"A30"));
@@ -47,7 +47,7 @@ TEST(patternCodes, DirectionsAroundTheLevelThreshold) {
     EXPECT_EQ(s.patternCode10, Value(u"C30"));
 }
 
-TEST(patternCodes, CodesComeFromTheUnroundedValues) {
+TEST(PatternCodes, CodesComeFromTheUnroundedValues) {
     // 1.004 and 1.015 differ by 0.011 (rising); rounded they would be 1.00
     // and 1.02, rounded first 1.004 vs 1.006 would be level.
     AnalysisState s = withSummary({1.004, 1.0, 1.015, 1.0, 0, 0, 0, 0});
@@ -56,7 +56,7 @@ TEST(patternCodes, CodesComeFromTheUnroundedValues) {
     EXPECT_EQ(s.strengthSummary.at(0), Value(1.0));
 }
 
-TEST(patternCodes, RoundsInPlaceTiesToEven) {
+TEST(PatternCodes, RoundsInPlaceTiesToEven) {
     AnalysisState s = withSummary({1.23456, 0.125, 0.375, -0.125, 2.675, 0.995, -1.0, 0.0049});
     patternCodes(s);
     const double expected[] = {1.23, 0.12, 0.38, -0.12, 2.68, 1.0, -1.0, 0.0};
@@ -64,7 +64,7 @@ TEST(patternCodes, RoundsInPlaceTiesToEven) {
         EXPECT_EQ(s.strengthSummary.at(i), Value(expected[i])) << i;
 }
 
-TEST(patternCodes, UnallocatedSummaryGivesEmptyCodes) {
+TEST(PatternCodes, UnallocatedSummaryGivesEmptyCodes) {
     AnalysisState s;
     s.patternCode20 = Value(u"A33");
     StepLog log;

@@ -183,7 +183,7 @@ TEST(AnalyzeSimilarRow, CancellationEndsTheRun) {
     EXPECT_THROW(analyzeSimilarRow(f.s, Value(u"1"_s), f.context()), StepFailure);
 }
 
-TEST(similarMatchCaption, CutsLeagueAndTeams) {
+TEST(SimilarMatchCaption, CutsLeagueAndTeams) {
     const Table t = parseSimilarAnswer(u"1,,x,#000000,英格兰超级联赛,曼联足球俱乐部,利物浦足球俱乐部,0,2,1,|"_s);
     EXPECT_EQ(similarMatchCaption(t, 0, Value(QDateTime(QDate(2022, 5, 20), QTime(0, 0), Qt::UTC))),
               u"英格兰超 2022-05-20 曼联足球俱2-1 利物浦足球"_s);

@@ -116,7 +116,7 @@ TEST(HeadToHead, CountsRowsWhereTheOpponentPlayedOnEitherSide) {
     EXPECT_FALSE(log.empty());
 }
 
-TEST(drawStrengthPanel, DrawsEveryLineAtItsPlace) {
+TEST(DrawStrengthPanel, DrawsEveryLineAtItsPlace) {
     AnalysisState s = listMatch();
     Canvas pic(PicSrWidth, PicSrHeight);
     drawStrengthPanel(s, pic);
@@ -152,7 +152,7 @@ TEST(drawStrengthPanel, DrawsEveryLineAtItsPlace) {
     EXPECT_EQ(pic.image(), first);
 }
 
-TEST(drawStrengthPanel, FewResultsAndAMissingSummaryShortenTheLines) {
+TEST(DrawStrengthPanel, FewResultsAndAMissingSummaryShortenTheLines) {
     AnalysisState s = listMatch();
     s.homeHistory = history({{Value(u"1")}, {Value(u"-1")}, {Value(u"0"), QStringLiteral("35")}});
     s.strengthSummary = ValueArray();
@@ -172,7 +172,7 @@ TEST(drawStrengthPanel, FewResultsAndAMissingSummaryShortenTheLines) {
     EXPECT_EQ(textAt(pic, 150, 1450), QStringLiteral("两队对应实力差Ⅰ:0 客队实力与主队相当,对应0-0 0-1"));
 }
 
-TEST(drawStrengthPanel, LongestLinesStayInsideThePanel) {
+TEST(DrawStrengthPanel, LongestLinesStayInsideThePanel) {
     AnalysisState s = listMatch();
     s.strengthSummary = summary({-1.75, 1.25, -1.1, 1.1, -1.25, 1.25, -1, 1});
     s.patternCode20 = Value(u"D33");
@@ -184,7 +184,7 @@ TEST(drawStrengthPanel, LongestLinesStayInsideThePanel) {
         EXPECT_LE(t.pixel.x() + t.pixelSize.width(), pic.image().width() - 2) << t.text.toStdString();
 }
 
-TEST(drawStrengthPanel, ACaptionTooWideForThePanelIsDrawnSmallerNotCut) {
+TEST(DrawStrengthPanel, ACaptionTooWideForThePanelIsDrawnSmallerNotCut) {
     AnalysisState s = listMatch();
     s.listMatchCaption = Value(u"德国甲级 2026-12-08 19:30 施瓦岑巴赫竞技vs 瓦尔德海姆");
     Canvas pic(PicSrWidth, PicSrHeight);
@@ -211,7 +211,7 @@ TEST(drawStrengthPanel, ACaptionTooWideForThePanelIsDrawnSmallerNotCut) {
         EXPECT_LE(t.pixel.x() + t.pixelSize.width(), pic.image().width() - 2) << t.text.toStdString();
 }
 
-TEST(drawHandicapComparison, ReplacesOnlyTheBlockBelowTheStrengthPanel) {
+TEST(DrawHandicapComparison, ReplacesOnlyTheBlockBelowTheStrengthPanel) {
     AnalysisState s = listMatch();
     ChartPictures pics = ChartPictures::make();
     Canvas &pic = pics.strengthPanel;
@@ -259,7 +259,7 @@ TEST(drawHandicapComparison, ReplacesOnlyTheBlockBelowTheStrengthPanel) {
     EXPECT_EQ(countColour(pic.image(), QRect(0, blockTop, pic.image().width(), 60), colour::Blue), 0);
 }
 
-TEST(drawHandicapComparison, ShowsTheHeadToHeadCountsWithoutTotal) {
+TEST(DrawHandicapComparison, ShowsTheHeadToHeadCountsWithoutTotal) {
     AnalysisState s = listMatch();
     s.homeHistory = history({{Value(u"1"), QStringLiteral("35")}, {Value(u"1"), QStringLiteral("35")}});
     s.awayHistory = history({{Value(u"0")}});

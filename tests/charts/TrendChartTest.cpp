@@ -65,7 +65,7 @@ Table flatSeries(int n) {
 
 } // namespace
 
-TEST(drawTrendCharts, ChartColoursAndLineStyles) {
+TEST(DrawTrendCharts, ChartColoursAndLineStyles) {
     const Canvas pic = drawn(trendState(flatSeries(10)));
     keepPicture(pic, QStringLiteral("trend-flat"));
     const QImage &img = pic.image();
@@ -108,7 +108,7 @@ TEST(drawTrendCharts, ChartColoursAndLineStyles) {
     EXPECT_EQ(pic.texts().at(8).colour, colour::White);
 }
 
-TEST(drawTrendCharts, BothGroupsOnTheirPictures) {
+TEST(DrawTrendCharts, BothGroupsOnTheirPictures) {
     AnalysisState s = trendState(trendSeries(25));
     ChartPictures pics = ChartPictures::make();
     drawListMatchCharts(s, pics);
@@ -141,7 +141,7 @@ TEST(drawTrendCharts, BothGroupsOnTheirPictures) {
     EXPECT_EQ(pics.trendCharts[1].image(), lower);
 }
 
-TEST(drawTrendCharts, SingleRowScalesToThatRowAndDrawsNoPolyline) {
+TEST(DrawTrendCharts, SingleRowScalesToThatRowAndDrawsNoPolyline) {
     Table one(21, 1);
     one.set(6, 0, Value(0.5));
     one.set(7, 0, Value(-0.2));
@@ -156,7 +156,7 @@ TEST(drawTrendCharts, SingleRowScalesToThatRowAndDrawsNoPolyline) {
     EXPECT_EQ(countColour(pic.image(), plot, colour::Yellow), 0);
 }
 
-TEST(drawTrendCharts, EqualValuesLieOnTheBottomLine) {
+TEST(DrawTrendCharts, EqualValuesLieOnTheBottomLine) {
     Table same(21, 6);
     for (int i = 0; i < 6; ++i)
         for (int c = 6; c <= 8; ++c)
@@ -171,7 +171,7 @@ TEST(drawTrendCharts, EqualValuesLieOnTheBottomLine) {
     EXPECT_GT(countColour(pic.image(), QRect(origin.x() + 2, origin.y() - 1, 300, 3), colour::Yellow), 250);
 }
 
-TEST(drawTrendCharts, WithoutSeriesTheLabelsRunFrom999Down) {
+TEST(DrawTrendCharts, WithoutSeriesTheLabelsRunFrom999Down) {
     const Canvas pic = drawn(trendState(Table()));
     keepPicture(pic, QStringLiteral("trend-empty"));
     EXPECT_EQ(labels(pic), (QStringList{u"999"_qs, u"713.57"_qs, u"428.14"_qs, u"142.71"_qs, u"-142.71"_qs,
@@ -185,7 +185,7 @@ TEST(drawTrendCharts, WithoutSeriesTheLabelsRunFrom999Down) {
     EXPECT_GT(countColour(pic.image(), QRect(origin.x() + 1, zero, 300, 1), colour::White), 50);
 }
 
-TEST(drawTrendCharts, TopGridLineFollowsSinglePrecisionSums) {
+TEST(DrawTrendCharts, TopGridLineFollowsSinglePrecisionSums) {
     // Box heights in pixels where seven single-precision additions of PH / 7
     // end above PH (104, 106: top line dropped) or not (102, 105), and where
     // double precision would decide the other way.
@@ -199,7 +199,7 @@ TEST(drawTrendCharts, TopGridLineFollowsSinglePrecisionSums) {
     EXPECT_EQ(gridLines(200), 8) << "the design height";
 }
 
-TEST(drawTrendCharts, NoPlotHeightStillEnds) {
+TEST(DrawTrendCharts, NoPlotHeightStillEnds) {
     // 45 pixels leave an inner height of 41 * 15 = 615 twips, less than the
     // margins: no grid line. At 144 dpi, 72 pixels leave exactly the margins
     // (PH = 0), where adding PH / 7 never passes PH: the grid stops at eight.
@@ -210,7 +210,7 @@ TEST(drawTrendCharts, NoPlotHeightStillEnds) {
     EXPECT_EQ(labels(pic).size(), 8);
 }
 
-TEST(drawTrendCharts, NonFiniteValuesStayOffThePicture) {
+TEST(DrawTrendCharts, NonFiniteValuesStayOffThePicture) {
     Table bad = flatSeries(4);
     bad.set(6, 2, Value(std::numeric_limits<double>::infinity()));
     bad.set(7, 1, Value(std::numeric_limits<double>::quiet_NaN()));

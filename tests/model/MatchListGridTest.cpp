@@ -54,7 +54,7 @@ ScheduleState threeMatches() {
 
 } // namespace
 
-TEST(fillMatchList, ListsFlaggedRowsWithoutGapsAndKeepsTheirTableRow) {
+TEST(FillMatchList, ListsFlaggedRowsWithoutGapsAndKeepsTheirTableRow) {
     GridData grid = newMatchListGrid();
     fillMatchList(grid, threeMatches());
 
@@ -66,7 +66,7 @@ TEST(fillMatchList, ListsFlaggedRowsWithoutGapsAndKeepsTheirTableRow) {
     EXPECT_EQ(grid.text(2, MatchListKeyColumn), u"2"_qs);
 }
 
-TEST(fillMatchList, PaintsTheLeagueCellAndKeepsTheDefaultForAnUnreadableColour) {
+TEST(FillMatchList, PaintsTheLeagueCellAndKeepsTheDefaultForAnUnreadableColour) {
     GridData grid = newMatchListGrid();
     StepLog log;
     fillMatchList(grid, threeMatches(), &log);
@@ -82,7 +82,7 @@ TEST(fillMatchList, PaintsTheLeagueCellAndKeepsTheDefaultForAnUnreadableColour) 
     EXPECT_EQ(log.entries.size(), 1) << "only the bad colour is a skipped statement";
 }
 
-TEST(fillMatchList, ReplacesThePreviousListAndListsNothingWithoutATable) {
+TEST(FillMatchList, ReplacesThePreviousListAndListsNothingWithoutATable) {
     GridData grid = newMatchListGrid();
     fillMatchList(grid, threeMatches());
     const GridData once = grid;

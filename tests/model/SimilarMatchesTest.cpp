@@ -60,7 +60,7 @@ AnalysisState profiledState() {
 
 } // namespace
 
-TEST(querySimilarMatches, QueryTextCarriesProfileCodesAndMatchId) {
+TEST(QuerySimilarMatches, QueryTextCarriesProfileCodesAndMatchId) {
     AnalysisState s = profiledState();
     FakeWeb web;
     const QString query = QStringLiteral("0.35,-0.2,0.4,-0.1,0.5,0,0.45,0.05,A31,D10,2301234");
@@ -77,7 +77,7 @@ TEST(querySimilarMatches, QueryTextCarriesProfileCodesAndMatchId) {
     EXPECT_EQ(grid.rows(), 3);
 }
 
-TEST(querySimilarMatches, EmptyStrengthEntryGivesEmptyField) {
+TEST(QuerySimilarMatches, EmptyStrengthEntryGivesEmptyField) {
     AnalysisState s = profiledState();
     s.strengthSummary.set(3, Value());
     FakeWeb web;

@@ -58,7 +58,7 @@ TEST(WindowAverage, FailsWithoutAnyValueOrOutsideTheTable) {
     EXPECT_THROW(WindowAverage(t, 21, 10, 1), StepFailure);
 }
 
-TEST(computeStrengthTrends, PairsAwayRowsValidNoLaterThanTheHomeRow) {
+TEST(ComputeStrengthTrends, PairsAwayRowsValidNoLaterThanTheHomeRow) {
     // Home validity ends 20, 13, 6 May (rows 0..2); away 20, 15, 8, 1 May
     // (rows 0..3). The pairs are (h0, a0), (h1, a2), (h2, a3).
     AnalysisState s = stateWith(history(22, day(5, 13), 7, scoreA), history(23, day(5, 15), 7, scoreB), day(5, 20));
@@ -88,7 +88,7 @@ TEST(computeStrengthTrends, PairsAwayRowsValidNoLaterThanTheHomeRow) {
     }());
 }
 
-TEST(computeStrengthTrends, TheSameAwayRowPairsAgainAndAHomeRowMayFindNone) {
+TEST(ComputeStrengthTrends, TheSameAwayRowPairsAgainAndAHomeRowMayFindNone) {
     // Home ends 20, 19, 10 May; away ends 20, 12 May. h0 pairs with a0; for h1
     // a0 (20 May) is too late and a1 (12 May) qualifies; h2 (10 May) finds
     // nothing from j0 = 1 on.
@@ -112,7 +112,7 @@ TEST(computeStrengthTrends, TheSameAwayRowPairsAgainAndAHomeRowMayFindNone) {
     EXPECT_EQ(s.trendSeries.at(1, 2), s.awayHistory.at(22, 0));
 }
 
-TEST(computeStrengthTrends, ValidityEndsCompareByCalendarDay) {
+TEST(ComputeStrengthTrends, ValidityEndsCompareByCalendarDay) {
     // The away row's validity ends later on the same day as the home row's:
     // zero calendar days, so it pairs.
     Table away = history(21, day(5, 15), 1, scoreB);
@@ -123,7 +123,7 @@ TEST(computeStrengthTrends, ValidityEndsCompareByCalendarDay) {
     EXPECT_EQ(s.trendSeries.at(1, 0), s.awayHistory.at(22, 1));
 }
 
-TEST(computeStrengthTrends, AveragesOnlyWhereAFullWindowExists) {
+TEST(ComputeStrengthTrends, AveragesOnlyWhereAFullWindowExists) {
     AnalysisState s = stateWith(history(25, day(5, 1), 7, scoreA), history(30, day(5, 1), 7, scoreB), day(5, 8));
     computeStrengthTrends(s);
     for (int r = 0; r <= 5; ++r) {
@@ -136,7 +136,7 @@ TEST(computeStrengthTrends, AveragesOnlyWhereAFullWindowExists) {
             EXPECT_TRUE(s.homeHistory.at(c, r).isEmpty()) << c << "," << r;
 }
 
-TEST(computeStrengthTrends, FillsTheSummaryFromTheFitsInListMode) {
+TEST(ComputeStrengthTrends, FillsTheSummaryFromTheFitsInListMode) {
     AnalysisState s = stateWith(history(40, day(5, 1), 7, scoreA), history(45, day(4, 29), 7, scoreB), day(5, 8));
     s.regressionX = {1, 2};
     computeStrengthTrends(s);
@@ -173,7 +173,7 @@ TEST(computeStrengthTrends, FillsTheSummaryFromTheFitsInListMode) {
     EXPECT_TRUE(trendShortfall(s).isEmpty());
 }
 
-TEST(computeStrengthTrends, SimilarMatchModeLeavesTheSummaryAlone) {
+TEST(ComputeStrengthTrends, SimilarMatchModeLeavesTheSummaryAlone) {
     AnalysisState s = stateWith(history(40, day(5, 1), 7, scoreA), history(40, day(5, 1), 7, scoreB), day(5, 8));
     s.analysisMode = Value::fromInt16(1);
     s.strengthSummary.set(3, Value(0.42));
@@ -183,7 +183,7 @@ TEST(computeStrengthTrends, SimilarMatchModeLeavesTheSummaryAlone) {
     EXPECT_EQ(s.strengthSummary, before);
 }
 
-TEST(computeStrengthTrends, TwentyRowsGiveOnePointThatCannotBeFitted) {
+TEST(ComputeStrengthTrends, TwentyRowsGiveOnePointThatCannotBeFitted) {
     AnalysisState s = stateWith(history(20, day(5, 1), 7, scoreA), history(20, day(5, 1), 7, scoreB), day(5, 8));
     // Coefficients left by another match's analysis must not be evaluated.
     s.regressionCoefficients = {1, 1, 1, 1, 1, 1, 1};
@@ -199,7 +199,7 @@ TEST(computeStrengthTrends, TwentyRowsGiveOnePointThatCannotBeFitted) {
     EXPECT_FALSE(log.empty());
 }
 
-TEST(computeStrengthTrends, ShortHistoryGivesAnEmptyTrendAndZeros) {
+TEST(ComputeStrengthTrends, ShortHistoryGivesAnEmptyTrendAndZeros) {
     AnalysisState s = stateWith(history(19, day(5, 1), 7, scoreA), history(40, day(5, 1), 7, scoreB), day(5, 8));
     s.trendSeries = Table(21, 5); // the previous match's trend
     s.trendSeries.set(0, 0, Value(1.0));
@@ -219,7 +219,7 @@ TEST(computeStrengthTrends, ShortHistoryGivesAnEmptyTrendAndZeros) {
     EXPECT_TRUE(trendShortfall(s).contains(QStringLiteral("两队")));
 }
 
-TEST(computeStrengthTrends, NoPairGivesAnEmptyTrend) {
+TEST(ComputeStrengthTrends, NoPairGivesAnEmptyTrend) {
     // Without a kick-off date no validity end of row 0 can be read, and with
     // twenty rows there is no other row to pair.
     AnalysisState s = stateWith(history(20, day(5, 1), 7, scoreA), history(20, day(5, 1), 7, scoreB), day(5, 8));

@@ -41,7 +41,7 @@ QString field(const ScheduleState &s, int f, int r) { return s.matchTable.at(f, 
 
 } // namespace
 
-TEST(scrapeJingcaiSchedule, StoresEveryFieldOfAFullRow) {
+TEST(ScrapeJingcaiSchedule, StoresEveryFieldOfAFullRow) {
     FakeWeb web;
     web.add(JingcaiToday, jingcaiPage(matchRow(u"123456"_qs, u"英超"_qs, u"曼联"_qs, u"利物浦"_qs)).toUtf8());
     const Scrape s = jingcai(web);
@@ -67,13 +67,13 @@ TEST(scrapeJingcaiSchedule, StoresEveryFieldOfAFullRow) {
     EXPECT_EQ(web.methods, QList{HttpRequest::Method::Post});
 }
 
-TEST(scrapeJingcaiSchedule, AsksForThePickedDay) {
+TEST(ScrapeJingcaiSchedule, AsksForThePickedDay) {
     FakeWeb web;
     web.add(JingcaiToday + u"2022-10-9"_qs, jingcaiPage(matchRow(u"1"_qs, u"英超"_qs, u"a"_qs, u"b"_qs)).toUtf8());
     EXPECT_EQ(listedMatchCount(jingcai(web, u"2022-10-9"_qs).state), 1);
 }
 
-TEST(scrapeJingcaiSchedule, KeepsRowsOfTwelvePiecesAndDropsShorterOnesWithoutAGap) {
+TEST(ScrapeJingcaiSchedule, KeepsRowsOfTwelvePiecesAndDropsShorterOnesWithoutAGap) {
     const QString eleven = row({u"周日002"_qs, leagueCell(u"#ff0000"_qs, u"德甲"_qs), u"x"_qs, u"x"_qs, u"x"_qs,
                                 u"x"_qs, u"x"_qs, u"x"_qs, handicapLink(u"222"_qs)});
     const QString twelve = row({u"周日003"_qs, leagueCell(u"#0000ff"_qs, u"意甲"_qs), u"x"_qs, u"11:00"_qs,
@@ -95,7 +95,7 @@ TEST(scrapeJingcaiSchedule, KeepsRowsOfTwelvePiecesAndDropsShorterOnesWithoutAGa
     EXPECT_EQ(listedMatchCount(s.state), 3);
 }
 
-TEST(scrapeJingcaiSchedule, ReadsEitherFormOfTheLeagueColourAndLowerCasesNames) {
+TEST(ScrapeJingcaiSchedule, ReadsEitherFormOfTheLeagueColourAndLowerCasesNames) {
     FakeWeb web;
     web.add(JingcaiToday, jingcaiPage(matchRow(u"1"_qs, u"EPL"_qs, u"Man UTD"_qs, u"LIVERPOOL"_qs)
                                       + matchRow(u"2"_qs, u"英超"_qs, u"a"_qs, u"b"_qs, QString(), true))
@@ -110,7 +110,7 @@ TEST(scrapeJingcaiSchedule, ReadsEitherFormOfTheLeagueColourAndLowerCasesNames) 
     EXPECT_EQ(field(s.state, 2, 1), u"英超"_qs);
 }
 
-TEST(scrapeJingcaiSchedule, ReadsTheMatchIdFromTheStartOfPieceEight) {
+TEST(ScrapeJingcaiSchedule, ReadsTheMatchIdFromTheStartOfPieceEight) {
     // Without the 亚 text the link is not turned into "id," and the rest of
     // its markup stays in the piece behind the digits.
     const QString trailing = row({u"周日001"_qs, leagueCell(u"#009900"_qs, u"英超"_qs), u"x"_qs, u"x"_qs, u"x"_qs,
@@ -127,7 +127,7 @@ TEST(scrapeJingcaiSchedule, ReadsTheMatchIdFromTheStartOfPieceEight) {
     EXPECT_EQ(s.state.matchTable.at(0, 1), Value(0.0));
 }
 
-TEST(scrapeJingcaiSchedule, ReadsTheIdBehindTheAwayTeamsRedCardSpan) {
+TEST(ScrapeJingcaiSchedule, ReadsTheIdBehindTheAwayTeamsRedCardSpan) {
     // The away cell's red-card span turns into a comma and the id, so piece 8
     // is the id followed by the rest of the span's start tag; the analysis
     // links, with blanks between them, fill pieces 13 and 14.
@@ -154,7 +154,7 @@ TEST(scrapeJingcaiSchedule, ReadsTheIdBehindTheAwayTeamsRedCardSpan) {
     EXPECT_EQ(field(s.state, 10, 0), u"0.96"_qs);
 }
 
-TEST(scrapeJingcaiSchedule, WithoutTheStartMarkerCutsAtPositionTwentyAndSaysTheLayoutChanged) {
+TEST(ScrapeJingcaiSchedule, WithoutTheStartMarkerCutsAtPositionTwentyAndSaysTheLayoutChanged) {
     // "<html><body><table>" is exactly the 19 characters dropped.
     FakeWeb web;
     web.add(JingcaiToday, (u"<html><body><table>"_qs + matchRow(u"5"_qs, u"英超"_qs, u"a"_qs, u"b"_qs)
@@ -168,7 +168,7 @@ TEST(scrapeJingcaiSchedule, WithoutTheStartMarkerCutsAtPositionTwentyAndSaysTheL
     EXPECT_TRUE(scheduleStatusText(u"竞彩"_qs, s.state, s.log).contains(u"注意"_qs));
 }
 
-TEST(scrapeJingcaiSchedule, WithoutTheEndMarkerReadsToTheEndOfThePage) {
+TEST(ScrapeJingcaiSchedule, WithoutTheEndMarkerReadsToTheEndOfThePage) {
     FakeWeb web;
     QString page = jingcaiPage(matchRow(u"1"_qs, u"英超"_qs, u"a"_qs, u"b"_qs));
     page.replace(u"divDaoHang"_qs, u"nav"_qs);
@@ -180,7 +180,7 @@ TEST(scrapeJingcaiSchedule, WithoutTheEndMarkerReadsToTheEndOfThePage) {
     EXPECT_TRUE(s.log.has(FailureKind::Layout));
 }
 
-TEST(scrapeJingcaiSchedule, NeverKeepsThePreviousDaysMatches) {
+TEST(ScrapeJingcaiSchedule, NeverKeepsThePreviousDaysMatches) {
     FakeWeb good;
     good.add(JingcaiToday, jingcaiPage(matchRow(u"1"_qs, u"英超"_qs, u"a"_qs, u"b"_qs)).toUtf8());
     ScheduleState state;
@@ -198,7 +198,7 @@ TEST(scrapeJingcaiSchedule, NeverKeepsThePreviousDaysMatches) {
                     .startsWith(u"今日竞彩赛程读取失败：连不上赔率网站，列表已清空"_qs));
 }
 
-TEST(scrapeJingcaiSchedule, TellsAnErrorPageFromAChangedLayoutFromADayWithoutMatches) {
+TEST(ScrapeJingcaiSchedule, TellsAnErrorPageFromAChangedLayoutFromADayWithoutMatches) {
     const QByteArray errorPage = "<html><body><h1>Service Unavailable</h1></body></html>";
     FakeWeb web;
     web.add(JingcaiToday + u"1"_qs, errorPage, 503);
@@ -231,7 +231,7 @@ TEST(scrapeJingcaiSchedule, TellsAnErrorPageFromAChangedLayoutFromADayWithoutMat
     EXPECT_TRUE(scheduleStatusText(u"竞彩"_qs, empty.state, empty.log).contains(u"the answer is empty"_qs));
 }
 
-TEST(scrapeJingcaiSchedule, ACancelledFetchEndsTheScrape) {
+TEST(ScrapeJingcaiSchedule, ACancelledFetchEndsTheScrape) {
     FakeWeb web;
     web.add(JingcaiToday, jingcaiPage(matchRow(u"1"_qs, u"英超"_qs, u"a"_qs, u"b"_qs)).toUtf8());
     web.abort();
@@ -244,7 +244,7 @@ TEST(scrapeJingcaiSchedule, ACancelledFetchEndsTheScrape) {
     }
 }
 
-TEST(scrapeBeidanSchedule, AddsTheHandicapSuffixOnlyWhenPieceFiveHasText) {
+TEST(ScrapeBeidanSchedule, AddsTheHandicapSuffixOnlyWhenPieceFiveHasText) {
     FakeWeb web;
     web.add(BeidanIssue, beidanPage(matchRow(u"7"_qs, u"英超"_qs, u"a"_qs, u"b"_qs, u"-1"_qs)
                                     + matchRow(u"8"_qs, u"德甲"_qs, u"c"_qs, u"d"_qs))
@@ -261,7 +261,7 @@ TEST(scrapeBeidanSchedule, AddsTheHandicapSuffixOnlyWhenPieceFiveHasText) {
     EXPECT_FALSE(s.log.has(FailureKind::Layout));
 }
 
-TEST(scrapeBeidanSchedule, KnowsOnlyTheFirstFormOfTheLeagueColour) {
+TEST(ScrapeBeidanSchedule, KnowsOnlyTheFirstFormOfTheLeagueColour) {
     FakeWeb web;
     web.add(BeidanIssue, beidanPage(matchRow(u"7"_qs, u"英超"_qs, u"a"_qs, u"b"_qs, QString(), true)).toUtf8());
     const Scrape s = beidan(web);
@@ -271,7 +271,7 @@ TEST(scrapeBeidanSchedule, KnowsOnlyTheFirstFormOfTheLeagueColour) {
     EXPECT_TRUE(s.state.matchTable.at(2, 0).isEmpty());
 }
 
-TEST(scrapeBeidanSchedule, WithoutItsMarkerCutsAtPositionTwenty) {
+TEST(ScrapeBeidanSchedule, WithoutItsMarkerCutsAtPositionTwenty) {
     FakeWeb web;
     web.add(BeidanIssue, (u"<html><body><table>"_qs + matchRow(u"9"_qs, u"英超"_qs, u"a"_qs, u"b"_qs, u"+2"_qs)
                           + u"</table>"_qs)
