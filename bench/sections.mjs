@@ -143,7 +143,7 @@ function window(path) {
     ['growth from click 50 to click 100', growth == null ? '-' : `${growth.toFixed(1)} MB`, `at most ${GOAL_GROWTH_MB} MB`, verdict(growthOk)],
   ];
   const notes = [
-    `chenglan --bench-clicks ${w.clicks}: the ${w.rows} listed rows of the day clicked in turn, each once the previous one is shown; ` +
+    `bench_window --clicks ${w.clicks}: the window of chenglan with the ${w.rows} listed rows of the day clicked in turn, each once the previous one is shown; ` +
       'the time runs from the click to the moment the window takes the analysis, its pictures drawn and the similar matches listed',
     `start measured from the kernel's start of the process (10 ms steps); ${fmtMs(w.listShownFromMainMs)} ms of it since main()`,
   ];

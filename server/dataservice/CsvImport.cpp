@@ -1,7 +1,7 @@
 #include "CsvImport.h"
 
 #include "ServiceLimits.h"
-#include "analysis/TextRules.h"
+#include "base/TextRules.h"
 
 #include <QStringDecoder>
 
