@@ -33,24 +33,24 @@ QString selectedDateText(const QDate &day) {
 // What the status bar says while a step of a click runs.
 QString stepSentence(const QString &step) {
     static const QHash<QString, QString> names{
-        {QStringLiteral("SJBM"), QStringLiteral("读取分析页面")},
+        {QStringLiteral("loadAnalysisPage"), QStringLiteral("读取分析页面")},
         {QStringLiteral("info"), QStringLiteral("读取比赛信息")},
-        {QStringLiteral("SSSS"), QStringLiteral("解析两队历史")},
-        {QStringLiteral("SJBM extensions"), QStringLiteral("读取两队更早的历史")},
-        {QStringLiteral("SJBM home"), QStringLiteral("读取主队更早的历史")},
-        {QStringLiteral("SJBM away"), QStringLiteral("读取客队更早的历史")},
-        {QStringLiteral("SJBM SSZD"), QStringLiteral("读取主队更早的历史")},
-        {QStringLiteral("SJBM SSKD"), QStringLiteral("读取客队更早的历史")},
-        {QStringLiteral("SSZD"), QStringLiteral("扩展主队历史")},
-        {QStringLiteral("SSKD"), QStringLiteral("扩展客队历史")},
-        {QStringLiteral("SRMA"), QStringLiteral("计算实力趋势")},
-        {QStringLiteral("LXYC"), QStringLiteral("推算走势代码")},
+        {QStringLiteral("parseTeamHistories"), QStringLiteral("解析两队历史")},
+        {QStringLiteral("loadAnalysisPage extensions"), QStringLiteral("读取两队更早的历史")},
+        {QStringLiteral("loadAnalysisPage home"), QStringLiteral("读取主队更早的历史")},
+        {QStringLiteral("loadAnalysisPage away"), QStringLiteral("读取客队更早的历史")},
+        {QStringLiteral("loadAnalysisPage extendHomeHistory"), QStringLiteral("读取主队更早的历史")},
+        {QStringLiteral("loadAnalysisPage extendAwayHistory"), QStringLiteral("读取客队更早的历史")},
+        {QStringLiteral("extendHomeHistory"), QStringLiteral("扩展主队历史")},
+        {QStringLiteral("extendAwayHistory"), QStringLiteral("扩展客队历史")},
+        {QStringLiteral("computeStrengthTrends"), QStringLiteral("计算实力趋势")},
+        {QStringLiteral("patternCodes"), QStringLiteral("推算走势代码")},
         {QStringLiteral("caption"), QStringLiteral("写标题")},
-        {QStringLiteral("DRAW"), QStringLiteral("绘图")},
-        {QStringLiteral("AITJ"), QStringLiteral("查询相似比赛")},
-        {QStringLiteral("SBSJ list"), QStringLiteral("读取本场的盘口变化")},
-        {QStringLiteral("SBSJ"), QStringLiteral("读取历史比赛的盘口变化")},
-        {QStringLiteral("SBSJ again"), QStringLiteral("再次读取历史比赛的盘口变化")},
+        {QStringLiteral("drawCharts"), QStringLiteral("绘图")},
+        {QStringLiteral("querySimilarMatches"), QStringLiteral("查询相似比赛")},
+        {QStringLiteral("scrapeHandicapChanges list"), QStringLiteral("读取本场的盘口变化")},
+        {QStringLiteral("scrapeHandicapChanges"), QStringLiteral("读取历史比赛的盘口变化")},
+        {QStringLiteral("scrapeHandicapChanges again"), QStringLiteral("再次读取历史比赛的盘口变化")},
     };
     const QString name = step.section(u' ', 0, 0);
     return QStringLiteral("分析中…%1（%2）").arg(names.value(step, step), name);
@@ -97,34 +97,34 @@ MainWindow::~MainWindow() = default;
 
 void MainWindow::buildControls() {
     m_jingcaiAction = menuBar()->addAction(QStringLiteral("胜平负竞彩"), this, &MainWindow::showJingcaiSchedule);
-    m_jingcaiAction->setObjectName(QStringLiteral("munJC"));
+    m_jingcaiAction->setObjectName(QStringLiteral("jingcaiSchedule"));
     m_beidanAction = menuBar()->addAction(QStringLiteral("北京单场"), this, &MainWindow::showBeidanSchedule);
-    m_beidanAction->setObjectName(QStringLiteral("munBD"));
+    m_beidanAction->setObjectName(QStringLiteral("beidanSchedule"));
     m_calendarAction = menuBar()->addAction(QStringLiteral("完场查询"), this, &MainWindow::toggleCalendar);
-    m_calendarAction->setObjectName(QStringLiteral("munOver"));
+    m_calendarAction->setObjectName(QStringLiteral("finishedMatches"));
     m_recordAction = menuBar()->addAction(QStringLiteral("记录分析"), this, &MainWindow::recordLastClick);
-    m_recordAction->setObjectName(QStringLiteral("munRecord"));
+    m_recordAction->setObjectName(QStringLiteral("recordAnalysis"));
 
     auto *area = new QWidget(this);
     area->setObjectName(QStringLiteral("controls"));
     setCentralWidget(area);
 
     m_matchList = new GridView(1, MatchListKeyColumn, area);
-    m_matchList->setObjectName(QStringLiteral("MFG_BFS"));
+    m_matchList->setObjectName(QStringLiteral("matchList"));
     m_matchList->setGrid(newMatchListGrid());
     connect(m_matchList, &GridView::cellClicked, this, &MainWindow::analyzeListedMatch);
 
     m_strengthPanel = new PictureBox(area);
-    m_strengthPanel->setObjectName(QStringLiteral("PIC_SR"));
+    m_strengthPanel->setObjectName(QStringLiteral("strengthPanel"));
     for (int i = 0; i < 2; ++i) {
         m_trendCharts[i] = new PictureBox(area);
-        m_trendCharts[i]->setObjectName(QStringLiteral("PIC_TD%1").arg(i));
+        m_trendCharts[i]->setObjectName(QStringLiteral("trendChart%1").arg(i));
     }
 
     m_commandStrip = new QGroupBox(area);
-    m_commandStrip->setObjectName(QStringLiteral("FRM_COM"));
+    m_commandStrip->setObjectName(QStringLiteral("commandStrip"));
     m_trendButton = new QPushButton(QStringLiteral("实力趋势"), m_commandStrip);
-    m_trendButton->setObjectName(QStringLiteral("CMD_SQL"));
+    m_trendButton->setObjectName(QStringLiteral("trendButton"));
     connect(m_trendButton, &QPushButton::clicked, this, &MainWindow::showHandicapChanges);
     for (int slot = 0; slot < ServerSlotCount; ++slot) {
         m_serverSlots[slot] = new QRadioButton(serverSlotCaption(slot), m_commandStrip);
@@ -135,7 +135,7 @@ void MainWindow::buildControls() {
     m_similarSummary->setObjectName(QStringLiteral("SimilarSummary"));
 
     m_similarList = new GridView(1, SimilarListKeyColumn, area);
-    m_similarList->setObjectName(QStringLiteral("MFG_JBM"));
+    m_similarList->setObjectName(QStringLiteral("similarList"));
     m_similarList->setGrid(newSimilarListGrid());
     connect(m_similarList, &GridView::cellClicked, this, &MainWindow::analyzeSimilarMatch);
 
@@ -143,7 +143,7 @@ void MainWindow::buildControls() {
     // original month view: week numbers off and one-character day names so
     // that a whole month fits.
     m_calendar = new QCalendarWidget(area);
-    m_calendar->setObjectName(QStringLiteral("MonthView1"));
+    m_calendar->setObjectName(QStringLiteral("calendar"));
     m_calendar->setLocale(QLocale(QLocale::Chinese, QLocale::China));
     m_calendar->setVerticalHeaderFormat(QCalendarWidget::NoVerticalHeader);
     m_calendar->setHorizontalHeaderFormat(QCalendarWidget::SingleLetterDayNames);
@@ -309,8 +309,8 @@ void MainWindow::analyzeSimilarMatch(int gridRow, int column) {
 void MainWindow::startListAnalysis(const Value &rowKey, qint64 clicked) {
     QString match;
     attempt([&] {
-        match = QStringLiteral("%1 对 %2").arg(m_schedule.matchTable.at(5, rowKey.toInt16()).text().trimmed(),
-                                                m_schedule.matchTable.at(7, rowKey.toInt16()).text().trimmed());
+        match = QStringLiteral("%1 对 %2").arg(m_schedule.matchTable.at(matchtable::HomeTeamField, rowKey.toInt16()).text().trimmed(),
+                                                m_schedule.matchTable.at(matchtable::AwayTeamField, rowKey.toInt16()).text().trimmed());
     });
     const SiteBases sites = m_sites;
     const PageRenderer renderer = m_renderer;
@@ -357,7 +357,7 @@ void MainWindow::applyAnalysis(const AnalysisJobData &data) {
     if (!(data.similar == m_similarList->grid()))
         m_similarList->setGrid(data.similar);
     // A list click replaces the similar set; a similar click leaves it.
-    if (!m_state.analysisMode.equals(1))
+    if (m_state.analysisMode != AnalysisMode::SimilarMatch)
         m_similarSummary->setText(summarizeSimilarSet(m_state).text());
     QString status = data.status;
     if (data.clickedNs >= 0) {

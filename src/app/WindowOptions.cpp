@@ -1,7 +1,6 @@
 #include "app/WindowOptions.h"
 
-#include "net/PoliteWeb.h"
-#include "net/QtWeb.h"
+#include "net/NetworkWeb.h"
 
 #include <memory>
 
@@ -31,13 +30,7 @@ MainWindowSetup windowSetup(const QCommandLineParser &parser) {
             setup.sites.*s.field = parser.value(QString::fromLatin1(s.name));
 
     auto hosts = std::make_shared<HostSchedule>();
-    setup.webs = [hosts]() -> std::unique_ptr<Web> {
-        auto client = std::make_unique<QtWeb>();
-        const auto bound = client->limits().deadline;
-        auto polite = std::make_unique<PoliteWeb>(std::move(client), hosts);
-        polite->setTimeBound(bound);
-        return polite;
-    };
+    setup.webs = [hosts]() -> std::unique_ptr<Web> { return politeNetworkWeb(hosts); };
     return setup;
 }
 

@@ -43,7 +43,7 @@ private:
     QList<Value> m_cells; // row-major: rows grow at the end
 };
 
-// A one-dimensional array of value cells (strengthSummary, matchRowFlags,
+// A one-dimensional array of value cells (profile.strengths, matchRowFlags,
 // analysisData). Unallocated until it is given a size.
 class ValueArray {
 public:

@@ -54,4 +54,8 @@ QString displayDate(const QDate &day);
 // The text a date cell turns into when a step uses it as text.
 QString dateCellText(const QDateTime &when);
 
+// The text without the blanks (U+0020 only) at either end; tabs and line
+// breaks stay.
+QString trimBlanks(const QString &text);
+
 } // namespace chenglan::text

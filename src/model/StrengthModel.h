@@ -18,11 +18,11 @@ double WindowAverage(const Table &table, int column, int window, int startRow);
 // pairs the home rows with the away rows valid at the same time, reverses the
 // pairs to oldest first into trendSeries columns 0..5, fits a degree-6
 // polynomial to each of the six series (columns 6..11) and, when analysisMode
-// is 0, condenses the newest fitted values and the forecasts into
-// strengthSummary.
+// is ListMatch, condenses the newest fitted values and the forecasts into
+// profile.strengths.
 //
 // When either history is shorter than 20 rows or no pair qualifies there is
-// no trend: trendSeries is left without rows and, in mode 0, strengthSummary
+// no trend: trendSeries is left without rows and, for a list match, profile.strengths
 // holds zeros. trendShortfall() says which case it was.
 void computeStrengthTrends(AnalysisState &s, StepLog *log = nullptr);
 

@@ -16,10 +16,11 @@ const QString TableEnd = QStringLiteral("</table>");
 const QString *fieldAt(const QStringList &fields, int i) { return i < fields.size() ? &fields[i] : nullptr; }
 
 void storeChange(Table &summary, int matchIndex, int firstItem, const HandicapChange &change, StepLog *log) {
-    attempt([&] { summary.set(firstItem + 0, matchIndex, change.homeOdds); }, log);
-    attempt([&] { summary.set(firstItem + 1, matchIndex, change.handicap); }, log);
-    attempt([&] { summary.set(firstItem + 2, matchIndex, change.awayOdds); }, log);
-    attempt([&] { summary.set(firstItem + 3, matchIndex, change.changeTime); }, log);
+    using namespace handicap;
+    attempt([&] { summary.set(firstItem + HomeOddsItem, matchIndex, change.homeOdds); }, log);
+    attempt([&] { summary.set(firstItem + HandicapItem, matchIndex, change.handicap); }, log);
+    attempt([&] { summary.set(firstItem + AwayOddsItem, matchIndex, change.awayOdds); }, log);
+    attempt([&] { summary.set(firstItem + TimeItem, matchIndex, change.changeTime); }, log);
 }
 
 } // namespace
@@ -101,7 +102,7 @@ int scrapeHandicapChanges(AnalysisState &s, int matchIndex, Web &web, const Site
     int status = 0;
     const QString where = QStringLiteral("odds-detail site, change detail of match %1").arg(id);
     const bool fetched = attempt([&] {
-        SiteAnswer answer = readSiteAnswer(web, formPost(handicapDetailUrl(bases.detail, s.currentMatchId)), 0, where);
+        SiteAnswer answer = readSiteAnswer(web, formPost(handicapDetailUrl(bases.detail, s.currentMatchId)), Charset::Gb18030, where);
         status = answer.status;
         page = std::move(answer.text);
     }, log);
@@ -129,8 +130,8 @@ int scrapeHandicapChanges(AnalysisState &s, int matchIndex, Web &web, const Site
         for (int item = 0; item < HandicapItems; ++item)
             attempt([&] { s.handicapSummary.set(item, matchIndex, Value()); }, log);
     } else {
-        storeChange(s.handicapSummary, matchIndex, 0, changes.first(), log);
-        storeChange(s.handicapSummary, matchIndex, 4, changes.last(), log);
+        storeChange(s.handicapSummary, matchIndex, handicap::EarliestItems, changes.first(), log);
+        storeChange(s.handicapSummary, matchIndex, handicap::LatestItems, changes.last(), log);
     }
     return int(changes.size());
 }

@@ -50,7 +50,7 @@ public:
     AnalysisRun run(const ScheduleState *schedule, const Value &rowKey, const Value &matchId) {
         startAnalysis(schedule, rowKey, matchId);
         const qsizetype logBefore = m_run.log.entries.size();
-        step(QStringLiteral("SJBM"), false, [&] {
+        step(QStringLiteral("loadAnalysisPage"), false, [&] {
             m_s.analysisData = analysispage::load(m_c.web, m_c.bases, m_c.renderer, m_s.currentMatchId,
                                                   &m_run.log, &m_run.pages);
         });
@@ -76,10 +76,10 @@ public:
             }
         }
         step(QStringLiteral("info"), true, [&] { readInfoLine(); });
-        step(QStringLiteral("SSSS"), true, [&] { parseTeamHistories(m_s, &m_run.log); });
+        step(QStringLiteral("parseTeamHistories"), true, [&] { parseTeamHistories(m_s, &m_run.log); });
         extend();
-        step(QStringLiteral("SRMA"), true, [&] { computeStrengthTrends(m_s, &m_run.log); });
-        step(QStringLiteral("LXYC"), true, [&] { patternCodes(m_s, &m_run.log); });
+        step(QStringLiteral("computeStrengthTrends"), true, [&] { computeStrengthTrends(m_s, &m_run.log); });
+        step(QStringLiteral("patternCodes"), true, [&] { patternCodes(m_s, &m_run.log); });
         if (schedule) {
             step(QStringLiteral("caption"), false, [&] { setCaption(*schedule); });
         }
@@ -125,30 +125,31 @@ private:
         m_s.listRowKey = rowKey;
         m_s.listMatchId = Value();
         if (schedule)
-            m_rowMissing = !attempt([&] { m_s.listMatchId = schedule->matchTable.at(0, rowKey.toInt16()); },
+            m_rowMissing = !attempt([&] { m_s.listMatchId = schedule->matchTable.at(matchtable::MatchIdField, rowKey.toInt16()); },
                                     &m_run.log);
         else
             m_s.listMatchId = matchId;
         m_s.currentMatchId = m_s.listMatchId;
-        m_s.analysisMode = Value::fromInt16(0);
+        m_s.analysisMode = AnalysisMode::ListMatch;
         m_s.listHandicapLoaded = Value::fromInt16(0);
-        m_s.strengthSummary = ValueArray(8);
-        m_s.handicapSummary = Table(8, 2);
+        m_s.profile.strengths = ValueArray(strength::Count);
+        m_s.handicapSummary = Table(HandicapItems, HandicapMatches);
         m_s.homeTeamId = m_s.awayTeamId = Value();
         m_s.homeTeamName = m_s.awayTeamName = Value();
         m_s.listMatchTime = m_s.matchDate = Value();
         m_s.listMatchCaption = m_s.chartCaption = Value();
     }
 
+    // Every value set here was emptied by startAnalysis, so an item that
+    // cannot be read leaves its value empty.
     void readInfoLine() {
-        StepLog *log = &m_run.log;
-        const InfoLine info = InfoLine::read(m_s.analysisData, log);
-        m_noInfoLine = info.isEmpty();
-        attempt([&] { m_s.homeTeamId = Value(history::fieldNumber(info.item(0))); }, log);
-        attempt([&] { m_s.awayTeamId = Value(history::fieldNumber(info.item(1))); }, log);
-        attempt([&] { m_s.homeTeamName = Value(info.item(2)); }, log);
-        attempt([&] { m_s.awayTeamName = Value(info.item(3)); }, log);
-        attempt([&] { m_s.listMatchTime = Value(Value(info.item(4)).toDate()); }, log);
+        const InfoLineValues info = chenglan::readInfoLine(m_s.analysisData, true, &m_run.log);
+        m_noInfoLine = info.lineMissing;
+        m_s.homeTeamId = info.homeTeamId;
+        m_s.awayTeamId = info.awayTeamId;
+        m_s.homeTeamName = info.homeTeamName;
+        m_s.awayTeamName = info.awayTeamName;
+        m_s.listMatchTime = info.kickOff;
         m_s.matchDate = m_s.listMatchTime;
     }
 
@@ -165,7 +166,7 @@ private:
         const bool sideBySide = home && away && m_c.secondWeb;
         std::optional<ValueArray> homePage;
         if (sideBySide) {
-            step(QStringLiteral("SJBM extensions"), false, [&] {
+            step(QStringLiteral("loadAnalysisPage extensions"), false, [&] {
                 const PageRenderer awayRenderer(m_c.renderer.limits());
                 awayPage = std::async(std::launch::async, [&, awayRenderer] {
                     return analysispage::load(*m_c.secondWeb, m_c.bases, awayRenderer, away->matchId, &awayLog,
@@ -180,9 +181,9 @@ private:
             m_s.currentMatchId = home->matchId;
             m_s.sideIndex = home->side;
             if (!homePage)
-                step(QStringLiteral("SJBM home"), false, [&] { homePage = loadPage(home->matchId); });
+                step(QStringLiteral("loadAnalysisPage home"), false, [&] { homePage = loadPage(home->matchId); });
             m_s.analysisData = *homePage;
-            step(QStringLiteral("SSZD"), true, [&] { extendHomeHistory(m_s, &m_run.log); });
+            step(QStringLiteral("extendHomeHistory"), true, [&] { extendHomeHistory(m_s, &m_run.log); });
         }
         if (away) {
             m_s.currentMatchId = away->matchId;
@@ -194,9 +195,9 @@ private:
                 m_run.pages.renderNs += awayTimes.renderNs;
                 noteExtensionFailure(awayLog, 0);
             } else {
-                step(QStringLiteral("SJBM away"), false, [&] { m_s.analysisData = loadPage(away->matchId); });
+                step(QStringLiteral("loadAnalysisPage away"), false, [&] { m_s.analysisData = loadPage(away->matchId); });
             }
-            step(QStringLiteral("SSKD"), true, [&] { extendAwayHistory(m_s, &m_run.log); });
+            step(QStringLiteral("extendAwayHistory"), true, [&] { extendAwayHistory(m_s, &m_run.log); });
         }
     }
 
@@ -216,14 +217,15 @@ private:
 
     void setCaption(const ScheduleState &schedule) {
         attempt([&] {
+            using namespace matchtable;
             const Table &t = schedule.matchTable;
             const int row = m_s.listRowKey.toInt16();
-            const QString home = t.at(5, row).text();
+            const QString home = t.at(HomeTeamField, row).text();
             if (home.size() < 2)
                 throw StepFailure(QStringLiteral("home team text \"%1\" is shorter than 2 characters").arg(home));
-            m_s.listMatchCaption = Value(t.at(2, row).text().left(4) + u' ' + timeText(m_s.listMatchTime) + u' ' +
-                                         home.left(home.size() - 2) + t.at(6, row).text() + u' ' +
-                                         t.at(7, row).text().left(5));
+            m_s.listMatchCaption = Value(t.at(LeagueField, row).text().left(4) + u' ' + timeText(m_s.listMatchTime) +
+                                         u' ' + home.left(home.size() - 2) + t.at(ScoreField, row).text() + u' ' +
+                                         t.at(AwayTeamField, row).text().left(5));
         }, &m_run.log);
         m_s.chartCaption = m_s.listMatchCaption;
     }
@@ -264,9 +266,9 @@ QJsonObject analysisJson(const AnalysisState &s, const AnalysisRun &run) {
         {QStringLiteral("HomeHistory"), toJson(s.homeHistory)},
         {QStringLiteral("AwayHistory"), toJson(s.awayHistory)},
         {QStringLiteral("TrendSeries"), toJson(s.trendSeries)},
-        {QStringLiteral("StrengthSummary"), toJson(s.strengthSummary)},
-        {QStringLiteral("PatternCode20"), toJson(s.patternCode20)},
-        {QStringLiteral("PatternCode10"), toJson(s.patternCode10)},
+        {QStringLiteral("StrengthSummary"), toJson(s.profile.strengths)},
+        {QStringLiteral("PatternCode20"), toJson(s.profile.code20)},
+        {QStringLiteral("PatternCode10"), toJson(s.profile.code10)},
         {QStringLiteral("ListMatchCaption"), toJson(s.listMatchCaption)},
         {QStringLiteral("StepTimes"), steps},
         {QStringLiteral("Status"), run.status},

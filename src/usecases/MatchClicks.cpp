@@ -16,7 +16,7 @@ void report(const AnalysisContext &context, const QString &step) {
 // Steps 15 to 18 of a list click, after the analysis.
 void drawAndQuery(ListClickRun &run, AnalysisState &s, const AnalysisContext &context, ChartPictures &pictures,
                   GridData &similarGrid, const ChartsDrawn &chartsDrawn) {
-    report(context, QStringLiteral("DRAW"));
+    report(context, QStringLiteral("drawCharts"));
     drawListMatchCharts(s, pictures, &run.drawLog);
     if (chartsDrawn)
         chartsDrawn();
@@ -32,7 +32,7 @@ void drawAndQuery(ListClickRun &run, AnalysisState &s, const AnalysisContext &co
         run.query = {SimilarQueryResult::Outcome::Failed, 0,
                      QStringLiteral("没有比赛数据，未查询相似比赛，相似比赛列表已清空")};
     } else {
-        report(context, QStringLiteral("AITJ"));
+        report(context, QStringLiteral("querySimilarMatches"));
         run.query = querySimilarMatches(s, context.web, context.bases, similarGrid, &run.queryLog);
         run.queried = true;
     }
@@ -63,7 +63,7 @@ SimilarClickRun similarClick(AnalysisState &s, const Value &rowKey, const Analys
     SimilarClickRun run;
     run.analysis = analyzeSimilarRow(s, rowKey, context);
     if (run.analysis.rowFound) {
-        report(context, QStringLiteral("DRAW"));
+        report(context, QStringLiteral("drawCharts"));
         drawSimilarMatchCharts(s, pictures, &run.drawLog);
     }
     return run;

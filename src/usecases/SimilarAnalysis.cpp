@@ -43,7 +43,7 @@ public:
                 if (rowKey.isEmpty() || key != std::floor(key))
                     throw StepFailure(QStringLiteral("\"%1\" is not a row number").arg(rowKey.text()));
                 row = rowKey.toInt16();
-                m_id = m_s.similarMatches.at(0, row);
+                m_id = m_s.similarMatches.at(similar::MatchId, row);
             },
             log);
         if (!m_run.rowFound) {
@@ -53,17 +53,17 @@ public:
         start(rowKey);
 
         const qsizetype beforePage = log->entries.size();
-        step(QStringLiteral("SJBM"), [&] { loadAnalysisPage(m_s, m_c.web, m_c.bases, m_c.renderer, log); });
+        step(QStringLiteral("loadAnalysisPage"), [&] { loadAnalysisPage(m_s, m_c.web, m_c.bases, m_c.renderer, log); });
         QString pageFailure = failureSince(*log, beforePage, notData);
         if (!pageFailure.isEmpty() && pageFailure == failureSince(*log, beforePage, siteError))
             pageFailure = QStringLiteral("网站出错（%1）").arg(pageFailure);
         const bool pageFailed = !pageFailure.isEmpty();
         step(QStringLiteral("info"), [&] { readInfoLine(); });
         const Value kickOff = m_s.matchDate;
-        step(QStringLiteral("SSSS"), [&] { parseTeamHistories(m_s, log); });
-        extend(m_s.homeHistory, 0, QStringLiteral("SSZD"), [&] { extendHomeHistory(m_s, log); });
-        extend(m_s.awayHistory, 1, QStringLiteral("SSKD"), [&] { extendAwayHistory(m_s, log); });
-        step(QStringLiteral("SRMA"), [&] { computeStrengthTrends(m_s, log); });
+        step(QStringLiteral("parseTeamHistories"), [&] { parseTeamHistories(m_s, log); });
+        extend(m_s.homeHistory, 0, QStringLiteral("extendHomeHistory"), [&] { extendHomeHistory(m_s, log); });
+        extend(m_s.awayHistory, 1, QStringLiteral("extendAwayHistory"), [&] { extendAwayHistory(m_s, log); });
+        step(QStringLiteral("computeStrengthTrends"), [&] { computeStrengthTrends(m_s, log); });
         step(QStringLiteral("caption"), [&] {
             attempt([&] { m_s.similarMatchCaption = Value(similarMatchCaption(m_s.similarMatches, row, kickOff)); },
                     log);
@@ -75,7 +75,7 @@ public:
             m_s.currentMatchId = m_s.listMatchId;
             m_s.matchDate = m_s.listMatchTime;
             const qsizetype before = log->entries.size();
-            step(QStringLiteral("SBSJ list"), [&] { m_run.listChanges = scrapeHandicapChanges(m_s, 0, m_c.web, m_c.bases, m_c.renderer, log); });
+            step(QStringLiteral("scrapeHandicapChanges list"), [&] { m_run.listChanges = scrapeHandicapChanges(m_s, 0, m_c.web, m_c.bases, m_c.renderer, log); });
             // A list match whose page could not be reached is tried again on the next click.
             listFailed = !failureSince(*log, before, network).isEmpty();
             if (!listFailed)
@@ -84,11 +84,11 @@ public:
         m_s.currentMatchId = m_id;
         m_s.matchDate = kickOff;
         const qsizetype before = log->entries.size();
-        step(QStringLiteral("SBSJ"), [&] { m_run.similarChanges = scrapeHandicapChanges(m_s, 1, m_c.web, m_c.bases, m_c.renderer, log); });
+        step(QStringLiteral("scrapeHandicapChanges"), [&] { m_run.similarChanges = scrapeHandicapChanges(m_s, 1, m_c.web, m_c.bases, m_c.renderer, log); });
         // The historic match's page is read a second time, the second read
         // standing; not when the first one did not reach the site.
         if (failureSince(*log, before, network).isEmpty())
-            step(QStringLiteral("SBSJ again"),
+            step(QStringLiteral("scrapeHandicapChanges again"),
                  [&] { m_run.similarChanges = scrapeHandicapChanges(m_s, 1, m_c.web, m_c.bases, m_c.renderer, log); });
 
         m_run.pageRead = !pageFailed && !m_noInfoLine;
@@ -124,19 +124,20 @@ private:
     void start(const Value &rowKey) {
         m_s.similarRowKey = rowKey;
         m_s.currentMatchId = m_id;
-        m_s.analysisMode = Value::fromInt16(1);
+        m_s.analysisMode = AnalysisMode::SimilarMatch;
         m_s.homeTeamId = m_s.awayTeamId = Value();
         m_s.matchDate = Value();
         m_s.similarMatchCaption = m_s.chartCaption = Value();
     }
 
+    // Every value set here was emptied by start, so an item that cannot be
+    // read leaves its value empty.
     void readInfoLine() {
-        StepLog *log = &m_run.log;
-        const InfoLine info = InfoLine::read(m_s.analysisData, log);
-        m_noInfoLine = info.isEmpty();
-        attempt([&] { m_s.homeTeamId = Value(history::fieldNumber(info.item(0))); }, log);
-        attempt([&] { m_s.awayTeamId = Value(history::fieldNumber(info.item(1))); }, log);
-        attempt([&] { m_s.matchDate = Value(Value(info.item(4)).toDate()); }, log);
+        const InfoLineValues info = chenglan::readInfoLine(m_s.analysisData, false, &m_run.log);
+        m_noInfoLine = info.lineMissing;
+        m_s.homeTeamId = info.homeTeamId;
+        m_s.awayTeamId = info.awayTeamId;
+        m_s.matchDate = info.kickOff;
     }
 
     // The page of the team's oldest listed match, and the history list of
@@ -155,7 +156,7 @@ private:
             log);
         if (!found)
             return;
-        step(QStringLiteral("SJBM ") + name, [&] { loadAnalysisPage(m_s, m_c.web, m_c.bases, m_c.renderer, log); });
+        step(QStringLiteral("loadAnalysisPage ") + name, [&] { loadAnalysisPage(m_s, m_c.web, m_c.bases, m_c.renderer, log); });
         step(name, extension);
     }
 
@@ -169,8 +170,10 @@ private:
 } // namespace
 
 QString similarMatchCaption(const Table &similarMatches, int row, const Value &kickOff) {
+    using namespace similar;
     const auto S = [&](int c) { return similarMatches.at(c, row).text(); };
-    return S(4).left(4) + u' ' + timeText(kickOff) + u' ' + S(5).left(5) + S(8) + u'-' + S(9) + u' ' + S(6).left(5);
+    return S(League).left(4) + u' ' + timeText(kickOff) + u' ' + S(HomeTeam).left(5) + S(FullTimeHome) + u'-' +
+           S(FullTimeAway) + u' ' + S(AwayTeam).left(5);
 }
 
 SimilarRun analyzeSimilarRow(AnalysisState &s, const Value &rowKey, const AnalysisContext &context) {

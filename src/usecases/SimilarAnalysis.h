@@ -28,7 +28,7 @@ QString similarMatchCaption(const Table &similarMatches, int row, const Value &k
 // A click on a row of the similar-match grid: rowKey is the similarMatches
 // row the grid line was built from (grid column 12). Analyses that historic
 // match as a list click does (its page, both histories and their
-// extensions, the strength model with analysisMode 1, so strengthSummary and
+// extensions, the strength model with analysisMode SimilarMatch, so profile.strengths and
 // the pattern codes keep the list match's values), sets
 // similarMatchCaption and chartCaption, fetches the list match's handicap
 // detail into match 0 of handicapSummary once after each list click, and the

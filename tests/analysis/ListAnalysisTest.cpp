@@ -61,8 +61,8 @@ TEST(AnalyzeListRow, RunsTheWholeAnalysis) {
 
     EXPECT_TRUE(run.ok) << run.status.toStdString();
     EXPECT_EQ(run.status, u"分析完成"_s);
-    EXPECT_EQ(steps, (QStringList{u"SJBM"_s, u"info"_s, u"SSSS"_s, u"SJBM home"_s, u"SSZD"_s, u"SJBM away"_s,
-                                  u"SSKD"_s, u"SRMA"_s, u"LXYC"_s, u"caption"_s}));
+    EXPECT_EQ(steps, (QStringList{u"loadAnalysisPage"_s, u"info"_s, u"parseTeamHistories"_s, u"loadAnalysisPage home"_s, u"extendHomeHistory"_s, u"loadAnalysisPage away"_s,
+                                  u"extendAwayHistory"_s, u"computeStrengthTrends"_s, u"patternCodes"_s, u"caption"_s}));
     EXPECT_EQ(run.steps.size(), steps.size());
     EXPECT_EQ(f.web.requests, (QStringList{TwoTeamWorld::pageUrl(Base, 100), TwoTeamWorld::pageUrl(Base, 1029),
                                            TwoTeamWorld::pageUrl(Base, 2029)}));
@@ -75,7 +75,7 @@ TEST(AnalyzeListRow, RunsTheWholeAnalysis) {
     EXPECT_EQ(s.awayTeamName, Value(u"利物浦"_s));
     EXPECT_EQ(s.listMatchTime, Value(f.world.kickOff));
     EXPECT_EQ(s.matchDate, s.listMatchTime);
-    EXPECT_EQ(s.analysisMode.number(), 0);
+    EXPECT_EQ(s.analysisMode, AnalysisMode::ListMatch);
 
     // The extension pages continue both histories: 30 + 30 rows each.
     ASSERT_EQ(s.homeHistory.rows(), 60);
@@ -91,12 +91,12 @@ TEST(AnalyzeListRow, RunsTheWholeAnalysis) {
 
     EXPECT_GT(s.trendSeries.rows(), 7);
     for (int e = 0; e < 8; ++e) {
-        const double v = s.strengthSummary.at(e).number();
-        EXPECT_TRUE(s.strengthSummary.at(e).isNumber()) << e;
+        const double v = s.profile.strengths.at(e).number();
+        EXPECT_TRUE(s.profile.strengths.at(e).isNumber()) << e;
         EXPECT_EQ(v, std::round(v * 100) / 100) << e; // rounded by patternCodes
     }
-    EXPECT_EQ(s.patternCode20.text().size(), 3);
-    EXPECT_EQ(s.patternCode10.text().size(), 3);
+    EXPECT_EQ(s.profile.code20.text().size(), 3);
+    EXPECT_EQ(s.profile.code10.text().size(), 3);
 
     EXPECT_TRUE(s.listMatchCaption.text().startsWith(u"英格兰超 2022-05-20 19:30 "_s));
     EXPECT_TRUE(s.listMatchCaption.text().endsWith(u"曼联足球俱2-1 利物浦足球"_s));
@@ -151,8 +151,8 @@ TEST(AnalyzeListRow, NothingOfThePreviousMatchSurvivesAFailedPage) {
     EXPECT_TRUE(s.matchDate.isEmpty());
     EXPECT_EQ(s.homeHistory.rows(), 0);
     EXPECT_EQ(s.trendSeries.rows(), 0);
-    EXPECT_EQ(s.patternCode20, Value(u"B11"_s));
-    EXPECT_EQ(s.strengthSummary.at(0), Value(0.0));
+    EXPECT_EQ(s.profile.code20, Value(u"B11"_s));
+    EXPECT_EQ(s.profile.strengths.at(0), Value(0.0));
     EXPECT_TRUE(s.handicapSummary.allocated());
     // No extension page is asked for a history without rows.
     EXPECT_EQ(f.web.requests.last(), TwoTeamWorld::pageUrl(Base, 555));
@@ -170,7 +170,7 @@ TEST(AnalyzeListRow, ShortHistoriesSaySoInsteadOfShowingATrend) {
     EXPECT_FALSE(run.ok);
     EXPECT_EQ(run.status, trendShortfall(s));
     EXPECT_TRUE(run.status.contains(u"两队"_s));
-    EXPECT_EQ(s.patternCode10, Value(u"D11"_s));
+    EXPECT_EQ(s.profile.code10, Value(u"D11"_s));
 }
 
 TEST(AnalyzeMatchId, PageWithoutMatchDataSaysSo) {
@@ -208,6 +208,6 @@ TEST(AnalyzeMatchId, LeavesTheListCaptionsEmpty) {
     EXPECT_TRUE(viaId.listMatchCaption.isEmpty());
     EXPECT_EQ(viaId.listMatchId, Value(u"100"_s));
     EXPECT_EQ(viaId.trendSeries, viaList.trendSeries);
-    EXPECT_EQ(viaId.strengthSummary, viaList.strengthSummary);
-    EXPECT_EQ(viaId.patternCode20, viaList.patternCode20);
+    EXPECT_EQ(viaId.profile.strengths, viaList.profile.strengths);
+    EXPECT_EQ(viaId.profile.code20, viaList.profile.code20);
 }

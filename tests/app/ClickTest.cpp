@@ -10,6 +10,7 @@
 #include "net/ReplayWeb.h"
 #include "SampleServers.h"
 #include "SampleWindow.h"
+#include "TestSite.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -24,74 +25,11 @@
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <mutex>
 
 using namespace chenglan;
 using namespace chenglan::testing;
 
 namespace {
-
-// Holds the fetches of one address (any address containing a text) until the
-// job is cancelled, so that a click can be caught while it runs.
-class Gate {
-public:
-    void hold(const QString &part) {
-        const std::lock_guard lock(m_s->mutex);
-        m_s->held = part;
-    }
-    int waiting() const {
-        const std::lock_guard lock(m_s->mutex);
-        return m_s->waiting;
-    }
-    int aborted() const {
-        const std::lock_guard lock(m_s->mutex);
-        return m_s->aborted;
-    }
-    WebFactory factory() const {
-        return [s = m_s]() -> std::unique_ptr<Web> { return std::make_unique<GatedWeb>(s); };
-    }
-
-private:
-    struct Shared {
-        mutable std::mutex mutex;
-        std::condition_variable changed;
-        QString held;
-        int waiting = 0;
-        int aborted = 0;
-    };
-    class GatedWeb : public Web {
-    public:
-        explicit GatedWeb(std::shared_ptr<Shared> s) : m_s(std::move(s)) {}
-        FetchOutcome fetch(const HttpRequest &request) override {
-            {
-                std::unique_lock lock(m_s->mutex);
-                if (!m_s->held.isEmpty() && request.url.contains(m_s->held)) {
-                    ++m_s->waiting;
-                    m_s->changed.wait(lock, [&] { return m_aborted; });
-                    --m_s->waiting;
-                    ++m_s->aborted;
-                    return FetchOutcome::failed(FetchOutcome::Failure::Aborted, QStringLiteral("aborted"));
-                }
-            }
-            return m_inner.fetch(request);
-        }
-        void abort() override {
-            {
-                const std::lock_guard lock(m_s->mutex);
-                m_aborted = true;
-            }
-            m_s->changed.notify_all();
-            m_inner.abort();
-        }
-
-    private:
-        std::shared_ptr<Shared> m_s;
-        QtWeb m_inner;
-        bool m_aborted = false;
-    };
-    std::shared_ptr<Shared> m_s = std::make_shared<Shared>();
-};
 
 WebFactory network() {
     return []() -> std::unique_ptr<Web> { return std::make_unique<QtWeb>(); };
@@ -190,8 +128,8 @@ TEST_F(ClickTest, AListClickShowsWhatTheCommandLinePrints) {
     QStringList sentences;
     for (const QList<QVariant> &args : progress)
         sentences << args.at(0).toString();
-    EXPECT_TRUE(sentences.contains(QStringLiteral("分析中…读取分析页面（SJBM）"))) << sentences.join(u'\n').toStdString();
-    EXPECT_TRUE(sentences.contains(QStringLiteral("分析中…查询相似比赛（AITJ）")));
+    EXPECT_TRUE(sentences.contains(QStringLiteral("分析中…读取分析页面（loadAnalysisPage）"))) << sentences.join(u'\n').toStdString();
+    EXPECT_TRUE(sentences.contains(QStringLiteral("分析中…查询相似比赛（querySimilarMatches）")));
     EXPECT_TRUE(w->statusText().startsWith(QStringLiteral("分析完成；相似比赛 30 场；用时 "))) << w->statusText().toStdString();
     EXPECT_TRUE(w->statusText().endsWith(QStringLiteral(" ms")));
     ASSERT_EQ(w->clickTimesMs().size(), 1);
@@ -225,10 +163,11 @@ TEST_F(ClickTest, AListClickShowsWhatTheCommandLinePrints) {
 }
 
 TEST_F(ClickTest, ANewerClickCancelsTheRunningOne) {
-    Gate gate;
+    TestSite gate;
+    gate.passThrough();
     auto w = openWindow(servers->sites(), gate.factory());
     const Value firstId = w->schedule().matchTable.at(0, rowKey(*w, 1).toInt());
-    gate.hold(QStringLiteral("analysis/%1cn.htm").arg(firstId.text()));
+    gate.holdContaining(QStringLiteral("analysis/%1cn.htm").arg(firstId.text()));
 
     QSignalSpy analysed(w.get(), &MainWindow::analysisShown);
     w->analyzeListedMatch(1, 2);
@@ -272,7 +211,7 @@ TEST_F(ClickTest, ASiteThatIsDownLeavesNoTrendAndSaysSo) {
     EXPECT_EQ(w->state().trendSeries.rows(), 0);
     EXPECT_EQ(w->state().homeHistory.rows(), 0);
     for (int e = 0; e < 8; ++e)
-        EXPECT_EQ(w->state().strengthSummary.at(e), Value(0.0)) << e;
+        EXPECT_EQ(w->state().profile.strengths.at(e), Value(0.0)) << e;
     EXPECT_EQ(w->similarList()->grid().rows(), 1) << "no similar matches of the previous match";
     for (const Canvas *canvas : {&w->pictures().strengthPanel, &w->pictures().trendCharts[0], &w->pictures().trendCharts[1]})
         for (const QString &text : canvas->textStrings())
@@ -298,7 +237,7 @@ TEST_F(ClickTest, AHistoryTooShortForATrendLeavesNoneOfThePreviousMatch) {
         << w->statusText().toStdString();
     EXPECT_EQ(w->state().trendSeries.rows(), 0);
     for (int e = 0; e < 8; ++e)
-        EXPECT_EQ(w->state().strengthSummary.at(e), Value(0.0)) << e;
+        EXPECT_EQ(w->state().profile.strengths.at(e), Value(0.0)) << e;
     EXPECT_EQ(w->state().similarQuery.text().left(16), QStringLiteral("0,0,0,0,0,0,0,0,")) << "still asked, as it was";
     for (const Canvas *canvas : {&w->pictures().strengthPanel, &w->pictures().trendCharts[0], &w->pictures().trendCharts[1]})
         for (const QString &text : canvas->textStrings())

@@ -96,10 +96,10 @@ TEST_F(MainWindowTest, StartsWithTheCurrentDayAndAHiddenCalendar) {
     }
     EXPECT_EQ(menus, QStringList({QStringLiteral("胜平负竞彩"), QStringLiteral("北京单场"), QStringLiteral("完场查询"),
                                   QStringLiteral("记录分析")}));
-    auto *button = w->findChild<QPushButton *>(QStringLiteral("CMD_SQL"));
+    auto *button = w->findChild<QPushButton *>(QStringLiteral("trendButton"));
     ASSERT_NE(button, nullptr);
     EXPECT_EQ(button->text(), QStringLiteral("实力趋势"));
-    EXPECT_EQ(button->parentWidget()->objectName(), QStringLiteral("FRM_COM"));
+    EXPECT_EQ(button->parentWidget()->objectName(), QStringLiteral("commandStrip"));
 }
 
 TEST_F(MainWindowTest, ControlsSitAtTheirDesignPlaces) {
@@ -108,15 +108,15 @@ TEST_F(MainWindowTest, ControlsSitAtTheirDesignPlaces) {
     const double dy = w->logicalDpiY();
     const MainLayout design;
     auto at = [&](const char *name) { return w->findChild<QWidget *>(QString::fromLatin1(name))->geometry(); };
-    EXPECT_EQ(at("PIC_SR"), toPixels(design.strengthPanel, dx, dy));
+    EXPECT_EQ(at("strengthPanel"), toPixels(design.strengthPanel, dx, dy));
     EXPECT_EQ(w->strengthPanel()->image().size(), toPixels(design.strengthPanel, dx, dy).size()) << "a blank canvas";
-    EXPECT_EQ(at("FRM_COM"), toPixels(design.commandStrip, dx, dy));
-    EXPECT_EQ(at("CMD_SQL"), toPixels(design.trendButton, dx, dy));
-    EXPECT_EQ(at("MonthView1"), toPixels(design.calendar, dx, dy));
-    EXPECT_EQ(at("MFG_BFS").topLeft(), QPoint(0, 0));
-    EXPECT_EQ(at("MFG_BFS").width(), twipsToPixels(6495, dx));
-    EXPECT_EQ(at("PIC_TD0").top(), twipsToPixels(3480, dy));
-    EXPECT_EQ(at("MFG_JBM").top(), twipsToPixels(720, dy));
+    EXPECT_EQ(at("commandStrip"), toPixels(design.commandStrip, dx, dy));
+    EXPECT_EQ(at("trendButton"), toPixels(design.trendButton, dx, dy));
+    EXPECT_EQ(at("calendar"), toPixels(design.calendar, dx, dy));
+    EXPECT_EQ(at("matchList").topLeft(), QPoint(0, 0));
+    EXPECT_EQ(at("matchList").width(), twipsToPixels(6495, dx));
+    EXPECT_EQ(at("trendChart0").top(), twipsToPixels(3480, dy));
+    EXPECT_EQ(at("similarList").top(), twipsToPixels(720, dy));
 }
 
 TEST_F(MainWindowTest, LayoutFollowsTheWindowHeightOnly) {

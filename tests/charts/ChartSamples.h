@@ -50,9 +50,9 @@ inline AnalysisState listMatch() {
                              {Value(u"1"), QStringLiteral("10"), QStringLiteral("35")}, {Value(u"1")}, {Value(u"0")},
                              {Value(u"-1"), QStringLiteral("35"), QStringLiteral("10")}, {Value(u"1")}});
     s.awayHistory = history({{Value(u"-1")}, {Value(u"0")}, {Value(u"1")}, {Value(u"1")}, {Value(u"-1")}, {Value(u"-1")}});
-    s.strengthSummary = summary({1.2, 0.9, 1.1, 0.85, 0.95, 0.5, 0.9, 0.45});
-    s.patternCode20 = Value(u"A31");
-    s.patternCode10 = Value(u"D10");
+    s.profile.strengths = summary({1.2, 0.9, 1.1, 0.85, 0.95, 0.5, 0.9, 0.45});
+    s.profile.code20 = Value(u"A31");
+    s.profile.code10 = Value(u"D10");
     s.handicapSummary = Table(8, 2);
     return s;
 }

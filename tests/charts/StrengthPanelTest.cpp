@@ -155,7 +155,7 @@ TEST(DrawStrengthPanel, DrawsEveryLineAtItsPlace) {
 TEST(DrawStrengthPanel, FewResultsAndAMissingSummaryShortenTheLines) {
     AnalysisState s = listMatch();
     s.homeHistory = history({{Value(u"1")}, {Value(u"-1")}, {Value(u"0"), QStringLiteral("35")}});
-    s.strengthSummary = ValueArray();
+    s.profile.strengths = ValueArray();
     Canvas pic(PicSrWidth, PicSrHeight);
     drawStrengthPanel(s, pic);
     EXPECT_EQ(textAt(pic, 150, 400), QStringLiteral("主队:胜负平"));
@@ -164,7 +164,7 @@ TEST(DrawStrengthPanel, FewResultsAndAMissingSummaryShortenTheLines) {
     EXPECT_TRUE(textAt(pic, 150, 1450).isNull()) << "no verdict without a summary";
 
     // An emptied summary (a failed strength model): blank strengths, verdict on 0.
-    s.strengthSummary = ValueArray(8);
+    s.profile.strengths = ValueArray(8);
     s.homeHistory = Table();
     drawStrengthPanel(s, pic);
     EXPECT_EQ(textAt(pic, 150, 400), QStringLiteral("主队:  实力Ⅰ: 实力Ⅱ: A31"));
@@ -174,8 +174,8 @@ TEST(DrawStrengthPanel, FewResultsAndAMissingSummaryShortenTheLines) {
 
 TEST(DrawStrengthPanel, LongestLinesStayInsideThePanel) {
     AnalysisState s = listMatch();
-    s.strengthSummary = summary({-1.75, 1.25, -1.1, 1.1, -1.25, 1.25, -1, 1});
-    s.patternCode20 = Value(u"D33");
+    s.profile.strengths = summary({-1.75, 1.25, -1.1, 1.1, -1.25, 1.25, -1, 1});
+    s.profile.code20 = Value(u"D33");
     Canvas pic(PicSrWidth, PicSrHeight);
     drawStrengthPanel(s, pic);
     keepPicture(pic, QStringLiteral("strength-panel-long"));

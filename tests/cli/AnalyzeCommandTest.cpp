@@ -64,8 +64,8 @@ TEST_F(AnalyzeCommand, ListRowAndMatchIdGiveTheSameAnalysis) {
         steps << t.toObject().value(QStringLiteral("step")).toString();
         EXPECT_GE(t.toObject().value(QStringLiteral("ms")).toDouble(), 0.0);
     }
-    EXPECT_EQ(steps.first(), QStringLiteral("SJBM"));
-    EXPECT_TRUE(steps.contains(QStringLiteral("SRMA")));
+    EXPECT_EQ(steps.first(), QStringLiteral("loadAnalysisPage"));
+    EXPECT_TRUE(steps.contains(QStringLiteral("computeStrengthTrends")));
 
     const QString id = QString::number(row.json.value(QStringLiteral("ListMatchId")).toDouble(), 'f', 0);
     const CliRun byId = analyze(QStringList{QStringLiteral("--match-id"), id} + sites());

@@ -48,12 +48,12 @@ QString record(const QString &id, const QString &league, const QString &home, co
 
 AnalysisState profiledState() {
     AnalysisState s;
-    s.strengthSummary = ValueArray(8);
+    s.profile.strengths = ValueArray(8);
     const double values[8] = {0.35, -0.2, 0.4, -0.1, 0.5, 0, 0.45, 0.05};
     for (int i = 0; i < 8; ++i)
-        s.strengthSummary.set(i, Value(values[i]));
-    s.patternCode20 = Value(u"A31");
-    s.patternCode10 = Value(u"D10");
+        s.profile.strengths.set(i, Value(values[i]));
+    s.profile.code20 = Value(u"A31");
+    s.profile.code10 = Value(u"D10");
     s.listMatchId = Value(2301234.0);
     return s;
 }
@@ -79,7 +79,7 @@ TEST(QuerySimilarMatches, QueryTextCarriesProfileCodesAndMatchId) {
 
 TEST(QuerySimilarMatches, EmptyStrengthEntryGivesEmptyField) {
     AnalysisState s = profiledState();
-    s.strengthSummary.set(3, Value());
+    s.profile.strengths.set(3, Value());
     FakeWeb web;
     SiteBases bases;
     bases.service = Service;

@@ -30,8 +30,8 @@ AnalysisState stateWith(Table home, Table away, const QDateTime &matchDate) {
     s.homeHistory = std::move(home);
     s.awayHistory = std::move(away);
     s.matchDate = Value(matchDate);
-    s.analysisMode = Value::fromInt16(0);
-    s.strengthSummary = ValueArray(8);
+    s.analysisMode = AnalysisMode::ListMatch;
+    s.profile.strengths = ValueArray(8);
     return s;
 }
 
@@ -138,55 +138,47 @@ TEST(ComputeStrengthTrends, AveragesOnlyWhereAFullWindowExists) {
 
 TEST(ComputeStrengthTrends, FillsTheSummaryFromTheFitsInListMode) {
     AnalysisState s = stateWith(history(40, day(5, 1), 7, scoreA), history(45, day(4, 29), 7, scoreB), day(5, 8));
-    s.regressionX = {1, 2};
     computeStrengthTrends(s);
     const int N = s.trendSeries.rows();
     ASSERT_GE(N, 7);
     for (int c = 6; c <= 11; ++c)
         for (int r = 0; r < N; ++r)
             ASSERT_TRUE(s.trendSeries.at(c, r).isNumber()) << c << "," << r;
-    EXPECT_EQ(s.strengthSummary.at(0), s.trendSeries.at(6, N - 1));
-    EXPECT_EQ(s.strengthSummary.at(1), s.trendSeries.at(7, N - 1));
-    EXPECT_EQ(s.strengthSummary.at(4), s.trendSeries.at(9, N - 1));
-    EXPECT_EQ(s.strengthSummary.at(5), s.trendSeries.at(10, N - 1));
+    EXPECT_EQ(s.profile.strengths.at(0), s.trendSeries.at(6, N - 1));
+    EXPECT_EQ(s.profile.strengths.at(1), s.trendSeries.at(7, N - 1));
+    EXPECT_EQ(s.profile.strengths.at(4), s.trendSeries.at(9, N - 1));
+    EXPECT_EQ(s.profile.strengths.at(5), s.trendSeries.at(10, N - 1));
     // The 10-match values one point before the newest are the fits at x = N-1.
-    EXPECT_EQ(s.strengthSummary.at(6), s.trendSeries.at(9, N - 2));
-    EXPECT_EQ(s.strengthSummary.at(7), s.trendSeries.at(10, N - 2));
+    EXPECT_EQ(s.profile.strengths.at(6), s.trendSeries.at(9, N - 2));
+    EXPECT_EQ(s.profile.strengths.at(7), s.trendSeries.at(10, N - 2));
 
     // The 20-match forecasts are the fits one point after the newest.
-    AnalysisState fit;
     QList<double> x, y;
     for (int i = 0; i < N; ++i) {
         x << i + 1;
         y << s.trendSeries.at(0, i).number();
     }
-    const QList<double> c = PolynomialRegression(fit, x, y, 6);
+    const QList<double> c = PolynomialRegression(x, y, 6);
     double forecast = c[0];
     for (int k = 1; k <= 6; ++k)
         forecast += c[k] * std::pow(double(N + 1), k);
-    EXPECT_EQ(s.strengthSummary.at(2).number(), forecast);
+    EXPECT_EQ(s.profile.strengths.at(2).number(), forecast);
 
-    EXPECT_EQ(s.regressionDegree, 6);
-    EXPECT_EQ(s.regressionX.size(), 7); // the last fit's coefficients, not abscissae
-    EXPECT_EQ(s.regressionX, s.regressionCoefficients);
-    EXPECT_EQ(s.regressionY.size(), N);
     EXPECT_TRUE(trendShortfall(s).isEmpty());
 }
 
 TEST(ComputeStrengthTrends, SimilarMatchModeLeavesTheSummaryAlone) {
     AnalysisState s = stateWith(history(40, day(5, 1), 7, scoreA), history(40, day(5, 1), 7, scoreB), day(5, 8));
-    s.analysisMode = Value::fromInt16(1);
-    s.strengthSummary.set(3, Value(0.42));
-    const ValueArray before = s.strengthSummary;
+    s.analysisMode = AnalysisMode::SimilarMatch;
+    s.profile.strengths.set(3, Value(0.42));
+    const ValueArray before = s.profile.strengths;
     computeStrengthTrends(s);
     EXPECT_GT(s.trendSeries.rows(), 0);
-    EXPECT_EQ(s.strengthSummary, before);
+    EXPECT_EQ(s.profile.strengths, before);
 }
 
 TEST(ComputeStrengthTrends, TwentyRowsGiveOnePointThatCannotBeFitted) {
     AnalysisState s = stateWith(history(20, day(5, 1), 7, scoreA), history(20, day(5, 1), 7, scoreB), day(5, 8));
-    // Coefficients left by another match's analysis must not be evaluated.
-    s.regressionCoefficients = {1, 1, 1, 1, 1, 1, 1};
     StepLog log;
     computeStrengthTrends(s, &log);
     ASSERT_EQ(s.trendSeries.rows(), 1);
@@ -195,7 +187,7 @@ TEST(ComputeStrengthTrends, TwentyRowsGiveOnePointThatCannotBeFitted) {
     for (int c = 6; c <= 11; ++c)
         EXPECT_TRUE(s.trendSeries.at(c, 0).isEmpty()) << c;
     for (int e = 0; e < 8; ++e)
-        EXPECT_TRUE(s.strengthSummary.at(e).isEmpty()) << e;
+        EXPECT_TRUE(s.profile.strengths.at(e).isEmpty()) << e;
     EXPECT_FALSE(log.empty());
 }
 
@@ -208,7 +200,7 @@ TEST(ComputeStrengthTrends, ShortHistoryGivesAnEmptyTrendAndZeros) {
     ValueArray zeros(8);
     for (int e = 0; e < 8; ++e)
         zeros.set(e, Value(0.0));
-    EXPECT_EQ(s.strengthSummary, zeros);
+    EXPECT_EQ(s.profile.strengths, zeros);
     EXPECT_EQ(s.homeHistory.at(23, 0), Value(day(5, 8)));
     EXPECT_TRUE(trendShortfall(s).contains(QStringLiteral("主队")));
     EXPECT_FALSE(trendShortfall(s).contains(QStringLiteral("客队")));
@@ -226,6 +218,6 @@ TEST(ComputeStrengthTrends, NoPairGivesAnEmptyTrend) {
     s.matchDate = Value(u"unknown");
     computeStrengthTrends(s);
     EXPECT_EQ(s.trendSeries.rows(), 0);
-    EXPECT_EQ(s.strengthSummary.at(0), Value(0.0));
+    EXPECT_EQ(s.profile.strengths.at(0), Value(0.0));
     EXPECT_TRUE(trendShortfall(s).contains(QStringLiteral("配对")));
 }
