@@ -13,7 +13,7 @@ QDateTime day(int month, int dayOfMonth) { return QDateTime(QDate(2022, month, d
 
 // A history of `rows` matches, one every `spacing` days before `newest`,
 // with the given result scores in column 21.
-Table history(int rows, const QDateTime &newest, int spacing, const std::function<double(int)> &score) {
+Table historyTable(int rows, const QDateTime &newest, int spacing, const std::function<double(int)> &score) {
     Table t(31, rows);
     for (int r = 0; r < rows; ++r) {
         t.set(0, r, Value(newest.addDays(-qint64(spacing) * r).toString(QStringLiteral("yyyy-MM-dd"))));
@@ -61,7 +61,7 @@ TEST(WindowAverage, FailsWithoutAnyValueOrOutsideTheTable) {
 TEST(ComputeStrengthTrends, PairsAwayRowsValidNoLaterThanTheHomeRow) {
     // Home validity ends 20, 13, 6 May (rows 0..2); away 20, 15, 8, 1 May
     // (rows 0..3). The pairs are (h0, a0), (h1, a2), (h2, a3).
-    AnalysisState s = stateWith(history(22, day(5, 13), 7, scoreA), history(23, day(5, 15), 7, scoreB), day(5, 20));
+    AnalysisState s = stateWith(historyTable(22, day(5, 13), 7, scoreA), historyTable(23, day(5, 15), 7, scoreB), day(5, 20));
     computeStrengthTrends(s);
     ASSERT_EQ(s.trendSeries.rows(), 3);
     ASSERT_EQ(s.trendSeries.columns(), 21);
@@ -92,8 +92,8 @@ TEST(ComputeStrengthTrends, TheSameAwayRowPairsAgainAndAHomeRowMayFindNone) {
     // Home ends 20, 19, 10 May; away ends 20, 12 May. h0 pairs with a0; for h1
     // a0 (20 May) is too late and a1 (12 May) qualifies; h2 (10 May) finds
     // nothing from j0 = 1 on.
-    Table home = history(22, day(5, 19), 9, scoreA);
-    Table away = history(21, day(5, 12), 9, scoreB);
+    Table home = historyTable(22, day(5, 19), 9, scoreA);
+    Table away = historyTable(21, day(5, 12), 9, scoreB);
     AnalysisState s = stateWith(home, away, day(5, 20));
     computeStrengthTrends(s);
     ASSERT_EQ(s.trendSeries.rows(), 2);
@@ -104,7 +104,7 @@ TEST(ComputeStrengthTrends, TheSameAwayRowPairsAgainAndAHomeRowMayFindNone) {
 
     // The row found for one home row is tried first for the next and pairs
     // again: home ends 20, 15, 14 May, away 20, 12 May.
-    s = stateWith(history(22, day(5, 15), 1, scoreA), history(21, day(5, 12), 1, scoreB), day(5, 20));
+    s = stateWith(historyTable(22, day(5, 15), 1, scoreA), historyTable(21, day(5, 12), 1, scoreB), day(5, 20));
     computeStrengthTrends(s);
     ASSERT_EQ(s.trendSeries.rows(), 3);
     EXPECT_EQ(s.trendSeries.at(1, 0), s.awayHistory.at(22, 1));
@@ -115,16 +115,16 @@ TEST(ComputeStrengthTrends, TheSameAwayRowPairsAgainAndAHomeRowMayFindNone) {
 TEST(ComputeStrengthTrends, ValidityEndsCompareByCalendarDay) {
     // The away row's validity ends later on the same day as the home row's:
     // zero calendar days, so it pairs.
-    Table away = history(21, day(5, 15), 1, scoreB);
+    Table away = historyTable(21, day(5, 15), 1, scoreB);
     away.set(0, 0, Value(u"2022-05-15 21:30"));
-    AnalysisState s = stateWith(history(21, day(5, 15), 1, scoreA), away, day(5, 20));
+    AnalysisState s = stateWith(historyTable(21, day(5, 15), 1, scoreA), away, day(5, 20));
     computeStrengthTrends(s);
     ASSERT_EQ(s.trendSeries.rows(), 2);
     EXPECT_EQ(s.trendSeries.at(1, 0), s.awayHistory.at(22, 1));
 }
 
 TEST(ComputeStrengthTrends, AveragesOnlyWhereAFullWindowExists) {
-    AnalysisState s = stateWith(history(25, day(5, 1), 7, scoreA), history(30, day(5, 1), 7, scoreB), day(5, 8));
+    AnalysisState s = stateWith(historyTable(25, day(5, 1), 7, scoreA), historyTable(30, day(5, 1), 7, scoreB), day(5, 8));
     computeStrengthTrends(s);
     for (int r = 0; r <= 5; ++r) {
         EXPECT_TRUE(s.homeHistory.at(22, r).isNumber()) << r;
@@ -137,7 +137,7 @@ TEST(ComputeStrengthTrends, AveragesOnlyWhereAFullWindowExists) {
 }
 
 TEST(ComputeStrengthTrends, FillsTheSummaryFromTheFitsInListMode) {
-    AnalysisState s = stateWith(history(40, day(5, 1), 7, scoreA), history(45, day(4, 29), 7, scoreB), day(5, 8));
+    AnalysisState s = stateWith(historyTable(40, day(5, 1), 7, scoreA), historyTable(45, day(4, 29), 7, scoreB), day(5, 8));
     computeStrengthTrends(s);
     const int N = s.trendSeries.rows();
     ASSERT_GE(N, 7);
@@ -168,7 +168,7 @@ TEST(ComputeStrengthTrends, FillsTheSummaryFromTheFitsInListMode) {
 }
 
 TEST(ComputeStrengthTrends, SimilarMatchModeLeavesTheSummaryAlone) {
-    AnalysisState s = stateWith(history(40, day(5, 1), 7, scoreA), history(40, day(5, 1), 7, scoreB), day(5, 8));
+    AnalysisState s = stateWith(historyTable(40, day(5, 1), 7, scoreA), historyTable(40, day(5, 1), 7, scoreB), day(5, 8));
     s.analysisMode = AnalysisMode::SimilarMatch;
     s.profile.strengths.set(3, Value(0.42));
     const ValueArray before = s.profile.strengths;
@@ -178,7 +178,7 @@ TEST(ComputeStrengthTrends, SimilarMatchModeLeavesTheSummaryAlone) {
 }
 
 TEST(ComputeStrengthTrends, TwentyRowsGiveOnePointThatCannotBeFitted) {
-    AnalysisState s = stateWith(history(20, day(5, 1), 7, scoreA), history(20, day(5, 1), 7, scoreB), day(5, 8));
+    AnalysisState s = stateWith(historyTable(20, day(5, 1), 7, scoreA), historyTable(20, day(5, 1), 7, scoreB), day(5, 8));
     StepLog log;
     computeStrengthTrends(s, &log);
     ASSERT_EQ(s.trendSeries.rows(), 1);
@@ -192,7 +192,7 @@ TEST(ComputeStrengthTrends, TwentyRowsGiveOnePointThatCannotBeFitted) {
 }
 
 TEST(ComputeStrengthTrends, ShortHistoryGivesAnEmptyTrendAndZeros) {
-    AnalysisState s = stateWith(history(19, day(5, 1), 7, scoreA), history(40, day(5, 1), 7, scoreB), day(5, 8));
+    AnalysisState s = stateWith(historyTable(19, day(5, 1), 7, scoreA), historyTable(40, day(5, 1), 7, scoreB), day(5, 8));
     s.trendSeries = Table(21, 5); // the previous match's trend
     s.trendSeries.set(0, 0, Value(1.0));
     computeStrengthTrends(s);
@@ -214,7 +214,7 @@ TEST(ComputeStrengthTrends, ShortHistoryGivesAnEmptyTrendAndZeros) {
 TEST(ComputeStrengthTrends, NoPairGivesAnEmptyTrend) {
     // Without a kick-off date no validity end of row 0 can be read, and with
     // twenty rows there is no other row to pair.
-    AnalysisState s = stateWith(history(20, day(5, 1), 7, scoreA), history(20, day(5, 1), 7, scoreB), day(5, 8));
+    AnalysisState s = stateWith(historyTable(20, day(5, 1), 7, scoreA), historyTable(20, day(5, 1), 7, scoreB), day(5, 8));
     s.matchDate = Value(u"unknown");
     computeStrengthTrends(s);
     EXPECT_EQ(s.trendSeries.rows(), 0);
