@@ -11,8 +11,8 @@ namespace chenglan {
 
 // A two-dimensional table of value cells addressed (column, row). It grows by
 // rows and keeps every cell when it does; a never-written cell is empty.
-// A default-constructed table is unallocated: reading it fails as the
-// original's unallocated array did.
+// A default-constructed table is unallocated: reading it fails, so that a
+// step reading a table no earlier step filled skips that statement.
 class Table {
 public:
     Table() = default;

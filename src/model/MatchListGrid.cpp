@@ -1,6 +1,7 @@
 #include "model/MatchListGrid.h"
 
 #include "base/TextRules.h"
+#include "model/GridFormats.h"
 
 #include <QStringList>
 
@@ -65,7 +66,7 @@ void fillMatchList(GridData &matchList, const ScheduleState &s, StepLog *log) {
         if (!listed)
             continue;
         matchList.addItem(matchListLine(s.matchTable, i));
-        attempt([&] { matchList.select(r, 0); }, log);
+        attempt([&] { matchList.select(r, matchlist::LeagueColumn); }, log);
         attempt([&] { matchList.setCellBackColor(HexColorToRgb(field(s.matchTable, matchtable::LeagueColourField, i))); }, log);
         attempt([&] { matchList.setCellForeColor(WhiteColor); }, log);
         attempt([&] { matchList.setRowHeight(r, MatchListRowTwips); }, log);

@@ -1,6 +1,7 @@
 #include "model/SimilarSet.h"
 
 #include "base/TextRules.h"
+#include "model/GridFormats.h"
 #include "model/MatchListGrid.h"
 
 #include <cmath>
@@ -77,13 +78,13 @@ void fillSimilarList(const AnalysisState &s, GridData &grid, StepLog *log) {
         };
         grid.addItem(first.join(u'\t'));
         grid.addItem(second.join(u'\t'));
-        attempt([&] { grid.select(g, 0); }, log);
+        attempt([&] { grid.select(g, similarlist::LeagueColumn); }, log);
         attempt([&] { grid.setCellBackColor(HexColorToRgb(S(LeagueColour))); }, log);
         grid.setCellForeColor(WhiteColor);
         attempt([&] { grid.setRowHeight(g, SimilarLineHeight); }, log);
         attempt([&] { grid.setRowHeight(g + 1, SimilarLineHeight); }, log);
         grid.setMergeMode(2);
-        attempt([&] { grid.setMergeColumn(0, true); }, log);
+        attempt([&] { grid.setMergeColumn(similarlist::LeagueColumn, true); }, log);
         grid.setCellAlignment(GridData::Center);
         g += 2;
     }
