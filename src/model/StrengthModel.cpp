@@ -14,19 +14,26 @@ using namespace history;
 using namespace trend;
 
 constexpr std::int16_t FitDegree = 6;
+// The matches the two moving averages span. A row has both averages when
+// LongWindow rows, itself included, stand from it on: rows 0..n-LastFullFromEnd.
+constexpr int LongWindow = 20;
+constexpr int ShortWindow = 10;
+constexpr int LastFullFromEnd = LongWindow - 1;
 
 int highestRow(const Table &t) { return t.allocated() ? t.rows() - 1 : -1; }
 
 bool isEmptyCell(const Value &v) { return v.isEmpty() || (v.isText() && v.asText()->isEmpty()); }
 
-// Steps 3 and 4 for one team: the averages of rows 0..n-19 and the day each
+// Steps 3 and 4 for one team: the averages of rows 0..n-LastFullFromEnd and the day each
 // row stopped being the team's latest form (the next newer match's date).
 void movingAverages(Table &history, int n, StepLog *log) {
-    for (int r = 0; r <= n - 19; ++r) {
-        attempt([&] { history.set(Average20Column, r, Value(WindowAverage(history, ScoreColumn, 20, r))); }, log);
-        attempt([&] { history.set(Average10Column, r, Value(WindowAverage(history, ScoreColumn, 10, r))); }, log);
+    for (int r = 0; r <= n - LastFullFromEnd; ++r) {
+        attempt([&] { history.set(Average20Column, r, Value(WindowAverage(history, ScoreColumn, LongWindow, r))); },
+                log);
+        attempt([&] { history.set(Average10Column, r, Value(WindowAverage(history, ScoreColumn, ShortWindow, r))); },
+                log);
     }
-    for (int r = 1; r <= n - 19; ++r)
+    for (int r = 1; r <= n - LastFullFromEnd; ++r)
         attempt([&] { history.set(ValidUntilColumn, r, Value(history.at(DateColumn, r - 1).toDate())); }, log);
 }
 
@@ -49,8 +56,8 @@ double polynomialAt(const QList<double> &c, double x) {
 int pairRows(const AnalysisState &s, int nH, int nA, Table &pairs, StepLog *log) {
     int j0 = 0;
     int k = 0;
-    for (int i = 0; i <= nH - 19; ++i) {
-        for (int j = j0; j <= nA - 19; ++j) {
+    for (int i = 0; i <= nH - LastFullFromEnd; ++i) {
+        for (int j = j0; j <= nA - LastFullFromEnd; ++j) {
             bool qualifies = false;
             attempt([&] { qualifies = validUntil(s.awayHistory, j).daysTo(validUntil(s.homeHistory, i)) >= 0; },
                     log);
@@ -129,8 +136,8 @@ void computeStrengthTrends(AnalysisState &s, StepLog *log) {
     movingAverages(s.awayHistory, nA, log);
 
     const bool listMode = s.analysisMode == AnalysisMode::ListMatch;
-    Table pairs(trend::Columns, nH - 18);
-    const int N = nH >= 19 && nA >= 19 ? pairRows(s, nH, nA, pairs, log) : 0;
+    Table pairs(trend::Columns, nH - LastFullFromEnd + 1);
+    const int N = nH >= LastFullFromEnd && nA >= LastFullFromEnd ? pairRows(s, nH, nA, pairs, log) : 0;
     if (N == 0) {
         // Without a pair there is nothing to fit: show no trend and neutral
         // strengths rather than whatever the previous analysis left.
@@ -168,11 +175,11 @@ QString trendShortfall(const AnalysisState &s) {
         return {};
     const int home = s.homeHistory.allocated() ? s.homeHistory.rows() : 0;
     const int away = s.awayHistory.allocated() ? s.awayHistory.rows() : 0;
-    if (home < 20 && away < 20)
+    if (home < LongWindow && away < LongWindow)
         return QStringLiteral("两队历史都不足20场（主队%1场，客队%2场），无法计算实力趋势").arg(home).arg(away);
-    if (home < 20)
+    if (home < LongWindow)
         return QStringLiteral("主队历史不足20场（%1场），无法计算实力趋势").arg(home);
-    if (away < 20)
+    if (away < LongWindow)
         return QStringLiteral("客队历史不足20场（%1场），无法计算实力趋势").arg(away);
     return QStringLiteral("两队历史没有时间相符的配对，无法计算实力趋势");
 }
