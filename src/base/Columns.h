@@ -33,7 +33,8 @@ inline constexpr int ScoreColumn = 21;     // ResultScore of the match
 inline constexpr int Average20Column = 22; // mean score of this and the 19 older matches
 inline constexpr int ValidUntilColumn = 23; // the day this row stopped being the latest form
 inline constexpr int Average10Column = 24; // mean score of this and the 9 older matches
-inline constexpr int SameSideColumn = 28;  // 2 when the team played on its side of the analysed match
+inline constexpr int SameSideColumn = 28;  // SameSideMark when the team played on its side of the analysed match
+inline constexpr int SameSideMark = 2;
 } // namespace history
 
 // trendSeries: a row per paired point, oldest first. Columns 0..5 are the

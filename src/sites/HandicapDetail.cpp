@@ -124,7 +124,7 @@ int scrapeHandicapChanges(AnalysisState &s, int matchIndex, Web &web, const Site
     if (fetched && !markup.isEmpty() && changes.isEmpty() && log)
         log->add(FailureKind::Data, QStringLiteral("The handicap page of match %1 lists no change").arg(id));
 
-    if (matchIndex != 0 && matchIndex != 1)
+    if (matchIndex != handicap::ListMatchRow && matchIndex != handicap::SimilarMatchRow)
         return int(changes.size());
     if (changes.isEmpty()) {
         for (int item = 0; item < HandicapItems; ++item)

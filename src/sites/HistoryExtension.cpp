@@ -51,7 +51,7 @@ void extend(AnalysisState &s, Table &table, const Value &teamId, int sameSideIdC
             run([&] { table.set(OwnGoalsColumn, row, Value(fieldNumber(field(fields, HomeGoalsColumn)))); });
             run([&] { table.set(ConcededColumn, row, Value(fieldNumber(field(fields, AwayGoalsColumn)))); });
             if (sameSideIdColumn == HomeIdColumn)
-                table.set(SameSideColumn, row, Value::fromInt16(2));
+                table.set(SameSideColumn, row, Value::fromInt16(SameSideMark));
         }
         bool away = false;
         run([&] { away = fieldNumber(field(fields, AwayIdColumn)) == id; });
@@ -59,7 +59,7 @@ void extend(AnalysisState &s, Table &table, const Value &teamId, int sameSideIdC
             run([&] { table.set(OwnGoalsColumn, row, Value(fieldNumber(field(fields, AwayGoalsColumn)))); });
             run([&] { table.set(ConcededColumn, row, Value(fieldNumber(field(fields, HomeGoalsColumn)))); });
             if (sameSideIdColumn == AwayIdColumn)
-                table.set(SameSideColumn, row, Value::fromInt16(2));
+                table.set(SameSideColumn, row, Value::fromInt16(SameSideMark));
         }
         table.set(ScoreColumn, row, ResultScore(table.at(OwnGoalsColumn, row), table.at(ConcededColumn, row)));
     }

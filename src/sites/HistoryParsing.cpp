@@ -65,7 +65,7 @@ void parseHistory(const AnalysisState &s, int element, const Value &teamId, int 
             attempt([&] { table.set(OwnGoalsColumn, i, Value(fieldNumber(field(fields, HomeGoalsColumn)))); }, log);
             attempt([&] { table.set(ConcededColumn, i, Value(fieldNumber(field(fields, AwayGoalsColumn)))); }, log);
             if (sameSideIdColumn == HomeIdColumn)
-                table.set(SameSideColumn, i, Value::fromInt16(2));
+                table.set(SameSideColumn, i, Value::fromInt16(SameSideMark));
         }
         bool away = false;
         attempt([&] { away = fieldNumber(field(fields, AwayIdColumn)) == id; }, log);
@@ -73,7 +73,7 @@ void parseHistory(const AnalysisState &s, int element, const Value &teamId, int 
             attempt([&] { table.set(OwnGoalsColumn, i, Value(fieldNumber(field(fields, AwayGoalsColumn)))); }, log);
             attempt([&] { table.set(ConcededColumn, i, Value(fieldNumber(field(fields, HomeGoalsColumn)))); }, log);
             if (sameSideIdColumn == AwayIdColumn)
-                table.set(SameSideColumn, i, Value::fromInt16(2));
+                table.set(SameSideColumn, i, Value::fromInt16(SameSideMark));
         }
         table.set(ScoreColumn, i, ResultScore(table.at(OwnGoalsColumn, i), table.at(ConcededColumn, i)));
     }

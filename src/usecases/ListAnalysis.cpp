@@ -32,7 +32,7 @@ std::optional<ExtensionTarget> extensionTarget(const Table &history, int sameSid
     std::optional<ExtensionTarget> target;
     attempt([&] {
         const int last = history.lastRow();
-        const bool same = history.at(history::SameSideColumn, last).equals(2);
+        const bool same = history.at(history::SameSideColumn, last).equals(history::SameSideMark);
         target = ExtensionTarget{history.at(history::MatchIdColumn, last),
                                  Value::fromInt16(std::int16_t(same ? sameSide : 1 - sameSide))};
     }, log);
@@ -157,8 +157,8 @@ private:
     // can be loaded at the same time; they are applied in the fixed order,
     // home then away, so the state is the same as when loaded one by one.
     void extend() {
-        const auto home = extensionTarget(m_s.homeHistory, 0, &m_run.log);
-        const auto away = extensionTarget(m_s.awayHistory, 1, &m_run.log);
+        const auto home = extensionTarget(m_s.homeHistory, analysisdata::HomeList, &m_run.log);
+        const auto away = extensionTarget(m_s.awayHistory, analysisdata::AwayList, &m_run.log);
 
         std::future<ValueArray> awayPage;
         StepLog awayLog;

@@ -61,8 +61,8 @@ public:
         step(QStringLiteral("info"), [&] { readInfoLine(); });
         const Value kickOff = m_s.matchDate;
         step(QStringLiteral("parseTeamHistories"), [&] { parseTeamHistories(m_s, log); });
-        extend(m_s.homeHistory, 0, QStringLiteral("extendHomeHistory"), [&] { extendHomeHistory(m_s, log); });
-        extend(m_s.awayHistory, 1, QStringLiteral("extendAwayHistory"), [&] { extendAwayHistory(m_s, log); });
+        extend(m_s.homeHistory, analysisdata::HomeList, QStringLiteral("extendHomeHistory"), [&] { extendHomeHistory(m_s, log); });
+        extend(m_s.awayHistory, analysisdata::AwayList, QStringLiteral("extendAwayHistory"), [&] { extendAwayHistory(m_s, log); });
         step(QStringLiteral("computeStrengthTrends"), [&] { computeStrengthTrends(m_s, log); });
         step(QStringLiteral("caption"), [&] {
             attempt([&] { m_s.similarMatchCaption = Value(similarMatchCaption(m_s.similarMatches, row, kickOff)); },
@@ -149,7 +149,7 @@ private:
         bool found = attempt(
             [&] {
                 const int last = history.lastRow();
-                const bool same = history.at(history::SameSideColumn, last).equals(2);
+                const bool same = history.at(history::SameSideColumn, last).equals(history::SameSideMark);
                 m_s.currentMatchId = history.at(history::MatchIdColumn, last);
                 m_s.sideIndex = Value::fromInt16(std::int16_t(same ? sameSide : 1 - sameSide));
             },
