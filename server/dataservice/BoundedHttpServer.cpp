@@ -299,9 +299,11 @@ BoundedHttpServer::BoundedHttpServer(BoundedServerOptions options) : m_options(s
     set_keep_alive_max_count(m_options.keepAliveMaxRequests);
     set_keep_alive_timeout(std::max<time_t>(1, time_t(std::chrono::duration_cast<std::chrono::seconds>(
                                                           m_options.keepAliveTimeout).count())));
-    set_logger([](const httplib::Request &, const httplib::Response &res) {
+    set_logger([this](const httplib::Request &req, const httplib::Response &res) {
         if (res.status >= 400)
             t_closeAfterResponse = true;
+        if (m_answerObserver)
+            m_answerObserver(req.path, res.status);
     });
     // The library would read (and drop) a body above the payload limit before
     // answering 413, waiting for bytes a client may never send; it is refused
@@ -338,8 +340,8 @@ BoundedHttpServer::BoundedHttpServer(BoundedServerOptions options) : m_options(s
     }));
 }
 
-int BoundedHttpServer::bindLoopback(int port) {
-    const int bound = port == 0 ? bind_to_any_port("127.0.0.1") : (bind_to_port("127.0.0.1", port) ? port : 0);
+int BoundedHttpServer::bindAddress(const std::string &host, int port) {
+    const int bound = port == 0 ? bind_to_any_port(host) : (bind_to_port(host, port) ? port : 0);
     if (bound <= 0)
         return 0;
     // The library listens with a backlog of 5; a burst of connections beyond
@@ -356,6 +358,8 @@ std::size_t BoundedHttpServer::waitingConnections() const {
 
 void BoundedHttpServer::refuse(socket_t sock) {
     ++m_refused;
+    if (m_busyObserver)
+        m_busyObserver();
     static const char kBusy[] = "HTTP/1.1 503 Service Unavailable\r\n"
                                 "Content-Type: text/plain\r\n"
                                 "Content-Length: 5\r\n"
@@ -409,7 +413,10 @@ bool BoundedHttpServer::process_and_close_socket(socket_t sock) {
         bool connectionClosed = false;
         ok = process_request(stream, last, connectionClosed, nullptr);
         if (!ok && !stream.answered() && (stream.timedOut() || stream.exhausted())) {
-            sendAll(sock, refusalFor(stream), Clock::now() + m_options.writeTimeout);
+            const std::string refusal = refusalFor(stream);
+            sendAll(sock, refusal, Clock::now() + m_options.writeTimeout);
+            if (m_answerObserver)
+                m_answerObserver(std::string(), std::atoi(refusal.c_str() + std::strlen("HTTP/1.1 ")));
             linger = true;
             break;
         }
