@@ -309,10 +309,12 @@ void DataService::installRoutes() {
         res.status = 500;
         res.set_content("internal error\n", "text/plain");
     });
-    // Every answer is counted; every refused or failed one is also logged.
+    // Every answer is counted; every refused or failed one is also logged
+    // (but a 503 of /healthz, which a load balancer asks every few seconds
+    // while the index loads, is the answer it asked for).
     m_server->setAnswerObserver([this](const std::string &path, int status) {
         m_metrics.countAnswer(path, status);
-        if (status >= 400)
+        if (status >= 400 && path != "/healthz")
             logLine(status >= 500 && status != 503 ? LogLevel::Error : LogLevel::Warning,
                     QStringLiteral("%1 answered %2").arg(path.empty() ? QStringLiteral("request not read")
                                                                       : QString::fromStdString(
