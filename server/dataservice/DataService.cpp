@@ -399,7 +399,10 @@ QString DataService::baseAddress() const {
 
 std::size_t DataService::refusedConnections() const { return m_server ? m_server->refusedConnections() : 0; }
 
-Reply DataService::linkFile() const { return Reply{200, baseAddress().toLatin1(), "text/plain; charset=gb2312"}; }
+Reply DataService::linkFile() const {
+    const QString address = m_options.publicAddress.isEmpty() ? baseAddress() : m_options.publicAddress;
+    return Reply{200, address.toLatin1(), "text/plain; charset=gb2312"};
+}
 
 Reply DataService::health() const {
     QString problem;

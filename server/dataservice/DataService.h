@@ -37,6 +37,9 @@ struct ServiceOptions {
     // changes; empty: none.
     QString snapshotPath;
     std::chrono::milliseconds snapshotInterval = limits::kSnapshotInterval;
+    // The address clients reach the service at (behind a proxy: the
+    // proxy's), which the link files name; empty: the listening address.
+    QString publicAddress;
 };
 
 // An HTTP answer before it goes on the wire.

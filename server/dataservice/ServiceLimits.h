@@ -40,7 +40,7 @@ inline constexpr std::chrono::milliseconds kRefreshInterval{1000};
 inline constexpr std::chrono::milliseconds kLoadWait{2000};
 // The index file beside the database is rewritten at most this often (and
 // once more when the service stops): a rewrite is a few hundred megabytes.
-inline constexpr std::chrono::seconds kSnapshotInterval{10};
+inline constexpr std::chrono::seconds kSnapshotInterval{60};
 // SQLite waits this long for a lock held by another writer.
 inline constexpr int kBusyTimeoutMs = 5000;
 

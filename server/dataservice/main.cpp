@@ -35,7 +35,8 @@ const char kDefaultHost[] = "127.0.0.1";
 constexpr int kDefaultPort = 18081;
 
 const char kHelp[] = R"(usage:
-  chenglan-service serve [--db FILE] [--listen HOST:PORT | --port N] [--threads N] [--no-index-file]
+  chenglan-service serve [--db FILE] [--listen HOST:PORT | --port N] [--threads N]
+                   [--public-url URL] [--no-index-file]
   chenglan-service import [--db FILE] FILE.csv
   chenglan-service ingest [--db FILE] --from Y-M-D --to Y-M-D [--only-new]
                    [--odds-site URL] [--analysis-site URL] [--detail-site URL]
@@ -81,6 +82,9 @@ backup  writes a consistent copy of the database to OUT (which must not
 --listen HOST:PORT
               the address to serve on; an IPv6 address in brackets ([::1]:18081).
               Anything but loopback is said on stderr: put a TLS proxy in front.
+--public-url URL
+              the address clients reach the service at, behind a proxy
+              (https://.../); the link files name it instead of HOST:PORT
 --no-index-file
               neither read nor write FILE.index: load from the database
 --odds-site, --analysis-site, --detail-site URL
@@ -163,6 +167,8 @@ QString shownAddress(const std::string &host, int port) {
     return (h.contains(u':') ? u'[' + h + u']' : h) + QStringLiteral(":%1").arg(port);
 }
 
+bool siteOption(QStringList &args, const QString &name, QString &base);
+
 int serve(QStringList args) {
     bool missing = false;
     const QString db = takeOption(args, QStringLiteral("--db"), &missing);
@@ -170,8 +176,12 @@ int serve(QStringList args) {
     const QString portText = takeOption(args, QStringLiteral("--port"), &missing);
     const QString threadsText = takeOption(args, QStringLiteral("--threads"), &missing);
     const bool noIndexFile = args.removeAll(QStringLiteral("--no-index-file")) > 0;
+    QString publicUrl;
+    if (!siteOption(args, QStringLiteral("--public-url"), publicUrl))
+        return usage("--public-url is an http(s) address ending in \"/\"");
     if (missing || !args.isEmpty())
-        return usage("serve takes --db FILE, --listen HOST:PORT (or --port N), --threads N and --no-index-file");
+        return usage("serve takes --db FILE, --listen HOST:PORT (or --port N), --threads N, --public-url URL "
+                     "and --no-index-file");
     if (!listenText.isNull() && !portText.isNull())
         return usage("give --listen HOST:PORT or --port N, not both");
     ListenAddress listen{kDefaultHost, kDefaultPort};
@@ -197,6 +207,7 @@ int serve(QStringList args) {
     // Listen first, load behind it: a monitor sees "loading" instead of a
     // refused connection, and queries wait for the index briefly.
     options.deferLoad = true;
+    options.publicAddress = publicUrl;
     if (!noIndexFile)
         options.snapshotPath = snapshotPathFor(options.databasePath);
 
