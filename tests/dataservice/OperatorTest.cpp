@@ -154,6 +154,8 @@ TEST(OperatorMetrics, ExpositionParsesWithCountsByPathAndStatusAndACumulativeHis
     const int port = service.start(0);
     ASSERT_GT(port, 0);
     httplib::Client client("127.0.0.1", port);
+    // One connection: an answer is counted before the next request is read.
+    client.set_keep_alive(true);
     for (int i = 0; i < 3; ++i)
         ASSERT_TRUE(client.Get("/shili/deep_jc.asp?sql=0.1,0,0,0,0,0,0,0,A31,D10,"));
     ASSERT_TRUE(client.Get("/shili/deep_jc.asp?sql=bad"));
@@ -186,8 +188,9 @@ TEST(OperatorMetrics, ExpositionParsesWithCountsByPathAndStatusAndACumulativeHis
             if (!typeOf.contains(family) && family.ends_with(suffix))
                 family.resize(family.size() - std::strlen(suffix));
         EXPECT_TRUE(typeOf.contains(family)) << "no TYPE before " << line.toStdString();
-        bool ok = false;
-        const double value = m.captured(5) == QLatin1String("+Inf") ? INFINITY : m.captured(5).toDouble(&ok);
+        bool ok = m.captured(5) == QLatin1String("+Inf");
+        const double value = ok ? INFINITY : m.captured(5).toDouble(&ok);
+        EXPECT_TRUE(ok) << line.toStdString();
         samples[line.section(u' ', 0, -2).toStdString()] = value;
     }
     EXPECT_EQ(typeOf["chenglan_http_requests_total"], "counter");
@@ -202,19 +205,20 @@ TEST(OperatorMetrics, ExpositionParsesWithCountsByPathAndStatusAndACumulativeHis
     EXPECT_GE(samples["chenglan_seconds_since_last_change"], 0);
     EXPECT_GT(samples["chenglan_load_duration_seconds"], 0);
 
-    // Buckets are cumulative, in rising order, and +Inf equals the count.
+    // Buckets are cumulative: counts never fall as the bound rises, and +Inf
+    // equals the count.
+    std::map<double, double> buckets;
+    const QRegularExpression bucket(QStringLiteral(R"re(^chenglan_similar_query_duration_seconds_bucket\{le="([^"]+)"\}$)re"));
+    for (const auto &[name, value] : samples)
+        if (const auto m = bucket.match(QString::fromStdString(name)); m.hasMatch())
+            buckets[m.captured(1) == QLatin1String("+Inf") ? INFINITY : m.captured(1).toDouble()] = value;
+    ASSERT_GT(buckets.size(), 5u);
+    ASSERT_TRUE(buckets.contains(INFINITY));
     double previous = 0;
-    int buckets = 0;
-    for (const auto &[name, value] : samples) {
-        if (!name.starts_with("chenglan_similar_query_duration_seconds_bucket"))
-            continue;
-        ++buckets;
-        if (name.find("+Inf") == std::string::npos) {
-            EXPECT_GE(samples[R"(chenglan_similar_query_duration_seconds_bucket{le="+Inf"})"], value);
-        }
-        previous = std::max(previous, value);
+    for (const auto &[le, count] : buckets) {
+        EXPECT_GE(count, previous) << "le=" << le;
+        previous = count;
     }
-    EXPECT_GT(buckets, 5);
     EXPECT_EQ((samples[R"(chenglan_similar_query_duration_seconds_bucket{le="+Inf"})"]),
               samples["chenglan_similar_query_duration_seconds_count"]);
     EXPECT_EQ(samples["chenglan_similar_query_duration_seconds_count"], 4);
@@ -343,6 +347,8 @@ TEST(OperatorBackup, ACopyTakenWhileBatchesAreWrittenHoldsWholeBatchesRowByRow) 
     }
     done = true;
     writer.join();
+    // The copy was taken while batches were still being written.
+    EXPECT_LT(revision, MatchStore(db.path(), MatchStore::Access::ReadOnly).revision());
     EXPECT_THROW(backupDatabase(db.path(), out), StoreError) << "an existing file is never overwritten";
 
     // Restored as the service's database, it is the source as of its revision.
