@@ -129,7 +129,9 @@ function service(benchPath, logPath) {
 
 // scripts/service-start: one JSON line per start.
 function start(path) {
-  const starts = readFileSync(path, 'utf8').split('\n').filter((l) => l.trim().startsWith('{')).map((l) => JSON.parse(l));
+  const lines = readFileSync(path, 'utf8').split('\n').filter((l) => l.trim().startsWith('{')).map((l) => JSON.parse(l));
+  const starts = lines.filter((l) => l.start);
+  const compared = lines.find((l) => 'same_answers' in l);
   if (!starts.length) throw new Error(`no start measured in ${path}`);
   const mb = (kib) => (kib * 1.024 / 1000).toFixed(0);
   const label = { database: 'from the database (--no-index-file)', 'index-file': 'from the index file' };
@@ -143,6 +145,8 @@ function start(path) {
   }
   const notes = ['chenglan-service serve as a process, measured by scripts/service-start: from its start to the first 200 answer of the similar query; ' +
     'peak is VmHWM, steady VmRSS after 200 queries'];
+  if (compared) notes.push(`answers to ${compared.queries} queries ${compared.same_answers ? 'byte-identical' : 'DIFFER'} between the two starts`);
+  if (compared && !compared.same_answers) misses.push('data service start: the index file gave other answers than the database');
   return { title: TITLES.start, columns: ['start', 'first answer ms', 'peak MB', 'steady MB', 'peak / steady'], rows, notes, misses };
 }
 

@@ -12,6 +12,8 @@
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <limits>
+#include <utility>
 #include <vector>
 
 namespace chenglan::dataservice {
