@@ -169,6 +169,15 @@ QString shownAddress(const std::string &host, int port) {
 
 bool siteOption(QStringList &args, const QString &name, QString &base);
 
+// Qt's own warnings (the SQL driver's, for one) go into the service's log
+// with its timestamp and level, like every other line.
+void logQtMessage(QtMsgType type, const QMessageLogContext &, const QString &message) {
+    const LogLevel level = type == QtDebugMsg || type == QtInfoMsg ? LogLevel::Info
+                           : type == QtWarningMsg                  ? LogLevel::Warning
+                                                                   : LogLevel::Error;
+    logLine(level, message);
+}
+
 int serve(QStringList args) {
     bool missing = false;
     const QString db = takeOption(args, QStringLiteral("--db"), &missing);
@@ -211,6 +220,7 @@ int serve(QStringList args) {
     if (!noIndexFile)
         options.snapshotPath = snapshotPathFor(options.databasePath);
 
+    qInstallMessageHandler(logQtMessage);
     // Signals are taken by sigwait below, not by whichever thread they hit.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
