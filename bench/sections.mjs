@@ -133,9 +133,9 @@ function start(path) {
   const starts = lines.filter((l) => l.start);
   const compared = lines.find((l) => 'same_answers' in l);
   if (!starts.length) throw new Error(`no start measured in ${path}`);
-  const mb = (kib) => (kib * 1.024 / 1000).toFixed(0);
+  const mib = (kib) => (kib / 1024).toFixed(0);
   const label = { database: 'from the database (--no-index-file)', 'index-file': 'from the index file' };
-  const rows = starts.map((s) => [label[s.start] ?? s.start, `${s.first_answer_ms}`, mb(s.peak_rss_kib), mb(s.steady_rss_kib), s.peak_over_steady]);
+  const rows = starts.map((s) => [label[s.start] ?? s.start, `${s.first_answer_ms}`, mib(s.peak_rss_kib), mib(s.steady_rss_kib), s.peak_over_steady]);
   const misses = [];
   const quick = starts.find((s) => s.start === 'index-file');
   if (!quick) misses.push('data service start: no start from the index file');
@@ -147,7 +147,7 @@ function start(path) {
     'peak is VmHWM, steady VmRSS after 200 queries'];
   if (compared) notes.push(`answers to ${compared.queries} queries ${compared.same_answers ? 'byte-identical' : 'DIFFER'} between the two starts`);
   if (compared && !compared.same_answers) misses.push('data service start: the index file gave other answers than the database');
-  return { title: TITLES.start, columns: ['start', 'first answer ms', 'peak MB', 'steady MB', 'peak / steady'], rows, notes, misses };
+  return { title: TITLES.start, columns: ['start', 'first answer ms', 'peak MiB', 'steady MiB', 'peak / steady'], rows, notes, misses };
 }
 
 function window(path) {
