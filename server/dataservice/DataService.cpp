@@ -6,6 +6,7 @@
 #include <QStringEncoder>
 #include <QStringList>
 
+#include <cstdio>
 #include <malloc.h>
 
 namespace chenglan::dataservice {
@@ -66,8 +67,8 @@ bool DataService::waitForRevision(qint64 revision, std::chrono::milliseconds tim
 }
 
 void DataService::refreshLoop() {
-    // This thread's own connection: data_version counts the commits of the
-    // other connections since this one last looked.
+    // This thread's own connection: its change stamp (SQLite's data_version,
+    // PostgreSQL's revision) moves with every commit of another connection.
     std::unique_ptr<MatchStore> store;
     qint64 seenVersion = -1;
     std::unique_lock stopLock(m_stopMutex);
@@ -76,18 +77,39 @@ void DataService::refreshLoop() {
         try {
             if (!store)
                 store = std::make_unique<MatchStore>(m_options.databasePath, MatchStore::Access::ReadOnly);
-            const qint64 version = store->dataVersion();
+            const qint64 version = store->changeStamp();
             if (version != seenVersion) {
                 std::lock_guard lock(m_refreshMutex);
                 applyChanges(*store);
                 seenVersion = version;
             }
-        } catch (const StoreError &) {
-            store.reset(); // a fresh connection next time
+            noteStoreState(true);
+        } catch (const StoreError &e) {
+            // The index keeps answering; a fresh connection next time reads
+            // everything after the last revision applied.
+            store.reset();
             seenVersion = -1;
+            noteStoreState(false, QString::fromStdString(e.what()));
         }
         stopLock.lock();
     }
+}
+
+void DataService::noteStoreState(bool reachable, const QString &error) {
+    std::lock_guard lock(m_storeStateMutex);
+    if (reachable != m_storeState.reachable) {
+        if (reachable)
+            std::fprintf(stderr, "chenglan-service: the database is readable again; changes caught up\n");
+        else
+            std::fprintf(stderr, "chenglan-service: the database cannot be read, answering from memory: %s\n",
+                         qPrintable(error));
+    }
+    m_storeState = StoreState{reachable, error};
+}
+
+DataService::StoreState DataService::storeState() const {
+    std::lock_guard lock(m_storeStateMutex);
+    return m_storeState;
 }
 
 int DataService::start(int port) {

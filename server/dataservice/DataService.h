@@ -22,6 +22,7 @@ namespace chenglan::dataservice {
 class MatchStore;
 
 struct ServiceOptions {
+    // A SQLite file or a "postgresql://" address (MatchStore).
     QString databasePath;
     std::size_t workers = limits::kWorkerThreads;
     std::size_t maxWaiting = limits::kMaxWaitingConnections;
@@ -69,15 +70,27 @@ public:
     const SimilarityIndex &index() const { return m_index; }
     std::size_t refusedConnections() const;
 
+    // Whether the last look for changes could read the database, and why
+    // not. While it cannot, queries are answered from memory and the
+    // refresher keeps trying; the first read that works catches up.
+    struct StoreState {
+        bool reachable = true;
+        QString error;
+    };
+    StoreState storeState() const;
+
 private:
     void refreshLoop();
     std::size_t applyChanges(MatchStore &store);
+    void noteStoreState(bool reachable, const QString &error = {});
 
     ServiceOptions m_options;
     SimilarityIndex m_index;
     std::mutex m_refreshMutex; // one refresh at a time; guards m_revision
     qint64 m_revision = 0;
     std::condition_variable m_revisionReached;
+    mutable std::mutex m_storeStateMutex;
+    StoreState m_storeState;
 
     std::unique_ptr<BoundedHttpServer> m_server;
     std::thread m_listener;

@@ -62,6 +62,11 @@ backtest
         verdict's two suggested scores was the final score. --csv prints CSV.
 
 --db FILE     the SQLite database, created on first use (default chenglan-service.db)
+--db postgresql://USER@HOST:PORT/DATABASE
+              a PostgreSQL database instead, shared by several services; its
+              tables are created on first use. Each serve follows the others'
+              writes within a second and keeps answering from memory while
+              the server cannot be reached.
 --odds-site, --analysis-site, --detail-site URL
               the sites ingest reads (each ending in "/"; defaults: the build's)
 --threads N   connections served at once (default 8); a few more wait, the
@@ -273,7 +278,7 @@ int backtestCommand(QStringList args) {
     if (missing || bad || !args.isEmpty())
         return usage("backtest takes [--db FILE] [--from Y-M-D] [--to Y-M-D] [--csv]");
     const QString path = db.isEmpty() ? QString::fromLatin1(kDefaultDatabase) : db;
-    if (!QFile::exists(path)) {
+    if (!isPostgresAddress(path) && !QFile::exists(path)) {
         std::fprintf(stderr, "chenglan-service: no database %s\n", qPrintable(path));
         return 1;
     }
