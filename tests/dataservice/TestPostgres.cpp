@@ -8,6 +8,8 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
+#include <atomic>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <pwd.h>
@@ -55,10 +57,15 @@ QString adminAddress(int port, const QString &database) {
     return QStringLiteral("postgresql://%1@127.0.0.1:%2/%3").arg(QLatin1String(kServerUser)).arg(port).arg(database);
 }
 
-// Stops the server once every test has run.
+std::atomic<bool> g_made{false};
+
+// Stops the server, when a test made one, once every test has run.
 class StopServerAtEnd : public ::testing::Environment {
 public:
-    void TearDown() override { TestPostgres::instance().shutdown(); }
+    void TearDown() override {
+        if (g_made)
+            TestPostgres::instance().shutdown();
+    }
 };
 [[maybe_unused]] ::testing::Environment *const g_stopServer = ::testing::AddGlobalTestEnvironment(new StopServerAtEnd);
 
@@ -66,6 +73,7 @@ public:
 
 TestPostgres &TestPostgres::instance() {
     static TestPostgres server;
+    g_made = true;
     return server;
 }
 
