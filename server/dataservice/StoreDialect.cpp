@@ -21,6 +21,9 @@ constexpr int kConnectTimeoutSeconds = 5;
 constexpr int kKeepAliveIdleSeconds = 10;
 constexpr int kKeepAliveIntervalSeconds = 5;
 constexpr int kKeepAliveCount = 3;
+// Data sent and not acknowledged for this long (a network that drops
+// everything while a statement is on its way) ends the connection too.
+constexpr int kTcpUserTimeoutMs = 30000;
 
 // Connection parameters an address may add in its query ("?sslmode=require"):
 // the ones an operator needs for TLS; the rest the store sets itself.
@@ -54,7 +57,8 @@ QSqlDatabase openPostgres(const QString &address, const QString &connection) {
     QStringList options{QStringLiteral("connect_timeout=%1").arg(kConnectTimeoutSeconds),
                         QStringLiteral("keepalives_idle=%1").arg(kKeepAliveIdleSeconds),
                         QStringLiteral("keepalives_interval=%1").arg(kKeepAliveIntervalSeconds),
-                        QStringLiteral("keepalives_count=%1").arg(kKeepAliveCount)};
+                        QStringLiteral("keepalives_count=%1").arg(kKeepAliveCount),
+                        QStringLiteral("tcp_user_timeout=%1").arg(kTcpUserTimeoutMs)};
     bool hasApplicationName = false;
     for (const auto &[key, value] : QUrlQuery(url).queryItems(QUrl::FullyDecoded)) {
         // The driver joins options with ";" and passes them to libpq as
