@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
 
 // A PostgreSQL server of the test process's own: Debian's postgresql
 // binaries, a cluster made by initdb in a temporary folder, listening on
@@ -51,6 +52,11 @@ enum class Backend { SQLite, PostgreSQL };
 
 inline std::string backendName(const ::testing::TestParamInfo<Backend> &info) {
     return info.param == Backend::SQLite ? "SQLite" : "PostgreSQL";
+}
+
+// How the test list names the parameter.
+inline void PrintTo(Backend backend, std::ostream *out) {
+    *out << (backend == Backend::SQLite ? "SQLite" : "PostgreSQL");
 }
 
 // A test run once on a SQLite file and once on a PostgreSQL database; the
