@@ -89,7 +89,7 @@ void DataService::refreshLoop() {
             // everything after the last revision applied.
             store.reset();
             seenVersion = -1;
-            noteStoreState(false, QString::fromStdString(e.what()));
+            noteStoreState(false, QString::fromStdString(e.what()).simplified()); // one log line
         }
         stopLock.lock();
     }
