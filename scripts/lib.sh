@@ -6,12 +6,13 @@ JOBS="${CHENGLAN_JOBS:-2}"
 
 PACKAGES=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev qt6-declarative-dev libqt6sql6-sqlite libqt6sql6-psql libgl-dev
+  qt6-base-dev qt6-declarative-dev libqt6sql6-sqlite libgl-dev
+  libqt6sql6-psql postgresql
   libxml2-dev libcpp-httplib-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-noto-cjk xvfb xauth x11-utils imagemagick
   clang libclang-rt-14-dev
-  sqlite3 postgresql curl procps
+  sqlite3 curl procps
 )
 
 # Installs the named packages that are missing; without names, PACKAGES.
