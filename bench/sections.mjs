@@ -5,6 +5,7 @@
 //   node sections.mjs click OURS.json BROWSER.json
 //   node sections.mjs service GBENCH.json SERVICE.log
 //   node sections.mjs start START.jsonl
+//   node sections.mjs replicas GBENCH.json REPLICAS.log
 //   node sections.mjs window WINDOW.json
 //   node sections.mjs failed TITLE REASON
 import { existsSync, readFileSync } from 'node:fs';
@@ -31,6 +32,7 @@ function readResult(path) {
 const TITLES = {
   click: 'Whole list click: the match\'s page, both extension pages and the model, on loopback, ms',
   service: 'Data service at 1,000,000 stored profiles: the similar-match query over HTTP on loopback',
+  replicas: 'Two data services on one PostgreSQL database: the similar-match query spread over both',
   window: 'The window (xcb on Xvfb): start, click, memory',
   start: 'Data service start at 1,000,000 stored profiles: start to the first answer, resident memory',
 };
@@ -84,6 +86,37 @@ function click(oursPath, browserPath) {
     notes,
     misses,
   };
+}
+
+// Two services on one PostgreSQL database, the clients spread over both.
+function replicas(benchPath, logPath) {
+  const data = JSON.parse(readFileSync(benchPath, 'utf8'));
+  const runs = (data.benchmarks ?? []).filter((b) => b.run_type !== 'aggregate' && b.name.startsWith('BM_TwoReplicas'));
+  const rows = [];
+  const notes = [];
+  const misses = [];
+  let failed = 0;
+  for (const b of runs) {
+    if (b.error_occurred) {
+      rows.push([b.name, 'failed', '-', '-']);
+      notes.push(`${b.name}: ${b.error_message}`);
+      continue;
+    }
+    failed += b.failed ?? 0;
+    rows.push([
+      `${b.threads ?? 1} clients over two replicas, ${Math.round(b.profiles ?? 0)} profiles (${b.iterations} queries)`,
+      fmtMs(b.p50_us / 1000),
+      fmtMs(b.p99_us / 1000),
+      (b.rps ?? 0).toFixed(0),
+    ]);
+  }
+  const log = existsSync(logPath) ? readFileSync(logPath, 'utf8') : '';
+  const loaded = log.match(/replicas: two services loaded (\d+) profiles each from PostgreSQL in ([\d.]+) s, resident (.*)/);
+  if (loaded) notes.push(`both services loaded ${loaded[1]} profiles from PostgreSQL in ${loaded[2]} s; resident memory of the process holding both ${loaded[3]}`);
+  notes.push('half the clients on each replica, one connection each; both replicas in one process on this machine, so they share its cores');
+  if (failed) misses.push(`two replicas: ${failed} queries failed or came back empty`);
+  if (!rows.length) throw new Error('the replica benchmark reported no figures');
+  return { title: TITLES.replicas, columns: ['load', 'p50 ms', 'p99 ms', 'requests/s'], rows, notes, misses };
 }
 
 function service(benchPath, logPath) {
@@ -186,11 +219,12 @@ let section;
 try {
   if (what === 'click') section = click(rest[0], rest[1]);
   else if (what === 'service') section = service(rest[0], rest[1]);
+  else if (what === 'replicas') section = replicas(rest[0], rest[1]);
   else if (what === 'window') section = window(rest[0]);
   else if (what === 'start') section = start(rest[0]);
   else if (what === 'failed') section = { title: TITLES[rest[0]] ?? rest[0], notes: [`failed: ${rest[1]}`], misses: [`${rest[0]}: failed (${rest[1]})`] };
   else {
-    console.error('usage: node sections.mjs click|service|start|window|failed ...');
+    console.error('usage: node sections.mjs click|service|start|replicas|window|failed ...');
     process.exit(2);
   }
 } catch (error) {

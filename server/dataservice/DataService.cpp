@@ -12,6 +12,7 @@
 #include <QStringEncoder>
 #include <QStringList>
 
+#include <cstdio>
 #include <malloc.h>
 
 namespace chenglan::dataservice {
@@ -154,8 +155,8 @@ void DataService::setStoreProblem(const QString &problem) {
 }
 
 void DataService::backgroundLoop() {
-    // This thread's own connection: data_version counts the commits of the
-    // other connections since this one last looked.
+    // This thread's own connection: its change stamp (SQLite's data_version,
+    // PostgreSQL's revision) moves with every commit of another connection.
     std::unique_ptr<MatchStore> store;
     qint64 seenVersion = -1;
     const bool isFile = !m_options.databasePath.contains(QLatin1String("://"));
@@ -177,7 +178,7 @@ void DataService::backgroundLoop() {
             } else if (m_options.refreshInterval.count() > 0) {
                 if (!store)
                     store = std::make_unique<MatchStore>(m_options.databasePath, MatchStore::Access::ReadOnly);
-                const qint64 version = store->dataVersion();
+                const qint64 version = store->changeStamp();
                 if (version != seenVersion) {
                     std::lock_guard lock(m_refreshMutex);
                     applyChanges(*store);
@@ -227,6 +228,11 @@ QString DataService::writeSnapshot() {
     } catch (const StoreError &e) {
         return QString::fromStdString(e.what());
     }
+}
+
+DataService::StoreState DataService::storeState() const {
+    std::lock_guard lock(m_problemMutex);
+    return StoreState{m_storeProblem.isEmpty(), m_storeProblem};
 }
 
 void DataService::snapshotLoop() {

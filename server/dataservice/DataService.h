@@ -23,6 +23,7 @@ namespace chenglan::dataservice {
 class MatchStore;
 
 struct ServiceOptions {
+    // A SQLite file or a "postgresql://" address (MatchStore).
     QString databasePath;
     std::size_t workers = limits::kWorkerThreads;
     std::size_t maxWaiting = limits::kMaxWaitingConnections;
@@ -96,6 +97,15 @@ public:
     // Writes the index file now (when one is configured and the database is
     // still at the index's revision). Returns an empty text or why not.
     QString writeSnapshot();
+
+    // Whether the last look for changes could read the database, and why
+    // not. While it cannot, queries are answered from memory and the
+    // refresher keeps trying; the first read that works catches up.
+    struct StoreState {
+        bool reachable = true;
+        QString error;
+    };
+    StoreState storeState() const;
 
 private:
     void load();

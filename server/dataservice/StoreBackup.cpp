@@ -58,6 +58,9 @@ private:
 } // namespace
 
 qint64 backupDatabase(const QString &databasePath, const QString &out) {
+    if (databasePath.contains(QLatin1String("://")))
+        throw StoreError(QStringLiteral("backup copies a SQLite database; a PostgreSQL database is backed up with "
+                                        "pg_dump or its standby"));
     if (!QFileInfo::exists(databasePath))
         throw StoreError(QStringLiteral("no database %1").arg(databasePath));
     if (QFileInfo::exists(out))

@@ -79,6 +79,11 @@ backup  writes a consistent copy of the database to OUT (which must not
         exist) while serve, import and ingest go on, and checks it.
 
 --db FILE     the SQLite database, created on first use (default chenglan-service.db)
+--db postgresql://USER@HOST:PORT/DATABASE
+              a PostgreSQL database instead, shared by several services; its
+              tables are created on first use. Each serve follows the others'
+              writes within a second and keeps answering from memory while
+              the server cannot be reached.
 --listen HOST:PORT
               the address to serve on; an IPv6 address in brackets ([::1]:18081).
               Anything but loopback is said on stderr: put a TLS proxy in front.
@@ -87,6 +92,7 @@ backup  writes a consistent copy of the database to OUT (which must not
               (https://.../); the link files name it instead of HOST:PORT
 --no-index-file
               neither read nor write FILE.index: load from the database
+              (a PostgreSQL database has no index file)
 --odds-site, --analysis-site, --detail-site URL
               the sites ingest reads (each ending in "/"; defaults: the build's)
 --threads N   connections served at once (default 8); a few more wait, the
@@ -217,7 +223,9 @@ int serve(QStringList args) {
     // refused connection, and queries wait for the index briefly.
     options.deferLoad = true;
     options.publicAddress = publicUrl;
-    if (!noIndexFile)
+    // The index file lies beside a database file; a PostgreSQL database has
+    // no folder of its own here, so its services load from the database.
+    if (!noIndexFile && !options.databasePath.contains(QLatin1String("://")))
         options.snapshotPath = snapshotPathFor(options.databasePath);
 
     qInstallMessageHandler(logQtMessage);
@@ -392,7 +400,7 @@ int backtestCommand(QStringList args) {
     if (missing || bad || !args.isEmpty())
         return usage("backtest takes [--db FILE] [--from Y-M-D] [--to Y-M-D] [--csv]");
     const QString path = db.isEmpty() ? QString::fromLatin1(kDefaultDatabase) : db;
-    if (!QFile::exists(path)) {
+    if (!isPostgresAddress(path) && !QFile::exists(path)) {
         std::fprintf(stderr, "chenglan-service: no database %s\n", qPrintable(path));
         return 1;
     }
