@@ -7,7 +7,7 @@ JOBS="${CHENGLAN_JOBS:-2}"
 PACKAGES=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-declarative-dev libqt6sql6-sqlite libgl-dev
-  libxml2-dev libcpp-httplib-dev
+  libxml2-dev zlib1g-dev libcpp-httplib-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-noto-cjk xvfb xauth x11-utils imagemagick
   clang libclang-rt-14-dev
