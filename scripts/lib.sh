@@ -8,7 +8,7 @@ PACKAGES=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-declarative-dev libqt6sql6-sqlite libgl-dev
   libqt6sql6-psql postgresql
-  libxml2-dev libcpp-httplib-dev prometheus-cpp-dev
+  libxml2-dev zlib1g-dev libcpp-httplib-dev prometheus-cpp-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-noto-cjk xvfb xauth x11-utils imagemagick
   clang libclang-rt-14-dev
