@@ -130,12 +130,13 @@ TEST(JobRunner, AFailedJobSaysWhyAndAppliesNothing) {
     runner.start(QStringLiteral("x"), fetchInto(Fast, &applied));
     ASSERT_TRUE(QTest::qWaitFor([&] { return idle.count() == 1; }, 20000));
     ASSERT_EQ(failed.count(), 1);
-    EXPECT_EQ(failed.first().at(1).toString(), QStringLiteral("操作失败：Connection refused"));
+    EXPECT_EQ(failed.first().at(1).toString(), QStringLiteral("操作没有完成。"));
+    EXPECT_EQ(failed.first().at(2).toString(), QStringLiteral("Connection refused")) << "the cause as the detail";
     EXPECT_TRUE(applied.isEmpty());
 
     runner.start(QStringLiteral("y"), [](JobContext &) -> JobApply { throw std::runtime_error("broken"); });
     ASSERT_TRUE(QTest::qWaitFor([&] { return idle.count() == 2; }, 20000));
-    EXPECT_EQ(failed.last().at(1).toString(), QStringLiteral("操作失败：broken"));
+    EXPECT_EQ(failed.last().at(2).toString(), QStringLiteral("broken"));
 }
 
 TEST(JobRunner, AWebMadeAfterTheCancelIsAbortedAtOnce) {
