@@ -26,8 +26,13 @@ double WindowAverage(const Table &table, int column, int window, int startRow);
 // holds zeros. trendShortfall() says which case it was.
 void computeStrengthTrends(AnalysisState &s, StepLog *log = nullptr);
 
+// Whether the last computeStrengthTrends formed a trend: pairs, and a fit
+// through them. Too few pairs for a degree-6 fit leave the fitted columns
+// empty and the strengths at zero: that is no trend either.
+bool hasTrend(const AnalysisState &s);
+
 // Why the last computeStrengthTrends produced no trend, as a sentence for the status bar;
-// empty when trendSeries has rows.
+// empty when it did.
 QString trendShortfall(const AnalysisState &s);
 
 } // namespace chenglan

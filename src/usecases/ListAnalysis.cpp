@@ -85,7 +85,7 @@ public:
         }
 
         m_run.pageRead = pageFailure.isEmpty() && !m_noInfoLine;
-        m_run.hasTrend = m_s.trendSeries.allocated() && m_s.trendSeries.rows() > 0;
+        m_run.hasTrend = hasTrend(m_s);
         m_run.ok = !m_rowMissing && m_run.pageRead && m_run.hasTrend;
         if (m_rowMissing)
             m_run.status = QStringLiteral("赛程中没有第%1行").arg(rowKey.text());
