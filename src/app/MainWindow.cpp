@@ -360,11 +360,14 @@ void MainWindow::startHandicapChanges() {
     }
     const SiteBases sites = m_sites;
     const PageRenderer renderer = m_renderer;
-    startAnalysis(QStringLiteral("正在读取本场的盘口变化……"), [sites, renderer](AnalysisJobData &d, JobContext &job) {
+    m_clickJob = startAnalysis(QStringLiteral("正在读取本场的盘口变化……"), [sites, renderer](AnalysisJobData &d, JobContext &job) {
         KeepingWeb web(job.web(), d.exchanges);
         const HandicapRun run = listMatchHandicapDetail(d.state, web, sites, renderer, &d.log);
         d.status = run.status;
+        d.failed = !run.pageRead;
     });
+    MainWindow *window = this;
+    m_pendingRetry = [window] { window->startHandicapChanges(); };
 }
 
 // A click (or the handicap command) is over: shown, failed or replaced.
