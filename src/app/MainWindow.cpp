@@ -303,7 +303,8 @@ void MainWindow::recordLastClick() {
         return;
     }
     const QString replay = replayCommandLine(*m_lastClick, dir);
-    setStatus(QStringLiteral("诊断记录已保存。"), QStringLiteral("%1 exchanges in %2; replay: %3").arg(stored).arg(shown, replay));
+    setStatus(QStringLiteral("诊断记录已保存。"),
+              QStringLiteral("%1 exchanges in %2; replay: %3").arg(stored).arg(shown, replay));
     qInfo().noquote() << "diagnostic record:" << stored << "exchanges in" << shown << "replay:" << replay;
 
     // Not modal: the window stays usable while the note is open.
@@ -360,7 +361,8 @@ void MainWindow::startHandicapChanges() {
     }
     const SiteBases sites = m_sites;
     const PageRenderer renderer = m_renderer;
-    m_clickJob = startAnalysis(QStringLiteral("正在读取本场的盘口变化……"), [sites, renderer](AnalysisJobData &d, JobContext &job) {
+    const QString title = QStringLiteral("正在读取本场的盘口变化……");
+    m_clickJob = startAnalysis(title, [sites, renderer](AnalysisJobData &d, JobContext &job) {
         KeepingWeb web(job.web(), d.exchanges);
         const HandicapRun run = listMatchHandicapDetail(d.state, web, sites, renderer, &d.log);
         d.status = run.status;
@@ -462,7 +464,8 @@ void MainWindow::startSimilarAnalysis(const Value &rowKey) {
     const SiteBases sites = m_sites;
     const PageRenderer renderer = m_renderer;
     MainWindow *window = this;
-    m_clickJob = startAnalysis(QStringLiteral("分析中…相似比赛"), [rowKey, sites, renderer](AnalysisJobData &d, JobContext &job) {
+    const QString title = QStringLiteral("分析中…相似比赛");
+    m_clickJob = startAnalysis(title, [rowKey, sites, renderer](AnalysisJobData &d, JobContext &job) {
         KeepingWeb web(job.web(), d.exchanges);
         const AnalysisContext context{web, sites, renderer, nullptr, jobProgress(job)};
         const SimilarClickRun run = similarClick(d.state, rowKey, context, d.pictures);
@@ -488,10 +491,11 @@ quint64 MainWindow::startAnalysis(const QString &title, AnalysisWork work) {
     AnalysisJobData data{m_state, m_schedule, m_pictures, m_similarList->grid(), QString()};
     data.exchanges = std::make_shared<KeptExchanges>();
     MainWindow *window = this;
-    return m_jobs.start(title, [data = std::move(data), work = std::move(work), window](JobContext &job) mutable -> JobApply {
-        work(data, job);
+    auto job = [data = std::move(data), work = std::move(work), window](JobContext &context) mutable -> JobApply {
+        work(data, context);
         return [window, data = std::move(data)] { window->applyAnalysis(data); };
-    }, Lane::Click);
+    };
+    return m_jobs.start(title, std::move(job), Lane::Click);
 }
 
 void MainWindow::applyAnalysis(const AnalysisJobData &data) {
@@ -521,7 +525,8 @@ void MainWindow::applyAnalysis(const AnalysisJobData &data) {
     if (listClick) {
         const double ms = double(m_session.nsecsElapsed() - data.clickedNs) / 1e6;
         m_clickTimesMs.append(ms);
-        detail = QStringLiteral("click to result: %1 ms").arg(ms, 0, 'f', 0) + (detail.isEmpty() ? QString() : u'\n' + detail);
+        const QString time = QStringLiteral("click to result: %1 ms").arg(ms, 0, 'f', 0);
+        detail = detail.isEmpty() ? time : time + u'\n' + detail;
     }
     m_cancelNote.clear();
     setStatus(data.status, detail);
