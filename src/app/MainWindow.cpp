@@ -446,7 +446,7 @@ void MainWindow::startListAnalysis(const Value &rowKey, qint64 clicked) {
             d.status = run.status;
             d.failed = !run.analysis.pageRead;
             d.log.entries = run.analysis.log.entries + run.queryLog.entries + run.drawLog.entries;
-            const bool drawable = run.analysis.pageRead && run.analysis.hasTrend;
+            const bool drawable = run.analysis.pageRead && run.analysis.trendFitted;
             d.redraw = [state = d.state, drawable, why = run.analysis.status](ChartPictures &pictures) {
                 AnalysisState s = state;
                 if (drawable)
@@ -475,7 +475,7 @@ void MainWindow::startSimilarAnalysis(const Value &rowKey) {
         d.log.entries = run.analysis.log.entries + run.drawLog.entries;
         if (!run.analysis.rowFound)
             return;
-        const bool drawable = run.analysis.pageRead && run.analysis.hasTrend;
+        const bool drawable = run.analysis.pageRead && run.analysis.trendFitted;
         d.redraw = [state = d.state, drawable, why = run.analysis.status](ChartPictures &pictures) {
             AnalysisState s = state;
             if (drawable)

@@ -167,18 +167,10 @@ void computeStrengthTrends(AnalysisState &s, StepLog *log) {
     setSummary(s, 7, forecast[4], log);
 }
 
-bool hasTrend(const AnalysisState &s) {
-    if (!s.trendSeries.allocated() || s.trendSeries.rows() == 0)
-        return false;
-    // The first fitted series of the newest pair.
-    constexpr int FittedColumn = 6;
-    bool fitted = false;
-    attempt([&] { fitted = !s.trendSeries.at(FittedColumn, s.trendSeries.lastRow()).isEmpty(); });
-    return fitted;
-}
+bool trendFitted(const AnalysisState &s) { return s.trendSeries.allocated() && s.trendSeries.rows() > FitDegree; }
 
 QString trendShortfall(const AnalysisState &s) {
-    if (hasTrend(s))
+    if (trendFitted(s))
         return {};
     if (s.trendSeries.allocated() && s.trendSeries.rows() > 0)
         return QStringLiteral("两队历史只有%1个时间相符的配对，不足以计算实力趋势").arg(s.trendSeries.rows());

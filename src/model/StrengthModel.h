@@ -26,10 +26,11 @@ double WindowAverage(const Table &table, int column, int window, int startRow);
 // holds zeros. trendShortfall() says which case it was.
 void computeStrengthTrends(AnalysisState &s, StepLog *log = nullptr);
 
-// Whether the last computeStrengthTrends formed a trend: pairs, and a fit
-// through them. Too few pairs for a degree-6 fit leave the fitted columns
-// empty and the strengths at zero: that is no trend either.
-bool hasTrend(const AnalysisState &s);
+// Whether the last computeStrengthTrends formed a trend that can be shown:
+// more pairs than the fit's degree. Fewer pairs leave the fitted columns
+// empty and the strengths at zero, which is no trend to show or to ask the
+// data service about.
+bool trendFitted(const AnalysisState &s);
 
 // Why the last computeStrengthTrends produced no trend, as a sentence for the status bar;
 // empty when it did.

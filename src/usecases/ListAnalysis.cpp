@@ -85,7 +85,8 @@ public:
         }
 
         m_run.pageRead = pageFailure.isEmpty() && !m_noInfoLine;
-        m_run.hasTrend = hasTrend(m_s);
+        m_run.hasTrend = m_s.trendSeries.allocated() && m_s.trendSeries.rows() > 0;
+        m_run.trendFitted = trendFitted(m_s);
         m_run.ok = !m_rowMissing && m_run.pageRead && m_run.hasTrend;
         if (m_rowMissing)
             m_run.status = QStringLiteral("赛程中没有第%1行").arg(rowKey.text());
@@ -96,7 +97,7 @@ public:
                                ? QStringLiteral("分析页面没有比赛数据（比赛编号 %1）").arg(m_s.listMatchId.text())
                                : QStringLiteral("分析页面没有比赛数据（比赛编号 %1，页面格式变了）")
                                      .arg(m_s.listMatchId.text());
-        else if (!m_run.hasTrend)
+        else if (!m_run.trendFitted)
             m_run.status = trendShortfall(m_s);
         else if (!m_extensionFailure.isEmpty())
             m_run.status = QStringLiteral("分析完成；历史扩展页面读取失败，趋势只用了较短的历史");

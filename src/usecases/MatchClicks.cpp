@@ -22,7 +22,7 @@ void report(const AnalysisContext &context, AnalysisStep step) {
 void drawAndQuery(ListClickRun &run, AnalysisState &s, const AnalysisContext &context, ChartPictures &pictures,
                   GridData &similarGrid, const ChartsDrawn &chartsDrawn) {
     report(context, AnalysisStep::Draw);
-    const bool drawable = run.analysis.pageRead && run.analysis.hasTrend;
+    const bool drawable = run.analysis.pageRead && run.analysis.trendFitted;
     if (drawable)
         drawListMatchCharts(s, pictures, &run.drawLog);
     else
@@ -71,7 +71,7 @@ SimilarClickRun similarClick(AnalysisState &s, const Value &rowKey, const Analys
     run.analysis = analyzeSimilarRow(s, rowKey, context);
     if (run.analysis.rowFound) {
         report(context, AnalysisStep::Draw);
-        if (run.analysis.pageRead && run.analysis.hasTrend)
+        if (run.analysis.pageRead && run.analysis.trendFitted)
             drawSimilarMatchCharts(s, pictures, &run.drawLog);
         else
             drawSimilarMatchNoTrend(s, pictures, run.analysis.status, &run.drawLog);

@@ -92,13 +92,14 @@ public:
                  [&] { m_run.similarChanges = scrapeHandicapChanges(m_s, 1, m_c.web, m_c.bases, m_c.renderer, log); });
 
         m_run.pageRead = !pageFailed && !m_noInfoLine;
-        m_run.hasTrend = hasTrend(m_s);
+        m_run.hasTrend = m_s.trendSeries.allocated() && m_s.trendSeries.rows() > 0;
+        m_run.trendFitted = trendFitted(m_s);
         m_run.ok = m_run.pageRead && m_run.hasTrend && m_run.similarChanges > 0 && m_run.listChanges != 0;
         if (pageFailed)
             m_run.status = QStringLiteral("历史比赛的分析页面读取失败：%1").arg(pageFailure);
         else if (m_noInfoLine)
             m_run.status = QStringLiteral("历史比赛的分析页面没有比赛数据（比赛编号 %1）").arg(m_id.text());
-        else if (!m_run.hasTrend)
+        else if (!m_run.trendFitted)
             m_run.status = trendShortfall(m_s);
         else
             m_run.status = QStringLiteral("历史比赛分析完成");
