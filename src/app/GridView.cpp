@@ -128,6 +128,15 @@ void GridModel::setCellBackColor(int gridRow, int column, int color) {
     emit dataChanged(i, i, {Qt::BackgroundRole});
 }
 
+void GridModel::restoreCellBackColor(int gridRow, int column, std::optional<int> color) {
+    if (gridRow < 1 || gridRow >= m_grid.rows() || column < 0 || column >= m_grid.columns())
+        return;
+    m_grid.select(gridRow, column);
+    m_grid.restoreCellBackColor(color);
+    const QModelIndex i = index(gridRow - 1, column);
+    emit dataChanged(i, i, {Qt::BackgroundRole});
+}
+
 int GridModel::rowCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : m_grid.rows() - 1; }
 
 int GridModel::columnCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : m_grid.columns(); }

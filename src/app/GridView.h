@@ -22,6 +22,7 @@ public:
     const GridData &grid() const { return m_grid; }
     // Sets one cell's background without rebuilding the view.
     void setCellBackColor(int gridRow, int column, int color);
+    void restoreCellBackColor(int gridRow, int column, std::optional<int> color);
     // Leading columns drawn as fixed cells (a button-face background unless
     // a cell has its own colour).
     void setFixedColumns(int columns) { m_fixedColumns = columns; }
@@ -51,6 +52,9 @@ public:
     void setGrid(const GridData &grid);
     const GridData &grid() const { return m_model.grid(); }
     void setCellBackColor(int gridRow, int column, int color) { m_model.setCellBackColor(gridRow, column, color); }
+    void restoreCellBackColor(int gridRow, int column, std::optional<int> color) {
+        m_model.restoreCellBackColor(gridRow, column, color);
+    }
 
     // Default width of a column the grid gives none, in twips.
     static constexpr int DefaultColumnTwips = 960;

@@ -7,28 +7,24 @@
 
 namespace chenglan {
 
-namespace {
-
-const struct {
-    const char *name;
-    QString SiteBases::*field;
-} SiteOptions[] = {{"odds-site", &SiteBases::odds},     {"analysis-site", &SiteBases::analysis},
-                   {"detail-site", &SiteBases::detail}, {"service", &SiteBases::service},
-                   {"server-list", &SiteBases::serverList}};
-
-} // namespace
-
 void addSiteOptions(QCommandLineParser &parser) {
-    for (const auto &s : SiteOptions)
+    for (const SiteOverride &s : SiteOverrides)
         parser.addOption(QCommandLineOption(QString::fromLatin1(s.name), QStringLiteral("Base address (ends in /)."),
                                             QStringLiteral("URL")));
 }
 
-MainWindowSetup windowSetup(const QCommandLineParser &parser) {
+MainWindowSetup windowSetup(const QCommandLineParser &parser, QString *error) {
     MainWindowSetup setup;
-    for (const auto &s : SiteOptions)
-        if (parser.isSet(QString::fromLatin1(s.name)))
-            setup.sites.*s.field = parser.value(QString::fromLatin1(s.name));
+    for (const SiteOverride &s : SiteOverrides) {
+        if (!parser.isSet(QString::fromLatin1(s.name)))
+            continue;
+        const QString value = parser.value(QString::fromLatin1(s.name));
+        const QString problem = siteOverrideProblem(s.name, value);
+        if (problem.isEmpty())
+            setup.sites.*s.field = value;
+        else if (error && error->isEmpty())
+            *error = problem;
+    }
 
     auto hosts = std::make_shared<HostSchedule>();
     setup.webs = [hosts]() -> std::unique_ptr<Web> {

@@ -12,7 +12,9 @@ void addSiteOptions(QCommandLineParser &parser);
 
 // The window's setup after parser.process: the sites the options name, and
 // polite Qt clients that share one schedule per host, so that jobs following
-// each other quickly still ask a site no faster than its spacing allows.
-MainWindowSetup windowSetup(const QCommandLineParser &parser);
+// each other quickly still ask a site no faster than its spacing allows. An
+// option that is no base address is refused as the command line refuses it:
+// *error says why and the built-in address stays.
+MainWindowSetup windowSetup(const QCommandLineParser &parser, QString *error = nullptr);
 
 } // namespace chenglan

@@ -58,7 +58,13 @@ int main(int argc, char **argv) {
     parser.addOption(calendar);
     addSiteOptions(parser);
     parser.process(app);
-    MainWindow window(windowSetup(parser));
+    QString badOption;
+    MainWindowSetup setup = windowSetup(parser, &badOption);
+    if (!badOption.isEmpty()) {
+        std::fprintf(stderr, "chenglan: %s\n", qPrintable(badOption));
+        return 2;
+    }
+    MainWindow window(std::move(setup));
     window.show();
 
     if (parser.isSet(screenshot)) {

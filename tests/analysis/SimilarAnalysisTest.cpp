@@ -60,7 +60,7 @@ struct Fixture {
                                               u"100,,2022-05-20 19:30,#009900,英格兰超级联赛,曼彻斯特联队,利物浦足球俱乐部,3,2,1,|"_s);
     }
     AnalysisContext context() {
-        return AnalysisContext{web, sites, renderer, nullptr, [this](const QString &step) { steps << step; }};
+        return AnalysisContext{web, sites, renderer, nullptr, [this](AnalysisStep step) { steps << stepLabel(step); }};
     }
 };
 
@@ -73,7 +73,7 @@ TEST(AnalyzeSimilarRow, AnalysesTheHistoricMatchAndBothHandicaps) {
 
     EXPECT_TRUE(run.ok) << run.status.toStdString();
     EXPECT_EQ(run.status, u"历史比赛分析完成"_s);
-    EXPECT_EQ(f.steps, (QStringList{u"SJBM"_s, u"info"_s, u"SSSS"_s, u"SJBM SSZD"_s, u"SSZD"_s, u"SJBM SSKD"_s,
+    EXPECT_EQ(f.steps, (QStringList{u"SJBM"_s, u"info"_s, u"SSSS"_s, u"SJBM home"_s, u"SSZD"_s, u"SJBM away"_s,
                                     u"SSKD"_s, u"SRMA"_s, u"caption"_s, u"SBSJ list"_s, u"SBSJ"_s, u"SBSJ again"_s}));
     EXPECT_EQ(f.web.requests,
               (QStringList{TwoTeamWorld::pageUrl(AnalysisBase, 100), TwoTeamWorld::pageUrl(AnalysisBase, 1029),
@@ -155,7 +155,8 @@ TEST(AnalyzeSimilarRow, AnErrorPageIsSaidAsTheSitesError) {
     const SimilarRun run = analyzeSimilarRow(f.s, Value(u"0"_s), f.context());
     EXPECT_FALSE(run.pageRead);
     EXPECT_EQ(run.status.section(u'；', 0, 0),
-              u"历史比赛的分析页面读取失败：网站出错（analysis site, analysis page of match 77: HTTP 500）"_s);
+              u"历史比赛的分析页面读取失败：分析网站出错"_s);
+    EXPECT_TRUE(run.log.entries.first().message.contains(u"HTTP 500"_s)) << "the cause in the log";
     EXPECT_EQ(f.s.homeHistory.rows(), 0);
 }
 
