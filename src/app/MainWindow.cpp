@@ -3,6 +3,7 @@
 #include "app/AnalysisRecording.h"
 #include "app/GridView.h"
 #include "app/PictureBox.h"
+#include "app/WindowFit.h"
 #include "model/GridFormats.h"
 #include "usecases/MatchClicks.h"
 #include "usecases/SimilarMatches.h"
@@ -88,6 +89,7 @@ MainWindow::MainWindow(MainWindowSetup setup, QWidget *parent)
     const double dpiY = logicalDpiY();
     const int statusHeight = statusBar()->sizeHint().height();
     resize(twipsToPixels(m_layout.designWidth() + 60, dpiX), twipsToPixels(10800, dpiY) + statusHeight);
+    fitWindowToScreen(this);
     layoutControls();
 
     QMetaObject::invokeMethod(this, &MainWindow::loadFirstSchedule, Qt::QueuedConnection);
@@ -179,6 +181,7 @@ void MainWindow::layoutControls() {
     if (isVisible())
         outer = std::min(outer, centralWidget()->height() + twipsToPixels(LayoutReserveTwips, dpiY));
     applyLayoutRule(m_layout, pixelsToTwips(outer, dpiY));
+    fitLayoutToWidth(m_layout, pixelsToTwips(width(), dpiX));
 
     GridData list = m_matchList->grid();
     formatMatchListGrid(list);

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
@@ -254,4 +255,21 @@ TEST_F(MainWindowTest, AListClickDuringAScrapeCancelsIt) {
     EXPECT_EQ(spy->count(), 1) << "the picked day's list never replaces the one clicked in";
     EXPECT_EQ(listedHomeTeams(*w), QStringList{QStringLiteral("曼联")});
     EXPECT_EQ(w->state().listMatchId, Value(100.0)) << "the match of the list that was clicked";
+}
+
+// The design is wider and higher than a laptop screen: the window opens
+// inside the available area, and a window narrower than the design keeps
+// the similar list and the command strip inside it.
+TEST_F(MainWindowTest, OpensWithinTheScreenWithEveryBoxInReach) {
+    auto w = openWindow();
+    const QRect available = w->screen()->availableGeometry();
+    EXPECT_LE(w->frameGeometry().width(), available.width());
+    EXPECT_LE(w->frameGeometry().height(), available.height());
+
+    w->resize(1300, 700);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w->width() == 1300; }, 5000));
+    const int inner = w->centralWidget()->width();
+    EXPECT_EQ(w->similarList()->geometry().right(), inner - 1);
+    EXPECT_EQ(w->findChild<QWidget *>(QStringLiteral("FRM_COM"))->geometry().right(), inner - 1);
+    EXPECT_EQ(w->similarList()->geometry().left(), twipsToPixels(13920, w->logicalDpiX())) << "the left stays";
 }
