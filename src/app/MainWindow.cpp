@@ -77,6 +77,7 @@ MainWindow::MainWindow(MainWindowSetup setup, QWidget *parent)
       m_jobs(std::move(setup.webs)) {
     setWindowTitle(QStringLiteral("澄岚竞彩"));
     m_recordingsRoot = setup.recordingsRoot.isEmpty() ? defaultRecordingsRoot() : setup.recordingsRoot;
+    m_firstGame = setup.firstGame;
     m_session.start();
     buildControls();
 
@@ -219,7 +220,7 @@ void MainWindow::fitPictures() {
 }
 
 void MainWindow::loadFirstSchedule() {
-    startSchedule({ScheduleRequest::Game::Jingcai, m_state.selectedDate.text()});
+    startSchedule({m_firstGame, m_state.selectedDate.text()});
     const QDate today = m_today();
     m_calendar->setSelectedDate(today);
     m_calendar->setMaximumDate(today);

@@ -69,6 +69,8 @@ struct MainWindowSetup {
     PageRenderer::Limits renderLimits;
     // Where "记录分析" puts its recordings; empty for the user's data folder.
     QString recordingsRoot;
+    // The game the first list shows (the current day or issue).
+    ScheduleRequest::Game firstGame = ScheduleRequest::Game::Jingcai;
 };
 
 // The main window: the match list, the calendar, the picture boxes, the
@@ -114,6 +116,11 @@ public:
     const AnalysisState &state() const { return m_state; }
     const ChartPictures &pictures() const { return m_pictures; }
     const SiteBases &sites() const { return m_sites; }
+    // Addresses changed in the settings, from the next command on.
+    void setSites(const SiteBases &sites) { m_sites = sites; }
+    // The listing the list shows, or is loading; today by the window's clock.
+    const ScheduleRequest &listedRequest() const { return m_listed; }
+    QDate today() const { return m_today(); }
     int selectedServerSlot() const { return m_selectedSlot; }
     // Milliseconds from each list click of this session to its pictures and
     // similar matches shown, oldest first, and their median (0 when none).
@@ -169,6 +176,7 @@ private:
     QElapsedTimer m_session;
     QList<double> m_clickTimesMs;
     QString m_recordingsRoot;
+    ScheduleRequest::Game m_firstGame = ScheduleRequest::Game::Jingcai;
     ScheduleRequest m_listed;                 // the listing the list shows or is loading
     std::optional<RecordedClick> m_lastClick; // the last list click, for "记录分析"
 

@@ -7,28 +7,24 @@
 
 namespace chenglan {
 
-namespace {
-
-const struct {
-    const char *name;
-    QString SiteBases::*field;
-} SiteOptions[] = {{"odds-site", &SiteBases::odds},     {"analysis-site", &SiteBases::analysis},
-                   {"detail-site", &SiteBases::detail}, {"service", &SiteBases::service},
-                   {"server-list", &SiteBases::serverList}};
-
-} // namespace
-
 void addSiteOptions(QCommandLineParser &parser) {
-    for (const auto &s : SiteOptions)
-        parser.addOption(QCommandLineOption(QString::fromLatin1(s.name), QStringLiteral("Base address (ends in /)."),
-                                            QStringLiteral("URL")));
+    for (const SiteField &f : siteFields())
+        parser.addOption(QCommandLineOption(f.option, QStringLiteral("Base address (ends in /)."), QStringLiteral("URL")));
 }
 
-MainWindowSetup windowSetup(const QCommandLineParser &parser) {
+SiteOverrides siteOverrides(const QCommandLineParser &parser) {
+    SiteOverrides overrides;
+    for (const SiteField &f : siteFields())
+        if (parser.isSet(f.option))
+            overrides.insert(f.key, parser.value(f.option));
+    return overrides;
+}
+
+MainWindowSetup windowSetup(const QCommandLineParser &parser, const AppSettings *settings) {
     MainWindowSetup setup;
-    for (const auto &s : SiteOptions)
-        if (parser.isSet(QString::fromLatin1(s.name)))
-            setup.sites.*s.field = parser.value(QString::fromLatin1(s.name));
+    setup.sites = withOverrides(settings ? settings->sites() : SiteBases(), siteOverrides(parser));
+    if (settings)
+        setup.firstGame = settings->lastGame();
 
     auto hosts = std::make_shared<HostSchedule>();
     setup.webs = [hosts]() -> std::unique_ptr<Web> {

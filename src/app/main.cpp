@@ -9,6 +9,7 @@
 // --server-list replace the built-in addresses. The click benchmark is
 // bench_window (bench/window), the same window timed.
 #include "app/MainWindow.h"
+#include "app/SettingsMenu.h"
 #include "app/WindowOptions.h"
 
 #include <QApplication>
@@ -40,6 +41,8 @@ void saveWhenIdle(MainWindow &window, const QString &path) {
 
 int main(int argc, char **argv) {
     QApplication app(argc, argv);
+    // Where QSettings keeps what the window remembers.
+    QApplication::setOrganizationName(QStringLiteral("chenglan"));
     QApplication::setApplicationName(QStringLiteral("chenglan"));
 
     QCommandLineParser parser;
@@ -58,7 +61,17 @@ int main(int argc, char **argv) {
     parser.addOption(calendar);
     addSiteOptions(parser);
     parser.process(app);
-    MainWindow window(windowSetup(parser));
+    // A screenshot shows the build's defaults and leaves the user's settings alone.
+    const bool remember = !parser.isSet(screenshot);
+    AppSettings settings;
+    MainWindowSetup setup = windowSetup(parser, remember ? &settings : nullptr);
+    const WebFactory webs = setup.webs;
+    MainWindow window(std::move(setup));
+    addSettingsCommand(&window, &settings, siteOverrides(parser), webs);
+    if (remember) {
+        restoreRemembered(&window, settings);
+        rememberChanges(&window, &settings);
+    }
     window.show();
 
     if (parser.isSet(screenshot)) {

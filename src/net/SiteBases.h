@@ -15,4 +15,9 @@ struct SiteBases {
     QString serverList = QStringLiteral(CHENGLAN_SERVER_LIST);   // server-slot link files
 };
 
+// Whether text can be a base address: an absolute http(s) address with a
+// host, without query or fragment, ending in "/" (request paths are appended
+// to it). The command line and the settings dialog accept exactly these.
+bool isSiteBase(const QString &text);
+
 } // namespace chenglan

@@ -1,0 +1,86 @@
+#include "app/SettingsMenu.h"
+
+#include "app/MainWindow.h"
+#include "app/SettingsDialog.h"
+#include "app/WindowFit.h"
+
+#include <QEvent>
+#include <QMenuBar>
+
+namespace chenglan {
+
+namespace {
+
+// Stores the window's geometry when it is closed.
+class GeometryKeeper : public QObject {
+public:
+    GeometryKeeper(QWidget *window, AppSettings *settings) : QObject(window), m_settings(settings) {
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (event->type() == QEvent::Close) {
+            m_settings->setWindowGeometry(static_cast<QWidget *>(watched)->saveGeometry());
+            m_settings->sync();
+        }
+        return false;
+    }
+
+private:
+    AppSettings *m_settings;
+};
+
+// The menu bar's action before which 设置 goes: 帮助's, when it is there.
+QAction *helpMenuAction(MainWindow *window) {
+    for (QAction *action : window->menuBar()->actions())
+        if (action->menu() && action->menu()->objectName() == QStringLiteral("helpMenu"))
+            return action;
+    return nullptr;
+}
+
+} // namespace
+
+void addSettingsCommand(MainWindow *window, AppSettings *settings, const SiteOverrides &overrides, WebFactory webs) {
+    auto *action = new QAction(QStringLiteral("设置"), window);
+    action->setObjectName(QStringLiteral("munSettings"));
+    window->menuBar()->insertAction(helpMenuAction(window), action);
+    QObject::connect(action, &QAction::triggered, window, [window, settings, overrides, webs] {
+        const SiteBases before = settings->sites();
+        SettingsDialog dialog(before, settings->fetchAhead(), overrides, webs, window);
+        if (dialog.exec() != QDialog::Accepted)
+            return;
+        const SiteBases after = dialog.sites();
+        settings->setSites(after);
+        settings->setFetchAhead(dialog.fetchAhead());
+        settings->sync();
+        // Only what was changed here: a server slot may have set the
+        // service address in use since the start.
+        SiteBases inUse = window->sites();
+        for (const SiteField &f : siteFields())
+            if (!overrides.contains(f.key) && !(after.*f.member == before.*f.member))
+                inUse.*f.member = after.*f.member;
+        window->setSites(inUse);
+    });
+}
+
+void restoreRemembered(MainWindow *window, const AppSettings &settings) {
+    const QByteArray geometry = settings.windowGeometry();
+    if (!geometry.isEmpty() && window->restoreGeometry(geometry))
+        fitWindowToScreen(window);
+    const int slot = settings.serverSlot();
+    if (slot >= 0)
+        QObject::connect(
+            window, &MainWindow::scheduleShown, window, [window, slot] { window->selectServerSlot(slot); },
+            Qt::SingleShotConnection);
+}
+
+void rememberChanges(MainWindow *window, AppSettings *settings) {
+    QObject::connect(window, &MainWindow::scheduleShown, window,
+                     [window, settings] { settings->setLastGame(window->listedRequest().game); });
+    QObject::connect(window, &MainWindow::serverSlotShown, window,
+                     [window, settings] { settings->setServerSlot(window->selectedServerSlot()); });
+    new GeometryKeeper(window, settings);
+}
+
+} // namespace chenglan
