@@ -3,6 +3,7 @@
 #include "app/AnalysisRecording.h"
 #include "app/GridView.h"
 #include "app/PictureBox.h"
+#include "app/WindowComforts.h"
 #include "app/WindowFit.h"
 #include "model/GridFormats.h"
 #include "usecases/MatchClicks.h"
@@ -80,6 +81,7 @@ MainWindow::MainWindow(MainWindowSetup setup, QWidget *parent)
     m_firstGame = setup.firstGame;
     m_session.start();
     buildControls();
+    addWindowComforts(this);
 
     connect(&m_jobs, &JobRunner::status, this, &MainWindow::setStatus);
     connect(&m_jobs, &JobRunner::failed, this, [this](quint64, const QString &sentence) { setStatus(sentence); });
