@@ -177,8 +177,14 @@ QVariant GridModel::data(const QModelIndex &index, int role) const {
         return {};
     const GridData::Cell &cell = m_grid.cell(index.row() + 1, index.column());
     switch (role) {
-    case Qt::DisplayRole:
     case Qt::ToolTipRole:
+        if (m_toolTips) {
+            const QString full = m_toolTips(index.row() + 1, index.column());
+            if (!full.isEmpty())
+                return full;
+        }
+        return cell.text;
+    case Qt::DisplayRole:
         return cell.text;
     case Qt::BackgroundRole:
         if (cell.backColor)

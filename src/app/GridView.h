@@ -7,6 +7,8 @@
 #include <QTableView>
 #include <QTimer>
 
+#include <functional>
+
 namespace chenglan {
 
 // A colour value (red + 256 * green + 65536 * blue) as a QColor.
@@ -23,6 +25,11 @@ public:
     const GridData &grid() const { return m_grid; }
     // Sets one cell's background without rebuilding the view.
     void setCellBackColor(int gridRow, int column, int color);
+    // Where a cell's tooltip comes from when not from its text: the full
+    // name behind a name the list cuts short. Given grid row and column; an
+    // empty answer leaves the cell's text.
+    using ToolTipSource = std::function<QString(int gridRow, int column)>;
+    void setToolTipSource(ToolTipSource source) { m_toolTips = std::move(source); }
     // Leading columns drawn as fixed cells (a button-face background unless
     // a cell has its own colour).
     void setFixedColumns(int columns) { m_fixedColumns = columns; }
@@ -36,6 +43,7 @@ public:
 
 private:
     GridData m_grid;
+    ToolTipSource m_toolTips;
     int m_fixedColumns = 0;
     QColor m_fixedBackground;
 };
@@ -58,6 +66,7 @@ public:
     void setGrid(const GridData &grid);
     const GridData &grid() const { return m_model.grid(); }
     void setCellBackColor(int gridRow, int column, int color) { m_model.setCellBackColor(gridRow, column, color); }
+    void setToolTipSource(GridModel::ToolTipSource source) { m_model.setToolTipSource(std::move(source)); }
 
     // Default width of a column the grid gives none, in twips.
     static constexpr int DefaultColumnTwips = 960;

@@ -80,7 +80,7 @@ protected:
 
 TEST_F(MainWindowTest, StartsWithTheCurrentDayAndAHiddenCalendar) {
     auto w = openWindow();
-    EXPECT_EQ(w->windowTitle(), QStringLiteral("澄岚竞彩"));
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("澄岚竞彩 — 竞彩 2022-10-20"));
     EXPECT_EQ(site.requests(), QStringList{Jingcai});
     EXPECT_EQ(listedHomeTeams(*w), QStringList{QStringLiteral("曼联")});
     EXPECT_EQ(w->statusText(), QStringLiteral("今日竞彩赛程：共 1 场比赛。"));
@@ -158,7 +158,7 @@ TEST_F(MainWindowTest, PickingADayListsItAndHidesTheCalendar) {
     EXPECT_EQ(w->state().selectedDate, Value(QStringLiteral("2022-10-9")));
     EXPECT_EQ(listedHomeTeams(*w), QStringList({QStringLiteral("拜仁"), QStringLiteral("米兰")}));
     EXPECT_EQ(w->matchList()->grid().cell(1, 0).backColor, 255);
-    EXPECT_EQ(w->statusText(), QStringLiteral("2022-10-9 竞彩赛程：共 2 场比赛。"));
+    EXPECT_EQ(w->statusText(), QStringLiteral("2022-10-09 竞彩赛程：共 2 场比赛。"));
 
     w->showJingcaiSchedule();
     ASSERT_TRUE(waitForList(*w, 3));
@@ -198,7 +198,7 @@ TEST_F(MainWindowTest, ADatePickCancelsTheRunningScrape) {
     EXPECT_EQ(spy->count(), 1) << "the cancelled scrape's list is never shown";
     EXPECT_EQ(listedHomeTeams(*w), QStringList({QStringLiteral("拜仁"), QStringLiteral("米兰")}));
     EXPECT_EQ(w->schedule().matchTable.rows(), 2);
-    EXPECT_EQ(w->statusText(), QStringLiteral("2022-10-9 竞彩赛程：共 2 场比赛。"));
+    EXPECT_EQ(w->statusText(), QStringLiteral("2022-10-09 竞彩赛程：共 2 场比赛。"));
 }
 
 TEST_F(MainWindowTest, AServerThatIsDownEmptiesTheListAndSaysWhy) {
@@ -210,7 +210,7 @@ TEST_F(MainWindowTest, AServerThatIsDownEmptiesTheListAndSaysWhy) {
 
     EXPECT_TRUE(listedHomeTeams(*w).isEmpty()) << "never the previous day's matches";
     EXPECT_EQ(w->schedule().matchTable.rows(), 0);
-    EXPECT_EQ(w->statusText(), QStringLiteral("2022-10-9 竞彩赛程读取失败：连不上赔率网站，列表已清空（Connection refused）。"));
+    EXPECT_EQ(w->statusText(), QStringLiteral("2022-10-09 竞彩赛程读取失败：连不上赔率网站，列表已清空（Connection refused）。"));
     EXPECT_TRUE(w->findChild<QLabel *>(QStringLiteral("status"))->toolTip().contains(QStringLiteral("Connection refused")))
         << "the details on hovering";
 }
