@@ -64,6 +64,15 @@ SettingsDialog::SettingsDialog(const SiteBases &stored, bool fetchAhead, const S
         form->addRow(f.label + u'：', edit);
     }
     layout->addLayout(form);
+    QStringList fixed;
+    for (const SiteField &f : siteFields())
+        if (overrides.contains(f.key))
+            fixed << f.label;
+    if (!fixed.isEmpty()) {
+        auto *note = new QLabel(QStringLiteral("%1由命令行指定，本次运行中不能在这里更改。").arg(fixed.join(QStringLiteral("、"))), this);
+        note->setWordWrap(true);
+        layout->addWidget(note);
+    }
     m_problem = new QLabel(this);
     m_problem->setObjectName(QStringLiteral("problem"));
     m_problem->setStyleSheet(QStringLiteral("color: #c00000"));

@@ -2,6 +2,7 @@
 
 #include "app/CalendarPopup.h"
 #include "app/GridView.h"
+#include "app/HelpMenu.h"
 #include "app/ListExport.h"
 #include "app/MainWindow.h"
 #include "app/PictureBox.h"
@@ -10,6 +11,7 @@
 #include "model/GridFormats.h"
 
 #include <QCalendarWidget>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 
@@ -90,6 +92,9 @@ void showPictureToolTips(MainWindow *window) {
     window->strengthPanel()->setToolTip(tip);
     window->trendBox(0)->setToolTip(tip);
     window->trendBox(1)->setToolTip(tip);
+    // The summary line is cut where the window is narrower than the design.
+    if (auto *summary = window->findChild<QLabel *>(QStringLiteral("SimilarSummary")))
+        summary->setToolTip(summary->text());
 }
 
 // Ctrl+C and a context menu with 复制 and 导出… on a list.
@@ -147,6 +152,7 @@ void addWindowComforts(MainWindow *window) {
     addPictureMenu(window->strengthPanel(), QStringLiteral("实力面板"));
     addPictureMenu(window->trendBox(0), QStringLiteral("走势图一"));
     addPictureMenu(window->trendBox(1), QStringLiteral("走势图二"));
+    addHelpCommands(window);
 }
 
 } // namespace chenglan
