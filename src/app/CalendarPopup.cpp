@@ -2,7 +2,7 @@
 
 #include <QApplication>
 #include <QKeyEvent>
-#include <QMenuBar>
+#include <QMainWindow>
 #include <QMouseEvent>
 #include <QWidget>
 
@@ -27,10 +27,16 @@ protected:
             m_calendar->hide();
             return true;
         }
+        // By where the press is, not by its receiver: a press the calendar's
+        // parts do not take travels on to the widgets under them.
         if (event->type() == QEvent::MouseButtonPress) {
-            const bool inside = target == m_calendar || m_calendar->isAncestorOf(target);
-            const bool onMenuBar = qobject_cast<QMenuBar *>(target) != nullptr;
-            if (!inside && !onMenuBar)
+            const QPoint at = static_cast<QMouseEvent *>(event)->globalPosition().toPoint();
+            const auto contains = [&at](const QWidget *w) {
+                return w && w->isVisible() && QRect(w->mapToGlobal(QPoint(0, 0)), w->size()).contains(at);
+            };
+            const auto *window = qobject_cast<QMainWindow *>(m_calendar->window());
+            const QWidget *menuBar = window ? window->menuWidget() : nullptr;
+            if (!contains(m_calendar) && !contains(menuBar))
                 m_calendar->hide();
         }
         return false;

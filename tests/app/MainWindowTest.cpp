@@ -273,3 +273,20 @@ TEST_F(MainWindowTest, OpensWithinTheScreenWithEveryBoxInReach) {
     EXPECT_EQ(w->findChild<QWidget *>(QStringLiteral("FRM_COM"))->geometry().right(), inner - 1);
     EXPECT_EQ(w->similarList()->geometry().left(), twipsToPixels(13920, w->logicalDpiX())) << "the left stays";
 }
+
+// The calendar closes as a popup does, on Esc and on a press outside it; a
+// press on its own parts, which they pass on to the widgets under them,
+// leaves it open.
+TEST_F(MainWindowTest, TheCalendarClosesOnEscapeAndOnAPressOutsideIt) {
+    auto w = openWindow();
+    w->toggleCalendar();
+    QTest::keyClick(w->matchList(), Qt::Key_Escape);
+    EXPECT_FALSE(w->calendar()->isVisible());
+
+    w->toggleCalendar();
+    QTest::mouseClick(w->calendar()->findChild<QWidget *>(QStringLiteral("qt_calendar_navigationbar")), Qt::LeftButton,
+                      {}, QPoint(2, 2));
+    EXPECT_TRUE(w->calendar()->isVisible());
+    QTest::mouseClick(w->strengthPanel(), Qt::LeftButton);
+    EXPECT_FALSE(w->calendar()->isVisible());
+}
