@@ -39,9 +39,11 @@ public:
 
     void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override {
         painter->save();
+        // The cell's own colour, else the base colour over the style's solid
+        // highlight of a selected row, which the tint replaces.
         const QVariant back = index.data(Qt::BackgroundRole);
-        if (back.canConvert<QColor>())
-            painter->fillRect(option.rect, back.value<QColor>());
+        painter->fillRect(option.rect, back.canConvert<QColor>() ? back.value<QColor>()
+                                                                : option.palette.color(QPalette::Base));
         if (option.state & QStyle::State_Selected) {
             QColor tint = option.palette.color(QPalette::Highlight);
             tint.setAlpha(SelectionAlpha);
@@ -80,7 +82,7 @@ public:
 private:
     // How much of the highlight colour tints a selected cell, of 255: the
     // cell's own colours stay readable under it.
-    static constexpr int SelectionAlpha = 70;
+    static constexpr int SelectionAlpha = 55;
     static constexpr int FocusFrameWidth = 2;
 
     // The current row of a view that has the focus is framed: top and
@@ -291,7 +293,9 @@ void GridView::keyPressEvent(QKeyEvent *event) {
     }
     const QModelIndex before = currentIndex();
     QTableView::keyPressEvent(event);
-    if (currentIndex() != before && currentIndex().isValid())
+    // Shift or Ctrl with a move extends the selection, for copying: no analysis.
+    const bool selecting = event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier);
+    if (currentIndex() != before && currentIndex().isValid() && !selecting)
         m_keyRest.start();
 }
 
