@@ -21,8 +21,7 @@ const QString JingcaiValue = QStringLiteral("jingcai");
 const QList<SiteField> &siteFields() {
     static const QList<SiteField> fields{
         {QStringLiteral("odds"), QStringLiteral("odds-site"), &SiteBases::odds, QStringLiteral("赔率网站（赛程）")},
-        {QStringLiteral("analysis"), QStringLiteral("analysis-site"), &SiteBases::analysis,
-         QStringLiteral("分析网站")},
+        {QStringLiteral("analysis"), QStringLiteral("analysis-site"), &SiteBases::analysis, QStringLiteral("分析网站")},
         {QStringLiteral("detail"), QStringLiteral("detail-site"), &SiteBases::detail, QStringLiteral("盘口变化网站")},
         {QStringLiteral("service"), QStringLiteral("service"), &SiteBases::service, QStringLiteral("数据服务")},
         {QStringLiteral("serverList"), QStringLiteral("server-list"), &SiteBases::serverList,
@@ -31,7 +30,11 @@ const QList<SiteField> &siteFields() {
     return fields;
 }
 
-SiteBases withOverrides(SiteBases sites, const SiteOverrides &overrides) {
+QString siteAddressProblem(const SiteField &field, const QString &text) {
+    return siteOverrideProblem(field.option.toLatin1().constData(), text);
+}
+
+SiteBases withOverrides(SiteBases sites, const CommandLineSites &overrides) {
     for (const SiteField &f : siteFields())
         if (overrides.contains(f.key))
             sites.*f.member = overrides.value(f.key);
@@ -49,7 +52,7 @@ SiteBases AppSettings::sites() const {
     SiteBases sites;
     for (const SiteField &f : siteFields()) {
         const QString stored = m_store->value(SitesGroup + f.key).toString();
-        if (isSiteBase(stored))
+        if (siteAddressProblem(f, stored).isEmpty())
             sites.*f.member = stored;
     }
     return sites;
@@ -84,7 +87,7 @@ void AppSettings::setWindowGeometry(const QByteArray &geometry) { m_store->setVa
 
 ScheduleRequest::Game AppSettings::lastGame() const {
     return m_store->value(LastGameKey).toString() == BeidanValue ? ScheduleRequest::Game::Beidan
-                                                                  : ScheduleRequest::Game::Jingcai;
+                                                                 : ScheduleRequest::Game::Jingcai;
 }
 
 void AppSettings::setLastGame(ScheduleRequest::Game game) {

@@ -20,14 +20,18 @@ struct SiteField {
     QString key;    // "odds"
     QString option; // "odds-site"
     QString SiteBases::*member;
-    QString label;  // "赔率网站"
+    QString label; // "赔率网站"
 };
 const QList<SiteField> &siteFields();
 
+// Why text cannot be the field's address, as the command line says it
+// (siteOverrideProblem); empty when it can.
+QString siteAddressProblem(const SiteField &field, const QString &text);
+
 // Addresses given on the command line for this run, by settings key; they
 // win over the stored ones and are never stored.
-using SiteOverrides = QHash<QString, QString>;
-SiteBases withOverrides(SiteBases sites, const SiteOverrides &overrides);
+using CommandLineSites = QHash<QString, QString>;
+SiteBases withOverrides(SiteBases sites, const CommandLineSites &overrides);
 
 // What the window remembers between runs, in QSettings: the site and service
 // addresses, the last server slot, the window's geometry, the last game

@@ -50,6 +50,13 @@ QMenu *helpMenu(MainWindow *window) {
     return menu;
 }
 
+QAction *helpMenuAction(MainWindow *window) {
+    for (QAction *action : window->menuBar()->actions())
+        if (action->menu() && action->menu()->objectName() == QStringLiteral("helpMenu"))
+            return action;
+    return nullptr;
+}
+
 QString explanationPage() {
     QString verdicts;
     for (const VerdictRow &row : VerdictRows)

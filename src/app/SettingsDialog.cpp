@@ -41,7 +41,7 @@ QString headline(const DoctorReport &report) {
 
 } // namespace
 
-SettingsDialog::SettingsDialog(const SiteBases &stored, bool fetchAhead, const SiteOverrides &overrides,
+SettingsDialog::SettingsDialog(const SiteBases &stored, bool fetchAhead, const CommandLineSites &overrides,
                                WebFactory webs, QWidget *parent)
     : QDialog(parent), m_stored(stored), m_overrides(overrides), m_webs(std::move(webs)) {
     setObjectName(QStringLiteral("settingsDialog"));
@@ -56,8 +56,8 @@ SettingsDialog::SettingsDialog(const SiteBases &stored, bool fetchAhead, const S
             edit->setText(overrides.value(f.key));
             edit->setReadOnly(true);
             edit->setEnabled(false);
-            edit->setToolTip(QStringLiteral("本次运行由命令行 --%1 指定；保存的地址是 %2")
-                                 .arg(f.option, stored.*f.member));
+            edit->setToolTip(
+                QStringLiteral("本次运行由命令行 --%1 指定；保存的地址是 %2").arg(f.option, stored.*f.member));
         }
         connect(edit, &QLineEdit::textChanged, this, &SettingsDialog::checkAddresses);
         m_edits.insert(f.key, edit);
@@ -69,7 +69,8 @@ SettingsDialog::SettingsDialog(const SiteBases &stored, bool fetchAhead, const S
         if (overrides.contains(f.key))
             fixed << f.label;
     if (!fixed.isEmpty()) {
-        auto *note = new QLabel(QStringLiteral("%1由命令行指定，本次运行中不能在这里更改。").arg(fixed.join(QStringLiteral("、"))), this);
+        auto *note = new QLabel(
+            QStringLiteral("%1由命令行指定，本次运行中不能在这里更改。").arg(fixed.join(QStringLiteral("、"))), this);
         note->setWordWrap(true);
         layout->addWidget(note);
     }
@@ -122,21 +123,19 @@ SiteBases SettingsDialog::sites() const {
 
 bool SettingsDialog::fetchAhead() const { return m_fetchAhead->isChecked(); }
 
-QString SettingsDialog::testResult() const {
-    return m_testHeadline->text() + u'\n' + m_testDetails->toPlainText();
-}
+QString SettingsDialog::testResult() const { return m_testHeadline->text() + u'\n' + m_testDetails->toPlainText(); }
 
 void SettingsDialog::checkAddresses() {
     QStringList wrong;
     for (const SiteField &f : siteFields()) {
         QLineEdit *edit = m_edits.value(f.key);
-        const bool ok = isSiteBase(edit->text().trimmed());
+        const bool ok = siteAddressProblem(f, edit->text().trimmed()).isEmpty();
         edit->setStyleSheet(ok ? QString() : QStringLiteral("background: #ffe0e0"));
         if (!ok)
             wrong << f.label;
     }
     m_problem->setText(wrong.isEmpty() ? QString()
-                                       : QStringLiteral("%1：需要以 http:// 或 https:// 开头、含主机名、以“/”结尾的地址，"
+                                       : QStringLiteral("%1：需要以 http:// 或 https:// 开头、以“/”结尾的地址，"
                                                         "例如 http://127.0.0.1:18080/odds/")
                                              .arg(wrong.join(QStringLiteral("、"))));
     m_buttons->button(QDialogButtonBox::Ok)->setEnabled(wrong.isEmpty());

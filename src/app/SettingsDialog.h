@@ -21,7 +21,7 @@ namespace chenglan {
 struct DoctorTask;
 
 // 设置: the site and service addresses and the fetching-ahead switch. Each
-// address is checked as the command line checks it (isSiteBase) while it is
+// address is checked as the command line checks it (siteOverrideProblem) while it is
 // typed; 确定 stays off while one is wrong. An address given on the command
 // line for this run is shown as such and cannot be edited here. 测试 runs the
 // site doctor's checks on the typed addresses on a worker thread and shows
@@ -29,7 +29,7 @@ struct DoctorTask;
 class SettingsDialog : public QDialog {
     Q_OBJECT
 public:
-    SettingsDialog(const SiteBases &stored, bool fetchAhead, const SiteOverrides &overrides, WebFactory webs,
+    SettingsDialog(const SiteBases &stored, bool fetchAhead, const CommandLineSites &overrides, WebFactory webs,
                    QWidget *parent = nullptr);
     ~SettingsDialog() override;
 
@@ -51,7 +51,7 @@ private:
     void stopTest();
 
     SiteBases m_stored;
-    SiteOverrides m_overrides;
+    CommandLineSites m_overrides;
     WebFactory m_webs;
     QHash<QString, QLineEdit *> m_edits;
     QCheckBox *m_fetchAhead = nullptr;

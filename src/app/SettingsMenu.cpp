@@ -1,5 +1,6 @@
 #include "app/SettingsMenu.h"
 
+#include "app/HelpMenu.h"
 #include "app/MainWindow.h"
 #include "app/SettingsDialog.h"
 #include "app/WindowFit.h"
@@ -31,17 +32,9 @@ private:
     AppSettings *m_settings;
 };
 
-// The menu bar's action before which 设置 goes: 帮助's, when it is there.
-QAction *helpMenuAction(MainWindow *window) {
-    for (QAction *action : window->menuBar()->actions())
-        if (action->menu() && action->menu()->objectName() == QStringLiteral("helpMenu"))
-            return action;
-    return nullptr;
-}
-
 } // namespace
 
-void addSettingsCommand(MainWindow *window, AppSettings *settings, const SiteOverrides &overrides, WebFactory webs) {
+void addSettingsCommand(MainWindow *window, AppSettings *settings, const CommandLineSites &overrides, WebFactory webs) {
     auto *action = new QAction(QStringLiteral("设置"), window);
     action->setObjectName(QStringLiteral("munSettings"));
     window->menuBar()->insertAction(helpMenuAction(window), action);

@@ -13,7 +13,7 @@ class MainWindow;
 // dialog over the stored addresses, its test run through webs. Saved
 // addresses apply to the window from its next command on, except those
 // overridden on the command line for this run.
-void addSettingsCommand(MainWindow *window, AppSettings *settings, const SiteOverrides &overrides, WebFactory webs);
+void addSettingsCommand(MainWindow *window, AppSettings *settings, const CommandLineSites &overrides, WebFactory webs);
 
 // Gives the window its remembered geometry (kept inside the screen), and
 // once its first list is shown chooses the remembered server slot again.

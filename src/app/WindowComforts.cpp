@@ -53,7 +53,8 @@ QString similarListToolTip(const MainWindow *window, int gridRow, int column) {
     const GridData &grid = window->similarList()->grid();
     const int row = keyedRow(grid, gridRow, SimilarListKeyColumn);
     const Table &similar = window->state().similarMatches;
-    const bool secondLine = gridRow > 1 && grid.text(gridRow - 1, SimilarListKeyColumn) == grid.text(gridRow, SimilarListKeyColumn);
+    const bool secondLine =
+        gridRow > 1 && grid.text(gridRow - 1, SimilarListKeyColumn) == grid.text(gridRow, SimilarListKeyColumn);
     if (column == 0)
         return cellText(similar, 4, row);
     if (column == 2 && secondLine)
@@ -79,8 +80,7 @@ void showPictureToolTips(MainWindow *window) {
                      .arg(cellText(matches, 2, listRow),
                           s.listMatchTime.asDate() ? text::displayDateTime(*s.listMatchTime.asDate())
                                                    : s.listMatchTime.text(),
-                          cellText(matches, 5, listRow),
-                          cellText(matches, 7, listRow));
+                          cellText(matches, 5, listRow), cellText(matches, 7, listRow));
     if (s.analysisMode.equals(1)) {
         const int row = s.similarRowKey.text().toInt(&ok);
         if (ok && !cellText(s.similarMatches, 5, row).isEmpty())
@@ -122,7 +122,8 @@ QString windowTitleFor(const ScheduleRequest &listed, const QDate &today) {
     QDate day = today;
     if (listed.game == ScheduleRequest::Game::Jingcai && !listed.selectedDate.isEmpty())
         day = QDate::fromString(listed.selectedDate, QStringLiteral("yyyy-M-d"));
-    const QString game = listed.game == ScheduleRequest::Game::Beidan ? QStringLiteral("北京单场") : QStringLiteral("竞彩");
+    const QString game =
+        listed.game == ScheduleRequest::Game::Beidan ? QStringLiteral("北京单场") : QStringLiteral("竞彩");
     return QStringLiteral("澄岚竞彩 — %1 %2").arg(game, day.toString(QStringLiteral("yyyy-MM-dd"))).trimmed();
 }
 
@@ -140,14 +141,13 @@ void addWindowComforts(MainWindow *window) {
     const QString similar = QStringLiteral("相似比赛");
     addListCommands(window, window->matchList(), matches);
     addListCommands(window, window->similarList(), similar);
-    QMenu *exportMenu = window->menuBar()->addMenu(QStringLiteral("导出"));
+    auto *exportMenu = new QMenu(QStringLiteral("导出"), window->menuBar());
     exportMenu->setObjectName(QStringLiteral("exportMenu"));
-    exportMenu->addAction(QStringLiteral("导出比赛列表…"), window, [window, matches] {
-        exportList(window, window->matchList(), fileName(window, matches));
-    });
-    exportMenu->addAction(QStringLiteral("导出相似比赛…"), window, [window, similar] {
-        exportList(window, window->similarList(), fileName(window, similar));
-    });
+    window->menuBar()->insertMenu(helpMenuAction(window), exportMenu);
+    exportMenu->addAction(QStringLiteral("导出比赛列表…"), window,
+                          [window, matches] { exportList(window, window->matchList(), fileName(window, matches)); });
+    exportMenu->addAction(QStringLiteral("导出相似比赛…"), window,
+                          [window, similar] { exportList(window, window->similarList(), fileName(window, similar)); });
 
     addPictureMenu(window->strengthPanel(), QStringLiteral("实力面板"));
     addPictureMenu(window->trendBox(0), QStringLiteral("走势图一"));

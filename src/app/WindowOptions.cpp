@@ -12,17 +12,24 @@ void addSiteOptions(QCommandLineParser &parser) {
         parser.addOption(QCommandLineOption(f.option, QStringLiteral("Base address (ends in /)."), QStringLiteral("URL")));
 }
 
-SiteOverrides siteOverrides(const QCommandLineParser &parser) {
-    SiteOverrides overrides;
-    for (const SiteField &f : siteFields())
-        if (parser.isSet(f.option))
-            overrides.insert(f.key, parser.value(f.option));
-    return overrides;
+CommandLineSites commandLineSites(const QCommandLineParser &parser, QString *error) {
+    CommandLineSites sites;
+    for (const SiteField &f : siteFields()) {
+        if (!parser.isSet(f.option))
+            continue;
+        const QString value = parser.value(f.option);
+        const QString problem = siteAddressProblem(f, value);
+        if (problem.isEmpty())
+            sites.insert(f.key, value);
+        else if (error && error->isEmpty())
+            *error = problem;
+    }
+    return sites;
 }
 
-MainWindowSetup windowSetup(const QCommandLineParser &parser, const AppSettings *settings) {
+MainWindowSetup windowSetup(const QCommandLineParser &parser, QString *error, const AppSettings *settings) {
     MainWindowSetup setup;
-    setup.sites = withOverrides(settings ? settings->sites() : SiteBases(), siteOverrides(parser));
+    setup.sites = withOverrides(settings ? settings->sites() : SiteBases(), commandLineSites(parser, error));
     if (settings)
         setup.firstGame = settings->lastGame();
 

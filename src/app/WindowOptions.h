@@ -11,14 +11,18 @@ namespace chenglan {
 // --service and --server-list, each replacing a base address for this run.
 void addSiteOptions(QCommandLineParser &parser);
 
-// The addresses the site options name, by settings key.
-SiteOverrides siteOverrides(const QCommandLineParser &parser);
+// The addresses the site options name, by settings key. An option that is no
+// base address is refused as the command line refuses it: left out, and
+// *error says why.
+CommandLineSites commandLineSites(const QCommandLineParser &parser, QString *error = nullptr);
 
 // The window's setup after parser.process: the stored sites (build defaults
 // without settings) with the options' addresses over them, the remembered
 // game, and polite Qt clients that share one schedule per host, so that jobs
 // following each other quickly still ask a site no faster than its spacing
-// allows.
-MainWindowSetup windowSetup(const QCommandLineParser &parser, const AppSettings *settings = nullptr);
+// allows. A refused option leaves the address it would replace; *error says
+// why.
+MainWindowSetup windowSetup(const QCommandLineParser &parser, QString *error = nullptr,
+                            const AppSettings *settings = nullptr);
 
 } // namespace chenglan

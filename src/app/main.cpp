@@ -64,10 +64,15 @@ int main(int argc, char **argv) {
     // A screenshot shows the build's defaults and leaves the user's settings alone.
     const bool remember = !parser.isSet(screenshot);
     AppSettings settings;
-    MainWindowSetup setup = windowSetup(parser, remember ? &settings : nullptr);
+    QString badOption;
+    MainWindowSetup setup = windowSetup(parser, &badOption, remember ? &settings : nullptr);
+    if (!badOption.isEmpty()) {
+        std::fprintf(stderr, "chenglan: %s\n", qPrintable(badOption));
+        return 2;
+    }
     const WebFactory webs = setup.webs;
     MainWindow window(std::move(setup));
-    addSettingsCommand(&window, &settings, siteOverrides(parser), webs);
+    addSettingsCommand(&window, &settings, commandLineSites(parser), webs);
     if (remember) {
         restoreRemembered(&window, settings);
         rememberChanges(&window, &settings);

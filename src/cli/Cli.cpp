@@ -47,7 +47,8 @@ bool takeSiteOverrides(QStringList &args, SiteBases &bases) {
         const QString value = takeOption(args, QString::fromLatin1(o.option));
         if (value.isNull())
             continue;
-        if (!isSiteBase(value)) {
+        if (!(value.startsWith(QStringLiteral("http://")) || value.startsWith(QStringLiteral("https://")))
+            || !value.endsWith(u'/')) {
             printError(QStringLiteral("%1 needs an http(s) address ending in \"/\", not \"%2\"")
                            .arg(QString::fromLatin1(o.option), value));
             return false;

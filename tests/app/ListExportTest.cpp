@@ -22,11 +22,10 @@ GridData namesGrid() {
 TEST(ListExport, CsvQuotesCommasAndQuotesAndLeadsWithTheByteOrderMark) {
     const QByteArray csv = gridAsCsv(namesGrid());
     ASSERT_TRUE(csv.startsWith("\xEF\xBB\xBF"));
-    EXPECT_EQ(QString::fromUtf8(csv.mid(3)),
-              QStringLiteral("联赛,球队,盘口\r\n"
-                             "英超,\"布莱顿,霍夫\",平手\r\n"
-                             "德甲,\"\"\"红牛\"\"莱比锡\",半球\r\n"
-                             "意甲,米兰,一球\r\n"));
+    EXPECT_EQ(QString::fromUtf8(csv.mid(3)), QStringLiteral("联赛,球队,盘口\r\n"
+                                                            "英超,\"布莱顿,霍夫\",平手\r\n"
+                                                            "德甲,\"\"\"红牛\"\"莱比锡\",半球\r\n"
+                                                            "意甲,米兰,一球\r\n"));
 }
 
 TEST(ListExport, CopiedRowsAreTabSeparatedWithoutTheRowKey) {

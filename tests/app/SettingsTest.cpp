@@ -41,9 +41,9 @@ TEST(AppSettings, WhatIsSetIsReadBackAfterReopeningAndTheCommandLineWins) {
 
         QCommandLineParser parser;
         addSiteOptions(parser);
-        ASSERT_TRUE(parser.parse({QStringLiteral("chenglan"), QStringLiteral("--service"),
-                                  QStringLiteral("http://127.0.0.1:9/")}));
-        const MainWindowSetup setup = windowSetup(parser, &settings);
+        ASSERT_TRUE(parser.parse(
+            {QStringLiteral("chenglan"), QStringLiteral("--service"), QStringLiteral("http://127.0.0.1:9/")}));
+        const MainWindowSetup setup = windowSetup(parser, nullptr, &settings);
         EXPECT_EQ(setup.sites.service, QStringLiteral("http://127.0.0.1:9/")) << "the command line wins";
         EXPECT_EQ(setup.sites.odds, sites.odds) << "the stored address where none is given";
         EXPECT_EQ(setup.firstGame, ScheduleRequest::Game::Beidan);
