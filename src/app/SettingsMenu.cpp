@@ -4,9 +4,11 @@
 #include "app/MainWindow.h"
 #include "app/SettingsDialog.h"
 #include "app/WindowFit.h"
+#include "sites/ServiceEndpoint.h"
 
 #include <QEvent>
 #include <QMenuBar>
+#include <QMessageBox>
 
 namespace chenglan {
 
@@ -46,14 +48,27 @@ void addSettingsCommand(MainWindow *window, AppSettings *settings, const Command
         const SiteBases after = dialog.sites();
         settings->setSites(after);
         settings->setFetchAhead(dialog.fetchAhead());
+        // A typed service address replaces the remembered server slot from
+        // the next start on. While a slot is in use (ticked), its address
+        // stays for this run, so that the ticked slot is the one queries go
+        // to.
+        const bool serviceTyped = !overrides.contains(QStringLiteral("service")) && after.service != before.service;
+        const int slotInUse = window->selectedServerSlot();
+        if (serviceTyped)
+            settings->setServerSlot(-1);
         settings->sync();
         // Only what was changed here: a server slot may have set the
         // service address in use since the start.
         SiteBases inUse = window->sites();
         for (const SiteField &f : siteFields())
-            if (!overrides.contains(f.key) && !(after.*f.member == before.*f.member))
+            if (!overrides.contains(f.key) && !(after.*f.member == before.*f.member)
+                && !(f.member == &SiteBases::service && slotInUse >= 0))
                 inUse.*f.member = after.*f.member;
         window->setSites(inUse);
+        if (serviceTyped && slotInUse >= 0)
+            QMessageBox::information(window, QStringLiteral("设置"),
+                                     QStringLiteral("新的数据服务地址已保存，下次启动时使用；本次仍使用%1的地址。")
+                                         .arg(serverSlotCaption(slotInUse)));
     });
 }
 

@@ -12,7 +12,9 @@ class MainWindow;
 // Adds "设置" to the menu bar (before 帮助 when that is there): the settings
 // dialog over the stored addresses, its test run through webs. Saved
 // addresses apply to the window from its next command on, except those
-// overridden on the command line for this run.
+// overridden on the command line for this run, and except a typed service
+// address while a server slot is in use: that one applies from the next
+// start, when it also replaces the remembered slot.
 void addSettingsCommand(MainWindow *window, AppSettings *settings, const CommandLineSites &overrides, WebFactory webs);
 
 // Gives the window its remembered geometry (kept inside the screen), and
