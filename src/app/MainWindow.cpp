@@ -3,6 +3,8 @@
 #include "app/AnalysisRecording.h"
 #include "app/GridView.h"
 #include "app/PictureBox.h"
+#include "app/WindowComforts.h"
+#include "app/WindowFit.h"
 #include "model/GridFormats.h"
 #include "usecases/MatchClicks.h"
 #include "usecases/SimilarMatches.h"
@@ -71,8 +73,10 @@ MainWindow::MainWindow(MainWindowSetup setup, QWidget *parent)
       m_jobs(std::move(setup.webs)) {
     setWindowTitle(QStringLiteral("澄岚竞彩"));
     m_recordingsRoot = setup.recordingsRoot.isEmpty() ? defaultRecordingsRoot() : setup.recordingsRoot;
+    m_firstGame = setup.firstGame;
     m_session.start();
     buildControls();
+    addWindowComforts(this);
 
     connect(&m_jobs, &JobRunner::status, this, [this](const QString &sentence) {
         setStatus(m_cancelNote.isEmpty() ? sentence : m_cancelNote + sentence);
@@ -97,6 +101,7 @@ MainWindow::MainWindow(MainWindowSetup setup, QWidget *parent)
     const double dpiY = logicalDpiY();
     const int statusHeight = statusBar()->sizeHint().height();
     resize(twipsToPixels(m_layout.designWidth() + 60, dpiX), twipsToPixels(10800, dpiY) + statusHeight);
+    fitWindowToScreen(this);
     layoutControls();
 
     QMetaObject::invokeMethod(this, &MainWindow::loadFirstSchedule, Qt::QueuedConnection);
@@ -206,6 +211,7 @@ void MainWindow::layoutControls() {
     if (isVisible())
         outer = std::min(outer, centralWidget()->height() + twipsToPixels(LayoutReserveTwips, dpiY));
     applyLayoutRule(m_layout, pixelsToTwips(outer, dpiY));
+    fitLayoutToWidth(m_layout, pixelsToTwips(width(), dpiX));
 
     GridData list = m_matchList->grid();
     formatMatchListGrid(list);
@@ -253,7 +259,7 @@ void MainWindow::redrawPictures() {
 }
 
 void MainWindow::loadFirstSchedule() {
-    startSchedule({ScheduleRequest::Game::Jingcai, m_state.selectedDate.text()});
+    startSchedule({m_firstGame, m_state.selectedDate.text()});
     const QDate today = m_today();
     m_calendar->setSelectedDate(today);
     m_calendar->setMaximumDate(today);

@@ -77,6 +77,8 @@ struct MainWindowSetup {
     PageRenderer::Limits renderLimits;
     // Where "保存诊断记录…" puts its recordings; empty for the user's data folder.
     QString recordingsRoot;
+    // The game the first list shows (the current day or issue).
+    ScheduleRequest::Game firstGame = ScheduleRequest::Game::Jingcai;
 };
 
 // The main window: the match list, the calendar, the picture boxes, the
@@ -132,6 +134,11 @@ public:
     const SiteBases &sites() const { return m_sites; }
     // The slot whose address queries go to (-1: the configured address), and
     // the slot being looked up (-1: none).
+    // Addresses changed in the settings, from the next command on.
+    void setSites(const SiteBases &sites) { m_sites = sites; }
+    // The listing the list shows, or is loading; today by the window's clock.
+    const ScheduleRequest &listedRequest() const { return m_listed; }
+    QDate today() const { return m_today(); }
     int selectedServerSlot() const { return m_selectedSlot; }
     int pendingServerSlot() const { return m_pendingSlot; }
     // The command "重试" runs again; null when the last command did not fail.
@@ -206,6 +213,7 @@ private:
     QElapsedTimer m_session;
     QList<double> m_clickTimesMs;
     QString m_recordingsRoot;
+    ScheduleRequest::Game m_firstGame = ScheduleRequest::Game::Jingcai;
     ScheduleRequest m_listed;                 // the listing the list shows or is loading
     std::optional<RecordedClick> m_lastClick; // the list click shown, for a diagnostic record
     // The exchanges the shown list and the shown analyses were read with.

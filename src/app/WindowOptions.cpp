@@ -8,23 +8,30 @@
 namespace chenglan {
 
 void addSiteOptions(QCommandLineParser &parser) {
-    for (const SiteOverride &s : SiteOverrides)
-        parser.addOption(QCommandLineOption(QString::fromLatin1(s.name), QStringLiteral("Base address (ends in /)."),
-                                            QStringLiteral("URL")));
+    for (const SiteField &f : siteFields())
+        parser.addOption(QCommandLineOption(f.option, QStringLiteral("Base address (ends in /)."), QStringLiteral("URL")));
 }
 
-MainWindowSetup windowSetup(const QCommandLineParser &parser, QString *error) {
-    MainWindowSetup setup;
-    for (const SiteOverride &s : SiteOverrides) {
-        if (!parser.isSet(QString::fromLatin1(s.name)))
+CommandLineSites commandLineSites(const QCommandLineParser &parser, QString *error) {
+    CommandLineSites sites;
+    for (const SiteField &f : siteFields()) {
+        if (!parser.isSet(f.option))
             continue;
-        const QString value = parser.value(QString::fromLatin1(s.name));
-        const QString problem = siteOverrideProblem(s.name, value);
+        const QString value = parser.value(f.option);
+        const QString problem = siteAddressProblem(f, value);
         if (problem.isEmpty())
-            setup.sites.*s.field = value;
+            sites.insert(f.key, value);
         else if (error && error->isEmpty())
             *error = problem;
     }
+    return sites;
+}
+
+MainWindowSetup windowSetup(const QCommandLineParser &parser, QString *error, const AppSettings *settings) {
+    MainWindowSetup setup;
+    setup.sites = withOverrides(settings ? settings->sites() : SiteBases(), commandLineSites(parser, error));
+    if (settings)
+        setup.firstGame = settings->lastGame();
 
     auto hosts = std::make_shared<HostSchedule>();
     setup.webs = [hosts]() -> std::unique_ptr<Web> {
