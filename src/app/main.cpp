@@ -9,6 +9,7 @@
 // --server-list replace the built-in addresses. The click benchmark is
 // bench_window (bench/window), the same window timed.
 #include "app/MainWindow.h"
+#include "app/SettingsMenu.h"
 #include "app/WindowOptions.h"
 
 #include <QApplication>
@@ -40,6 +41,8 @@ void saveWhenIdle(MainWindow &window, const QString &path) {
 
 int main(int argc, char **argv) {
     QApplication app(argc, argv);
+    // Where QSettings keeps what the window remembers.
+    QApplication::setOrganizationName(QStringLiteral("chenglan"));
     QApplication::setApplicationName(QStringLiteral("chenglan"));
 
     QCommandLineParser parser;
@@ -58,7 +61,22 @@ int main(int argc, char **argv) {
     parser.addOption(calendar);
     addSiteOptions(parser);
     parser.process(app);
-    MainWindow window(windowSetup(parser));
+    // A screenshot shows the build's defaults and leaves the user's settings alone.
+    const bool remember = !parser.isSet(screenshot);
+    AppSettings settings;
+    QString badOption;
+    MainWindowSetup setup = windowSetup(parser, &badOption, remember ? &settings : nullptr);
+    if (!badOption.isEmpty()) {
+        std::fprintf(stderr, "chenglan: %s\n", qPrintable(badOption));
+        return 2;
+    }
+    const WebFactory webs = setup.webs;
+    MainWindow window(std::move(setup));
+    addSettingsCommand(&window, &settings, commandLineSites(parser), webs);
+    if (remember) {
+        restoreRemembered(&window, settings);
+        rememberChanges(&window, &settings);
+    }
     window.show();
 
     if (parser.isSet(screenshot)) {

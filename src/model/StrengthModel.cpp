@@ -170,9 +170,13 @@ void computeStrengthTrends(AnalysisState &s, StepLog *log) {
     setSummary(s, strength::Away10Before, forecast[Away10Column], log);
 }
 
+bool trendFitted(const AnalysisState &s) { return s.trendSeries.allocated() && s.trendSeries.rows() > FitDegree; }
+
 QString trendShortfall(const AnalysisState &s) {
-    if (s.trendSeries.allocated() && s.trendSeries.rows() > 0)
+    if (trendFitted(s))
         return {};
+    if (s.trendSeries.allocated() && s.trendSeries.rows() > 0)
+        return QStringLiteral("两队历史只有%1个时间相符的配对，不足以计算实力趋势").arg(s.trendSeries.rows());
     const int home = s.homeHistory.allocated() ? s.homeHistory.rows() : 0;
     const int away = s.awayHistory.allocated() ? s.awayHistory.rows() : 0;
     if (home < LongWindow && away < LongWindow)

@@ -26,8 +26,14 @@ double WindowAverage(const Table &table, int column, int window, int startRow);
 // holds zeros. trendShortfall() says which case it was.
 void computeStrengthTrends(AnalysisState &s, StepLog *log = nullptr);
 
+// Whether the last computeStrengthTrends formed a trend that can be shown:
+// more pairs than the fit's degree. Fewer pairs leave the fitted columns
+// empty and the strengths at zero, which is no trend to show or to ask the
+// data service about.
+bool trendFitted(const AnalysisState &s);
+
 // Why the last computeStrengthTrends produced no trend, as a sentence for the status bar;
-// empty when trendSeries has rows.
+// empty when it did.
 QString trendShortfall(const AnalysisState &s);
 
 } // namespace chenglan

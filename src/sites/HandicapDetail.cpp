@@ -146,11 +146,11 @@ HandicapRun listMatchHandicapDetail(AnalysisState &s, Web &web, const SiteBases 
     const QString id = s.currentMatchId.text();
     run.pageRead = !own.has(FailureKind::Network) && !own.has(FailureKind::Layout) && !own.has(FailureKind::SiteError);
     if (own.has(FailureKind::Network))
-        run.status = QStringLiteral("盘口变化页面读取失败：%1").arg(own.first(FailureKind::Network));
+        run.status = QStringLiteral("盘口变化页面读取失败：连不上盘口网站");
     else if (own.has(FailureKind::SiteError))
-        run.status = QStringLiteral("盘口变化页面读取失败：网站出错（%1）").arg(own.first(FailureKind::SiteError));
+        run.status = QStringLiteral("盘口变化页面读取失败：盘口网站出错");
     else if (own.has(FailureKind::Layout))
-        run.status = QStringLiteral("盘口变化页面没有变化表（%1）").arg(own.first(FailureKind::Layout));
+        run.status = QStringLiteral("盘口变化页面没有变化表：页面格式变了");
     else if (run.changes == 0)
         run.status = QStringLiteral("盘口变化页面没有可用的变化（比赛编号 %1）").arg(id);
     else

@@ -203,13 +203,11 @@ QString scheduleStatusText(const QString &what, const ScheduleState &s, const St
     case ScheduleOutcome::NoMatch:
         return QStringLiteral("%1：这一天没有比赛。").arg(what);
     case ScheduleOutcome::NetworkFailed:
-        return QStringLiteral("%1读取失败：连不上赔率网站，列表已清空（%2）。").arg(what, log.first(FailureKind::Network));
+        return QStringLiteral("%1读取失败：连不上赔率网站，列表已清空。").arg(what);
     case ScheduleOutcome::SiteError:
-        return QStringLiteral("%1读取失败：赔率网站出错，列表已清空（%2）。")
-            .arg(what, log.first(FailureKind::SiteError));
+        return QStringLiteral("%1读取失败：赔率网站出错，列表已清空。").arg(what);
     case ScheduleOutcome::LayoutChanged:
-        return QStringLiteral("%1读取失败：赔率网站的页面格式变了，读不出赛程，列表已清空（%2）。")
-            .arg(what, log.first(FailureKind::Layout));
+        return QStringLiteral("%1读取失败：赔率网站的页面格式变了，读不出赛程，列表已清空。").arg(what);
     }
     return {};
 }

@@ -50,7 +50,7 @@ public:
     AnalysisRun run(const ScheduleState *schedule, const Value &rowKey, const Value &matchId) {
         startAnalysis(schedule, rowKey, matchId);
         const qsizetype logBefore = m_run.log.entries.size();
-        step(QStringLiteral("loadAnalysisPage"), false, [&] {
+        step(AnalysisStep::LoadPage, false, [&] {
             m_s.analysisData = analysispage::load(m_c.web, m_c.bases, m_c.renderer, m_s.currentMatchId,
                                                   &m_run.log, &m_run.pages);
         });
@@ -71,21 +71,22 @@ public:
                 if (layoutFailure.isEmpty())
                     layoutFailure = e.message;
             } else if (e.kind != FailureKind::Data && pageFailure.isEmpty()) {
-                pageFailure = e.kind == FailureKind::SiteError ? QStringLiteral("网站出错（%1）").arg(e.message)
-                                                                : e.message;
+                pageFailure = e.kind == FailureKind::Network ? QStringLiteral("连不上分析网站")
+                                                             : QStringLiteral("分析网站出错");
             }
         }
-        step(QStringLiteral("info"), true, [&] { readInfoLine(); });
-        step(QStringLiteral("parseTeamHistories"), true, [&] { parseTeamHistories(m_s, &m_run.log); });
+        step(AnalysisStep::ReadInfo, true, [&] { readInfoLine(); });
+        step(AnalysisStep::ParseHistories, true, [&] { parseTeamHistories(m_s, &m_run.log); });
         extend();
-        step(QStringLiteral("computeStrengthTrends"), true, [&] { computeStrengthTrends(m_s, &m_run.log); });
-        step(QStringLiteral("patternCodes"), true, [&] { patternCodes(m_s, &m_run.log); });
+        step(AnalysisStep::ComputeTrends, true, [&] { computeStrengthTrends(m_s, &m_run.log); });
+        step(AnalysisStep::PatternCodes, true, [&] { patternCodes(m_s, &m_run.log); });
         if (schedule) {
-            step(QStringLiteral("caption"), false, [&] { setCaption(*schedule); });
+            step(AnalysisStep::Caption, false, [&] { setCaption(*schedule); });
         }
 
         m_run.pageRead = pageFailure.isEmpty() && !m_noInfoLine;
         m_run.hasTrend = m_s.trendSeries.allocated() && m_s.trendSeries.rows() > 0;
+        m_run.trendFitted = trendFitted(m_s);
         m_run.ok = !m_rowMissing && m_run.pageRead && m_run.hasTrend;
         if (m_rowMissing)
             m_run.status = QStringLiteral("赛程中没有第%1行").arg(rowKey.text());
@@ -94,12 +95,12 @@ public:
         else if (m_noInfoLine)
             m_run.status = layoutFailure.isEmpty()
                                ? QStringLiteral("分析页面没有比赛数据（比赛编号 %1）").arg(m_s.listMatchId.text())
-                               : QStringLiteral("分析页面没有比赛数据（比赛编号 %1；%2）")
-                                     .arg(m_s.listMatchId.text(), layoutFailure);
-        else if (!m_run.hasTrend)
+                               : QStringLiteral("分析页面没有比赛数据（比赛编号 %1，页面格式变了）")
+                                     .arg(m_s.listMatchId.text());
+        else if (!m_run.trendFitted)
             m_run.status = trendShortfall(m_s);
         else if (!m_extensionFailure.isEmpty())
-            m_run.status = QStringLiteral("分析完成；历史扩展页面读取失败（%1），趋势只用了较短的历史").arg(m_extensionFailure);
+            m_run.status = QStringLiteral("分析完成；历史扩展页面读取失败，趋势只用了较短的历史");
         else
             m_run.status = QStringLiteral("分析完成");
         return std::move(m_run);
@@ -107,14 +108,14 @@ public:
 
 private:
     template <class F>
-    void step(const QString &name, bool model, F &&body) {
+    void step(AnalysisStep name, bool model, F &&body) {
         if (m_c.progress)
             m_c.progress(name);
         QElapsedTimer clock;
         clock.start();
         body();
         const qint64 ns = clock.nsecsElapsed();
-        m_run.steps.append({name, ns});
+        m_run.steps.append({stepLabel(name), ns});
         if (model)
             m_run.modelNs += ns;
     }
@@ -166,7 +167,7 @@ private:
         const bool sideBySide = home && away && m_c.secondWeb;
         std::optional<ValueArray> homePage;
         if (sideBySide) {
-            step(QStringLiteral("loadAnalysisPage extensions"), false, [&] {
+            step(AnalysisStep::LoadExtensions, false, [&] {
                 const PageRenderer awayRenderer(m_c.renderer.limits());
                 awayPage = std::async(std::launch::async, [&, awayRenderer] {
                     return analysispage::load(*m_c.secondWeb, m_c.bases, awayRenderer, away->matchId, &awayLog,
@@ -181,9 +182,9 @@ private:
             m_s.currentMatchId = home->matchId;
             m_s.sideIndex = home->side;
             if (!homePage)
-                step(QStringLiteral("loadAnalysisPage home"), false, [&] { homePage = loadPage(home->matchId); });
+                step(AnalysisStep::LoadHomeExtension, false, [&] { homePage = loadPage(home->matchId); });
             m_s.analysisData = *homePage;
-            step(QStringLiteral("extendHomeHistory"), true, [&] { extendHomeHistory(m_s, &m_run.log); });
+            step(AnalysisStep::ExtendHome, true, [&] { extendHomeHistory(m_s, &m_run.log); });
         }
         if (away) {
             m_s.currentMatchId = away->matchId;
@@ -195,9 +196,9 @@ private:
                 m_run.pages.renderNs += awayTimes.renderNs;
                 noteExtensionFailure(awayLog, 0);
             } else {
-                step(QStringLiteral("loadAnalysisPage away"), false, [&] { m_s.analysisData = loadPage(away->matchId); });
+                step(AnalysisStep::LoadAwayExtension, false, [&] { m_s.analysisData = loadPage(away->matchId); });
             }
-            step(QStringLiteral("extendAwayHistory"), true, [&] { extendAwayHistory(m_s, &m_run.log); });
+            step(AnalysisStep::ExtendAway, true, [&] { extendAwayHistory(m_s, &m_run.log); });
         }
     }
 

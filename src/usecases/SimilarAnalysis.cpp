@@ -28,7 +28,6 @@ QString failureSince(const StepLog &log, qsizetype from, bool (*which)(FailureKi
 
 bool notData(FailureKind kind) { return kind != FailureKind::Data; }
 bool network(FailureKind kind) { return kind == FailureKind::Network; }
-bool siteError(FailureKind kind) { return kind == FailureKind::SiteError; }
 
 class SimilarPipeline {
 public:
@@ -53,18 +52,19 @@ public:
         start(rowKey);
 
         const qsizetype beforePage = log->entries.size();
-        step(QStringLiteral("loadAnalysisPage"), [&] { loadAnalysisPage(m_s, m_c.web, m_c.bases, m_c.renderer, log); });
+        step(AnalysisStep::LoadPage, [&] { loadAnalysisPage(m_s, m_c.web, m_c.bases, m_c.renderer, log); });
         QString pageFailure = failureSince(*log, beforePage, notData);
-        if (!pageFailure.isEmpty() && pageFailure == failureSince(*log, beforePage, siteError))
-            pageFailure = QStringLiteral("网站出错（%1）").arg(pageFailure);
+        if (!pageFailure.isEmpty())
+            pageFailure = pageFailure == failureSince(*log, beforePage, network) ? QStringLiteral("连不上分析网站")
+                                                                                 : QStringLiteral("分析网站出错");
         const bool pageFailed = !pageFailure.isEmpty();
-        step(QStringLiteral("info"), [&] { readInfoLine(); });
+        step(AnalysisStep::ReadInfo, [&] { readInfoLine(); });
         const Value kickOff = m_s.matchDate;
-        step(QStringLiteral("parseTeamHistories"), [&] { parseTeamHistories(m_s, log); });
-        extend(m_s.homeHistory, analysisdata::HomeList, QStringLiteral("extendHomeHistory"), [&] { extendHomeHistory(m_s, log); });
-        extend(m_s.awayHistory, analysisdata::AwayList, QStringLiteral("extendAwayHistory"), [&] { extendAwayHistory(m_s, log); });
-        step(QStringLiteral("computeStrengthTrends"), [&] { computeStrengthTrends(m_s, log); });
-        step(QStringLiteral("caption"), [&] {
+        step(AnalysisStep::ParseHistories, [&] { parseTeamHistories(m_s, log); });
+        extend(m_s.homeHistory, analysisdata::HomeList, AnalysisStep::LoadHomeExtension, AnalysisStep::ExtendHome, [&] { extendHomeHistory(m_s, log); });
+        extend(m_s.awayHistory, analysisdata::AwayList, AnalysisStep::LoadAwayExtension, AnalysisStep::ExtendAway, [&] { extendAwayHistory(m_s, log); });
+        step(AnalysisStep::ComputeTrends, [&] { computeStrengthTrends(m_s, log); });
+        step(AnalysisStep::Caption, [&] {
             attempt([&] { m_s.similarMatchCaption = Value(similarMatchCaption(m_s.similarMatches, row, kickOff)); },
                     log);
             m_s.chartCaption = m_s.similarMatchCaption;
@@ -75,7 +75,7 @@ public:
             m_s.currentMatchId = m_s.listMatchId;
             m_s.matchDate = m_s.listMatchTime;
             const qsizetype before = log->entries.size();
-            step(QStringLiteral("scrapeHandicapChanges list"), [&] { m_run.listChanges = scrapeHandicapChanges(m_s, 0, m_c.web, m_c.bases, m_c.renderer, log); });
+            step(AnalysisStep::ListHandicap, [&] { m_run.listChanges = scrapeHandicapChanges(m_s, 0, m_c.web, m_c.bases, m_c.renderer, log); });
             // A list match whose page could not be reached is tried again on the next click.
             listFailed = !failureSince(*log, before, network).isEmpty();
             if (!listFailed)
@@ -84,21 +84,22 @@ public:
         m_s.currentMatchId = m_id;
         m_s.matchDate = kickOff;
         const qsizetype before = log->entries.size();
-        step(QStringLiteral("scrapeHandicapChanges"), [&] { m_run.similarChanges = scrapeHandicapChanges(m_s, 1, m_c.web, m_c.bases, m_c.renderer, log); });
+        step(AnalysisStep::SimilarHandicap, [&] { m_run.similarChanges = scrapeHandicapChanges(m_s, 1, m_c.web, m_c.bases, m_c.renderer, log); });
         // The historic match's page is read a second time, the second read
         // standing; not when the first one did not reach the site.
         if (failureSince(*log, before, network).isEmpty())
-            step(QStringLiteral("scrapeHandicapChanges again"),
+            step(AnalysisStep::SimilarHandicapAgain,
                  [&] { m_run.similarChanges = scrapeHandicapChanges(m_s, 1, m_c.web, m_c.bases, m_c.renderer, log); });
 
         m_run.pageRead = !pageFailed && !m_noInfoLine;
         m_run.hasTrend = m_s.trendSeries.allocated() && m_s.trendSeries.rows() > 0;
+        m_run.trendFitted = trendFitted(m_s);
         m_run.ok = m_run.pageRead && m_run.hasTrend && m_run.similarChanges > 0 && m_run.listChanges != 0;
         if (pageFailed)
             m_run.status = QStringLiteral("历史比赛的分析页面读取失败：%1").arg(pageFailure);
         else if (m_noInfoLine)
             m_run.status = QStringLiteral("历史比赛的分析页面没有比赛数据（比赛编号 %1）").arg(m_id.text());
-        else if (!m_run.hasTrend)
+        else if (!m_run.trendFitted)
             m_run.status = trendShortfall(m_s);
         else
             m_run.status = QStringLiteral("历史比赛分析完成");
@@ -113,7 +114,7 @@ public:
 
 private:
     template <class F>
-    void step(const QString &name, F &&body) {
+    void step(AnalysisStep name, F &&body) {
         if (m_c.progress)
             m_c.progress(name);
         body();
@@ -144,7 +145,7 @@ private:
     // that page on which the team appears: sameSide when column 28 of the
     // last row is 2, else the other side.
     template <class Extend>
-    void extend(const Table &history, int sameSide, const QString &name, Extend &&extension) {
+    void extend(const Table &history, int sameSide, AnalysisStep load, AnalysisStep name, Extend &&extension) {
         StepLog *log = &m_run.log;
         bool found = attempt(
             [&] {
@@ -156,7 +157,7 @@ private:
             log);
         if (!found)
             return;
-        step(QStringLiteral("loadAnalysisPage ") + name, [&] { loadAnalysisPage(m_s, m_c.web, m_c.bases, m_c.renderer, log); });
+        step(load, [&] { loadAnalysisPage(m_s, m_c.web, m_c.bases, m_c.renderer, log); });
         step(name, extension);
     }
 

@@ -35,8 +35,8 @@ SimilarQueryResult fetchSimilarMatches(AnalysisState &s, Web &web, const SiteBas
         s.similarMatches = Table(SimilarMatchColumns, 0);
         result.outcome = SimilarQueryResult::Outcome::Failed;
         result.status = fetchLog.has(FailureKind::SiteError)
-                            ? QStringLiteral("相似比赛查询失败：数据服务出错（%1）").arg(fetchLog.first(FailureKind::SiteError))
-                            : QStringLiteral("相似比赛查询失败：%1").arg(fetchLog.first(FailureKind::Network));
+                            ? QStringLiteral("相似比赛查询失败：数据服务出错")
+                            : QStringLiteral("相似比赛查询失败：连不上数据服务");
         if (log)
             log->entries.append(fetchLog.entries);
         return result;

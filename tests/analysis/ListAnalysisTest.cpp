@@ -56,7 +56,7 @@ TEST(AnalyzeListRow, RunsTheWholeAnalysis) {
     AnalysisState s;
     QStringList steps;
     AnalysisContext context = f.context(false);
-    context.progress = [&](const QString &step) { steps << step; };
+    context.progress = [&](AnalysisStep step) { steps << stepLabel(step); };
     const AnalysisRun run = analyzeListRow(s, schedule(), Value(u"1"_s), context);
 
     EXPECT_TRUE(run.ok) << run.status.toStdString();
@@ -180,8 +180,11 @@ TEST(AnalyzeMatchId, PageWithoutMatchDataSaysSo) {
     const AnalysisRun run = analyzeMatchId(s, Value(u"4242"_s), f.context(true));
     EXPECT_FALSE(run.pageRead);
     EXPECT_TRUE(run.status.contains(u"没有比赛数据"_s)) << run.status.toStdString();
-    EXPECT_TRUE(run.status.contains(u"analysis site, analysis page of match 4242: marker \"function show_info(URL)\""_s))
-        << run.status.toStdString();
+    EXPECT_TRUE(run.status.contains(u"页面格式变了"_s)) << run.status.toStdString();
+    bool markerLogged = false;
+    for (const StepLog::Entry &e : run.log.entries)
+        markerLogged = markerLogged || e.message.contains(u"marker \"function show_info(URL)\""_s);
+    EXPECT_TRUE(markerLogged) << "the missing marker in the log";
     EXPECT_EQ(s.analysisData, ValueArray(4));
     EXPECT_EQ(f.web.requests.size(), 1);
 }

@@ -60,7 +60,7 @@ struct Fixture {
                                               u"100,,2022-05-20 19:30,#009900,英格兰超级联赛,曼彻斯特联队,利物浦足球俱乐部,3,2,1,|"_s);
     }
     AnalysisContext context() {
-        return AnalysisContext{web, sites, renderer, nullptr, [this](const QString &step) { steps << step; }};
+        return AnalysisContext{web, sites, renderer, nullptr, [this](AnalysisStep step) { steps << stepLabel(step); }};
     }
 };
 
@@ -73,8 +73,10 @@ TEST(AnalyzeSimilarRow, AnalysesTheHistoricMatchAndBothHandicaps) {
 
     EXPECT_TRUE(run.ok) << run.status.toStdString();
     EXPECT_EQ(run.status, u"历史比赛分析完成"_s);
-    EXPECT_EQ(f.steps, (QStringList{u"loadAnalysisPage"_s, u"info"_s, u"parseTeamHistories"_s, u"loadAnalysisPage extendHomeHistory"_s, u"extendHomeHistory"_s, u"loadAnalysisPage extendAwayHistory"_s,
-                                    u"extendAwayHistory"_s, u"computeStrengthTrends"_s, u"caption"_s, u"scrapeHandicapChanges list"_s, u"scrapeHandicapChanges"_s, u"scrapeHandicapChanges again"_s}));
+    EXPECT_EQ(f.steps, (QStringList{u"loadAnalysisPage"_s, u"info"_s, u"parseTeamHistories"_s, u"loadAnalysisPage home"_s,
+                                    u"extendHomeHistory"_s, u"loadAnalysisPage away"_s, u"extendAwayHistory"_s,
+                                    u"computeStrengthTrends"_s, u"caption"_s, u"scrapeHandicapChanges list"_s,
+                                    u"scrapeHandicapChanges"_s, u"scrapeHandicapChanges again"_s}));
     EXPECT_EQ(f.web.requests,
               (QStringList{TwoTeamWorld::pageUrl(AnalysisBase, 100), TwoTeamWorld::pageUrl(AnalysisBase, 1029),
                            TwoTeamWorld::pageUrl(AnalysisBase, 2029), detailUrl(ListId), detailUrl(100),
@@ -155,7 +157,8 @@ TEST(AnalyzeSimilarRow, AnErrorPageIsSaidAsTheSitesError) {
     const SimilarRun run = analyzeSimilarRow(f.s, Value(u"0"_s), f.context());
     EXPECT_FALSE(run.pageRead);
     EXPECT_EQ(run.status.section(u'；', 0, 0),
-              u"历史比赛的分析页面读取失败：网站出错（analysis site, analysis page of match 77: HTTP 500）"_s);
+              u"历史比赛的分析页面读取失败：分析网站出错"_s);
+    EXPECT_TRUE(run.log.entries.first().message.contains(u"HTTP 500"_s)) << "the cause in the log";
     EXPECT_EQ(f.s.homeHistory.rows(), 0);
 }
 

@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -175,6 +176,10 @@ protected:
             QStringList{QStringLiteral("serve"), QStringLiteral("--db"), s_dir->filePath(QStringLiteral("load.db"))});
         ASSERT_TRUE(m_service->ok()) << m_service->error().toStdString();
         m_port = m_service->port();
+        // The service listens before its index is loaded; as a load balancer
+        // would, the test waits for /healthz to say it is ready.
+        for (int i = 0; i < 1200 && rawExchange(m_port, getRequest("/healthz")).status != 200; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
         const RawAnswer first = rawExchange(m_port, getRequest(kTarget));
         ASSERT_EQ(first.status, 200);
         ASSERT_EQ(std::count(first.body.begin(), first.body.end(), '|'), 30);
@@ -206,8 +211,9 @@ TEST_F(LoadTest, TwoHundredConnectionsAtOnceAreEachAnsweredOrRefused) {
     double slowest = 0;
     for (const Exchange &e : exchanges) {
         EXPECT_TRUE(e.status == 200 || e.status == 503) << "request " << &e - exchanges.data() << ": " << e.status;
-        if (e.status == 200)
+        if (e.status == 200) {
             EXPECT_TRUE(e.bodyMatches);
+        }
         slowest = std::max(slowest, e.latencyMs);
     }
     std::printf("[ figures  ] 200 connections at once: %zu answered (p50 %.0f ms), %zu refused with 503 "
@@ -289,8 +295,9 @@ TEST_F(LoadTest, AtTwiceTheSustainedRateTheExcessIsRefusedFastAndTheRestAnswered
     // size also holds its quarantine of freed blocks (up to 256 MB), which
     // grows with any churn; the plain build checks the bound.
     ASSERT_GT(rssBefore, 0);
-    if (!kAddressSanitizer)
+    if (!kAddressSanitizer) {
         EXPECT_LT(rssAfter, rssBefore + 32 * 1024);
+    }
 }
 
 // A client may send requests without waiting for the answers. The service
