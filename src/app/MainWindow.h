@@ -47,15 +47,15 @@ struct AnalysisJobData {
     StepLog log{};
     // Redraws what this job drew onto pictures of another size, from the
     // state the job drew from; empty when the job drew nothing.
-    std::function<void(ChartPictures &)> redraw;
+    std::function<void(ChartPictures &)> redraw{};
     // The page the click was meant to analyse was not read: what is shown is
     // empty and the click can be tried again.
     bool failed = false;
     // Every exchange of the job's Webs, for a diagnostic record; for a list
     // click also the listing's, and which row of which listing it was.
-    std::shared_ptr<KeptExchanges> exchanges;
-    std::shared_ptr<KeptExchanges> listingExchanges;
-    std::optional<RecordedClick> click;
+    std::shared_ptr<KeptExchanges> exchanges{};
+    std::shared_ptr<KeptExchanges> listingExchanges{};
+    std::optional<RecordedClick> click{};
     // A list click's times on the window's session clock (nanoseconds):
     // the click, and the three pictures drawn; -1 for other jobs.
     qint64 clickedNs = -1;
