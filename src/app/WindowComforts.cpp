@@ -7,6 +7,7 @@
 #include "app/MainWindow.h"
 #include "app/PictureBox.h"
 #include "app/PictureMenu.h"
+#include "base/Columns.h"
 #include "base/TextRules.h"
 #include "model/GridFormats.h"
 
@@ -41,7 +42,9 @@ int keyedRow(const GridData &grid, int gridRow, int keyColumn) {
 
 // The match list cuts league and team names: its tooltips give them whole.
 QString matchListToolTip(const MainWindow *window, int gridRow, int column) {
-    static const QHash<int, int> fields{{0, 2}, {2, 5}, {3, 7}}; // list column -> schedule field
+    static const QHash<int, int> fields{{matchlist::LeagueColumn, matchtable::LeagueField},
+                                        {matchlist::HomeTeamColumn, matchtable::HomeTeamField},
+                                        {matchlist::AwayTeamColumn, matchtable::AwayTeamField}}; // list column -> schedule field
     if (!fields.contains(column))
         return {};
     const int row = keyedRow(window->matchList()->grid(), gridRow, MatchListKeyColumn);
@@ -52,16 +55,16 @@ QString matchListToolTip(const MainWindow *window, int gridRow, int column) {
 QString similarListToolTip(const MainWindow *window, int gridRow, int column) {
     const GridData &grid = window->similarList()->grid();
     const int row = keyedRow(grid, gridRow, SimilarListKeyColumn);
-    const Table &similar = window->state().similarMatches;
+    const Table &records = window->state().similarMatches;
     const bool secondLine =
         gridRow > 1 && grid.text(gridRow - 1, SimilarListKeyColumn) == grid.text(gridRow, SimilarListKeyColumn);
-    if (column == 0)
-        return cellText(similar, 4, row);
-    if (column == 2 && secondLine)
-        return cellText(similar, 6, row);
-    if (column == 2) {
-        const QString home = cellText(similar, 5, row);
-        const QString extra = cellText(similar, 7, row);
+    if (column == similarlist::LeagueColumn)
+        return cellText(records, similar::League, row);
+    if (column == similarlist::TeamColumn && secondLine)
+        return cellText(records, similar::AwayTeam, row);
+    if (column == similarlist::TeamColumn) {
+        const QString home = cellText(records, similar::HomeTeam, row);
+        const QString extra = cellText(records, similar::HandicapLine, row);
         return home.isEmpty() ? QString() : home + u'(' + extra + u')';
     }
     return {};
@@ -75,18 +78,21 @@ void showPictureToolTips(MainWindow *window) {
     bool ok = false;
     const int listRow = s.listRowKey.text().toInt(&ok);
     const Table &matches = window->schedule().matchTable;
-    if (ok && !cellText(matches, 5, listRow).isEmpty())
+    if (ok && !cellText(matches, matchtable::HomeTeamField, listRow).isEmpty())
         lines << QStringLiteral("%1  %2  %3 对 %4")
-                     .arg(cellText(matches, 2, listRow),
+                     .arg(cellText(matches, matchtable::LeagueField, listRow),
                           s.listMatchTime.asDate() ? text::displayDateTime(*s.listMatchTime.asDate())
                                                    : s.listMatchTime.text(),
-                          cellText(matches, 5, listRow), cellText(matches, 7, listRow));
-    if (s.analysisMode.equals(1)) {
+                          cellText(matches, matchtable::HomeTeamField, listRow),
+                          cellText(matches, matchtable::AwayTeamField, listRow));
+    if (s.analysisMode == AnalysisMode::SimilarMatch) {
         const int row = s.similarRowKey.text().toInt(&ok);
-        if (ok && !cellText(s.similarMatches, 5, row).isEmpty())
+        if (ok && !cellText(s.similarMatches, similar::HomeTeam, row).isEmpty())
             lines << QStringLiteral("相似比赛：%1  %2  %3 对 %4")
-                         .arg(cellText(s.similarMatches, 4, row), cellText(s.similarMatches, 2, row),
-                              cellText(s.similarMatches, 5, row), cellText(s.similarMatches, 6, row));
+                         .arg(cellText(s.similarMatches, similar::League, row),
+                              cellText(s.similarMatches, similar::Kickoff, row),
+                              cellText(s.similarMatches, similar::HomeTeam, row),
+                              cellText(s.similarMatches, similar::AwayTeam, row));
     }
     const QString tip = lines.join(u'\n');
     window->strengthPanel()->setToolTip(tip);

@@ -69,7 +69,9 @@ QList<double> SolveLinearSystem(const QList<QList<double>> &A, const QList<doubl
         }
     }
 
-    QList<double> solution(m + 1, 0.0);
+    // Sized from b, which holds at least m + 1 values: gcc 12 cannot see that
+    // m + 1 is positive and warns of a memset of negative size otherwise.
+    QList<double> solution = b.first(m + 1);
     for (int i = m; i >= 0; --i) {
         solution[i] = M[i][m + 1];
         for (int j = i + 1; j <= m; ++j)
