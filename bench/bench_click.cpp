@@ -46,8 +46,8 @@ constexpr int kDays = 7;
 }
 
 struct RunningSite {
-    SampleSite site{World::generate(World::kDefaultSeed, kSampleToday.addDays(14)), SampleSite::fixedClock(kSampleToday),
-                    QStringLiteral("http://127.0.0.1:18081/")};
+    SampleSite site{World::generate(World::kDefaultSeed, kSampleToday.addDays(14)),
+                    SampleSite::fixedClock(kSampleToday), QStringLiteral("http://127.0.0.1:18081/")};
     SiteServer server{site};
     int port = server.bind(0);
     std::thread thread{[this] { server.listen(); }};
@@ -71,10 +71,10 @@ public:
     FetchOutcome fetch(const HttpRequest &request) override {
         {
             const std::lock_guard lock(m_notes.mutex);
-            m_notes.requests.append(QJsonObject{
-                {QStringLiteral("method"),
-                 request.method == HttpRequest::Method::Get ? QStringLiteral("GET") : QStringLiteral("POST")},
-                {QStringLiteral("url"), request.url}});
+            m_notes.requests.append(QJsonObject{{QStringLiteral("method"), request.method == HttpRequest::Method::Get
+                                                                               ? QStringLiteral("GET")
+                                                                               : QStringLiteral("POST")},
+                                                {QStringLiteral("url"), request.url}});
         }
         return m_inner.fetch(request);
     }

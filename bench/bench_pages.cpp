@@ -108,7 +108,8 @@ int make(const QStringList &args) {
         keep(QStringLiteral("analysis"), bench::analysisDumpPage(fetchPage(web, analysisUrl), renderer), analysisUrl);
 
         const QString detailUrl = handicapDetailUrl(bases.detail, matchId);
-        keep(QStringLiteral("detail"), handicapChangeMarkup(HttpFetchText(web, detailUrl, Charset::Gb18030)), detailUrl);
+        keep(QStringLiteral("detail"), handicapChangeMarkup(HttpFetchText(web, detailUrl, Charset::Gb18030)),
+             detailUrl);
 
         keep(QStringLiteral("large"), bench::largeTablePage(schedule, largeBytes),
              QStringLiteral("the schedule's rows repeated"));

@@ -16,18 +16,17 @@ namespace {
 QString tablePage() {
     QString page = QStringLiteral("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\" /><table>");
     for (int row = 0; row < 2000; ++row) {
-        page += QStringLiteral(
-                    "<tr id=\"tr_%1\" class=\"ni\" height=\"22\">"
-                    "<td>%1,</td>"
-                    "<td style=\"color: #ffffff; background-color:\">#ff3333;\">英超,</td>"
-                    "<td>周六%1,</td><td>01-06 20:00,</td>"
-                    "<td><a href=\"/team/%1.html\">曼彻斯特联</a>&nbsp;[3],</td>"
-                    "<td>&nbsp;,</td><td><font color=\"red\">2-1</font>,</td>"
-                    "<td><a href=\"/team/%1.html\">切尔西</a>,</td>"
-                    "<td><a href=\"/analysis/%1cn.htm\">析</a>,</td>"
-                    "<td>%1\">,</td><td>0.95,</td><td>半球/一球,</td><td>0.89,</td>"
-                    "<td class=\"odds\">1.92 &amp; 3.40 &amp; 4.10,</td>"
-                    "‖</tr>\n")
+        page += QStringLiteral("<tr id=\"tr_%1\" class=\"ni\" height=\"22\">"
+                               "<td>%1,</td>"
+                               "<td style=\"color: #ffffff; background-color:\">#ff3333;\">英超,</td>"
+                               "<td>周六%1,</td><td>01-06 20:00,</td>"
+                               "<td><a href=\"/team/%1.html\">曼彻斯特联</a>&nbsp;[3],</td>"
+                               "<td>&nbsp;,</td><td><font color=\"red\">2-1</font>,</td>"
+                               "<td><a href=\"/team/%1.html\">切尔西</a>,</td>"
+                               "<td><a href=\"/analysis/%1cn.htm\">析</a>,</td>"
+                               "<td>%1\">,</td><td>0.95,</td><td>半球/一球,</td><td>0.89,</td>"
+                               "<td class=\"odds\">1.92 &amp; 3.40 &amp; 4.10,</td>"
+                               "‖</tr>\n")
                     .arg(2000000 + row);
     }
     return page + QStringLiteral("</table>\n");
@@ -35,8 +34,8 @@ QString tablePage() {
 
 void setThroughput(benchmark::State &state, qsizetype bytesPerIteration) {
     state.SetBytesProcessed(int64_t(state.iterations()) * bytesPerIteration);
-    state.counters["MB/s"] = benchmark::Counter(double(state.iterations()) * double(bytesPerIteration) / 1e6,
-                                                benchmark::Counter::kIsRate);
+    state.counters["MB/s"] =
+        benchmark::Counter(double(state.iterations()) * double(bytesPerIteration) / 1e6, benchmark::Counter::kIsRate);
 }
 
 void VisibleTextOfTablePage(benchmark::State &state) {

@@ -29,7 +29,8 @@ struct RunningSite {
     std::vector<std::string> analysisPaths, detailPaths;
 
     RunningSite() {
-        for (const Match *m : site.world().kickingOffBetween(minutesAt(kToday.addDays(-30)), minutesAt(kToday.addDays(7)))) {
+        for (const Match *m :
+             site.world().kickingOffBetween(minutesAt(kToday.addDays(-30)), minutesAt(kToday.addDays(7)))) {
             analysisPaths.push_back("/zq/analysis/" + std::to_string(m->id) + "cn.htm");
             detailPaths.push_back("/vip/changeDetail/handicap.aspx?id=" + std::to_string(m->id) + "&companyID=3");
         }
@@ -95,8 +96,8 @@ void BM_DetailPage(benchmark::State &state) {
     client.set_tcp_nodelay(true);
     std::size_t i = 0, bytes = 0;
     for (auto _ : state) {
-        const auto r = client.Post(s.detailPaths[i++ % s.detailPaths.size()].c_str(), "",
-                                   "application/x-www-form-urlencoded");
+        const auto r =
+            client.Post(s.detailPaths[i++ % s.detailPaths.size()].c_str(), "", "application/x-www-form-urlencoded");
         if (!r || r->status != 200) {
             state.SkipWithError("no page");
             break;

@@ -52,7 +52,7 @@ public:
         const double s0 = base(m_random), s1 = base(m_random);
         const double s4 = s0 + tenMatch(m_random), s5 = s1 + tenMatch(m_random);
         const double values[8] = {s0, s1, s0 + drift(m_random), s1 + drift(m_random),
-                                  s4, s5, s4 + step(m_random), s5 + step(m_random)};
+                                  s4, s5, s4 + step(m_random),  s5 + step(m_random)};
         MatchProfile p;
         p.matchId = id;
         for (int k = 0; k < 8; ++k)
@@ -269,12 +269,7 @@ void BM_QueryThroughput(benchmark::State &state) {
     state.counters["p99_us"] = benchmark::Counter(percentile(micros, 0.99), benchmark::Counter::kAvgThreads);
     state.counters["failed"] = failures; // summed over the threads
 }
-BENCHMARK(BM_QueryThroughput)
-    ->Threads(2)
-    ->Threads(4)
-    ->Iterations(5000)
-    ->UseRealTime()
-    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_QueryThroughput)->Threads(2)->Threads(4)->Iterations(5000)->UseRealTime()->Unit(benchmark::kMicrosecond);
 // As many clients as the service has workers: every reconnection after a
 // keep-alive's last answer briefly leaves a connection waiting, the moment
 // at which kept-alive connections used to be closed under a query in
@@ -373,9 +368,8 @@ int main(int argc, char **argv) {
     options.databasePath = g_database;
     options.refreshInterval = std::chrono::milliseconds(0);
     DataService service(options);
-    std::fprintf(stderr, "loaded %zu profiles in %zu pattern groups in %.1f s, resident %s\n",
-                 service.index().size(), service.index().groupCount(), timer.elapsed() / 1000.0,
-                 residentMemory().c_str());
+    std::fprintf(stderr, "loaded %zu profiles in %zu pattern groups in %.1f s, resident %s\n", service.index().size(),
+                 service.index().groupCount(), timer.elapsed() / 1000.0, residentMemory().c_str());
     g_service = &service;
     g_port = service.start(0);
     if (g_port == 0) {

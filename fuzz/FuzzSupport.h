@@ -15,9 +15,7 @@
 
 namespace chenglan::fuzzing {
 
-inline void startApplication(int *argc, char ***argv) {
-    static QCoreApplication app(*argc, *argv);
-}
+inline void startApplication(int *argc, char ***argv) { static QCoreApplication app(*argc, *argv); }
 
 // Renderer limits short enough that a fuzzed script cannot eat the run.
 inline PageRenderer::Limits shortLimits() {

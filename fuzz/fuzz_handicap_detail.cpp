@@ -65,7 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     // The rest read directly as the visible text of the table.
     StepLog textLog;
-    checkChanges(handicapChanges(text, matchDate, &textLog), QString(text).replace(QStringLiteral("受让"), QStringLiteral("受")));
+    checkChanges(handicapChanges(text, matchDate, &textLog),
+                 QString(text).replace(QStringLiteral("受让"), QStringLiteral("受")));
 
     // The first line as a change time in the year of a fixed match date, and
     // as the match date of a fixed change time.

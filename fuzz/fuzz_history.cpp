@@ -91,7 +91,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         checkScore(forward);
         FUZZ_CHECK(forward.isEmpty() == mirrored.isEmpty());
         // A scoring draw is a quarter for either side; anything else mirrors.
-        FUZZ_CHECK(forward.isEmpty() || forward.number() == -mirrored.number() || forward.number() == mirrored.number());
+        FUZZ_CHECK(forward.isEmpty() || forward.number() == -mirrored.number()
+                   || forward.number() == mirrored.number());
     }
     return 0;
 }

@@ -39,8 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         return 0;
     js::Interpreter interpreter;
     QString plain;
-    const auto result = interpreter.run(ast, plain, std::numeric_limits<qsizetype>::max(),
-                                        std::chrono::steady_clock::now() + 20ms);
+    const auto result =
+        interpreter.run(ast, plain, std::numeric_limits<qsizetype>::max(), std::chrono::steady_clock::now() + 20ms);
     if (result == js::Interpreter::Result::Unsupported) {
         if (!plain.isEmpty())
             std::abort(); // left to the engine, but not without a trace
@@ -55,7 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const auto outcome = sandbox.run(script, 2s);
     if (outcome == ScriptSandbox::Outcome::Interrupted)
         return 0; // slower in the engine than the plain run's time
-    if (engine != plain || (outcome == ScriptSandbox::Outcome::Completed) != (result == js::Interpreter::Result::Completed))
+    if (engine != plain
+        || (outcome == ScriptSandbox::Outcome::Completed) != (result == js::Interpreter::Result::Completed))
         std::abort();
     return 0;
 }

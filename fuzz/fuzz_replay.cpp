@@ -30,8 +30,9 @@ void writeFile(const QString &name, const QByteArray &content) {
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) {
     fuzzing::startApplication(argc, argv);
     // In memory where the system has it: the index is written for every input.
-    static QTemporaryDir dir(QDir("/dev/shm").exists() ? QStringLiteral("/dev/shm/chenglan-fuzz-replay-XXXXXX")
-                                                        : QDir::tempPath() + QStringLiteral("/chenglan-fuzz-replay-XXXXXX"));
+    static QTemporaryDir dir(QDir("/dev/shm").exists()
+                                 ? QStringLiteral("/dev/shm/chenglan-fuzz-replay-XXXXXX")
+                                 : QDir::tempPath() + QStringLiteral("/chenglan-fuzz-replay-XXXXXX"));
     if (!dir.isValid())
         fuzzing::fail("no temporary folder");
     folder = dir.path();

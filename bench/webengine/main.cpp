@@ -82,8 +82,12 @@ int main(int argc, char **argv) {
     // engine takes Chromium's switches from the application's arguments.
     qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     std::vector<char *> engineArgs(argv, argv + argc);
-    static char flags[][64] = {"--disable-gpu", "--disable-quic", "--disable-background-networking",
-                               "--disable-component-update", "--disable-sync", "--no-first-run",
+    static char flags[][64] = {"--disable-gpu",
+                               "--disable-quic",
+                               "--disable-background-networking",
+                               "--disable-component-update",
+                               "--disable-sync",
+                               "--no-first-run",
                                "--host-resolver-rules=MAP * ~NOTFOUND , EXCLUDE 127.0.0.1"};
     for (char *flag : flags)
         engineArgs.push_back(flag);

@@ -80,7 +80,8 @@ public:
     void start() {
         m_listShownFromMainMs = double(m_sinceMain.nsecsElapsed()) / 1e6;
         m_listShownMs = msSinceProcessStart();
-        std::fprintf(stderr, "bench-clicks: start to list shown: %.0f ms since the process started, %.1f ms since main\n",
+        std::fprintf(stderr,
+                     "bench-clicks: start to list shown: %.0f ms since the process started, %.1f ms since main\n",
                      m_listShownMs, m_listShownFromMainMs);
         m_rows = m_window.matchList()->grid().rows() - 1;
         if (m_rows < 1) {
@@ -158,7 +159,7 @@ int main(int argc, char **argv) {
     MainWindow window(windowSetup(parser));
     window.show();
     auto *bench = new ClickBench(window, std::max(1, parser.value(clicks).toInt()), sinceMain);
-    QObject::connect(&window, &MainWindow::scheduleShown, bench, [bench] { bench->start(); },
-                     Qt::SingleShotConnection);
+    QObject::connect(
+        &window, &MainWindow::scheduleShown, bench, [bench] { bench->start(); }, Qt::SingleShotConnection);
     return app.exec();
 }

@@ -19,7 +19,7 @@ namespace chenglan::dataservice {
 // service's own.
 namespace field {
 using namespace chenglan::similar;
-inline constexpr int Stored = 33;           // fields 0..32 do not depend on the query
+inline constexpr int Stored = 33; // fields 0..32 do not depend on the query
 inline constexpr int Count = 35;
 } // namespace field
 

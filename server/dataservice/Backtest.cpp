@@ -16,8 +16,8 @@ namespace {
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // The bounds between the levels: level n holds bounds[n] < d <= bounds[n - 1].
-constexpr std::array<double, StrengthLevelCount + 1> kBounds{kInf, 1.25, 1, 0.75, 0.5, 0.25, 0.1, 0,
-                                                             -0.1, -0.25, -0.5, -0.75, -1, -1.25, -kInf};
+constexpr std::array<double, StrengthLevelCount + 1> kBounds{kInf, 1.25,  1,    0.75,  0.5, 0.25,  0.1,  0,
+                                                             -0.1, -0.25, -0.5, -0.75, -1,  -1.25, -kInf};
 
 // A difference inside level n, to ask the verdict for the level's text.
 double insideLevel(int n) { return n == 1 ? kBounds[1] + 1 : kBounds[size_t(n - 1)]; }
@@ -62,9 +62,7 @@ QString share(int part, int whole) {
 }
 
 // "  10  83.3%": a count and its share, in a column of fixed width.
-QString countCell(int part, int whole) {
-    return QStringLiteral("%1 %2").arg(part, 5).arg(share(part, whole), 6);
-}
+QString countCell(int part, int whole) { return QStringLiteral("%1 %2").arg(part, 5).arg(share(part, whole), 6); }
 
 QString rowCells(const BacktestRow &row) {
     return QStringLiteral("%1  %2  %3  %4  %5")
@@ -75,9 +73,7 @@ QString rowCells(const BacktestRow &row) {
 
 const QString kCountHeader = QStringLiteral("matches     home won         drawn     home lost     score hit");
 
-QString csvShare(int part, int whole) {
-    return whole == 0 ? QString() : QString::number(100.0 * part / whole, 'f', 1);
-}
+QString csvShare(int part, int whole) { return whole == 0 ? QString() : QString::number(100.0 * part / whole, 'f', 1); }
 
 QString csvLine(const QString &table, const QString &key, const QString &range, const QString &scores,
                 const QString &verdict, const BacktestRow &row) {
@@ -95,8 +91,8 @@ QString csvLine(const QString &table, const QString &key, const QString &range, 
                        csvShare(row.drawn, row.matches),
                        csvShare(row.lost, row.matches),
                        csvShare(row.scoreHits, row.matches)}
-               .join(u',') +
-           QStringLiteral("\r\n");
+               .join(u',')
+           + QStringLiteral("\r\n");
 }
 
 } // namespace
@@ -112,7 +108,8 @@ void Backtest::add(const MatchFacts &facts, const MatchProfile &profile) {
         return;
     // The panel judges the strengths as the client holds them after rounding:
     // the nearest doubles to the stored hundredths.
-    const double d = double(profile.strengths[strength::Home20]) / 100.0 - double(profile.strengths[strength::Away20]) / 100.0;
+    const double d =
+        double(profile.strengths[strength::Home20]) / 100.0 - double(profile.strengths[strength::Away20]) / 100.0;
     const StrengthLevel level = strengthLevel(d);
     if (level.number < 1 || level.number > StrengthLevelCount)
         return;

@@ -16,12 +16,12 @@
 namespace chenglan::dataservice {
 
 struct BacktestRow {
-    QString key;        // the level number, or "A31 D10"
+    QString key; // the level number, or "A31 D10"
     int matches = 0;
-    int won = 0;        // by the home side
+    int won = 0; // by the home side
     int drawn = 0;
-    int lost = 0;       // by the home side
-    int scoreHits = 0;  // the final score was one of the verdict's two
+    int lost = 0;      // by the home side
+    int scoreHits = 0; // the final score was one of the verdict's two
 
     friend bool operator==(const BacktestRow &, const BacktestRow &) = default;
 };
@@ -30,7 +30,7 @@ struct Backtest {
     std::vector<BacktestRow> levels;    // all 14, level 1 first
     std::vector<BacktestRow> codePairs; // the pairs met, most matches first, then by codes
     BacktestRow total;
-    QString firstKickoff;               // of the matches counted
+    QString firstKickoff; // of the matches counted
     QString lastKickoff;
 
     Backtest();

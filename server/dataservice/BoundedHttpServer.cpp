@@ -215,9 +215,7 @@ public:
     }
     // The request declared a body that was not read to its end: what is left
     // of it must not be read as the next request.
-    bool bodyUnread() const {
-        return m_chunked ? !m_framing.complete() : m_consumed < m_bodyStart + m_contentLength;
-    }
+    bool bodyUnread() const { return m_chunked ? !m_framing.complete() : m_consumed < m_bodyStart + m_contentLength; }
 
     // Reads the rest of a body of declared length; false when it does not
     // come within the request's bounds, or the body is chunked.
@@ -375,8 +373,8 @@ std::string closingAnswer(int status, std::string_view text) {
                          : status == 501 ? "Not Implemented"
                          : status == 505 ? "HTTP Version Not Supported"
                                          : "Error";
-    return "HTTP/1.1 " + std::to_string(status) + " " + phrase + "\r\nContent-Type: text/plain\r\nContent-Length: " +
-           std::to_string(text.size() + 1) + "\r\nConnection: close\r\n\r\n" + std::string(text) + "\n";
+    return "HTTP/1.1 " + std::to_string(status) + " " + phrase + "\r\nContent-Type: text/plain\r\nContent-Length: "
+           + std::to_string(text.size() + 1) + "\r\nConnection: close\r\n\r\n" + std::string(text) + "\n";
 }
 
 } // namespace
@@ -503,8 +501,9 @@ BoundedHttpServer::BoundedHttpServer(BoundedServerOptions options)
     set_payload_max_length(m_options.maxRequestBytes);
     // Only for the Keep-Alive header the responses carry.
     set_keep_alive_max_count(m_options.keepAliveMaxRequests);
-    set_keep_alive_timeout(std::max<time_t>(1, time_t(std::chrono::duration_cast<std::chrono::seconds>(
-                                                          m_options.keepAliveTimeout).count())));
+    set_keep_alive_timeout(
+        std::max<time_t>(1,
+                         time_t(std::chrono::duration_cast<std::chrono::seconds>(m_options.keepAliveTimeout).count())));
     set_logger([this](const httplib::Request &req, const httplib::Response &res) {
         if (res.status >= 400)
             t_closeAfterResponse = true;
@@ -668,8 +667,10 @@ bool BoundedHttpServer::process_and_close_socket(socket_t sock) {
         bool connectionClosed = false;
         ok = process_request(stream, last, connectionClosed, nullptr);
         if (!ok && !stream.answered() && (stream.timedOut() || stream.exhausted() || stream.framingFault())) {
-            refuseHere(stream.timedOut() ? 408 : stream.framingFault() ? stream.framingFault() : 431,
-                       stream.timedOut() ? "request not complete in time"
+            refuseHere(stream.timedOut()       ? 408
+                       : stream.framingFault() ? stream.framingFault()
+                                               : 431,
+                       stream.timedOut()              ? "request not complete in time"
                        : stream.framingFault() == 400 ? "malformed chunked body"
                                                       : "request too large");
             break;

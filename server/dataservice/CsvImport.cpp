@@ -12,9 +12,10 @@ namespace chenglan::dataservice {
 namespace {
 
 // Header names, in the documented order of the columns.
-const char *const kColumnNames[kCsvColumnKinds] = {
-    "match_id", "league", "league_colour", "home_team", "away_team", "kickoff", "ht_home", "ht_away",
-    "ft_home", "ft_away", "handicap", "home_odds", "away_odds", "league_short", "handicap_line"};
+const char *const kColumnNames[kCsvColumnKinds] = {"match_id",  "league",       "league_colour", "home_team",
+                                                   "away_team", "kickoff",      "ht_home",       "ht_away",
+                                                   "ft_home",   "ft_away",      "handicap",      "home_odds",
+                                                   "away_odds", "league_short", "handicap_line"};
 
 QLatin1String nameOf(CsvColumn column) { return QLatin1String(kColumnNames[int(column)]); }
 
@@ -24,8 +25,8 @@ QLatin1String nameOf(CsvColumn column) { return QLatin1String(kColumnNames[int(c
 // separators, the byte-order mark, and noncharacters.
 bool isHiddenCharacter(char32_t c) {
     return c < 0x20 || (c >= 0x7f && c <= 0x9f) || c == 0x061c || c == 0x200e || c == 0x200f
-           || (c >= 0x202a && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069) || c == 0x2028 || c == 0x2029
-           || c == 0xfeff || (c >= 0xfdd0 && c <= 0xfdef) || (c & 0xfffe) == 0xfffe;
+           || (c >= 0x202a && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069) || c == 0x2028 || c == 0x2029 || c == 0xfeff
+           || (c >= 0xfdd0 && c <= 0xfdef) || (c & 0xfffe) == 0xfffe;
 }
 
 bool hasHiddenCharacter(const QString &text) {
@@ -201,11 +202,10 @@ CsvMatch matchFromCsv(const QStringList &fields, const CsvLayout &layout) {
     if (!kickoffMinutes(f.kickoff))
         return fail(QStringLiteral("kickoff is not \"YYYY-MM-DD HH:MM\""));
 
-    const std::pair<CsvColumn, std::optional<int> *> goalColumns[] = {
-        {CsvColumn::HalfTimeHome, &f.halfTimeHome},
-        {CsvColumn::HalfTimeAway, &f.halfTimeAway},
-        {CsvColumn::FullTimeHome, &f.fullTimeHome},
-        {CsvColumn::FullTimeAway, &f.fullTimeAway}};
+    const std::pair<CsvColumn, std::optional<int> *> goalColumns[] = {{CsvColumn::HalfTimeHome, &f.halfTimeHome},
+                                                                      {CsvColumn::HalfTimeAway, &f.halfTimeAway},
+                                                                      {CsvColumn::FullTimeHome, &f.fullTimeHome},
+                                                                      {CsvColumn::FullTimeAway, &f.fullTimeAway}};
     for (const auto &[column, slot] : goalColumns) {
         const auto value = goals(at(column));
         if (!value)
@@ -216,14 +216,13 @@ CsvMatch matchFromCsv(const QStringList &fields, const CsvLayout &layout) {
         return fail(QStringLiteral("only one full-time goal count"));
     if (f.halfTimeHome.has_value() != f.halfTimeAway.has_value())
         return fail(QStringLiteral("only one half-time goal count"));
-    if (f.finished() && f.halfTimeHome
-        && (*f.halfTimeHome > *f.fullTimeHome || *f.halfTimeAway > *f.fullTimeAway))
+    if (f.finished() && f.halfTimeHome && (*f.halfTimeHome > *f.fullTimeHome || *f.halfTimeAway > *f.fullTimeAway))
         return fail(QStringLiteral("more goals at half-time than at full-time"));
 
-    const std::tuple<CsvColumn, std::optional<double> *, double, double> numberColumns[] = {
-        {CsvColumn::HomeOdds, &f.homeOdds, 0.0, limits::kMaxOdds},
-        {CsvColumn::AwayOdds, &f.awayOdds, 0.0, limits::kMaxOdds},
-        {CsvColumn::HandicapLine, &f.handicapLine, -double(limits::kMaxGoals), double(limits::kMaxGoals)}};
+    const std::tuple<CsvColumn, std::optional<double> *, double, double> numberColumns[] =
+        {{CsvColumn::HomeOdds, &f.homeOdds, 0.0, limits::kMaxOdds},
+         {CsvColumn::AwayOdds, &f.awayOdds, 0.0, limits::kMaxOdds},
+         {CsvColumn::HandicapLine, &f.handicapLine, -double(limits::kMaxGoals), double(limits::kMaxGoals)}};
     for (const auto &[column, slot, low, high] : numberColumns) {
         const auto value = number(at(column), low, high);
         if (!value)
@@ -311,9 +310,15 @@ ImportReport importCsv(QIODevice &input, MatchStore &store, const std::function<
             if (inBatch == 0)
                 store.beginBatch();
             switch (store.upsertMatch(*parsed.facts)) {
-            case UpsertResult::Inserted: ++result.inserted; break;
-            case UpsertResult::Updated: ++result.updated; break;
-            case UpsertResult::Unchanged: ++result.unchanged; break;
+            case UpsertResult::Inserted:
+                ++result.inserted;
+                break;
+            case UpsertResult::Updated:
+                ++result.updated;
+                break;
+            case UpsertResult::Unchanged:
+                ++result.unchanged;
+                break;
             }
             if (!parsed.facts->finished())
                 ++result.unfinished;

@@ -18,10 +18,22 @@ namespace chenglan::dataservice {
 
 // The columns the import knows, by their header names.
 enum class CsvColumn {
-    MatchId, League, LeagueColour, HomeTeam, AwayTeam, Kickoff,
-    HalfTimeHome, HalfTimeAway, FullTimeHome, FullTimeAway, Handicap, HomeOdds, AwayOdds,
+    MatchId,
+    League,
+    LeagueColour,
+    HomeTeam,
+    AwayTeam,
+    Kickoff,
+    HalfTimeHome,
+    HalfTimeAway,
+    FullTimeHome,
+    FullTimeAway,
+    Handicap,
+    HomeOdds,
+    AwayOdds,
     // Optional: read when the header names them.
-    LeagueShort, HandicapLine,
+    LeagueShort,
+    HandicapLine,
 };
 inline constexpr int kCsvColumnKinds = 15;
 inline constexpr int kCsvRequiredColumns = 13;
@@ -51,7 +63,7 @@ struct CsvMatch {
 CsvMatch matchFromCsv(const QStringList &fields, const CsvLayout &layout = CsvLayout::documented());
 
 struct ImportReport {
-    int lines = 0;      // data lines read (header and blank lines aside)
+    int lines = 0; // data lines read (header and blank lines aside)
     int inserted = 0;
     int updated = 0;
     int unchanged = 0;

@@ -23,9 +23,7 @@ namespace {
 // returning freed memory to the system.
 constexpr std::size_t kLargeRefresh = 10000;
 
-Reply textReply(int status, const QString &text) {
-    return Reply{status, text.toUtf8(), "text/plain; charset=utf-8"};
-}
+Reply textReply(int status, const QString &text) { return Reply{status, text.toUtf8(), "text/plain; charset=utf-8"}; }
 
 Reply jsonReply(int status, const QJsonObject &object) {
     return Reply{status, QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n', "application/json"};
@@ -96,8 +94,9 @@ void DataService::load() {
     if (!m_options.snapshotPath.isEmpty()) {
         MatchStore store(m_options.databasePath, MatchStore::Access::ReadOnly);
         const std::optional<StoreStamp> stamp = readStoreStamp(store);
-        SnapshotRead read = stamp ? readIndexSnapshot(m_options.snapshotPath, *stamp)
-                                  : SnapshotRead{std::nullopt, QStringLiteral("the database changed while it was read")};
+        SnapshotRead read = stamp
+                                ? readIndexSnapshot(m_options.snapshotPath, *stamp)
+                                : SnapshotRead{std::nullopt, QStringLiteral("the database changed while it was read")};
         if (read.groups) {
             std::lock_guard lock(m_refreshMutex);
             m_index.replace(std::move(*read.groups));
@@ -162,8 +161,7 @@ void DataService::backgroundLoop() {
     const bool isFile = !m_options.databasePath.contains(QLatin1String("://"));
     std::unique_lock stopLock(m_stopMutex);
     // Without a refresh interval the thread only loads, retrying a failed load now and then.
-    const auto interval =
-        m_options.refreshInterval.count() > 0 ? m_options.refreshInterval : limits::kRefreshInterval;
+    const auto interval = m_options.refreshInterval.count() > 0 ? m_options.refreshInterval : limits::kRefreshInterval;
     bool first = true;
     while (first || !m_stopWake.wait_for(stopLock, interval, [&] { return m_stopping; })) {
         first = false;
@@ -303,8 +301,10 @@ void DataService::installRoutes() {
         res.status = reply.status;
         res.set_content(reply.body.constData(), std::size_t(reply.body.size()), reply.contentType);
     };
-    m_server->Get("/healthz", [this, serve](const httplib::Request &, httplib::Response &res) { serve(health(), res); });
-    m_server->Get("/metrics", [this, serve](const httplib::Request &, httplib::Response &res) { serve(metrics(), res); });
+    m_server->Get("/healthz",
+                  [this, serve](const httplib::Request &, httplib::Response &res) { serve(health(), res); });
+    m_server->Get("/metrics",
+                  [this, serve](const httplib::Request &, httplib::Response &res) { serve(metrics(), res); });
     m_server->setErrorHandler([](const httplib::Request &, httplib::Response &res) {
         if (!res.body.empty())
             return httplib::Server::HandlerResponse::Unhandled;
@@ -322,9 +322,9 @@ void DataService::installRoutes() {
         m_metrics.countAnswer(path, status);
         if (status >= 400 && path != "/healthz")
             logLine(status >= 500 && status != 503 ? LogLevel::Error : LogLevel::Warning,
-                    QStringLiteral("%1 answered %2").arg(path.empty() ? QStringLiteral("request not read")
-                                                                      : QString::fromStdString(
-                                                                            ServiceMetrics::pathLabel(path)))
+                    QStringLiteral("%1 answered %2")
+                        .arg(path.empty() ? QStringLiteral("request not read")
+                                          : QString::fromStdString(ServiceMetrics::pathLabel(path)))
                         .arg(status));
     });
     m_server->setBusyObserver([this] {
@@ -397,9 +397,9 @@ QString DataService::baseAddress() const {
     const QString host = QString::fromStdString(m_host);
     // An IPv6 address goes in brackets; a wildcard address is no address to
     // give a client, loopback is.
-    const QString shown = host == QLatin1String("0.0.0.0") || host == QLatin1String("::")
-                              ? QStringLiteral("127.0.0.1")
-                              : host.contains(u':') ? u'[' + host + u']' : host;
+    const QString shown = host == QLatin1String("0.0.0.0") || host == QLatin1String("::") ? QStringLiteral("127.0.0.1")
+                          : host.contains(u':')                                           ? u'[' + host + u']'
+                                                                                          : host;
     return QStringLiteral("http://%1:%2/").arg(shown).arg(m_port);
 }
 

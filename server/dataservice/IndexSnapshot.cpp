@@ -166,7 +166,8 @@ private:
     int m_fd;
 };
 
-template<typename T> bool readVector(Reader &in, std::vector<T> &v, std::uint64_t rows) {
+template <typename T>
+bool readVector(Reader &in, std::vector<T> &v, std::uint64_t rows) {
     if (rows > in.left() / sizeof(T))
         return false;
     v.resize(rows);
@@ -223,7 +224,8 @@ QString writeIndexSnapshot(const QString &path, const StoreStamp &stamp, const S
     const QByteArray temporary = target + ".tmp-" + QByteArray::number(::getpid());
     Fd fd(::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (fd.get() < 0)
-        return QStringLiteral("cannot create %1: %2").arg(QFile::decodeName(temporary), QString::fromLocal8Bit(std::strerror(errno)));
+        return QStringLiteral("cannot create %1: %2")
+            .arg(QFile::decodeName(temporary), QString::fromLocal8Bit(std::strerror(errno)));
 
     FileHeader header{};
     std::memcpy(header.magic, kMagic, sizeof kMagic);
@@ -281,8 +283,8 @@ SnapshotRead readIndexSnapshot(const QString &path, const StoreStamp &expected) 
         || std::memcmp(header.magic, kMagic, sizeof kMagic) != 0)
         return {std::nullopt, QStringLiteral("%1 is not an index file").arg(path)};
     if (header.format != kFormat)
-        return {std::nullopt, QStringLiteral("%1 has layout %2, this program writes %3")
-                                  .arg(path).arg(header.format).arg(kFormat)};
+        return {std::nullopt,
+                QStringLiteral("%1 has layout %2, this program writes %3").arg(path).arg(header.format).arg(kFormat)};
     if (header.recordFingerprint != recordFingerprint())
         return {std::nullopt, QStringLiteral("%1 was written with another record encoding").arg(path)};
     const StoreStamp stamp{header.revision, header.matchCount, header.profileCount};

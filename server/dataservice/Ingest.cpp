@@ -51,7 +51,8 @@ std::optional<double> oddsFrom(const QString &text) {
     return n;
 }
 
-template <class T> void fill(std::optional<T> &target, const std::optional<T> &value) {
+template <class T>
+void fill(std::optional<T> &target, const std::optional<T> &value) {
     if (!target)
         target = value;
 }
@@ -83,9 +84,10 @@ QString pageFailure(const StepLog &log) {
 } // namespace
 
 std::optional<double> handicapLineFromText(QStringView text) {
-    static const char16_t *const names[] = {u"平手", u"平手/半球", u"半球", u"半球/一球", u"一球", u"一球/球半",
-                                            u"球半", u"球半/两球", u"两球", u"两球/两球半", u"两球半",
-                                            u"两球半/三球", u"三球", u"三球/三球半", u"三球半", u"三球半/四球",
+    static const char16_t *const names[] = {u"平手", u"平手/半球",   u"半球",   u"半球/一球",
+                                            u"一球", u"一球/球半",   u"球半",   u"球半/两球",
+                                            u"两球", u"两球/两球半", u"两球半", u"两球半/三球",
+                                            u"三球", u"三球/三球半", u"三球半", u"三球半/四球",
                                             u"四球"};
     QStringView name = text.trimmed();
     double sign = 1;
@@ -306,9 +308,15 @@ void storeBatch(MatchStore &store, const std::vector<IngestedMatch> &batch, Inge
             }
             store.upsertMatch(mergeFacts(store.match(m.facts.matchId), m.facts));
             switch (store.upsertProfile(*m.profile)) {
-            case UpsertResult::Inserted: ++report.inserted; break;
-            case UpsertResult::Updated: ++report.updated; break;
-            case UpsertResult::Unchanged: ++report.unchanged; break;
+            case UpsertResult::Inserted:
+                ++report.inserted;
+                break;
+            case UpsertResult::Updated:
+                ++report.updated;
+                break;
+            case UpsertResult::Unchanged:
+                ++report.unchanged;
+                break;
             }
         }
         store.commitBatch();

@@ -55,9 +55,9 @@ struct IngestOptions {
     QDate from;
     QDate to;
     SiteBases sites;
-    int workers = 2;       // analyses at once: 1 or 2
-    int batchSize = 20;    // matches per transaction
-    bool onlyNew = false;  // leave matches that already have a profile and a score
+    int workers = 2;      // analyses at once: 1 or 2
+    int batchSize = 20;   // matches per transaction
+    bool onlyNew = false; // leave matches that already have a profile and a score
 };
 
 struct IngestReport {

@@ -13,9 +13,7 @@ namespace {
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
-QString optionalText(const std::optional<int> &value) {
-    return value ? QString::number(*value) : QStringLiteral("-");
-}
+QString optionalText(const std::optional<int> &value) { return value ? QString::number(*value) : QStringLiteral("-"); }
 
 QString optionalText(const std::optional<double> &value) {
     return value ? QString::number(*value) : QStringLiteral("-");
@@ -65,8 +63,8 @@ std::optional<std::int32_t> hundredthsFromText(std::string_view text) {
             if (i != text.size())
                 return std::nullopt;
             const std::string_view rest = text.substr(restStart);
-            const bool aboveHalf = rest[0] > '5'
-                                   || (rest[0] == '5' && rest.find_first_not_of('0', 1) != std::string_view::npos);
+            const bool aboveHalf =
+                rest[0] > '5' || (rest[0] == '5' && rest.find_first_not_of('0', 1) != std::string_view::npos);
             const bool exactHalf = rest[0] == '5' && !aboveHalf;
             roundUp = aboveHalf || exactHalf;
             if (exactHalf) {
@@ -122,8 +120,7 @@ bool validPatternCode(QStringView code) {
 }
 
 std::optional<std::int64_t> kickoffMinutes(QStringView kickoff) {
-    if (kickoff.size() != 16 || kickoff[4] != u'-' || kickoff[7] != u'-' || kickoff[10] != u' '
-        || kickoff[13] != u':')
+    if (kickoff.size() != 16 || kickoff[4] != u'-' || kickoff[7] != u'-' || kickoff[10] != u' ' || kickoff[13] != u':')
         return std::nullopt;
     for (int i : {0, 1, 2, 3, 5, 6, 8, 9, 11, 12, 14, 15})
         if (kickoff[i] < u'0' || kickoff[i] > u'9')

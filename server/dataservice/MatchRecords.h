@@ -36,16 +36,16 @@ struct HundredthsProfile {
 struct MatchFacts {
     qint64 matchId = 0;
     QString league;
-    QString leagueShort;    // the short name the lists show; may be empty
-    QString leagueColour;   // "#" and six hexadecimal digits
+    QString leagueShort;  // the short name the lists show; may be empty
+    QString leagueColour; // "#" and six hexadecimal digits
     QString homeTeam;
     QString awayTeam;
-    QString kickoff;        // "YYYY-MM-DD HH:MM"
+    QString kickoff; // "YYYY-MM-DD HH:MM"
     std::optional<int> halfTimeHome;
     std::optional<int> halfTimeAway;
     std::optional<int> fullTimeHome;
     std::optional<int> fullTimeAway;
-    QString handicap;       // the handicap line as the site writes it ("半球")
+    QString handicap;                   // the handicap line as the site writes it ("半球")
     std::optional<double> handicapLine; // the same in goals the home side gives (0.5)
     std::optional<double> homeOdds;
     std::optional<double> awayOdds;

@@ -57,8 +57,7 @@ static_assert(std::size(kMigrations) == MatchStore::kSchemaVersion);
 const char *const kMatchColumns =
     "m.match_id, m.league, m.league_short, m.league_colour, m.home_team, m.away_team, m.kickoff, m.ht_home, "
     "m.ht_away, m.ft_home, m.ft_away, m.handicap, m.handicap_line, m.home_odds, m.away_odds";
-const char *const kProfileColumns =
-    "p.match_id, p.s0, p.s1, p.s2, p.s3, p.s4, p.s5, p.s6, p.s7, p.code20, p.code10";
+const char *const kProfileColumns = "p.match_id, p.s0, p.s1, p.s2, p.s3, p.s4, p.s5, p.s6, p.s7, p.code20, p.code10";
 constexpr int kProfileColumnCount = 11;
 
 // A null QString binds as NULL; the text columns hold "" instead.
@@ -270,7 +269,8 @@ void MatchStore::rollbackBatch() {
     m_inBatch = false;
 }
 
-template<typename Write> UpsertResult MatchStore::inBatch(Write write) {
+template <typename Write>
+UpsertResult MatchStore::inBatch(Write write) {
     if (m_inBatch)
         return write();
     beginBatch();
@@ -374,8 +374,8 @@ WHERE (profiles.s0, profiles.s1, profiles.s2, profiles.s3, profiles.s4, profiles
 }
 
 std::optional<MatchFacts> MatchStore::match(qint64 matchId) {
-    auto q = prepared(
-        QStringLiteral("SELECT %1 FROM matches m WHERE m.match_id = ?").arg(QLatin1String(kMatchColumns)));
+    auto q =
+        prepared(QStringLiteral("SELECT %1 FROM matches m WHERE m.match_id = ?").arg(QLatin1String(kMatchColumns)));
     q.addBindValue(matchId);
     exec(q, "reading a match");
     if (!q.next())
@@ -384,8 +384,8 @@ std::optional<MatchFacts> MatchStore::match(qint64 matchId) {
 }
 
 std::optional<MatchProfile> MatchStore::profile(qint64 matchId) {
-    auto q = prepared(
-        QStringLiteral("SELECT %1 FROM profiles p WHERE p.match_id = ?").arg(QLatin1String(kProfileColumns)));
+    auto q =
+        prepared(QStringLiteral("SELECT %1 FROM profiles p WHERE p.match_id = ?").arg(QLatin1String(kProfileColumns)));
     q.addBindValue(matchId);
     exec(q, "reading a profile");
     if (!q.next())
@@ -430,12 +430,14 @@ qint64 MatchStore::changesSince(qint64 since, const std::function<void(const Ans
         reached = revision();
         const QString select =
             QStringLiteral("SELECT %1, %2 ").arg(QLatin1String(kProfileColumns), QLatin1String(kMatchColumns));
-        QStringList statements{select + QStringLiteral("FROM profiles p LEFT JOIN matches m ON m.match_id = p.match_id "
-                                                       "WHERE p.revision > ?")};
+        QStringList statements{select
+                               + QStringLiteral("FROM profiles p LEFT JOIN matches m ON m.match_id = p.match_id "
+                                                "WHERE p.revision > ?")};
         // A new score or kick-off of an analysed match changes its entry too.
         if (since > 0)
-            statements << select + QStringLiteral("FROM matches m JOIN profiles p ON p.match_id = m.match_id "
-                                                  "WHERE m.revision > ?");
+            statements << select
+                              + QStringLiteral("FROM matches m JOIN profiles p ON p.match_id = m.match_id "
+                                               "WHERE m.revision > ?");
         std::unordered_set<qint64> seen;
         for (const QString &sql : statements) {
             auto q = prepared(sql);

@@ -85,7 +85,8 @@ private:
     void execText(const QString &sql);
     void migrate();
     void setSchemaVersion(int version);
-    template<typename Write> UpsertResult inBatch(Write write);
+    template <typename Write>
+    UpsertResult inBatch(Write write);
 
     QString m_connection;
     QSqlDatabase m_db;

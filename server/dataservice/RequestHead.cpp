@@ -55,8 +55,8 @@ RequestHeadCheck refuse(int status, std::string reason) {
 // Host: empty, or a host name, an IPv4 or a bracketed IPv6 address, and an optional port.
 bool validHost(std::string_view host) {
     return std::all_of(host.begin(), host.end(), [](char c) {
-        return std::isalnum(static_cast<unsigned char>(c)) ||
-               std::string_view("-._~!$&'()*+,;=%:[]").find(c) != std::string_view::npos;
+        return std::isalnum(static_cast<unsigned char>(c))
+               || std::string_view("-._~!$&'()*+,;=%:[]").find(c) != std::string_view::npos;
     });
 }
 
@@ -81,8 +81,8 @@ RequestHeadCheck checkRequestHead(std::string_view head) {
     const std::string_view requestLine = lines.front();
     const std::size_t firstSpace = requestLine.find(' ');
     const std::size_t lastSpace = requestLine.rfind(' ');
-    if (firstSpace == std::string_view::npos || firstSpace == 0 || lastSpace == firstSpace ||
-        lastSpace == firstSpace + 1)
+    if (firstSpace == std::string_view::npos || firstSpace == 0 || lastSpace == firstSpace
+        || lastSpace == firstSpace + 1)
         return refuse(400, "malformed request line");
     const std::string_view method = requestLine.substr(0, firstSpace);
     const std::string_view target = requestLine.substr(firstSpace + 1, lastSpace - firstSpace - 1);
@@ -94,8 +94,8 @@ RequestHeadCheck checkRequestHead(std::string_view head) {
         return refuse(400, "malformed request target");
     const bool http11 = version == "HTTP/1.1";
     if (!http11 && version != "HTTP/1.0") {
-        const bool wellFormed = version.size() == 8 && version.substr(0, 5) == "HTTP/" && std::isdigit(version[5]) &&
-                                version[6] == '.' && std::isdigit(version[7]);
+        const bool wellFormed = version.size() == 8 && version.substr(0, 5) == "HTTP/" && std::isdigit(version[5])
+                                && version[6] == '.' && std::isdigit(version[7]);
         return wellFormed ? refuse(505, "HTTP version not supported") : refuse(400, "malformed request line");
     }
 
@@ -112,8 +112,9 @@ RequestHeadCheck checkRequestHead(std::string_view head) {
         if (colon == std::string_view::npos)
             return refuse(400, "header line without a colon");
         const std::string_view name = line.substr(0, colon);
-        if (name.empty() ||
-            !std::all_of(name.begin(), name.end(), [](char c) { return isTokenChar(static_cast<unsigned char>(c)); }))
+        if (name.empty() || !std::all_of(name.begin(), name.end(), [](char c) {
+                return isTokenChar(static_cast<unsigned char>(c));
+            }))
             return refuse(400, "malformed header name");
         const std::string_view value = trimmed(line.substr(colon + 1));
         if (!std::all_of(value.begin(), value.end(), [](char c) { return isValueChar(static_cast<unsigned char>(c)); }))
@@ -184,9 +185,10 @@ bool ChunkedFraming::feed(const char *bytes, std::size_t size) {
 
 bool ChunkedFraming::step(unsigned char c) {
     const auto hexValue = [](unsigned char d) {
-        return d >= '0' && d <= '9' ? int(d - '0') : d >= 'a' && d <= 'f' ? int(d - 'a' + 10)
-                                                 : d >= 'A' && d <= 'F' ? int(d - 'A' + 10)
-                                                                        : -1;
+        return d >= '0' && d <= '9'   ? int(d - '0')
+               : d >= 'a' && d <= 'f' ? int(d - 'a' + 10)
+               : d >= 'A' && d <= 'F' ? int(d - 'A' + 10)
+                                      : -1;
     };
     switch (m_state) {
     case State::Size:

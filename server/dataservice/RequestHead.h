@@ -44,8 +44,20 @@ public:
     int failureStatus() const { return m_tooLarge ? 413 : 400; }
 
 private:
-    enum class State { Size, SizeDigits, SizeSpace, Extension, SizeLineFeed, Data, DataReturn, DataLineFeed,
-                       EndReturn, EndLineFeed, Done, Failed };
+    enum class State {
+        Size,
+        SizeDigits,
+        SizeSpace,
+        Extension,
+        SizeLineFeed,
+        Data,
+        DataReturn,
+        DataLineFeed,
+        EndReturn,
+        EndLineFeed,
+        Done,
+        Failed
+    };
     bool step(unsigned char c);
 
     std::size_t m_maxChunk;

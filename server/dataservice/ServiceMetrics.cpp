@@ -14,12 +14,11 @@ namespace {
 
 // Upper bounds of the similar query's latency buckets, in seconds: the query
 // takes about half a millisecond, a slow one tens of milliseconds.
-const prometheus::Histogram::BucketBoundaries kQueryBuckets = {
-    0.0001, 0.00025, 0.0005, 0.001, 0.0025, 0.005, 0.01, 0.025, 0.05, 0.1, 0.25, 0.5, 1.0};
+const prometheus::Histogram::BucketBoundaries kQueryBuckets = {0.0001, 0.00025, 0.0005, 0.001, 0.0025, 0.005, 0.01,
+                                                               0.025,  0.05,    0.1,    0.25,  0.5,    1.0};
 
 std::int64_t steadyNanos() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 

@@ -12,7 +12,8 @@ class Counter;
 class Gauge;
 class Histogram;
 class Registry;
-template<typename T> class Family;
+template <typename T>
+class Family;
 } // namespace prometheus
 
 // What the service counts for an operator's monitor, exposed on /metrics in

@@ -34,9 +34,7 @@ public:
 
     bool full() const { return m_heap.size() >= m_limit; }
     // A candidate farther than this cannot enter.
-    double bound() const {
-        return full() ? m_heap.front().distanceSquared : std::numeric_limits<double>::infinity();
-    }
+    double bound() const { return full() ? m_heap.front().distanceSquared : std::numeric_limits<double>::infinity(); }
 
     void offer(const Candidate &c) {
         if (m_limit == 0)
@@ -165,8 +163,8 @@ void SimilarityIndex::apply(const std::vector<IndexEntry> &upserts, const std::v
     // Drop every changed id from the groups that hold it. Only those groups
     // are copied; the others are shared with the old snapshot.
     for (const auto &[key, group] : old->groups) {
-        const bool touched = std::any_of(group->ids.begin(), group->ids.end(),
-                                         [&](qint64 id) { return changed.contains(id); });
+        const bool touched =
+            std::any_of(group->ids.begin(), group->ids.end(), [&](qint64 id) { return changed.contains(id); });
         if (!touched)
             continue;
         auto copy = std::make_shared<detail::PatternGroup>();
@@ -232,8 +230,7 @@ std::vector<SimilarHit> SimilarityIndex::search(const SimilarQuery &query, std::
         TopCandidates top(limit);
         scanGroup(*same->second, qd, excluded, top);
         for (const auto &c : std::move(top).sorted())
-            hits.push_back({c.id, c.distanceSquared, c.kickoff, true,
-                            std::string(c.group->record(c.row))});
+            hits.push_back({c.id, c.distanceSquared, c.kickoff, true, std::string(c.group->record(c.row))});
     }
     if (hits.size() >= limit)
         return hits;
@@ -256,8 +253,7 @@ std::vector<SimilarHit> SimilarityIndex::search(const SimilarQuery &query, std::
         }
         others.emplace_back(bound, group.get());
     }
-    std::sort(others.begin(), others.end(),
-              [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::sort(others.begin(), others.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
     TopCandidates top(limit - hits.size());
     for (const auto &[bound, group] : others) {
         if (bound > top.bound())
@@ -265,8 +261,7 @@ std::vector<SimilarHit> SimilarityIndex::search(const SimilarQuery &query, std::
         scanGroup(*group, qd, excluded, top);
     }
     for (const auto &c : std::move(top).sorted())
-        hits.push_back({c.id, c.distanceSquared, c.kickoff, false,
-                        std::string(c.group->record(c.row))});
+        hits.push_back({c.id, c.distanceSquared, c.kickoff, false, std::string(c.group->record(c.row))});
     return hits;
 }
 

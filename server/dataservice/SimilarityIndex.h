@@ -50,9 +50,9 @@ struct PatternGroup {
     std::vector<Strengths> strengths;
     std::vector<qint64> ids;
     std::vector<std::int64_t> kickoffs;
-    std::string records;                    // all record bytes, one after the other
-    std::vector<std::uint32_t> recordEnds;  // where each one ends
-    Strengths low{};                        // bounding box of the strengths
+    std::string records;                   // all record bytes, one after the other
+    std::vector<std::uint32_t> recordEnds; // where each one ends
+    Strengths low{};                       // bounding box of the strengths
     Strengths high{};
 
     void append(qint64 id, const Strengths &s, std::int64_t kickoff, std::string_view record);

@@ -65,9 +65,10 @@ QSqlDatabase openPostgres(const QString &address, const QString &connection) {
         // key=value words; a value that could break out of its word is refused.
         static const QRegularExpression plainValue(QStringLiteral("^[A-Za-z0-9_./:@-]*$"));
         if (!passedParameter(key) || !plainValue.match(value).hasMatch())
-            throw StoreError(QStringLiteral("%1: the parameter %2 is not one the store accepts (%3)")
-                                 .arg(displayAddress(address), key,
-                                      QStringLiteral("sslmode, sslrootcert, sslcert, sslkey, sslcrl, application_name")));
+            throw StoreError(
+                QStringLiteral("%1: the parameter %2 is not one the store accepts (%3)")
+                    .arg(displayAddress(address), key,
+                         QStringLiteral("sslmode, sslrootcert, sslcert, sslkey, sslcrl, application_name")));
         options << key + u'=' + value;
         hasApplicationName = hasApplicationName || key == QLatin1String("application_name");
     }
@@ -107,8 +108,8 @@ QSqlDatabase openStoreDatabase(const QString &where, bool readOnly, const QStrin
     *dialect = isPostgresAddress(where) ? Dialect::PostgreSQL : Dialect::SQLite;
     QSqlDatabase db;
     try {
-        db = *dialect == Dialect::PostgreSQL ? openPostgres(where, connection)
-                                             : openSqlite(where, readOnly, connection);
+        db =
+            *dialect == Dialect::PostgreSQL ? openPostgres(where, connection) : openSqlite(where, readOnly, connection);
     } catch (...) {
         QSqlDatabase::removeDatabase(connection);
         throw;

@@ -241,8 +241,7 @@ int serve(QStringList args) {
         DataService service(options);
         const int bound = service.start(listen.host, listen.port);
         if (bound == 0) {
-            logLine(LogLevel::Error,
-                    QStringLiteral("cannot listen on %1").arg(shownAddress(listen.host, listen.port)));
+            logLine(LogLevel::Error, QStringLiteral("cannot listen on %1").arg(shownAddress(listen.host, listen.port)));
             return 1;
         }
         std::printf("listening on %s\n", qPrintable(shownAddress(listen.host, bound)));
@@ -294,9 +293,8 @@ int import(QStringList args) {
     }
     try {
         MatchStore store(db.isEmpty() ? QString::fromLatin1(kDefaultDatabase) : db);
-        const ImportReport report = importCsv(file, store, [](const QString &line) {
-            std::fprintf(stderr, "%s\n", qPrintable(line));
-        });
+        const ImportReport report =
+            importCsv(file, store, [](const QString &line) { std::fprintf(stderr, "%s\n", qPrintable(line)); });
         if (!report.fatal.isEmpty())
             return 1;
         std::fprintf(stderr, "import: done: %d lines, %d new, %d updated, %d unchanged, %d not finished yet, %d bad\n",
@@ -330,8 +328,8 @@ bool siteOption(QStringList &args, const QString &name, QString &base) {
         return false;
     if (value.isNull())
         return true;
-    if (!(value.startsWith(QLatin1String("http://")) || value.startsWith(QLatin1String("https://"))) ||
-        !value.endsWith(u'/'))
+    if (!(value.startsWith(QLatin1String("http://")) || value.startsWith(QLatin1String("https://")))
+        || !value.endsWith(u'/'))
         return false;
     base = value;
     return true;
@@ -347,9 +345,9 @@ int ingestCommand(QStringList args) {
     const auto to = dayOption(args, QStringLiteral("--to"), &bad);
     IngestOptions options;
     options.onlyNew = args.removeAll(QStringLiteral("--only-new")) > 0;
-    if (!siteOption(args, QStringLiteral("--odds-site"), options.sites.odds) ||
-        !siteOption(args, QStringLiteral("--analysis-site"), options.sites.analysis) ||
-        !siteOption(args, QStringLiteral("--detail-site"), options.sites.detail))
+    if (!siteOption(args, QStringLiteral("--odds-site"), options.sites.odds)
+        || !siteOption(args, QStringLiteral("--analysis-site"), options.sites.analysis)
+        || !siteOption(args, QStringLiteral("--detail-site"), options.sites.detail))
         return usage("a site address is an http(s) address ending in \"/\"");
     if (missing || bad || !from || !to || !args.isEmpty())
         return usage("ingest takes [--db FILE] --from Y-M-D --to Y-M-D, [--only-new] and site addresses");

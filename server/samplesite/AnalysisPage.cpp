@@ -93,8 +93,9 @@ QString weather(const Match &m) {
 
 QString standingsTable(const World &world, const Match &m, Minutes now) {
     const auto table = world.standings(m.league, m.season, std::min(now, m.kickoff));
-    QString out = QStringLiteral("<table class=\"list\" cellspacing=\"1\"><tr class=\"th\"><td>排名</td><td>球队</td><td>赛</td>"
-                                 "<td>胜</td><td>平</td><td>负</td><td>得</td><td>失</td><td>净</td><td>积分</td></tr>\r\n");
+    QString out =
+        QStringLiteral("<table class=\"list\" cellspacing=\"1\"><tr class=\"th\"><td>排名</td><td>球队</td><td>赛</td>"
+                       "<td>胜</td><td>平</td><td>负</td><td>得</td><td>失</td><td>净</td><td>积分</td></tr>\r\n");
     for (size_t r = 0; r < table.size(); ++r) {
         const StandingRow &row = table[r];
         if (row.team != m.home && row.team != m.away)
@@ -116,13 +117,15 @@ QString standingsTable(const World &world, const Match &m, Minutes now) {
 }
 
 QString fixturesTable(const World &world, const Match &m, int team) {
-    QString out = QStringLiteral("<table class=\"list\" cellspacing=\"1\"><tr class=\"th\"><td colspan=\"4\">%1</td></tr>\r\n")
-                      .arg(htmlEscape(world.teams()[size_t(team)].name));
+    QString out =
+        QStringLiteral("<table class=\"list\" cellspacing=\"1\"><tr class=\"th\"><td colspan=\"4\">%1</td></tr>\r\n")
+            .arg(htmlEscape(world.teams()[size_t(team)].name));
     const auto next = world.fixturesAfter(team, m.kickoff, 3);
     for (const Match *f : next) {
-        out += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td></tr>\r\n")
-                   .arg(fullDateTime(f->kickoff), htmlEscape(world.leagues()[size_t(f->league)].shortName),
-                        htmlEscape(world.teams()[size_t(f->home)].name), htmlEscape(world.teams()[size_t(f->away)].name));
+        out +=
+            QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td></tr>\r\n")
+                .arg(fullDateTime(f->kickoff), htmlEscape(world.leagues()[size_t(f->league)].shortName),
+                     htmlEscape(world.teams()[size_t(f->home)].name), htmlEscape(world.teams()[size_t(f->away)].name));
     }
     if (next.empty())
         out += QStringLiteral("<tr><td colspan=\"4\">暂无赛程</td></tr>\r\n");
@@ -190,42 +193,45 @@ QByteArray analysisPage(const World &world, const Match &m, Minutes now) {
 
     QString page;
     page.reserve(48 * 1024);
+    page +=
+        QStringLiteral("<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Transitional//EN\" "
+                       "\"http://www.w3.org/TR/xhtml1/DTD/xhtml1-transitional.dtd\">\r\n"
+                       "<html xmlns=\"http://www.w3.org/1999/xhtml\">\r\n<head>\r\n"
+                       "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\" />\r\n"
+                       "<title>%1 VS %2 赛前分析 - %3 - %4</title>\r\n"
+                       "<meta name=\"keywords\" content=\"%1,%2,%3,赛前分析,对赛往绩,近期战绩\" />\r\n"
+                       "<style type=\"text/css\">\r\n"
+                       "body{margin:0;font:12px/1.6 \"宋体\",Tahoma;background:#eef2f5}\r\n"
+                       "#top{background:#0b4f2f;color:#fff;height:34px;line-height:34px;padding:0 12px}\r\n"
+                       "#top a{color:#fff;margin-right:12px;text-decoration:none}\r\n"
+                       ".vs{width:980px;margin:8px auto;background:#fff;border:1px solid #cdd}\r\n"
+                       ".vs td{text-align:center;padding:8px;font-size:14px}\r\n"
+                       ".mod{width:980px;margin:8px auto;background:#fff;border:1px solid #cdd}\r\n"
+                       ".mod h3{margin:0;padding:4px 8px;background:#e3ece6;font-size:13px}\r\n"
+                       ".list{width:100%;background:#d8e0e6}.list td{background:#fff;text-align:center}\r\n"
+                       ".list .th td{background:#f0f4f7;font-weight:bold}\r\n"
+                       "#tabs span{padding:2px 10px;cursor:pointer}#tabs .on{background:#0b4f2f;color:#fff}\r\n"
+                       "#footer{text-align:center;color:#888;padding:12px}\r\n"
+                       "</style>\r\n"
+                       "<script type=\"text/javascript\">\r\n%5</script>\r\n"
+                       "</head>\r\n")
+            .arg(htmlEscape(home.name), htmlEscape(away.name), htmlEscape(league.name), kAnalysisSiteName, kHeadScript);
+    page +=
+        QStringLiteral(
+            "<body onload=\"init()\">\r\n"
+            "<div id=\"top\"><b>%1</b>&nbsp;&nbsp;<a href=\"/zq/\">首页</a><a href=\"/zq/league/%2.htm\">%3</a>"
+            "<a href=\"/zq/live.htm\">比分直播</a><a href=\"/odds/buy/Jingcai.aspx?TypeID=105&amp;OddsType=2&amp;date=\">竞彩</a>"
+            "<span id=\"tabs\"><span id=\"tab1\" class=\"on\" onclick=\"showTab(1)\">简体</span>"
+            "<span id=\"tab2\" onclick=\"changeLang(1)\">繁體</span></span></div>\r\n")
+            .arg(kAnalysisSiteName)
+            .arg(league.id)
+            .arg(htmlEscape(league.shortName));
     page += QStringLiteral(
-                "<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Transitional//EN\" "
-                "\"http://www.w3.org/TR/xhtml1/DTD/xhtml1-transitional.dtd\">\r\n"
-                "<html xmlns=\"http://www.w3.org/1999/xhtml\">\r\n<head>\r\n"
-                "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\" />\r\n"
-                "<title>%1 VS %2 赛前分析 - %3 - %4</title>\r\n"
-                "<meta name=\"keywords\" content=\"%1,%2,%3,赛前分析,对赛往绩,近期战绩\" />\r\n"
-                "<style type=\"text/css\">\r\n"
-                "body{margin:0;font:12px/1.6 \"宋体\",Tahoma;background:#eef2f5}\r\n"
-                "#top{background:#0b4f2f;color:#fff;height:34px;line-height:34px;padding:0 12px}\r\n"
-                "#top a{color:#fff;margin-right:12px;text-decoration:none}\r\n"
-                ".vs{width:980px;margin:8px auto;background:#fff;border:1px solid #cdd}\r\n"
-                ".vs td{text-align:center;padding:8px;font-size:14px}\r\n"
-                ".mod{width:980px;margin:8px auto;background:#fff;border:1px solid #cdd}\r\n"
-                ".mod h3{margin:0;padding:4px 8px;background:#e3ece6;font-size:13px}\r\n"
-                ".list{width:100%;background:#d8e0e6}.list td{background:#fff;text-align:center}\r\n"
-                ".list .th td{background:#f0f4f7;font-weight:bold}\r\n"
-                "#tabs span{padding:2px 10px;cursor:pointer}#tabs .on{background:#0b4f2f;color:#fff}\r\n"
-                "#footer{text-align:center;color:#888;padding:12px}\r\n"
-                "</style>\r\n"
-                "<script type=\"text/javascript\">\r\n%5</script>\r\n"
-                "</head>\r\n")
-                .arg(htmlEscape(home.name), htmlEscape(away.name), htmlEscape(league.name), kAnalysisSiteName, kHeadScript);
-    page += QStringLiteral("<body onload=\"init()\">\r\n"
-                           "<div id=\"top\"><b>%1</b>&nbsp;&nbsp;<a href=\"/zq/\">首页</a><a href=\"/zq/league/%2.htm\">%3</a>"
-                           "<a href=\"/zq/live.htm\">比分直播</a><a href=\"/odds/buy/Jingcai.aspx?TypeID=105&amp;OddsType=2&amp;date=\">竞彩</a>"
-                           "<span id=\"tabs\"><span id=\"tab1\" class=\"on\" onclick=\"showTab(1)\">简体</span>"
-                           "<span id=\"tab2\" onclick=\"changeLang(1)\">繁體</span></span></div>\r\n")
-                .arg(kAnalysisSiteName)
-                .arg(league.id)
-                .arg(htmlEscape(league.shortName));
-    page += QStringLiteral("<table class=\"vs\"><tr>"
-                           "<td width=\"35%\"><a href=\"/zq/team/%1.htm\" target=\"_blank\"><b>%2</b></a><br />[%3%4]</td>"
-                           "<td width=\"30%\"><b>%5</b><br />%6 %7<br />场地：%8&nbsp;&nbsp;天气：%9</td>"
-                           "<td width=\"35%\"><a href=\"/zq/team/%10.htm\" target=\"_blank\"><b>%11</b></a><br />[%3%12]</td>"
-                           "</tr></table>\r\n")
+                "<table class=\"vs\"><tr>"
+                "<td width=\"35%\"><a href=\"/zq/team/%1.htm\" target=\"_blank\"><b>%2</b></a><br />[%3%4]</td>"
+                "<td width=\"30%\"><b>%5</b><br />%6 %7<br />场地：%8&nbsp;&nbsp;天气：%9</td>"
+                "<td width=\"35%\"><a href=\"/zq/team/%10.htm\" target=\"_blank\"><b>%11</b></a><br />[%3%12]</td>"
+                "</tr></table>\r\n")
                 .arg(home.id)
                 .arg(htmlEscape(home.name), htmlEscape(league.shortName),
                      m.homeRank ? QString::number(m.homeRank) : QStringLiteral("-"),
@@ -234,18 +240,19 @@ QByteArray analysisPage(const World &world, const Match &m, Minutes now) {
                 .arg(away.id)
                 .arg(htmlEscape(away.name), m.awayRank ? QString::number(m.awayRank) : QStringLiteral("-"));
 
-    page += QStringLiteral("<script type=\"text/javascript\">\r\n"
-                           "var lang = 0;\r\n"
-                           "var matchState = %1;\r\n"
-                           "function changeLang(v) {\r\n"
-                           "    lang = v;\r\n"
-                           "    setCookie(\"lang\", v);\r\n"
-                           "    window.location.reload();\r\n"
-                           "}\r\n"
-                           "function show_info(URL) {\r\n"
-                           "    var w = window.open(URL, \"info\", \"width=760,height=520,scrollbars=yes,resizable=yes\");\r\n"
-                           "    if (w) w.focus();\r\n"
-                           "}\r\n")
+    page += QStringLiteral(
+                "<script type=\"text/javascript\">\r\n"
+                "var lang = 0;\r\n"
+                "var matchState = %1;\r\n"
+                "function changeLang(v) {\r\n"
+                "    lang = v;\r\n"
+                "    setCookie(\"lang\", v);\r\n"
+                "    window.location.reload();\r\n"
+                "}\r\n"
+                "function show_info(URL) {\r\n"
+                "    var w = window.open(URL, \"info\", \"width=760,height=520,scrollbars=yes,resizable=yes\");\r\n"
+                "    if (w) w.focus();\r\n"
+                "}\r\n")
                 .arg(finished ? -1 : 0);
     page += QStringLiteral("var scheduleID = %1;\r\n").arg(m.id);
     page += QStringLiteral("var hometeam = %1;\r\n").arg(jsString(home.name));
@@ -260,14 +267,18 @@ QByteArray analysisPage(const World &world, const Match &m, Minutes now) {
     page += QStringLiteral("</script>\r\n");
 
     page += QStringLiteral("<div class=\"mod\"><h3>对赛往绩</h3><div id=\"v_box\"></div></div>\r\n");
-    page += QStringLiteral("<div class=\"mod\"><h3>%1 近期战绩</h3><div id=\"h_box\"></div></div>\r\n").arg(htmlEscape(home.name));
-    page += QStringLiteral("<div class=\"mod\"><h3>%1 近期战绩</h3><div id=\"a_box\"></div></div>\r\n").arg(htmlEscape(away.name));
+    page += QStringLiteral("<div class=\"mod\"><h3>%1 近期战绩</h3><div id=\"h_box\"></div></div>\r\n")
+                .arg(htmlEscape(home.name));
+    page += QStringLiteral("<div class=\"mod\"><h3>%1 近期战绩</h3><div id=\"a_box\"></div></div>\r\n")
+                .arg(htmlEscape(away.name));
     page += QStringLiteral("<div class=\"mod\"><h3>联赛积分</h3>%1</div>\r\n").arg(standingsTable(world, m, now));
     page += QStringLiteral("<div class=\"mod\"><h3>未来赛事</h3>%1%2</div>\r\n")
                 .arg(fixturesTable(world, m, m.home), fixturesTable(world, m, m.away));
-    page += QStringLiteral("<div class=\"mod\"><h3>相关链接</h3><a href=\"javascript:show_info('/vip/changeDetail/handicap.aspx?id=%1&amp;companyID=3')\">亚盘变化</a>"
-                           "&nbsp;|&nbsp;<a href=\"javascript:show_info('/odds/1x2/%1.html')\">欧赔走势</a></div>\r\n")
-                .arg(m.id);
+    page +=
+        QStringLiteral(
+            "<div class=\"mod\"><h3>相关链接</h3><a href=\"javascript:show_info('/vip/changeDetail/handicap.aspx?id=%1&amp;companyID=3')\">亚盘变化</a>"
+            "&nbsp;|&nbsp;<a href=\"javascript:show_info('/odds/1x2/%1.html')\">欧赔走势</a></div>\r\n")
+            .arg(m.id);
     page += QStringLiteral("<div id=\"footer\">本站数据仅供参考。Copyright &copy; 2006-2026 %1</div>\r\n"
                            "<script type=\"text/javascript\">\r\n"
                            "function addFavorite() {\r\n"

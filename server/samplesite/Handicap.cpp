@@ -5,9 +5,9 @@
 namespace chenglan::sample {
 
 QString handicapText(double line) {
-    static const char16_t *const names[] = {u"平手", u"平手/半球", u"半球", u"半球/一球", u"一球", u"一球/球半",
-                                            u"球半", u"球半/两球", u"两球", u"两球/两球半", u"两球半",
-                                            u"两球半/三球", u"三球", u"三球/三球半", u"三球半"};
+    static const char16_t *const names[] = {u"平手",      u"平手/半球",   u"半球",      u"半球/一球",   u"一球",
+                                            u"一球/球半", u"球半",        u"球半/两球", u"两球",        u"两球/两球半",
+                                            u"两球半",    u"两球半/三球", u"三球",      u"三球/三球半", u"三球半"};
     const int steps = int(std::lround(std::abs(line) * 4.0));
     const int last = int(std::size(names)) - 1;
     const QString name = QString::fromUtf16(names[steps > last ? last : steps]);

@@ -12,13 +12,13 @@ namespace chenglan::sample {
 // odds) is drawn from the seed.
 struct LeagueDefinition {
     int id = 0;
-    QString name;        // as the schedule pages show it
-    QString shortName;   // as the history records carry it
-    QString colour;      // "#RRGGBB"
-    bool springAutumn = false;   // season March..November instead of August..May
-    bool compactStyle = false;   // schedule markup writes the colour style without the blank
-    bool winterBreak = false;    // no rounds from mid December to mid January
-    std::vector<int> kickoffSlots;   // minutes after the Saturday 00:00 of a round (site time)
+    QString name;                  // as the schedule pages show it
+    QString shortName;             // as the history records carry it
+    QString colour;                // "#RRGGBB"
+    bool springAutumn = false;     // season March..November instead of August..May
+    bool compactStyle = false;     // schedule markup writes the colour style without the blank
+    bool winterBreak = false;      // no rounds from mid December to mid January
+    std::vector<int> kickoffSlots; // minutes after the Saturday 00:00 of a round (site time)
     QStringList teams;
 };
 

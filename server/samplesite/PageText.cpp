@@ -17,7 +17,7 @@ QString jsString(const QString &text) {
             out += QStringLiteral("\\n");
             continue;
         }
-        if (c == u'<')   // keeps "</script" out of the script text
+        if (c == u'<') // keeps "</script" out of the script text
             out += u'\\';
         out += c;
     }

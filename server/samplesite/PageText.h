@@ -19,7 +19,7 @@ QString jsString(const QString &text);
 // gb2312 pages accepts.
 QByteArray gbBytes(const QString &text);
 
-QString monthDayTime(Minutes when);   // "10-09 19:30"
-QString fullDateTime(Minutes when);   // "2022-10-09 19:30"
+QString monthDayTime(Minutes when); // "10-09 19:30"
+QString fullDateTime(Minutes when); // "2022-10-09 19:30"
 
 } // namespace chenglan::sample

@@ -36,19 +36,20 @@ std::optional<QDate> parseDay(const QString &text) {
 
 // The site's own page for a match id it does not have.
 Reply missingMatchReply(const QString &idText) {
-    const QString page = QStringLiteral(
-        "<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Transitional//EN\" "
-        "\"http://www.w3.org/TR/xhtml1/DTD/xhtml1-transitional.dtd\">\r\n"
-        "<html xmlns=\"http://www.w3.org/1999/xhtml\">\r\n<head>\r\n"
-        "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\" />\r\n"
-        "<title>比赛不存在 - %1</title>\r\n"
-        "<style type=\"text/css\">body{font:12px/1.8 \"宋体\";background:#eef2f5}"
-        ".box{width:480px;margin:80px auto;background:#fff;border:1px solid #cdd;padding:20px;text-align:center}</style>\r\n"
-        "</head>\r\n<body>\r\n<div class=\"box\"><h2>对不起，您要查看的比赛不存在</h2>"
-        "<p>比赛编号 %2 没有找到，可能已被删除或编号有误。</p>"
-        "<p><a href=\"/zq/\">返回资料库首页</a> | <a href=\"/odds/buy/Jingcai.aspx?TypeID=105&amp;OddsType=2&amp;date=\">今日竞彩</a></p></div>\r\n"
-        "</body>\r\n</html>\r\n")
-                             .arg(kAnalysisSiteName, htmlEscape(idText));
+    const QString page =
+        QStringLiteral(
+            "<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Transitional//EN\" "
+            "\"http://www.w3.org/TR/xhtml1/DTD/xhtml1-transitional.dtd\">\r\n"
+            "<html xmlns=\"http://www.w3.org/1999/xhtml\">\r\n<head>\r\n"
+            "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\" />\r\n"
+            "<title>比赛不存在 - %1</title>\r\n"
+            "<style type=\"text/css\">body{font:12px/1.8 \"宋体\";background:#eef2f5}"
+            ".box{width:480px;margin:80px auto;background:#fff;border:1px solid #cdd;padding:20px;text-align:center}</style>\r\n"
+            "</head>\r\n<body>\r\n<div class=\"box\"><h2>对不起，您要查看的比赛不存在</h2>"
+            "<p>比赛编号 %2 没有找到，可能已被删除或编号有误。</p>"
+            "<p><a href=\"/zq/\">返回资料库首页</a> | <a href=\"/odds/buy/Jingcai.aspx?TypeID=105&amp;OddsType=2&amp;date=\">今日竞彩</a></p></div>\r\n"
+            "</body>\r\n</html>\r\n")
+            .arg(kAnalysisSiteName, htmlEscape(idText));
     return {404, kGbHtml, gbBytes(page)};
 }
 
@@ -144,15 +145,17 @@ Reply SampleSite::index() const {
     const QDate today = dayOf(now);
     const auto matches = m_world.kickingOffBetween(matchDayStart(today.addDays(-1)), matchDayStart(today));
     QString sample = matches.empty() ? QString() : QString::number(matches.front()->id);
-    QString page = QStringLiteral(
-                       "<!DOCTYPE html>\r\n<html>\r\n<head>\r\n<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\" />\r\n"
-                       "<title>%1</title>\r\n</head>\r\n<body>\r\n<h1>%1</h1>\r\n<ul>\r\n"
-                       "<li><a href=\"/odds/buy/Jingcai.aspx?TypeID=105&amp;OddsType=2&amp;date=\">竞彩足球 亚盘对照</a></li>\r\n"
-                       "<li><a href=\"/odds/buy/DanChang.aspx?typeID=5&amp;issueNum\">北京单场 亚盘对照</a></li>\r\n")
-                       .arg(kOddsSiteName);
+    QString page =
+        QStringLiteral(
+            "<!DOCTYPE html>\r\n<html>\r\n<head>\r\n<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\" />\r\n"
+            "<title>%1</title>\r\n</head>\r\n<body>\r\n<h1>%1</h1>\r\n<ul>\r\n"
+            "<li><a href=\"/odds/buy/Jingcai.aspx?TypeID=105&amp;OddsType=2&amp;date=\">竞彩足球 亚盘对照</a></li>\r\n"
+            "<li><a href=\"/odds/buy/DanChang.aspx?typeID=5&amp;issueNum\">北京单场 亚盘对照</a></li>\r\n")
+            .arg(kOddsSiteName);
     if (!sample.isEmpty())
-        page += QStringLiteral("<li><a href=\"/zq/analysis/%1cn.htm\">%2 赛前分析</a></li>\r\n"
-                               "<li><a href=\"/vip/changeDetail/handicap.aspx?id=%1&amp;companyID=3\">亚盘变化</a></li>\r\n")
+        page += QStringLiteral(
+                    "<li><a href=\"/zq/analysis/%1cn.htm\">%2 赛前分析</a></li>\r\n"
+                    "<li><a href=\"/vip/changeDetail/handicap.aspx?id=%1&amp;companyID=3\">亚盘变化</a></li>\r\n")
                     .arg(sample, kAnalysisSiteName);
     page += QStringLiteral("</ul>\r\n<p>数据日期：%1 至 %2</p>\r\n</body>\r\n</html>\r\n")
                 .arg(World::firstDay().toString(Qt::ISODate), m_world.lastDay().toString(Qt::ISODate));

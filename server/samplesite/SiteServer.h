@@ -17,8 +17,8 @@ struct ServerLimits {
     std::chrono::seconds readTimeout{5};
     std::chrono::seconds writeTimeout{5};
     std::chrono::seconds keepAliveTimeout{5};
-    std::size_t keepAliveRequests = 1000;      // per connection
-    std::size_t payloadBytes = 64 * 1024;      // request bodies; the site reads none
+    std::size_t keepAliveRequests = 1000; // per connection
+    std::size_t payloadBytes = 64 * 1024; // request bodies; the site reads none
 };
 
 // The sample site behind HTTP on 127.0.0.1: every path answers GET, POST and

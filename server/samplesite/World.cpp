@@ -77,8 +77,8 @@ void addSeason(std::vector<Fixture> &out, const std::vector<League> &leagues, in
     shuffle(order, rng);
     const int n = int(order.size());
     const int half = n - 1;
-    const QDate start = definition.springAutumn ? firstSaturdayFrom(QDate(season, 3, 1))
-                                          : firstSaturdayFrom(QDate(season, 8, 8));
+    const QDate start =
+        definition.springAutumn ? firstSaturdayFrom(QDate(season, 3, 1)) : firstSaturdayFrom(QDate(season, 8, 8));
     int week = 0;
     for (int round = 0; round < 2 * half; ++round) {
         QDate saturday = start.addDays(7 * week);
@@ -207,8 +207,8 @@ void makeOdds(Match &m, Random &rng, double expectedMargin, const std::vector<in
         m.changes.push_back(c);
     }
     const Minutes pauseTime = homeGoals.empty() ? 0 : clockOf(m.kickoff, homeGoals.front()) + 1;
-    const bool pauseFree = std::none_of(m.changes.begin(), m.changes.end(),
-                                        [&](const OddsChange &o) { return o.time == pauseTime; });
+    const bool pauseFree =
+        std::none_of(m.changes.begin(), m.changes.end(), [&](const OddsChange &o) { return o.time == pauseTime; });
     if (pauseAfterGoal && pauseFree && m.changes.size() < 15) {
         const int goal = homeGoals.front();
         OddsChange c;
@@ -291,7 +291,13 @@ World World::generate(quint64 seed, const QDate &lastDay) {
 
     int teamNumber = 0;
     for (const LeagueDefinition &definition : leagueDefinitions()) {
-        League league{definition.id, definition.name, definition.shortName, definition.colour, definition.springAutumn, definition.compactStyle, {}};
+        League league{definition.id,
+                      definition.name,
+                      definition.shortName,
+                      definition.colour,
+                      definition.springAutumn,
+                      definition.compactStyle,
+                      {}};
         for (const QString &name : definition.teams) {
             Team t;
             // Scattered, stable ids as a real site's database would hand out.
@@ -345,8 +351,8 @@ World World::generate(quint64 seed, const QDate &lastDay) {
 
         Random rng = Random::stream(seed, 2, m.id);
         const size_t week = size_t(std::clamp<qint64>((f.kickoff - from) / (7 * 1440), 0, weeks - 1));
-        const double margin = w.m_teams[size_t(f.home)].weeklyStrength[week]
-                              - w.m_teams[size_t(f.away)].weeklyStrength[week];
+        const double margin =
+            w.m_teams[size_t(f.home)].weeklyStrength[week] - w.m_teams[size_t(f.away)].weeklyStrength[week];
         const double homeMean = 1.42 * std::exp(0.8 * margin);
         const double awayMean = 1.10 * std::exp(-0.8 * margin);
         m.ftHome = rng.poisson(homeMean);

@@ -15,7 +15,7 @@ namespace chenglan::sample {
 using Minutes = qint64;
 
 Minutes minutesAt(const QDate &day, int hour = 0, int minute = 0);
-QDateTime dateTimeOf(Minutes when);   // a QDateTime in UTC terms that holds site time
+QDateTime dateTimeOf(Minutes when); // a QDateTime in UTC terms that holds site time
 QDate dayOf(Minutes when);
 
 // A match counts as finished (score published) this long after kick-off.
@@ -25,19 +25,19 @@ struct League {
     int id = 0;
     QString name;
     QString shortName;
-    QString colour;   // "#RRGGBB"
+    QString colour; // "#RRGGBB"
     bool springAutumn = false;
     bool compactStyle = false;
-    std::vector<int> teams;   // indices into World::teams()
+    std::vector<int> teams; // indices into World::teams()
 };
 
 struct Team {
     int id = 0;
     QString name;
     QString venue;
-    int league = 0;              // index into World::leagues()
+    int league = 0; // index into World::leagues()
     double baseStrength = 0.0;
-    std::vector<double> weeklyStrength;   // drifting form, one value per week of the world
+    std::vector<double> weeklyStrength; // drifting form, one value per week of the world
 };
 
 // One row of a bookmaker's handicap history. Pre-match rows carry the state
@@ -47,9 +47,9 @@ struct Team {
 struct OddsChange {
     Minutes time = 0;
     QString state;
-    QString score;          // in play only, e.g. "1-0"
+    QString score; // in play only, e.g. "1-0"
     bool hasOdds = true;
-    double line = 0.0;      // goals the home side gives; negative when it receives
+    double line = 0.0; // goals the home side gives; negative when it receives
     double homeOdds = 0.0;
     double awayOdds = 0.0;
     bool inPlay() const { return !score.isEmpty(); }
@@ -61,18 +61,18 @@ using MatchStats = std::array<int, 12>;
 
 struct Match {
     int id = 0;
-    int league = 0;      // index into World::leagues()
-    int season = 0;      // year the season started
+    int league = 0; // index into World::leagues()
+    int season = 0; // year the season started
     int round = 0;
-    int home = 0;        // index into World::teams()
+    int home = 0; // index into World::teams()
     int away = 0;
     Minutes kickoff = 0;
     int htHome = 0, htAway = 0, ftHome = 0, ftAway = 0;
-    int homeRank = 0, awayRank = 0;   // league positions before the match
-    int letBall = 0;                  // whole-goal handicap of the lottery games: -1 = home gives one
-    double spHome = 0, spDraw = 0, spAway = 0;   // lottery win/draw/lose prices
+    int homeRank = 0, awayRank = 0;            // league positions before the match
+    int letBall = 0;                           // whole-goal handicap of the lottery games: -1 = home gives one
+    double spHome = 0, spDraw = 0, spAway = 0; // lottery win/draw/lose prices
     bool hasOdds = false;
-    std::vector<OddsChange> changes;  // oldest first
+    std::vector<OddsChange> changes; // oldest first
     bool detailedStats = false;
     MatchStats stats{};
 
@@ -105,7 +105,7 @@ public:
 
     const std::vector<League> &leagues() const { return m_leagues; }
     const std::vector<Team> &teams() const { return m_teams; }
-    const std::vector<Match> &matches() const { return m_matches; }   // by kick-off; ids ascend
+    const std::vector<Match> &matches() const { return m_matches; } // by kick-off; ids ascend
 
     const Match *matchById(int id) const;
 
@@ -127,10 +127,10 @@ private:
     std::vector<League> m_leagues;
     std::vector<Team> m_teams;
     std::vector<Match> m_matches;
-    std::vector<std::vector<int>> m_teamMatches;   // per team, indices into m_matches by kick-off
+    std::vector<std::vector<int>> m_teamMatches; // per team, indices into m_matches by kick-off
 };
 
 // Site day and week helpers shared by the pages.
-QString weekdayName(const QDate &day);   // "周日"
+QString weekdayName(const QDate &day); // "周日"
 
 } // namespace chenglan::sample

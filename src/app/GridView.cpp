@@ -42,8 +42,8 @@ public:
         // The cell's own colour, else the base colour over the style's solid
         // highlight of a selected row, which the tint replaces.
         const QVariant back = index.data(Qt::BackgroundRole);
-        painter->fillRect(option.rect, back.canConvert<QColor>() ? back.value<QColor>()
-                                                                : option.palette.color(QPalette::Base));
+        painter->fillRect(option.rect,
+                          back.canConvert<QColor>() ? back.value<QColor>() : option.palette.color(QPalette::Base));
         if (option.state & QStyle::State_Selected) {
             QColor tint = option.palette.color(QPalette::Highlight);
             tint.setAlpha(SelectionAlpha);
@@ -331,9 +331,8 @@ QModelIndex GridView::moveCursor(CursorAction action, Qt::KeyboardModifiers modi
     // The first line of a record, when moving up into it.
     while (step < 0 && row > 0 && rowKey(row - 1) == rowKey(row))
         --row;
-    const int column = rowSpan(from.row(), from.column()) > 1 || rowSpan(row, from.column()) > 1
-        ? keyboardColumn
-        : from.column();
+    const int column =
+        rowSpan(from.row(), from.column()) > 1 || rowSpan(row, from.column()) > 1 ? keyboardColumn : from.column();
     return m_model.index(row, column);
 }
 
@@ -371,7 +370,7 @@ void GridView::applyGeometry() {
             int start = 1;
             for (int r = 2; r <= grid.rows(); ++r) {
                 const bool joins = r < grid.rows() && grid.text(r, c) == grid.text(start, c)
-                    && (!restricted || c == 0 || previousRunStart[r] == previousRunStart[start]);
+                                   && (!restricted || c == 0 || previousRunStart[r] == previousRunStart[start]);
                 if (joins)
                     continue;
                 for (int k = start; k < r; ++k)

@@ -47,9 +47,7 @@ struct JobRunner::Worker {
     std::shared_ptr<JobControl> control;
 };
 
-JobContext::JobContext(std::shared_ptr<JobControl> control) : m_control(std::move(control)) {
-    m_web = &anotherWeb();
-}
+JobContext::JobContext(std::shared_ptr<JobControl> control) : m_control(std::move(control)) { m_web = &anotherWeb(); }
 
 JobContext::~JobContext() {
     for (const auto &web : m_webs)
@@ -65,9 +63,7 @@ Web &JobContext::anotherWeb() {
     return *m_webs.back();
 }
 
-void JobContext::progress(const QString &sentence) {
-    m_control->postProgress(sentence);
-}
+void JobContext::progress(const QString &sentence) { m_control->postProgress(sentence); }
 
 bool JobContext::cancelled() const { return m_control->cancelled; }
 
@@ -109,8 +105,8 @@ quint64 JobRunner::start(const QString &what, JobWork work, Lane lane) {
     auto control = std::make_shared<JobControl>();
     control->webs = m_webs;
     control->postProgress = [this, job](const QString &sentence) {
-        QMetaObject::invokeMethod(this, [this, job, sentence] { reportProgress(job, sentence); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, job, sentence] { reportProgress(job, sentence); }, Qt::QueuedConnection);
     };
     control->postCompletion = [this, job](JobApply apply, const QString &failure) {
         QMetaObject::invokeMethod(
@@ -126,7 +122,8 @@ quint64 JobRunner::start(const QString &what, JobWork work, Lane lane) {
     m_threads.start(QRunnable::create([this, worker, control, work = std::move(work)] {
         run(control, work);
         // Queued after the completion, so a job is applied before it counts as ended.
-        QMetaObject::invokeMethod(this, [this, worker] { workerEnded(worker); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, worker] { workerEnded(worker); }, Qt::QueuedConnection);
     }));
     return job;
 }

@@ -65,12 +65,8 @@ std::function<void(AnalysisStep)> jobProgress(JobContext &job) {
 }
 
 MainWindow::MainWindow(MainWindowSetup setup, QWidget *parent)
-    : QMainWindow(parent),
-      m_sites(std::move(setup.sites)),
-      m_renderer(setup.renderLimits),
-      m_today(std::move(setup.today)),
-      m_pictures(ChartPictures::make(logicalDpiY())),
-      m_jobs(std::move(setup.webs)) {
+    : QMainWindow(parent), m_sites(std::move(setup.sites)), m_renderer(setup.renderLimits),
+      m_today(std::move(setup.today)), m_pictures(ChartPictures::make(logicalDpiY())), m_jobs(std::move(setup.webs)) {
     setWindowTitle(QStringLiteral("澄岚竞彩"));
     m_recordingsRoot = setup.recordingsRoot.isEmpty() ? defaultRecordingsRoot() : setup.recordingsRoot;
     m_firstGame = setup.firstGame;
@@ -276,8 +272,8 @@ void MainWindow::greyUnpickableDays() {
     grey.setForeground(palette().brush(QPalette::Disabled, QPalette::Text));
     for (QDate d = first.addDays(-7); d < first.addMonths(1).addDays(14); d = d.addDays(1))
         m_calendar->setDateTextFormat(d, d > m_calendar->maximumDate() || d < m_calendar->minimumDate()
-                                                ? grey
-                                                : QTextCharFormat());
+                                             ? grey
+                                             : QTextCharFormat());
 }
 
 void MainWindow::showJingcaiSchedule() {
@@ -314,9 +310,10 @@ void MainWindow::recordLastClick() {
     qInfo().noquote() << "diagnostic record:" << stored << "exchanges in" << shown << "replay:" << replay;
 
     // Not modal: the window stays usable while the note is open.
-    auto *box = new QMessageBox(QMessageBox::Information, QStringLiteral("保存诊断记录"),
-                                QStringLiteral("诊断记录已保存在文件夹：\n%1\n\n可把这个文件夹打包附在问题报告中。").arg(shown),
-                                QMessageBox::Close, this);
+    auto *box =
+        new QMessageBox(QMessageBox::Information, QStringLiteral("保存诊断记录"),
+                        QStringLiteral("诊断记录已保存在文件夹：\n%1\n\n可把这个文件夹打包附在问题报告中。").arg(shown),
+                        QMessageBox::Close, this);
     box->setObjectName(QStringLiteral("diagnosticsSaved"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -428,39 +425,41 @@ void MainWindow::showNewGrid(GridView *grid, const GridData &data, std::optional
 void MainWindow::startListAnalysis(const Value &rowKey, qint64 clicked) {
     QString match;
     attempt([&] {
-        match = QStringLiteral("%1 对 %2").arg(m_schedule.matchTable.at(matchtable::HomeTeamField, rowKey.toInt16()).text().trimmed(),
-                                                m_schedule.matchTable.at(matchtable::AwayTeamField, rowKey.toInt16()).text().trimmed());
+        match = QStringLiteral("%1 对 %2")
+                    .arg(m_schedule.matchTable.at(matchtable::HomeTeamField, rowKey.toInt16()).text().trimmed(),
+                         m_schedule.matchTable.at(matchtable::AwayTeamField, rowKey.toInt16()).text().trimmed());
     });
     const SiteBases sites = m_sites;
     const PageRenderer renderer = m_renderer;
     const QElapsedTimer session = m_session;
     MainWindow *window = this;
     const auto again = [window, rowKey] { window->startListAnalysis(rowKey, window->m_session.nsecsElapsed()); };
-    m_clickJob = startAnalysis(
-        QStringLiteral("分析中…%1").arg(match),
-        [rowKey, sites, renderer, session, clicked, click = m_clicked, listing = m_listExchanges](AnalysisJobData &d,
-                                                                                                  JobContext &job) {
-            d.clickedNs = clicked;
-            d.click = click;
-            d.listingExchanges = listing;
-            KeepingWeb web(job.web(), d.exchanges);
-            KeepingWeb second(job.anotherWeb(), d.exchanges);
-            const AnalysisContext context{web, sites, renderer, &second, jobProgress(job)};
-            const ListClickRun run = listClick(d.state, d.schedule, rowKey, context, d.pictures, d.similar,
-                                               [&] { d.chartsDrawnNs = session.nsecsElapsed(); });
-            job.throwIfCancelled();
-            d.status = run.status;
-            d.failed = !run.analysis.pageRead;
-            d.log.entries = run.analysis.log.entries + run.queryLog.entries + run.drawLog.entries;
-            const bool drawable = run.analysis.pageRead && run.analysis.trendFitted;
-            d.redraw = [state = d.state, drawable, why = run.analysis.status](ChartPictures &pictures) {
-                AnalysisState s = state;
-                if (drawable)
-                    drawListMatchCharts(s, pictures);
-                else
-                    drawNoTrend(pictures, why);
-            };
-        });
+    m_clickJob =
+        startAnalysis(QStringLiteral("分析中…%1").arg(match),
+                      [rowKey, sites, renderer, session, clicked, click = m_clicked,
+                       listing = m_listExchanges](AnalysisJobData &d, JobContext &job) {
+                          d.clickedNs = clicked;
+                          d.click = click;
+                          d.listingExchanges = listing;
+                          KeepingWeb web(job.web(), d.exchanges);
+                          KeepingWeb second(job.anotherWeb(), d.exchanges);
+                          const AnalysisContext context{web, sites, renderer, &second, jobProgress(job)};
+                          const ListClickRun run =
+                              listClick(d.state, d.schedule, rowKey, context, d.pictures, d.similar,
+                                        [&] { d.chartsDrawnNs = session.nsecsElapsed(); });
+                          job.throwIfCancelled();
+                          d.status = run.status;
+                          d.failed = !run.analysis.pageRead;
+                          d.log.entries = run.analysis.log.entries + run.queryLog.entries + run.drawLog.entries;
+                          const bool drawable = run.analysis.pageRead && run.analysis.trendFitted;
+                          d.redraw = [state = d.state, drawable, why = run.analysis.status](ChartPictures &pictures) {
+                              AnalysisState s = state;
+                              if (drawable)
+                                  drawListMatchCharts(s, pictures);
+                              else
+                                  drawNoTrend(pictures, why);
+                          };
+                      });
     m_pendingRetry = again;
 }
 
@@ -613,8 +612,8 @@ void MainWindow::startSchedule(const ScheduleRequest &request) {
             ScheduleListing listing = listSchedule(request, web, sites, renderer);
             return [window, request, exchanges, listing = std::move(listing)] {
                 window->applySchedule(listing, exchanges);
-                const bool failed = listing.outcome == ScheduleOutcome::NetworkFailed
-                                    || listing.outcome == ScheduleOutcome::SiteError;
+                const bool failed =
+                    listing.outcome == ScheduleOutcome::NetworkFailed || listing.outcome == ScheduleOutcome::SiteError;
                 window->setRetry(failed ? std::function<void()>([window, request] { window->startSchedule(request); })
                                         : std::function<void()>());
             };

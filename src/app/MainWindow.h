@@ -225,12 +225,12 @@ private:
     std::function<void(ChartPictures &)> m_redrawSimilar;
     std::optional<Highlight> m_listHighlight;
     std::optional<Highlight> m_similarHighlight;
-    quint64 m_clickJob = 0;          // the running click (list or similar), 0 when none
-    bool m_handicapWaiting = false;  // "实力趋势" waits for the running click
-    std::function<void()> m_retry;   // the command that failed, for "重试"
+    quint64 m_clickJob = 0;               // the running click (list or similar), 0 when none
+    bool m_handicapWaiting = false;       // "实力趋势" waits for the running click
+    std::function<void()> m_retry;        // the command that failed, for "重试"
     std::function<void()> m_pendingRetry; // the running click again, should it fail
-    RecordedClick m_clicked;         // the list click being analysed
-    QString m_cancelNote;            // what was cancelled, until the next result
+    RecordedClick m_clicked;              // the list click being analysed
+    QString m_cancelNote;                 // what was cancelled, until the next result
     QString m_statusDetail;
     QAction *m_jingcaiAction = nullptr;
     QAction *m_beidanAction = nullptr;

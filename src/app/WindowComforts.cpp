@@ -44,7 +44,8 @@ int keyedRow(const GridData &grid, int gridRow, int keyColumn) {
 QString matchListToolTip(const MainWindow *window, int gridRow, int column) {
     static const QHash<int, int> fields{{matchlist::LeagueColumn, matchtable::LeagueField},
                                         {matchlist::HomeTeamColumn, matchtable::HomeTeamField},
-                                        {matchlist::AwayTeamColumn, matchtable::AwayTeamField}}; // list column -> schedule field
+                                        {matchlist::AwayTeamColumn,
+                                         matchtable::AwayTeamField}}; // list column -> schedule field
     if (!fields.contains(column))
         return {};
     const int row = keyedRow(window->matchList()->grid(), gridRow, MatchListKeyColumn);

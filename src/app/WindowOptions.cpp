@@ -8,7 +8,8 @@ namespace chenglan {
 
 void addSiteOptions(QCommandLineParser &parser) {
     for (const SiteField &f : siteFields())
-        parser.addOption(QCommandLineOption(f.option, QStringLiteral("Base address (ends in /)."), QStringLiteral("URL")));
+        parser.addOption(
+            QCommandLineOption(f.option, QStringLiteral("Base address (ends in /)."), QStringLiteral("URL")));
 }
 
 CommandLineSites commandLineSites(const QCommandLineParser &parser, QString *error) {

@@ -47,14 +47,15 @@ int main(int argc, char **argv) {
 
     QCommandLineParser parser;
     parser.addHelpOption();
-    const QCommandLineOption screenshot(QStringLiteral("screenshot"), QStringLiteral("Save the window to FILE and quit."),
-                                        QStringLiteral("FILE"));
+    const QCommandLineOption screenshot(QStringLiteral("screenshot"),
+                                        QStringLiteral("Save the window to FILE and quit."), QStringLiteral("FILE"));
     const QCommandLineOption row(QStringLiteral("row"), QStringLiteral("Click list row N before the screenshot."),
                                  QStringLiteral("N"));
     const QCommandLineOption similarRow(QStringLiteral("similar-row"),
                                         QStringLiteral("Then click similar-match grid line K before the screenshot."),
                                         QStringLiteral("K"));
-    const QCommandLineOption calendar(QStringLiteral("calendar"), QStringLiteral("Show the calendar before the screenshot."));
+    const QCommandLineOption calendar(QStringLiteral("calendar"),
+                                      QStringLiteral("Show the calendar before the screenshot."));
     parser.addOption(screenshot);
     parser.addOption(row);
     parser.addOption(similarRow);
@@ -92,7 +93,8 @@ int main(int argc, char **argv) {
                 if (listRow > 0 && similarLine > 0)
                     QObject::connect(
                         &window, &MainWindow::analysisShown, &window,
-                        [&window, similarLine] { window.analyzeSimilarMatch(similarLine, 2); }, Qt::SingleShotConnection);
+                        [&window, similarLine] { window.analyzeSimilarMatch(similarLine, 2); },
+                        Qt::SingleShotConnection);
                 if (listRow > 0)
                     window.analyzeListedMatch(listRow, 2);
                 if (showCalendar)

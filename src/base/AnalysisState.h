@@ -52,13 +52,13 @@ struct AnalysisState {
 
     // Arrays and tables.
     // The columns of the tables are named in base/Columns.h.
-    ValueArray analysisData;   // elements 0..3: home list, away list, third list, info line
-    Table homeHistory;         // history:: columns, newest match first
-    Table awayHistory;         // history:: columns, newest match first
-    Table trendSeries;         // trend:: columns, a row per paired point
-    StrengthProfile profile;   // of the list match
-    Table similarMatches;      // similar:: columns, a row per similar historic match
-    Table handicapSummary;     // handicap:: items (columns) by matches 0..1 (rows)
+    ValueArray analysisData; // elements 0..3: home list, away list, third list, info line
+    Table homeHistory;       // history:: columns, newest match first
+    Table awayHistory;       // history:: columns, newest match first
+    Table trendSeries;       // trend:: columns, a row per paired point
+    StrengthProfile profile; // of the list match
+    Table similarMatches;    // similar:: columns, a row per similar historic match
+    Table handicapSummary;   // handicap:: items (columns) by matches 0..1 (rows)
 
     friend bool operator==(const AnalysisState &, const AnalysisState &) = default;
 };

@@ -6,8 +6,7 @@
 
 namespace chenglan {
 
-Table::Table(int columns, int rows)
-    : m_columns(columns > 0 ? columns : 0), m_rows(rows > 0 && columns > 0 ? rows : 0) {
+Table::Table(int columns, int rows) : m_columns(columns > 0 ? columns : 0), m_rows(rows > 0 && columns > 0 ? rows : 0) {
     m_cells.resize(qsizetype(m_columns) * m_rows);
 }
 
@@ -24,7 +23,10 @@ void Table::check(int column, int row) const {
         throw StepFailure(QStringLiteral("table not allocated"));
     if (column < 0 || column >= m_columns || row < 0 || row >= m_rows)
         throw StepFailure(QStringLiteral("cell (%1, %2) outside a table of %3 columns and %4 rows")
-                              .arg(column).arg(row).arg(m_columns).arg(m_rows));
+                              .arg(column)
+                              .arg(row)
+                              .arg(m_columns)
+                              .arg(m_rows));
 }
 
 const Value &Table::at(int column, int row) const {

@@ -64,9 +64,7 @@ int expandYear(int year, int width) {
 
 double leadingNumber(QStringView text) { return toDouble(scanNumber(text, isBlank, false)); }
 
-double leadingNumberSkippingSpace(QStringView text) {
-    return toDouble(scanNumber(text, isSpaceLike, true));
-}
+double leadingNumberSkippingSpace(QStringView text) { return toDouble(scanNumber(text, isSpaceLike, true)); }
 
 std::optional<double> strictNumber(QStringView text) {
     const QString t = text.trimmed().toString();

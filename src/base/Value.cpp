@@ -15,13 +15,9 @@ const QDateTime &serialEpoch() {
 }
 } // namespace
 
-double dateToSerial(const QDateTime &when) {
-    return double(serialEpoch().msecsTo(when)) / 86400000.0;
-}
+double dateToSerial(const QDateTime &when) { return double(serialEpoch().msecsTo(when)) / 86400000.0; }
 
-QDateTime serialToDate(double serial) {
-    return serialEpoch().addMSecs(qint64(std::llround(serial * 86400000.0)));
-}
+QDateTime serialToDate(double serial) { return serialEpoch().addMSecs(qint64(std::llround(serial * 86400000.0))); }
 
 double Value::number() const {
     switch (kind()) {

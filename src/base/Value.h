@@ -49,9 +49,9 @@ public:
     QString text() const;
 
     // Strict conversions; throw StepFailure when the cell cannot be converted.
-    double toDouble() const;         // text must be a whole number text; empty is 0
-    std::int16_t toInt16() const;    // rounds ties to even; out of range fails
-    QDateTime toDate() const;        // text must be a date text; numbers are day counts
+    double toDouble() const;      // text must be a whole number text; empty is 0
+    std::int16_t toInt16() const; // rounds ties to even; out of range fails
+    QDateTime toDate() const;     // text must be a date text; numbers are day counts
 
     const QString *asText() const { return std::get_if<QString>(&m_data); }
     const QDateTime *asDate() const { return std::get_if<QDateTime>(&m_data); }

@@ -29,16 +29,13 @@ int pixelsFromTwips(double twips, double twipsPerPixel) {
 
 } // namespace
 
-QRgb toQRgb(int colour) {
-    return qRgb(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
-}
+QRgb toQRgb(int colour) { return qRgb(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF); }
 
 int fromQRgb(QRgb rgb) { return qRed(rgb) + 256 * qGreen(rgb) + 65536 * qBlue(rgb); }
 
 void PrintTo(const DrawnText &t, std::ostream *os) {
-    *os << '"' << t.text.toStdString() << "\" at (" << t.position.x() << ", " << t.position.y()
-        << ") px (" << t.pixel.x() << ", " << t.pixel.y() << ") colour " << t.colour << " size "
-        << t.fontSize;
+    *os << '"' << t.text.toStdString() << "\" at (" << t.position.x() << ", " << t.position.y() << ") px ("
+        << t.pixel.x() << ", " << t.pixel.y() << ") colour " << t.colour << " size " << t.fontSize;
 }
 
 QString chartFontFamily() { return QStringLiteral("Noto Sans CJK SC"); }
@@ -49,8 +46,7 @@ Canvas::Canvas(double widthTwips, double heightTwips, double dpi, int borderPixe
 }
 
 void Canvas::resize(double widthTwips, double heightTwips) {
-    const QSize outer(pixelsFromTwips(widthTwips, twipsPerPixel()),
-                      pixelsFromTwips(heightTwips, twipsPerPixel()));
+    const QSize outer(pixelsFromTwips(widthTwips, twipsPerPixel()), pixelsFromTwips(heightTwips, twipsPerPixel()));
     QImage image(outer, QImage::Format_RGB32);
     image.setDotsPerMeterX(int(std::lround(m_dpi / 0.0254)));
     image.setDotsPerMeterY(int(std::lround(m_dpi / 0.0254)));
@@ -92,8 +88,7 @@ void Canvas::drawBorder() {
 }
 
 void Canvas::scale(double x1, double y1, double x2, double y2) {
-    if (!(std::isfinite(x1) && std::isfinite(y1) && std::isfinite(x2) && std::isfinite(y2)) ||
-        x1 == x2 || y1 == y2)
+    if (!(std::isfinite(x1) && std::isfinite(y1) && std::isfinite(x2) && std::isfinite(y2)) || x1 == x2 || y1 == y2)
         throw StepFailure(QStringLiteral("a coordinate system needs two distinct corners"));
     m_scaleLeft = x1;
     m_scaleTop = y1;
@@ -201,7 +196,8 @@ void Canvas::fillBox(double x1, double y1, double x2, double y2, int c) {
 
 QFont Canvas::font() const {
     if (!qGuiApp)
-        throw std::logic_error("drawing text needs a QGuiApplication (use QT_QPA_PLATFORM=offscreen without a display)");
+        throw std::logic_error(
+            "drawing text needs a QGuiApplication (use QT_QPA_PLATFORM=offscreen without a display)");
     QFont f(chartFontFamily());
     // Whole pixels, as the box's system font was realised on the screen.
     f.setPixelSize(std::max(1, int(std::lround(m_fontSize * m_dpi / 72.0))));
@@ -239,9 +235,7 @@ void Canvas::printInline(const QString &text) {
     m_currentX = m_currentX + userDX(width);
 }
 
-double Canvas::textWidth(const QString &text) const {
-    return userDX(QFontMetrics(font()).horizontalAdvance(text));
-}
+double Canvas::textWidth(const QString &text) const { return userDX(QFontMetrics(font()).horizontalAdvance(text)); }
 
 double Canvas::textHeight() const { return std::fabs(userDY(font().pixelSize())); }
 

@@ -32,9 +32,9 @@ int fromQRgb(QRgb rgb);
 // One text as the canvas drew it: for tests and the command line's JSON.
 struct DrawnText {
     QString text;
-    QPointF position;  // top-left in the user coordinates in force when drawn
-    QPoint pixel;      // top-left in image pixels
-    QSize pixelSize;   // the text's box in pixels: its advance width by one em
+    QPointF position; // top-left in the user coordinates in force when drawn
+    QPoint pixel;     // top-left in image pixels
+    QSize pixelSize;  // the text's box in pixels: its advance width by one em
     int colour = 0;
     double fontSize = 0; // points
 
@@ -61,8 +61,7 @@ public:
     static constexpr double DefaultFontSize = 9;
     static constexpr double TwipsPerInch = 1440;
 
-    Canvas(double widthTwips, double heightTwips, double dpi = 96,
-           int borderPixels = DefaultBorderPixels);
+    Canvas(double widthTwips, double heightTwips, double dpi = 96, int borderPixels = DefaultBorderPixels);
 
     // Outer size in twips, border included (the box's Width and Height).
     double width() const { return m_outerPixels.width() * twipsPerPixel(); }
@@ -104,7 +103,10 @@ public:
     double currentY() const { return m_currentY; }
     void setCurrentX(double x) { m_currentX = x; }
     void setCurrentY(double y) { m_currentY = y; }
-    void moveTo(double x, double y) { m_currentX = x; m_currentY = y; }
+    void moveTo(double x, double y) {
+        m_currentX = x;
+        m_currentY = y;
+    }
 
     // A straight line in the current style and width; the current position
     // moves to its end. As a pen wider than one pixel cannot be dotted, a

@@ -33,12 +33,14 @@ QString fixed2Cell(const Value &v) {
 QString resultMarks(Table &history, StepLog *log) {
     QString marks;
     for (int row = 0; row < ShownResults; ++row) {
-        attempt([&] {
-            Value code = history.at(history::ResultColumn, row);
-            const QString mark = ResultCodeToText(code);
-            history.set(history::ResultColumn, row, std::move(code));
-            marks += mark;
-        }, log);
+        attempt(
+            [&] {
+                Value code = history.at(history::ResultColumn, row);
+                const QString mark = ResultCodeToText(code);
+                history.set(history::ResultColumn, row, std::move(code));
+                marks += mark;
+            },
+            log);
     }
     return marks;
 }
@@ -68,9 +70,9 @@ void printAt(Canvas &canvas, double x, double y, const QString &text) {
 QString handicapLine(const Table &summary, int match, const QString &prefix, const QString &latest) {
     using namespace handicap;
     const auto item = [&](int i) -> const Value & { return summary.at(i, match); };
-    return prefix + fixed2Cell(item(EarliestItems + HomeOddsItem)) + item(EarliestItems + HandicapItem).text() +
-           fixed2Cell(item(EarliestItems + AwayOddsItem)) + latest + fixed2Cell(item(LatestItems + HomeOddsItem)) +
-           item(LatestItems + HandicapItem).text() + fixed2Cell(item(LatestItems + AwayOddsItem));
+    return prefix + fixed2Cell(item(EarliestItems + HomeOddsItem)) + item(EarliestItems + HandicapItem).text()
+           + fixed2Cell(item(EarliestItems + AwayOddsItem)) + latest + fixed2Cell(item(LatestItems + HomeOddsItem))
+           + item(LatestItems + HandicapItem).text() + fixed2Cell(item(LatestItems + AwayOddsItem));
 }
 
 struct VerdictLevel {
@@ -151,19 +153,21 @@ HeadToHead countHeadToHead(const AnalysisState &s, StepLog *log) {
         return count;
     const double opponent = s.awayTeamId.number();
     for (int row = 0; row <= last; ++row) {
-        attempt([&] {
-            const Table &h = s.homeHistory;
-            if (h.at(history::HomeIdColumn, row).number() != opponent
-                && h.at(history::AwayIdColumn, row).number() != opponent)
-                return;
-            const Value &result = h.at(history::ResultColumn, row);
-            if (result.equals(1))
-                ++count.wins;
-            else if (result.equals(0))
-                ++count.draws;
-            else if (result.equals(-1))
-                ++count.losses;
-        }, log);
+        attempt(
+            [&] {
+                const Table &h = s.homeHistory;
+                if (h.at(history::HomeIdColumn, row).number() != opponent
+                    && h.at(history::AwayIdColumn, row).number() != opponent)
+                    return;
+                const Value &result = h.at(history::ResultColumn, row);
+                if (result.equals(1))
+                    ++count.wins;
+                else if (result.equals(0))
+                    ++count.draws;
+                else if (result.equals(-1))
+                    ++count.losses;
+            },
+            log);
     }
     return count;
 }
@@ -182,25 +186,31 @@ void drawStrengthPanel(AnalysisState &s, Canvas &strengthPanel, StepLog *log) {
     strengthPanel.line(0, 1750, W, 1750, colour::Black);
 
     QString home = QStringLiteral("主队:") + resultMarks(s.homeHistory, log);
-    attempt([&] {
-        home += QStringLiteral("  实力Ⅰ:") + fixed2Cell(s.profile.strengths.at(strength::Home20)) +
-                QStringLiteral(" 实力Ⅱ:") + s.profile.strengths.at(strength::Home10).text() + u' ' +
-                s.profile.code20.text();
-    }, log);
+    attempt(
+        [&] {
+            home += QStringLiteral("  实力Ⅰ:") + fixed2Cell(s.profile.strengths.at(strength::Home20))
+                    + QStringLiteral(" 实力Ⅱ:") + s.profile.strengths.at(strength::Home10).text() + u' '
+                    + s.profile.code20.text();
+        },
+        log);
     QString away = QStringLiteral("客队:") + resultMarks(s.awayHistory, log);
-    attempt([&] {
-        away += QStringLiteral("  实力Ⅰ:") + fixed2Cell(s.profile.strengths.at(strength::Away20)) +
-                QStringLiteral(" 实力Ⅱ:") + s.profile.strengths.at(strength::Away10).text() + u' ' +
-                s.profile.code10.text();
-    }, log);
+    attempt(
+        [&] {
+            away += QStringLiteral("  实力Ⅰ:") + fixed2Cell(s.profile.strengths.at(strength::Away20))
+                    + QStringLiteral(" 实力Ⅱ:") + s.profile.strengths.at(strength::Away10).text() + u' '
+                    + s.profile.code10.text();
+        },
+        log);
     printAt(strengthPanel, 150, 400, home);
     printAt(strengthPanel, 150, 750, away);
 
     const HeadToHead h2h = countHeadToHead(s, log);
-    const QString record =
-        h2h.total() > 0
-            ? QStringLiteral("两队近年共对阵:%1场 主队:%2胜 %3平 %4负").arg(h2h.total()).arg(h2h.wins).arg(h2h.draws).arg(h2h.losses)
-            : QStringLiteral("两队近年没有对阵");
+    const QString record = h2h.total() > 0 ? QStringLiteral("两队近年共对阵:%1场 主队:%2胜 %3平 %4负")
+                                                 .arg(h2h.total())
+                                                 .arg(h2h.wins)
+                                                 .arg(h2h.draws)
+                                                 .arg(h2h.losses)
+                                           : QStringLiteral("两队近年没有对阵");
     printAt(strengthPanel, 150, 1100, record);
 
     attempt([&] { printAt(strengthPanel, 150, 1450, StrengthVerdict(s.profile.strengths)); }, log);
@@ -223,15 +233,21 @@ void drawHandicapComparison(AnalysisState &s, Canvas &strengthPanel, StepLog *lo
     strengthPanel.line(0, 2450, W, 2450, colour::Black);
 
     strengthPanel.setForeColour(colour::Black);
-    attempt([&] {
-        printAt(strengthPanel, 150, 2500,
-                handicapLine(s.handicapSummary, handicap::ListMatchRow, QStringLiteral("本场:初盘 "), QStringLiteral(" 即时 ")));
-    }, log);
+    attempt(
+        [&] {
+            printAt(strengthPanel, 150, 2500,
+                    handicapLine(s.handicapSummary, handicap::ListMatchRow, QStringLiteral("本场:初盘 "),
+                                 QStringLiteral(" 即时 ")));
+        },
+        log);
     strengthPanel.setForeColour(colour::Blue);
-    attempt([&] {
-        printAt(strengthPanel, 150, 2850,
-                handicapLine(s.handicapSummary, handicap::SimilarMatchRow, QStringLiteral("历史:初盘 "), QStringLiteral(" 终盘 ")));
-    }, log);
+    attempt(
+        [&] {
+            printAt(strengthPanel, 150, 2850,
+                    handicapLine(s.handicapSummary, handicap::SimilarMatchRow, QStringLiteral("历史:初盘 "),
+                                 QStringLiteral(" 终盘 ")));
+        },
+        log);
 }
 
 } // namespace chenglan

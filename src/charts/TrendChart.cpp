@@ -68,13 +68,15 @@ void drawTrendChart(const AnalysisState &s, Canvas &pic, StepLog *log) {
     double min = 999;
     for (int i = 0; i <= R; ++i) {
         for (int offset = 0; offset < 3; ++offset) {
-            attempt([&] {
-                const double v = cell(series, seriesColumn(k, offset), i);
-                if (v > max)
-                    max = v;
-                if (v < min)
-                    min = v;
-            }, log);
+            attempt(
+                [&] {
+                    const double v = cell(series, seriesColumn(k, offset), i);
+                    if (v > max)
+                        max = v;
+                    if (v < min)
+                        min = v;
+                },
+                log);
         }
     }
 
@@ -119,14 +121,16 @@ void drawTrendChart(const AnalysisState &s, Canvas &pic, StepLog *log) {
     attempt([&] { R = series.lastRow(); }, log);
     for (int i = 0; i < R; ++i) {
         for (int offset = 0; offset < 3; ++offset) {
-            attempt([&] {
-                const int column = seriesColumn(k, offset);
-                const int c = seriesColour(column);
-                if (c < 0)
-                    return;
-                pic.line(i * xS, (cell(series, column, i) - min) * yS, i * xS + xS,
-                         (cell(series, column, i + 1) - min) * yS, c);
-            }, log);
+            attempt(
+                [&] {
+                    const int column = seriesColumn(k, offset);
+                    const int c = seriesColour(column);
+                    if (c < 0)
+                        return;
+                    pic.line(i * xS, (cell(series, column, i) - min) * yS, i * xS + xS,
+                             (cell(series, column, i + 1) - min) * yS, c);
+                },
+                log);
         }
     }
 
@@ -141,19 +145,23 @@ void drawTrendChart(const AnalysisState &s, Canvas &pic, StepLog *log) {
     for (int offset = 0; offset < 3; ++offset) {
         pic.moveTo(legend[offset].x, -100);
         pic.setForeColour(legend[offset].colour);
-        attempt([&] {
-            pic.print(QString::fromUtf16(legend[offset].label) + rounded(cell(series, seriesColumn(k, offset), R)));
-        }, log);
+        attempt(
+            [&] {
+                pic.print(QString::fromUtf16(legend[offset].label) + rounded(cell(series, seriesColumn(k, offset), R)));
+            },
+            log);
     }
 }
 
 void drawTrendCharts(const AnalysisState &s, std::array<Canvas, 2> &trendCharts, StepLog *log) {
-    attempt([&] {
-        const int side = s.sideIndex.toInt16();
-        if (side != 0 && side != 1)
-            throw StepFailure(QStringLiteral("no trend picture %1").arg(side));
-        drawTrendChart(s, trendCharts[std::size_t(side)], log);
-    }, log);
+    attempt(
+        [&] {
+            const int side = s.sideIndex.toInt16();
+            if (side != 0 && side != 1)
+                throw StepFailure(QStringLiteral("no trend picture %1").arg(side));
+            drawTrendChart(s, trendCharts[std::size_t(side)], log);
+        },
+        log);
 }
 
 } // namespace chenglan

@@ -12,8 +12,8 @@ namespace chenglan::cli {
 namespace {
 
 const QString Usage = QStringLiteral("analyze --row N [--date Y-M-D | --beidan] | analyze --match-id ID"
-                                     " [--png DIR] [site overrides] ") +
-                      QLatin1String(kWebOptionsUsage);
+                                     " [--png DIR] [site overrides] ")
+                      + QLatin1String(kWebOptionsUsage);
 
 int usageError(const QString &why) {
     printError(QStringLiteral("analyze: %1\nusage: chenglan-cli %2").arg(why, Usage));
@@ -51,8 +51,8 @@ int runAnalyze(QStringList args) {
     bool rowOk = false;
     const int row = rowText.toInt(&rowOk);
     if (!rowText.isNull() && (!rowOk || row < 1))
-        return usageError(QStringLiteral("--row needs the number of a listed match (1 = the first), not \"%1\"")
-                              .arg(rowText));
+        return usageError(
+            QStringLiteral("--row needs the number of a listed match (1 = the first), not \"%1\"").arg(rowText));
     if (!pngDir.isNull() && pngDir.isEmpty())
         return usageError(QStringLiteral("--png needs a folder"));
 
@@ -71,8 +71,8 @@ int runAnalyze(QStringList args) {
         } else {
             const ScheduleListing listing = listSchedule(request, *web, bases, renderer);
             if (row >= listing.grid.rows()) {
-                printError(QStringLiteral("analyze: %1; there is no match %2 in the list")
-                               .arg(listing.status).arg(row));
+                printError(
+                    QStringLiteral("analyze: %1; there is no match %2 in the list").arg(listing.status).arg(row));
                 return 1;
             }
             // The row key the list keeps in its hidden column, as a click reads it.
@@ -100,21 +100,20 @@ int runAnalyze(QStringList args) {
 
 const CommandRegistration registration{
     {QStringLiteral("analyze"), Usage,
-     QStringLiteral(
-         "Runs a click on a row of the match list as the window does: loads the match's\n"
-         "analysis page and the pages that extend both teams' histories, runs the\n"
-         "strength model and the pattern codes, draws the strength panel and both trend\n"
-         "charts and asks the data service for similar matches. Prints the values as\n"
-         "JSON under their names, with SimilarQuery, SimilarMatches, SimilarGrid (the\n"
-         "similar-match grid lines), the texts each picture drew with their positions\n"
-         "(texts), the time each step took and the status sentences (Status for the\n"
-         "analysis, SimilarStatus for the query).\n"
-         "--row N clicks the N-th match of the list (1 = the first) of the day's Jingcai\n"
-         "schedule, of --date Y-M-D, or of the Beidan issue with --beidan.\n"
-         "--match-id ID analyses a match by its id; the list captions stay empty.\n"
-         "--png DIR writes PIC_SR.png, PIC_TD0.png and PIC_TD1.png at the pictures'\n"
-         "design sizes.\n"
-         "Exits with 1 when the list or the match's page could not be read."),
+     QStringLiteral("Runs a click on a row of the match list as the window does: loads the match's\n"
+                    "analysis page and the pages that extend both teams' histories, runs the\n"
+                    "strength model and the pattern codes, draws the strength panel and both trend\n"
+                    "charts and asks the data service for similar matches. Prints the values as\n"
+                    "JSON under their names, with SimilarQuery, SimilarMatches, SimilarGrid (the\n"
+                    "similar-match grid lines), the texts each picture drew with their positions\n"
+                    "(texts), the time each step took and the status sentences (Status for the\n"
+                    "analysis, SimilarStatus for the query).\n"
+                    "--row N clicks the N-th match of the list (1 = the first) of the day's Jingcai\n"
+                    "schedule, of --date Y-M-D, or of the Beidan issue with --beidan.\n"
+                    "--match-id ID analyses a match by its id; the list captions stay empty.\n"
+                    "--png DIR writes PIC_SR.png, PIC_TD0.png and PIC_TD1.png at the pictures'\n"
+                    "design sizes.\n"
+                    "Exits with 1 when the list or the match's page could not be read."),
      runAnalyze, true}};
 
 } // namespace

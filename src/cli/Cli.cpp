@@ -81,7 +81,8 @@ QString kindName(FailureKind kind) {
 QJsonArray failuresJson(const StepLog &log) {
     QJsonArray failures;
     for (const StepLog::Entry &e : log.entries)
-        failures.append(QJsonObject{{QStringLiteral("kind"), kindName(e.kind)}, {QStringLiteral("message"), e.message}});
+        failures.append(
+            QJsonObject{{QStringLiteral("kind"), kindName(e.kind)}, {QStringLiteral("message"), e.message}});
     return failures;
 }
 

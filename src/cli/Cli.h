@@ -18,8 +18,8 @@ namespace chenglan::cli {
 // registers itself with a static CommandRegistration.
 struct Command {
     QString name;
-    QString usage;   // one line: "render FILE | render --url URL [--charset gb2312|utf-8]"
-    QString help;    // a paragraph for --help
+    QString usage;                            // one line: "render FILE | render --url URL [--charset gb2312|utf-8]"
+    QString help;                             // a paragraph for --help
     std::function<int(QStringList args)> run; // args without the command name
     // Draws chart texts, which needs a QGuiApplication (offscreen without a display).
     bool draws = false;

@@ -69,7 +69,8 @@ int runHandicap(QStringList args) {
 }
 
 const CommandRegistration registration{
-    {QStringLiteral("handicap"), QStringLiteral("handicap --match-id ID --date Y-M-D [site overrides] ") + QLatin1String(kWebOptionsUsage),
+    {QStringLiteral("handicap"),
+     QStringLiteral("handicap --match-id ID --date Y-M-D [site overrides] ") + QLatin1String(kWebOptionsUsage),
      QStringLiteral("Fetches the handicap change detail of one match from the odds-detail site\n"
                     "and prints the earliest and the latest change as HandicapSummary (match 0)\n"
                     "in JSON. The date is the match's day: a change in November or December\n"

@@ -78,7 +78,8 @@ int runRender(QStringList args) {
         } else {
             QFile file(args.first());
             if (!file.open(QIODevice::ReadOnly)) {
-                printError(QStringLiteral("chenglan-cli render: cannot read %1: %2").arg(args.first(), file.errorString()));
+                printError(
+                    QStringLiteral("chenglan-cli render: cannot read %1: %2").arg(args.first(), file.errorString()));
                 return 1;
             }
             // Never more than the renderer would accept anyway.
@@ -99,31 +100,30 @@ int runRender(QStringList args) {
 
 const CommandRegistration registration{
     {QStringLiteral("render"), usage(),
-     QStringLiteral(
-         "Prints the visible text of a page as UTF-8, exactly as the scrapers see it:\n"
-         "tags removed, character references decoded, inline scripts run with their\n"
-         "document.write output at its place, white space collapsed as a browser lays\n"
-         "it out, CR LF after every table row and at <br> and block ends, nothing\n"
-         "between the cells of a row, and every inserted marker (\",\" \"‖\" \"|\" \"$\")\n"
-         "where it stands. Run it on a page when a site changed its markup.\n"
-         "\n"
-         "FILE is decoded as browsers read a local file (byte-order mark, else a meta\n"
-         "charset in its first 1024 bytes, else UTF-8 when its bytes are UTF-8, else\n"
-         "GB18030) unless --charset says how.\n"
-         "--url URL fetches the page. With --charset it is fetched the way the\n"
-         "  schedule, detail and service scrapers fetch (POST, gb2312 or utf-8);\n"
-         "  without, the way the analysis pages are loaded (GET, decoded by the\n"
-         "  Content-Type charset, a byte-order mark or a meta charset).\n"
-         "--show-breaks makes the separators easy to read: each CR LF of the text is\n"
-         "  shown as \"␍␊\" followed by a line end, a lone CR as \"␍\", a lone LF as\n"
-         "  \"␊\", a no-break space as \"⍽\"; after every \"‖\", \"|\" and \"$\" a line end\n"
-         "  is added that is not part of the text.\n"
-         "--body-markup prints the markup of the page's body instead, with every\n"
-         "  closing script tag written </SCRIPT> (what the analysis extraction cuts).\n"
-         "--record DIR stores the fetched page in DIR; --replay DIR reads it from there.\n"
-         "\n"
-         "Exit status: 0 done, 1 the page could not be read or fetched (the reason\n"
-         "goes to stderr), 2 wrong arguments."),
+     QStringLiteral("Prints the visible text of a page as UTF-8, exactly as the scrapers see it:\n"
+                    "tags removed, character references decoded, inline scripts run with their\n"
+                    "document.write output at its place, white space collapsed as a browser lays\n"
+                    "it out, CR LF after every table row and at <br> and block ends, nothing\n"
+                    "between the cells of a row, and every inserted marker (\",\" \"‖\" \"|\" \"$\")\n"
+                    "where it stands. Run it on a page when a site changed its markup.\n"
+                    "\n"
+                    "FILE is decoded as browsers read a local file (byte-order mark, else a meta\n"
+                    "charset in its first 1024 bytes, else UTF-8 when its bytes are UTF-8, else\n"
+                    "GB18030) unless --charset says how.\n"
+                    "--url URL fetches the page. With --charset it is fetched the way the\n"
+                    "  schedule, detail and service scrapers fetch (POST, gb2312 or utf-8);\n"
+                    "  without, the way the analysis pages are loaded (GET, decoded by the\n"
+                    "  Content-Type charset, a byte-order mark or a meta charset).\n"
+                    "--show-breaks makes the separators easy to read: each CR LF of the text is\n"
+                    "  shown as \"␍␊\" followed by a line end, a lone CR as \"␍\", a lone LF as\n"
+                    "  \"␊\", a no-break space as \"⍽\"; after every \"‖\", \"|\" and \"$\" a line end\n"
+                    "  is added that is not part of the text.\n"
+                    "--body-markup prints the markup of the page's body instead, with every\n"
+                    "  closing script tag written </SCRIPT> (what the analysis extraction cuts).\n"
+                    "--record DIR stores the fetched page in DIR; --replay DIR reads it from there.\n"
+                    "\n"
+                    "Exit status: 0 done, 1 the page could not be read or fetched (the reason\n"
+                    "goes to stderr), 2 wrong arguments."),
      runRender}};
 
 } // namespace

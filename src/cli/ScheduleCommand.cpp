@@ -72,10 +72,10 @@ int runSchedule(QStringList args) {
     const ScheduleListing listing = listSchedule(request, *web, sites, PageRenderer());
 
     printJson(QJsonObject{
-        {QStringLiteral("request"),
-         QJsonObject{{QStringLiteral("game"), request.game == ScheduleRequest::Game::Beidan ? QStringLiteral("beidan")
-                                                                                            : QStringLiteral("jingcai")},
-                     {QStringLiteral("SelectedDate"), request.selectedDate}}},
+        {QStringLiteral("request"), QJsonObject{{QStringLiteral("game"), request.game == ScheduleRequest::Game::Beidan
+                                                                             ? QStringLiteral("beidan")
+                                                                             : QStringLiteral("jingcai")},
+                                                {QStringLiteral("SelectedDate"), request.selectedDate}}},
         {QStringLiteral("MatchTable"), toJson(listing.state.matchTable)},
         {QStringLiteral("MatchRowFlags"), toJson(listing.state.matchRowFlags)},
         {QStringLiteral("grid"), gridJson(listing.grid)},
@@ -88,7 +88,8 @@ int runSchedule(QStringList args) {
 }
 
 const CommandRegistration registration{
-    {QStringLiteral("schedule"), QStringLiteral("schedule [--date Y-M-D | --beidan] [site overrides] ") + QLatin1String(kWebOptionsUsage),
+    {QStringLiteral("schedule"),
+     QStringLiteral("schedule [--date Y-M-D | --beidan] [site overrides] ") + QLatin1String(kWebOptionsUsage),
      QStringLiteral("Scrapes the odds site's Jingcai schedule of a day (the site's current day\n"
                     "without --date) or the current Beidan issue, lists it as the window does,\n"
                     "and prints JSON: MatchTable (rows of 21 fields), MatchRowFlags, grid (the\n"

@@ -18,12 +18,13 @@ int runSites(QStringList args) {
     return 0;
 }
 
-const CommandRegistration registration{{QStringLiteral("sites"), QStringLiteral("sites [site overrides]"),
-                                        QStringLiteral("Prints the base addresses of the odds site, the analysis site,\n"
-                                                       "the odds-detail site, the data service and the server list,\n"
-                                                       "after the overrides --odds-site, --analysis-site, --detail-site,\n"
-                                                       "--service and --server-list (each an address ending in \"/\")."),
-                                        runSites}};
+const CommandRegistration registration{
+    {QStringLiteral("sites"), QStringLiteral("sites [site overrides]"),
+     QStringLiteral("Prints the base addresses of the odds site, the analysis site,\n"
+                    "the odds-detail site, the data service and the server list,\n"
+                    "after the overrides --odds-site, --analysis-site, --detail-site,\n"
+                    "--service and --server-list (each an address ending in \"/\")."),
+     runSites}};
 
 } // namespace
 } // namespace chenglan::cli

@@ -17,36 +17,66 @@ struct ElementName {
 
 // Sorted by name, for binary search.
 constexpr ElementName elementNames[] = {
-    {u"address", Element::Address},   {u"article", Element::Article},
-    {u"aside", Element::Aside},       {u"blockquote", Element::Blockquote},
-    {u"body", Element::Body},         {u"br", Element::Br},
-    {u"caption", Element::Caption},   {u"center", Element::Center},
-    {u"dd", Element::Dd},             {u"details", Element::Details},
-    {u"dialog", Element::Dialog},     {u"dir", Element::Dir},
-    {u"div", Element::Div},           {u"dl", Element::Dl},
-    {u"dt", Element::Dt},             {u"fieldset", Element::Fieldset},
-    {u"figcaption", Element::Figcaption}, {u"figure", Element::Figure},
-    {u"footer", Element::Footer},     {u"form", Element::Form},
-    {u"h1", Element::H1},             {u"h2", Element::H2},
-    {u"h3", Element::H3},             {u"h4", Element::H4},
-    {u"h5", Element::H5},             {u"h6", Element::H6},
-    {u"head", Element::Head},         {u"header", Element::Header},
-    {u"hgroup", Element::Hgroup},     {u"hr", Element::Hr},
-    {u"html", Element::Html},         {u"iframe", Element::Iframe},
-    {u"legend", Element::Legend},     {u"li", Element::Li},
-    {u"listing", Element::Listing},   {u"main", Element::Main},
-    {u"menu", Element::Menu},         {u"nav", Element::Nav},
-    {u"noembed", Element::Noembed},   {u"noframes", Element::Noframes},
-    {u"noscript", Element::Noscript}, {u"ol", Element::Ol},
-    {u"p", Element::P},               {u"plaintext", Element::Plaintext},
-    {u"pre", Element::Pre},           {u"script", Element::Script},
-    {u"section", Element::Section},   {u"style", Element::Style},
-    {u"summary", Element::Summary},   {u"table", Element::Table},
-    {u"tbody", Element::Tbody},       {u"td", Element::Td},
-    {u"template", Element::Template}, {u"textarea", Element::Textarea},
-    {u"tfoot", Element::Tfoot},       {u"th", Element::Th},
-    {u"thead", Element::Thead},       {u"title", Element::Title},
-    {u"tr", Element::Tr},             {u"ul", Element::Ul},
+    {u"address", Element::Address},
+    {u"article", Element::Article},
+    {u"aside", Element::Aside},
+    {u"blockquote", Element::Blockquote},
+    {u"body", Element::Body},
+    {u"br", Element::Br},
+    {u"caption", Element::Caption},
+    {u"center", Element::Center},
+    {u"dd", Element::Dd},
+    {u"details", Element::Details},
+    {u"dialog", Element::Dialog},
+    {u"dir", Element::Dir},
+    {u"div", Element::Div},
+    {u"dl", Element::Dl},
+    {u"dt", Element::Dt},
+    {u"fieldset", Element::Fieldset},
+    {u"figcaption", Element::Figcaption},
+    {u"figure", Element::Figure},
+    {u"footer", Element::Footer},
+    {u"form", Element::Form},
+    {u"h1", Element::H1},
+    {u"h2", Element::H2},
+    {u"h3", Element::H3},
+    {u"h4", Element::H4},
+    {u"h5", Element::H5},
+    {u"h6", Element::H6},
+    {u"head", Element::Head},
+    {u"header", Element::Header},
+    {u"hgroup", Element::Hgroup},
+    {u"hr", Element::Hr},
+    {u"html", Element::Html},
+    {u"iframe", Element::Iframe},
+    {u"legend", Element::Legend},
+    {u"li", Element::Li},
+    {u"listing", Element::Listing},
+    {u"main", Element::Main},
+    {u"menu", Element::Menu},
+    {u"nav", Element::Nav},
+    {u"noembed", Element::Noembed},
+    {u"noframes", Element::Noframes},
+    {u"noscript", Element::Noscript},
+    {u"ol", Element::Ol},
+    {u"p", Element::P},
+    {u"plaintext", Element::Plaintext},
+    {u"pre", Element::Pre},
+    {u"script", Element::Script},
+    {u"section", Element::Section},
+    {u"style", Element::Style},
+    {u"summary", Element::Summary},
+    {u"table", Element::Table},
+    {u"tbody", Element::Tbody},
+    {u"td", Element::Td},
+    {u"template", Element::Template},
+    {u"textarea", Element::Textarea},
+    {u"tfoot", Element::Tfoot},
+    {u"th", Element::Th},
+    {u"thead", Element::Thead},
+    {u"title", Element::Title},
+    {u"tr", Element::Tr},
+    {u"ul", Element::Ul},
     {u"xmp", Element::Xmp},
 };
 
@@ -127,8 +157,8 @@ Element elementForName(QStringView name) {
 
 bool isBlock(Element element) {
     return element >= Element::Address || element == Element::Pre || element == Element::Listing
-        || element == Element::Table || element == Element::Caption || element == Element::Xmp
-        || element == Element::Plaintext;
+           || element == Element::Table || element == Element::Caption || element == Element::Xmp
+           || element == Element::Plaintext;
 }
 
 QString Tag::attribute(QStringView attributeName) const {
@@ -142,22 +172,59 @@ QString Tag::attribute(QStringView attributeName) const {
 bool Tag::hasAttribute(QStringView attributeName) const { return !attribute(attributeName).isNull(); }
 
 enum class HtmlTokenizer::State : std::uint8_t {
-    Data, Rcdata, Rawtext, ScriptData, Plaintext,
-    TagOpen, EndTagOpen, TagName,
-    RawLessThan, RawEndTagOpen, RawEndTagName,
-    ScriptLessThan, ScriptEndTagOpen, ScriptEndTagName,
-    ScriptEscapeStart, ScriptEscapeStartDash,
-    ScriptEscaped, ScriptEscapedDash, ScriptEscapedDashDash,
-    ScriptEscapedLessThan, ScriptEscapedEndTagOpen, ScriptEscapedEndTagName,
-    ScriptDoubleEscapeStart, ScriptDoubleEscaped, ScriptDoubleEscapedDash,
-    ScriptDoubleEscapedDashDash, ScriptDoubleEscapedLessThan, ScriptDoubleEscapeEnd,
-    BeforeAttributeName, AttributeName, AfterAttributeName, BeforeAttributeValue,
-    AttributeValueDouble, AttributeValueSingle, AttributeValueUnquoted,
-    AfterAttributeValueQuoted, SelfClosingStartTag,
-    BogusComment, MarkupDeclarationOpen, CommentStart, CommentStartDash, Comment,
-    CommentEndDash, CommentEnd, CommentEndBang, Doctype,
-    CharacterReference, NamedReference, NumericReference,
-    HexReferenceStart, DecimalReferenceStart, HexReference, DecimalReference,
+    Data,
+    Rcdata,
+    Rawtext,
+    ScriptData,
+    Plaintext,
+    TagOpen,
+    EndTagOpen,
+    TagName,
+    RawLessThan,
+    RawEndTagOpen,
+    RawEndTagName,
+    ScriptLessThan,
+    ScriptEndTagOpen,
+    ScriptEndTagName,
+    ScriptEscapeStart,
+    ScriptEscapeStartDash,
+    ScriptEscaped,
+    ScriptEscapedDash,
+    ScriptEscapedDashDash,
+    ScriptEscapedLessThan,
+    ScriptEscapedEndTagOpen,
+    ScriptEscapedEndTagName,
+    ScriptDoubleEscapeStart,
+    ScriptDoubleEscaped,
+    ScriptDoubleEscapedDash,
+    ScriptDoubleEscapedDashDash,
+    ScriptDoubleEscapedLessThan,
+    ScriptDoubleEscapeEnd,
+    BeforeAttributeName,
+    AttributeName,
+    AfterAttributeName,
+    BeforeAttributeValue,
+    AttributeValueDouble,
+    AttributeValueSingle,
+    AttributeValueUnquoted,
+    AfterAttributeValueQuoted,
+    SelfClosingStartTag,
+    BogusComment,
+    MarkupDeclarationOpen,
+    CommentStart,
+    CommentStartDash,
+    Comment,
+    CommentEndDash,
+    CommentEnd,
+    CommentEndBang,
+    Doctype,
+    CharacterReference,
+    NamedReference,
+    NumericReference,
+    HexReferenceStart,
+    DecimalReferenceStart,
+    HexReference,
+    DecimalReference,
 };
 
 HtmlTokenizer::HtmlTokenizer(Sink &sink) : m_sink(sink), m_state(State::Data), m_returnState(State::Data) {}
@@ -177,9 +244,7 @@ void HtmlTokenizer::emitLiteral(const char *ascii) {
     emitText(buffer, n);
 }
 
-void HtmlTokenizer::emitTemp() {
-    emitText(reinterpret_cast<const char16_t *>(m_temp.utf16()), m_temp.size());
-}
+void HtmlTokenizer::emitTemp() { emitText(reinterpret_cast<const char16_t *>(m_temp.utf16()), m_temp.size()); }
 
 void HtmlTokenizer::beginTag(bool endTag, qsizetype begin) {
     m_nameLength = 0;
@@ -203,8 +268,7 @@ void HtmlTokenizer::appendTagName(char16_t c) {
 }
 
 bool HtmlTokenizer::appropriateEndTag() const {
-    return m_nameLength <= int(std::size(m_name))
-        && elementForName(QStringView(m_name, m_nameLength)) == m_rawElement;
+    return m_nameLength <= int(std::size(m_name)) && elementForName(QStringView(m_name, m_nameLength)) == m_rawElement;
 }
 
 void HtmlTokenizer::beginAttribute() {
@@ -291,7 +355,7 @@ void HtmlTokenizer::emitTag(qsizetype end) {
 
 bool HtmlTokenizer::inAttribute() const {
     return m_returnState == State::AttributeValueDouble || m_returnState == State::AttributeValueSingle
-        || m_returnState == State::AttributeValueUnquoted;
+           || m_returnState == State::AttributeValueUnquoted;
 }
 
 void HtmlTokenizer::flushReference(const char16_t *chars, qsizetype length) {
@@ -557,8 +621,8 @@ void HtmlTokenizer::feed(QStringView chunk) {
         case State::ScriptEscapeStartDash:
             if (c == u'-') {
                 emitChar(u'-');
-                m_state = m_state == State::ScriptEscapeStart ? State::ScriptEscapeStartDash
-                                                              : State::ScriptEscapedDashDash;
+                m_state =
+                    m_state == State::ScriptEscapeStart ? State::ScriptEscapeStartDash : State::ScriptEscapedDashDash;
                 ++p;
             } else {
                 m_state = State::ScriptData;

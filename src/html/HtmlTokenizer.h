@@ -14,14 +14,69 @@ namespace chenglan::html {
 enum class Element : std::uint8_t {
     Other,
     // Content read raw by the tokenizer.
-    Script, Style, Title, Textarea, Xmp, Iframe, Noembed, Noframes, Noscript, Plaintext,
+    Script,
+    Style,
+    Title,
+    Textarea,
+    Xmp,
+    Iframe,
+    Noembed,
+    Noframes,
+    Noscript,
+    Plaintext,
     // Structure.
-    Html, Head, Body, Template, Br, Pre, Listing,
-    Table, Caption, Thead, Tbody, Tfoot, Tr, Td, Th,
+    Html,
+    Head,
+    Body,
+    Template,
+    Br,
+    Pre,
+    Listing,
+    Table,
+    Caption,
+    Thead,
+    Tbody,
+    Tfoot,
+    Tr,
+    Td,
+    Th,
     // Blocks: a line break before and after.
-    Address, Article, Aside, Blockquote, Center, Dd, Details, Dialog, Dir, Div, Dl, Dt,
-    Fieldset, Figcaption, Figure, Footer, Form, H1, H2, H3, H4, H5, H6, Header, Hgroup,
-    Hr, Legend, Li, Main, Menu, Nav, Ol, P, Section, Summary, Ul,
+    Address,
+    Article,
+    Aside,
+    Blockquote,
+    Center,
+    Dd,
+    Details,
+    Dialog,
+    Dir,
+    Div,
+    Dl,
+    Dt,
+    Fieldset,
+    Figcaption,
+    Figure,
+    Footer,
+    Form,
+    H1,
+    H2,
+    H3,
+    H4,
+    H5,
+    H6,
+    Header,
+    Hgroup,
+    Hr,
+    Legend,
+    Li,
+    Main,
+    Menu,
+    Nav,
+    Ol,
+    P,
+    Section,
+    Summary,
+    Ul,
 };
 
 // The element of a lower-case tag name.
@@ -30,19 +85,19 @@ Element elementForName(QStringView lowerCaseName);
 bool isBlock(Element element);
 
 struct Attribute {
-    QString name;   // lower case
-    QString value;  // character references decoded
+    QString name;  // lower case
+    QString value; // character references decoded
 };
 
 // A start or end tag as the tokenizer reports it. Attributes are collected
 // only for <script> and <meta>, the tags whose attributes matter here.
 struct Tag {
     Element element = Element::Other;
-    QStringView name;          // lower case; cut at 32 characters
+    QStringView name; // lower case; cut at 32 characters
     bool endTag = false;
     bool selfClosing = false;
-    qsizetype begin = 0;       // source offset of "<"
-    qsizetype end = 0;         // source offset just past ">"
+    qsizetype begin = 0; // source offset of "<"
+    qsizetype end = 0;   // source offset just past ">"
     const QList<Attribute> *attributes = nullptr;
 
     QString attribute(QStringView attributeName) const; // null when absent
@@ -63,8 +118,8 @@ struct Tag {
 class HtmlTokenizer {
 public:
     enum class TextKind : std::uint8_t {
-        Data,     // ordinary document text, character references decoded
-        Raw,      // content of a raw text element (see rawElement())
+        Data, // ordinary document text, character references decoded
+        Raw,  // content of a raw text element (see rawElement())
     };
 
     class Sink {

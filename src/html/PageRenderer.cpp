@@ -30,11 +30,10 @@ bool runsAsInlineScript(const Tag &tag) {
     if (tag.hasAttribute(u"src"))
         return false;
     static const QStringView javaScriptTypes[] = {
-        u"application/ecmascript", u"application/javascript", u"application/x-ecmascript",
-        u"application/x-javascript", u"text/ecmascript", u"text/javascript", u"text/javascript1.0",
-        u"text/javascript1.1", u"text/javascript1.2", u"text/javascript1.3", u"text/javascript1.4",
-        u"text/javascript1.5", u"text/jscript", u"text/livescript", u"text/x-ecmascript",
-        u"text/x-javascript",
+        u"application/ecmascript", u"application/javascript", u"application/x-ecmascript", u"application/x-javascript",
+        u"text/ecmascript",        u"text/javascript",        u"text/javascript1.0",       u"text/javascript1.1",
+        u"text/javascript1.2",     u"text/javascript1.3",     u"text/javascript1.4",       u"text/javascript1.5",
+        u"text/jscript",           u"text/livescript",        u"text/x-ecmascript",        u"text/x-javascript",
     };
     QString type = tag.attribute(u"type");
     if (type.isNull()) {
@@ -47,14 +46,13 @@ bool runsAsInlineScript(const Tag &tag) {
     if (type.isEmpty())
         return true;
     return std::find(std::begin(javaScriptTypes), std::end(javaScriptTypes), QStringView(type))
-        != std::end(javaScriptTypes);
+           != std::end(javaScriptTypes);
 }
 
 // Tokenizer events to visible text, running the inline scripts on the way.
 class VisibleTextSink final : public HtmlTokenizer::Sink {
 public:
-    VisibleTextSink(const PageRenderer::Limits &limits, const ScriptSandbox::Options &scripts,
-                    qsizetype expectedLength)
+    VisibleTextSink(const PageRenderer::Limits &limits, const ScriptSandbox::Options &scripts, qsizetype expectedLength)
         : m_limits(limits), m_scripts(scripts), m_tokenizer(*this), m_layout(expectedLength) {}
 
     void feed(QStringView piece) {

@@ -18,16 +18,15 @@ struct StepLog;
 class PageRenderer {
 public:
     struct Limits {
-        std::chrono::milliseconds scriptTime{2000};      // per inline script, wall clock
-        std::chrono::milliseconds pageScriptTime{5000};  // all scripts of one page together
-        qsizetype writtenChars = 4 * 1024 * 1024;        // document.write output per page
-        qsizetype pageChars = 64 * 1024 * 1024;          // input accepted at all
-        int scriptNesting = 8;                           // scripts written by scripts, levels deep
+        std::chrono::milliseconds scriptTime{2000};     // per inline script, wall clock
+        std::chrono::milliseconds pageScriptTime{5000}; // all scripts of one page together
+        qsizetype writtenChars = 4 * 1024 * 1024;       // document.write output per page
+        qsizetype pageChars = 64 * 1024 * 1024;         // input accepted at all
+        int scriptNesting = 8;                          // scripts written by scripts, levels deep
     };
 
     PageRenderer() = default;
-    explicit PageRenderer(Limits limits, ScriptSandbox::Options scripts = {})
-        : m_limits(limits), m_scripts(scripts) {}
+    explicit PageRenderer(Limits limits, ScriptSandbox::Options scripts = {}) : m_limits(limits), m_scripts(scripts) {}
 
     // The page's visible text in source order: tags removed, character
     // references decoded, <script>/<style> content not shown, whitespace

@@ -3,9 +3,7 @@
 namespace chenglan::html {
 
 namespace {
-constexpr bool isCollapsible(char16_t c) {
-    return c == u' ' || c == u'\n' || c == u'\r' || c == u'\t' || c == u'\f';
-}
+constexpr bool isCollapsible(char16_t c) { return c == u' ' || c == u'\n' || c == u'\r' || c == u'\t' || c == u'\f'; }
 // A character that ends a run of ordinary text: white space or NUL (which a
 // parser drops from the text of the body).
 constexpr bool endsRun(char16_t c) { return c <= u' ' && (c == 0 || isCollapsible(c)); }

@@ -58,7 +58,7 @@ private:
     bool m_pendingSpace = false;
     bool m_pendingBreak = false;
     int m_preDepth = 0;
-    bool m_skipNewline = false;    // the line break right after <pre> is not shown
+    bool m_skipNewline = false; // the line break right after <pre> is not shown
     bool m_afterCr = false;
     std::vector<TableState> m_tables;
 };

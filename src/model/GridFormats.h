@@ -29,8 +29,8 @@ constexpr int MatchListKeyColumn = 9;
 // side, away side); SimilarListKeyColumn holds the similarMatches row.
 constexpr int SimilarListColumns = 23;
 namespace similarlist {
-inline constexpr int LeagueColumn = 0;   // merged over both lines
-inline constexpr int TimeColumn = 1;     // the date, then the time
+inline constexpr int LeagueColumn = 0; // merged over both lines
+inline constexpr int TimeColumn = 1;   // the date, then the time
 inline constexpr int TeamColumn = 2;
 inline constexpr int HandicapColumn = 3; // the handicap, then the score
 inline constexpr int LastFormattedColumn = 22;

@@ -67,7 +67,9 @@ void fillMatchList(GridData &matchList, const ScheduleState &s, StepLog *log) {
             continue;
         matchList.addItem(matchListLine(s.matchTable, i));
         attempt([&] { matchList.select(r, matchlist::LeagueColumn); }, log);
-        attempt([&] { matchList.setCellBackColor(HexColorToRgb(field(s.matchTable, matchtable::LeagueColourField, i))); }, log);
+        attempt(
+            [&] { matchList.setCellBackColor(HexColorToRgb(field(s.matchTable, matchtable::LeagueColourField, i))); },
+            log);
         attempt([&] { matchList.setCellForeColor(WhiteColor); }, log);
         attempt([&] { matchList.setRowHeight(r, MatchListRowTwips); }, log);
         ++r;

@@ -60,7 +60,11 @@ void fillSimilarList(const AnalysisState &s, GridData &grid, StepLog *log) {
             S(Handicap),
             twoDecimals(S(Strength0)),
             twoDecimals(S(Strength4)),
-            S(HomeOdds), S(HomeResult), S(FullTimeScore), S(FullTimeGoals), S(HomeHalfFull),
+            S(HomeOdds),
+            S(HomeResult),
+            S(FullTimeScore),
+            S(FullTimeGoals),
+            S(HomeHalfFull),
             QString(),
             key,
         };
@@ -68,11 +72,15 @@ void fillSimilarList(const AnalysisState &s, GridData &grid, StepLog *log) {
             S(League).left(4),
             kickOffTime(S(Kickoff)),
             S(AwayTeam).left(5),
-            S(FullTimeHome) + u'-' + S(FullTimeAway) + QStringLiteral(" (") + S(HalfTimeHome) + u'-' +
-                S(HalfTimeAway) + u')',
+            S(FullTimeHome) + u'-' + S(FullTimeAway) + QStringLiteral(" (") + S(HalfTimeHome) + u'-' + S(HalfTimeAway)
+                + u')',
             twoDecimals(S(Strength1)),
             twoDecimals(S(Strength5)),
-            S(AwayOdds), S(AwayResult), S(HalfTimeScore), S(HalfTimeGoals), S(AwayHalfFull),
+            S(AwayOdds),
+            S(AwayResult),
+            S(HalfTimeScore),
+            S(HalfTimeGoals),
+            S(AwayHalfFull),
             QString(),
             key,
         };
@@ -137,10 +145,18 @@ SimilarSetSummary summarizeSimilarSet(const AnalysisState &s) {
         else if (home && away)
             outcome = *home > *away ? 1 : *home < *away ? -1 : 0;
         switch (outcome) {
-        case 1: ++summary.wins; break;
-        case 0: ++summary.draws; break;
-        case -1: ++summary.losses; break;
-        default: ++summary.unknown; break;
+        case 1:
+            ++summary.wins;
+            break;
+        case 0:
+            ++summary.draws;
+            break;
+        case -1:
+            ++summary.losses;
+            break;
+        default:
+            ++summary.unknown;
+            break;
         }
         if (const auto d = cellNumber(t, similar::Distance, row); d && *d >= 0) {
             ++distances;

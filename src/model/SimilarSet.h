@@ -21,11 +21,11 @@ void fillSimilarList(const AnalysisState &s, GridData &grid, StepLog *log = null
 // ended (field 14, 胜/平/负, or else full-time goals 8 and 9) and the mean of
 // the distances the service put in field 33.
 struct SimilarSetSummary {
-    int matches = 0;   // rows of similarMatches
+    int matches = 0; // rows of similarMatches
     int wins = 0;
     int draws = 0;
     int losses = 0;
-    int unknown = 0;   // rows with neither a result nor a score
+    int unknown = 0;                    // rows with neither a result nor a score
     std::optional<double> meanDistance; // over the rows that carry one
 
     // One line for the command strip, e.g. "相似 30 场：主胜 12 平 9 负 9，平均距离 0.84";

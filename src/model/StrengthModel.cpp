@@ -59,23 +59,28 @@ int pairRows(const AnalysisState &s, int nH, int nA, Table &pairs, StepLog *log)
     for (int i = 0; i <= nH - LastFullFromEnd; ++i) {
         for (int j = j0; j <= nA - LastFullFromEnd; ++j) {
             bool qualifies = false;
-            attempt([&] { qualifies = validUntil(s.awayHistory, j).daysTo(validUntil(s.homeHistory, i)) >= 0; },
-                    log);
+            attempt([&] { qualifies = validUntil(s.awayHistory, j).daysTo(validUntil(s.homeHistory, i)) >= 0; }, log);
             if (!qualifies)
                 continue;
             j0 = j;
             attempt([&] { pairs.set(Home20Column, k, s.homeHistory.at(Average20Column, i)); }, log);
             attempt([&] { pairs.set(Away20Column, k, s.awayHistory.at(Average20Column, j)); }, log);
-            attempt([&] {
-                pairs.set(Difference20Column, k,
-                          Value(checked::sub(pairs.at(Home20Column, k).number(), pairs.at(Away20Column, k).number())));
-            }, log);
+            attempt(
+                [&] {
+                    pairs.set(Difference20Column, k,
+                              Value(checked::sub(pairs.at(Home20Column, k).number(),
+                                                 pairs.at(Away20Column, k).number())));
+                },
+                log);
             attempt([&] { pairs.set(Home10Column, k, s.homeHistory.at(Average10Column, i)); }, log);
             attempt([&] { pairs.set(Away10Column, k, s.awayHistory.at(Average10Column, j)); }, log);
-            attempt([&] {
-                pairs.set(Difference10Column, k,
-                          Value(checked::sub(pairs.at(Home10Column, k).number(), pairs.at(Away10Column, k).number())));
-            }, log);
+            attempt(
+                [&] {
+                    pairs.set(Difference10Column, k,
+                              Value(checked::sub(pairs.at(Home10Column, k).number(),
+                                                 pairs.at(Away10Column, k).number())));
+                },
+                log);
             ++k;
             break;
         }
@@ -105,11 +110,13 @@ void fitSeries(AnalysisState &s, int N, std::array<std::optional<double>, Series
 }
 
 void setSummary(AnalysisState &s, int entry, const std::optional<double> &value, StepLog *log) {
-    attempt([&] {
-        if (!value)
-            throw StepFailure(QStringLiteral("no forecast for strength value %1").arg(entry));
-        s.profile.strengths.set(entry, Value(*value));
-    }, log);
+    attempt(
+        [&] {
+            if (!value)
+                throw StepFailure(QStringLiteral("no forecast for strength value %1").arg(entry));
+            s.profile.strengths.set(entry, Value(*value));
+        },
+        log);
 }
 
 } // namespace

@@ -54,8 +54,8 @@ private:
     State m_state = State::Ok;
     QString m_error;
     std::unique_ptr<Stream> m_stream;
-    QByteArray m_head;     // the first raw bytes of a deflate body, until its form is known
-    bool m_ended = false;  // the compressed stream came to its end
+    QByteArray m_head;    // the first raw bytes of a deflate body, until its form is known
+    bool m_ended = false; // the compressed stream came to its end
     bool m_sawInput = false;
 };
 

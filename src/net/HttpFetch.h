@@ -11,7 +11,7 @@ namespace chenglan {
 
 // The character set a reader decodes a site's answer in.
 enum class Charset {
-    Gb18030,  // gb2312 and GBK pages read as GB18030
+    Gb18030, // gb2312 and GBK pages read as GB18030
     Utf8,
     FromPage, // as a browser picks it (decodePage); readSiteAnswer only
 };

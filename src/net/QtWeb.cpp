@@ -59,7 +59,7 @@ bool isAnswer(const QNetworkReply &reply) {
         return false;
     const QNetworkReply::NetworkError error = reply.error();
     return error == QNetworkReply::NoError
-        || (isStatusError(error) && reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() >= 400);
+           || (isStatusError(error) && reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() >= 400);
 }
 
 // A header value shown in a sentence: Latin-1, control characters dropped, cut short.
@@ -106,7 +106,8 @@ public:
     FetchOutcome run() {
         QUrl url(m_request.url);
         if (!url.isValid() || (url.scheme() != u"http" && url.scheme() != u"https") || url.host().isEmpty())
-            return FetchOutcome::failed(Failure::BadUrl, QStringLiteral("\"%1\" is not a web address.").arg(m_request.url));
+            return FetchOutcome::failed(Failure::BadUrl,
+                                        QStringLiteral("\"%1\" is not a web address.").arg(m_request.url));
 
         QTimer deadline;
         deadline.setSingleShot(true);
@@ -136,7 +137,8 @@ public:
             const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
             const QByteArray location = m_reply->rawHeader("Location");
             if (!isAnswer(*m_reply)) {
-                QString why = QStringLiteral("Fetching %1 failed: %2.").arg(url.toDisplayString(), m_reply->errorString());
+                QString why =
+                    QStringLiteral("Fetching %1 failed: %2.").arg(url.toDisplayString(), m_reply->errorString());
                 // An answer that broke off says how far it came.
                 if (m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid() && m_length
                     && m_rawBytes < *m_length)
@@ -178,13 +180,15 @@ public:
             }
             if (target.scheme() != u"http" && target.scheme() != u"https") {
                 discardReply();
-                return FetchOutcome::failed(Failure::Redirect, QStringLiteral("%1 redirected to \"%2\", which is not a web address.")
-                                                                   .arg(url.toDisplayString(), target.toDisplayString()));
+                return FetchOutcome::failed(Failure::Redirect,
+                                            QStringLiteral("%1 redirected to \"%2\", which is not a web address.")
+                                                .arg(url.toDisplayString(), target.toDisplayString()));
             }
             if (url.scheme() == u"https" && target.scheme() == u"http") {
                 discardReply();
-                return FetchOutcome::failed(Failure::Redirect, QStringLiteral("%1 redirected from https to plain http (%2); not followed.")
-                                                                   .arg(url.toDisplayString(), target.toDisplayString()));
+                return FetchOutcome::failed(Failure::Redirect,
+                                            QStringLiteral("%1 redirected from https to plain http (%2); not followed.")
+                                                .arg(url.toDisplayString(), target.toDisplayString()));
             }
             // As browsers do: 303, and 301/302 after a POST, go on with a GET.
             if (status == 303 || ((status == 301 || status == 302) && method == HttpRequest::Method::Post))
@@ -231,8 +235,7 @@ private:
         m_length.reset();
         m_decoder.reset();
         m_checked = false;
-        m_reply = method == HttpRequest::Method::Post ? m_manager.post(request, QByteArray())
-                                                      : m_manager.get(request);
+        m_reply = method == HttpRequest::Method::Post ? m_manager.post(request, QByteArray()) : m_manager.get(request);
         // Qt reads no further ahead than this while we have not taken the data.
         m_reply->setReadBufferSize(256 * 1024);
         connect(m_reply, &QNetworkReply::metaDataChanged, this, [this] { checkHead(); });
@@ -365,7 +368,7 @@ private:
     qint64 m_rawBytes = 0;          // as sent
     std::optional<qint64> m_length; // Content-Length
     std::unique_ptr<ContentDecoder> m_decoder;
-    bool m_checked = false;         // checkHead() has seen this reply's head
+    bool m_checked = false; // checkHead() has seen this reply's head
     Failure m_failure = Failure::None;
     QString m_error;
 };
@@ -382,8 +385,8 @@ FetchOutcome QtWeb::fetch(const HttpRequest &request) {
         std::lock_guard lock(m_mutex);
         m_running = &exchange;
     }
-    FetchOutcome outcome = m_aborted ? FetchOutcome::failed(Failure::Aborted, QStringLiteral("The fetch was cancelled."))
-                                     : exchange.run();
+    FetchOutcome outcome =
+        m_aborted ? FetchOutcome::failed(Failure::Aborted, QStringLiteral("The fetch was cancelled.")) : exchange.run();
     {
         std::lock_guard lock(m_mutex);
         m_running = nullptr;
@@ -400,7 +403,8 @@ void QtWeb::abort() {
     std::lock_guard lock(m_mutex);
     if (m_running) {
         auto *exchange = static_cast<Exchange *>(m_running);
-        QMetaObject::invokeMethod(exchange, [exchange] { exchange->abortNow(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            exchange, [exchange] { exchange->abortNow(); }, Qt::QueuedConnection);
     }
 }
 

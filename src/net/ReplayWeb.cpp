@@ -29,7 +29,7 @@ QString keyOf(const QString &method, const QString &url) { return method + u' ' 
 // a recording comes from someone else's bug report.
 bool isPlainName(const QString &name) {
     return !name.isEmpty() && !name.startsWith(u'.') && !name.contains(u'/') && !name.contains(u'\\')
-        && !name.contains(u':');
+           && !name.contains(u':');
 }
 
 // Opens a file of the recording for reading, or says why not. Only a regular
@@ -85,7 +85,9 @@ void Playback::read() {
     // The size can still grow after fstat: never read past the bound.
     const QByteArray text = index.read(kReplayIndexLimit + 1);
     if (text.size() > kReplayIndexLimit) {
-        m_error = QStringLiteral("%1 is longer than a recording's index may be (%2 bytes)").arg(indexPath).arg(kReplayIndexLimit);
+        m_error = QStringLiteral("%1 is longer than a recording's index may be (%2 bytes)")
+                      .arg(indexPath)
+                      .arg(kReplayIndexLimit);
         return;
     }
     QHash<QString, QList<Exchange>> exchanges;
@@ -158,21 +160,19 @@ FetchOutcome Playback::withBody(const Exchange &exchange) const {
     QFile file;
     qint64 size = 0;
     if (const QString why = openRegularFile(path, file, &size); !why.isEmpty())
-        return FetchOutcome::failed(FetchOutcome::Failure::Network, QStringLiteral("recorded body unusable: %1").arg(why));
-    if (size != exchange.bytes)
         return FetchOutcome::failed(FetchOutcome::Failure::Network,
-                                    QStringLiteral("recorded body %1 has %2 bytes, the index says %3")
-                                        .arg(path)
-                                        .arg(size)
-                                        .arg(exchange.bytes));
+                                    QStringLiteral("recorded body unusable: %1").arg(why));
+    if (size != exchange.bytes)
+        return FetchOutcome::failed(
+            FetchOutcome::Failure::Network,
+            QStringLiteral("recorded body %1 has %2 bytes, the index says %3").arg(path).arg(size).arg(exchange.bytes));
     FetchOutcome outcome = exchange.outcome;
     // One byte more than the index says: a file that grew is not passed off either.
     outcome.response->body = file.read(exchange.bytes + 1);
     if (outcome.response->body.size() != exchange.bytes)
-        return FetchOutcome::failed(FetchOutcome::Failure::Network,
-                                    QStringLiteral("cannot read %1: it has not the %2 bytes the index says")
-                                        .arg(path)
-                                        .arg(exchange.bytes));
+        return FetchOutcome::failed(
+            FetchOutcome::Failure::Network,
+            QStringLiteral("cannot read %1: it has not the %2 bytes the index says").arg(path).arg(exchange.bytes));
     return outcome;
 }
 

@@ -29,9 +29,9 @@ struct HttpRequest {
 struct HttpResponse {
     int status = 0;
     QByteArray body;
-    QByteArray contentType;                          // the Content-Type header, as sent
-    QList<QPair<QByteArray, QByteArray>> headers;    // all response headers
-    QString finalUrl;                                // after redirects
+    QByteArray contentType;                       // the Content-Type header, as sent
+    QList<QPair<QByteArray, QByteArray>> headers; // all response headers
+    QString finalUrl;                             // after redirects
 };
 
 // Either a response or a sentence saying why there is none.

@@ -24,9 +24,17 @@ enum class Completion { Normal, Break, Continue };
 
 bool isStatementOfSubset(NodeKind kind) {
     switch (kind) {
-    case NodeKind::Var: case NodeKind::Function: case NodeKind::ExpressionStatement: case NodeKind::If:
-    case NodeKind::For: case NodeKind::While: case NodeKind::DoWhile: case NodeKind::Block:
-    case NodeKind::Empty: case NodeKind::Break: case NodeKind::Continue:
+    case NodeKind::Var:
+    case NodeKind::Function:
+    case NodeKind::ExpressionStatement:
+    case NodeKind::If:
+    case NodeKind::For:
+    case NodeKind::While:
+    case NodeKind::DoWhile:
+    case NodeKind::Block:
+    case NodeKind::Empty:
+    case NodeKind::Break:
+    case NodeKind::Continue:
         return true;
     default:
         return false;
@@ -35,9 +43,18 @@ bool isStatementOfSubset(NodeKind kind) {
 
 bool isExpressionOfSubset(NodeKind kind) {
     switch (kind) {
-    case NodeKind::Constant: case NodeKind::Identifier: case NodeKind::ArrayLiteral: case NodeKind::Member:
-    case NodeKind::Index: case NodeKind::Call: case NodeKind::Unary: case NodeKind::Update:
-    case NodeKind::Binary: case NodeKind::Logical: case NodeKind::Conditional: case NodeKind::Assign:
+    case NodeKind::Constant:
+    case NodeKind::Identifier:
+    case NodeKind::ArrayLiteral:
+    case NodeKind::Member:
+    case NodeKind::Index:
+    case NodeKind::Call:
+    case NodeKind::Unary:
+    case NodeKind::Update:
+    case NodeKind::Binary:
+    case NodeKind::Logical:
+    case NodeKind::Conditional:
+    case NodeKind::Assign:
     case NodeKind::Sequence:
         return true;
     default:
@@ -76,21 +93,107 @@ std::uint32_t toUint32(double x) { return static_cast<std::uint32_t>(toInt32(x))
 
 bool isEngineGlobal(QStringView name) {
     static const QStringView names[] = {
-        u"Array", u"ArrayBuffer", u"Atomics", u"Boolean", u"DataView", u"Date", u"Error", u"EvalError",
-        u"Float32Array", u"Float64Array", u"Function", u"Infinity", u"Int16Array", u"Int32Array",
-        u"Int8Array", u"JSON", u"Map", u"Math", u"NaN", u"Number", u"Object", u"Promise", u"Proxy",
-        u"Qt", u"RangeError", u"ReferenceError", u"Reflect", u"RegExp", u"Set", u"SharedArrayBuffer",
-        u"String", u"Symbol", u"SyntaxError", u"TypeError", u"URIError", u"URL", u"URLSearchParams",
-        u"Uint16Array", u"Uint32Array", u"Uint8Array", u"Uint8ClampedArray", u"WeakMap", u"WeakSet",
-        u"XMLHttpRequest", u"__chenglan_mul", u"__defineGetter__", u"__defineSetter__", u"__lookupGetter__",
-        u"__lookupSetter__", u"__proto__", u"addEventListener", u"alert", u"arguments", u"attachEvent",
-        u"blur", u"clearInterval", u"clearTimeout", u"close", u"confirm", u"console", u"constructor",
-        u"decodeURI", u"decodeURIComponent", u"detachEvent", u"document", u"encodeURI",
-        u"encodeURIComponent", u"escape", u"eval", u"focus", u"frames", u"gc", u"globalThis",
-        u"hasOwnProperty", u"history", u"isFinite", u"isNaN", u"isPrototypeOf", u"location", u"navigator",
-        u"open", u"parent", u"parseFloat", u"parseInt", u"print", u"prompt", u"propertyIsEnumerable",
-        u"qsTr", u"removeEventListener", u"screen", u"scrollTo", u"self", u"setInterval", u"setTimeout",
-        u"toLocaleString", u"toString", u"top", u"undefined", u"unescape", u"valueOf", u"window",
+        u"Array",
+        u"ArrayBuffer",
+        u"Atomics",
+        u"Boolean",
+        u"DataView",
+        u"Date",
+        u"Error",
+        u"EvalError",
+        u"Float32Array",
+        u"Float64Array",
+        u"Function",
+        u"Infinity",
+        u"Int16Array",
+        u"Int32Array",
+        u"Int8Array",
+        u"JSON",
+        u"Map",
+        u"Math",
+        u"NaN",
+        u"Number",
+        u"Object",
+        u"Promise",
+        u"Proxy",
+        u"Qt",
+        u"RangeError",
+        u"ReferenceError",
+        u"Reflect",
+        u"RegExp",
+        u"Set",
+        u"SharedArrayBuffer",
+        u"String",
+        u"Symbol",
+        u"SyntaxError",
+        u"TypeError",
+        u"URIError",
+        u"URL",
+        u"URLSearchParams",
+        u"Uint16Array",
+        u"Uint32Array",
+        u"Uint8Array",
+        u"Uint8ClampedArray",
+        u"WeakMap",
+        u"WeakSet",
+        u"XMLHttpRequest",
+        u"__chenglan_mul",
+        u"__defineGetter__",
+        u"__defineSetter__",
+        u"__lookupGetter__",
+        u"__lookupSetter__",
+        u"__proto__",
+        u"addEventListener",
+        u"alert",
+        u"arguments",
+        u"attachEvent",
+        u"blur",
+        u"clearInterval",
+        u"clearTimeout",
+        u"close",
+        u"confirm",
+        u"console",
+        u"constructor",
+        u"decodeURI",
+        u"decodeURIComponent",
+        u"detachEvent",
+        u"document",
+        u"encodeURI",
+        u"encodeURIComponent",
+        u"escape",
+        u"eval",
+        u"focus",
+        u"frames",
+        u"gc",
+        u"globalThis",
+        u"hasOwnProperty",
+        u"history",
+        u"isFinite",
+        u"isNaN",
+        u"isPrototypeOf",
+        u"location",
+        u"navigator",
+        u"open",
+        u"parent",
+        u"parseFloat",
+        u"parseInt",
+        u"print",
+        u"prompt",
+        u"propertyIsEnumerable",
+        u"qsTr",
+        u"removeEventListener",
+        u"screen",
+        u"scrollTo",
+        u"self",
+        u"setInterval",
+        u"setTimeout",
+        u"toLocaleString",
+        u"toString",
+        u"top",
+        u"undefined",
+        u"unescape",
+        u"valueOf",
+        u"window",
     };
     return std::any_of(std::begin(names), std::end(names), [&](QStringView n) { return sameText(n, name); });
 }
@@ -110,7 +213,7 @@ bool Interpreter::accepts(const Ast &ast, const ParseFacts &facts) {
         case NodeKind::Call: {
             const Node &callee = ast.node(n.a);
             ok = callee.kind == NodeKind::Member
-                && (sameText(callee.name, u"write") || sameText(callee.name, u"writeln"));
+                 && (sameText(callee.name, u"write") || sameText(callee.name, u"writeln"));
             return ok;
         }
         case NodeKind::Unary:
@@ -349,18 +452,35 @@ private:
         const double l = toNumber(toPrimitive(left));
         const double r = toNumber(toPrimitive(right));
         switch (op) {
-        case Punct::Minus: case Punct::MinusAssign: return Value::number(l - r);
-        case Punct::Star: case Punct::StarAssign: return Value::number(l * r);
-        case Punct::Slash: case Punct::SlashAssign: return Value::number(l / r);
-        case Punct::Percent: case Punct::PercentAssign: return Value::number(std::fmod(l, r));
-        case Punct::BitAnd: case Punct::AndAssign: return Value::number(toInt32(l) & toInt32(r));
-        case Punct::BitOr: case Punct::OrAssign: return Value::number(toInt32(l) | toInt32(r));
-        case Punct::BitXor: case Punct::XorAssign: return Value::number(toInt32(l) ^ toInt32(r));
-        case Punct::Shl: case Punct::ShlAssign:
+        case Punct::Minus:
+        case Punct::MinusAssign:
+            return Value::number(l - r);
+        case Punct::Star:
+        case Punct::StarAssign:
+            return Value::number(l * r);
+        case Punct::Slash:
+        case Punct::SlashAssign:
+            return Value::number(l / r);
+        case Punct::Percent:
+        case Punct::PercentAssign:
+            return Value::number(std::fmod(l, r));
+        case Punct::BitAnd:
+        case Punct::AndAssign:
+            return Value::number(toInt32(l) & toInt32(r));
+        case Punct::BitOr:
+        case Punct::OrAssign:
+            return Value::number(toInt32(l) | toInt32(r));
+        case Punct::BitXor:
+        case Punct::XorAssign:
+            return Value::number(toInt32(l) ^ toInt32(r));
+        case Punct::Shl:
+        case Punct::ShlAssign:
             return Value::number(std::int32_t(toUint32(l) << (toUint32(r) & 31)));
-        case Punct::Shr: case Punct::ShrAssign:
+        case Punct::Shr:
+        case Punct::ShrAssign:
             return Value::number(toInt32(l) >> (toUint32(r) & 31));
-        case Punct::UShr: case Punct::UShrAssign:
+        case Punct::UShr:
+        case Punct::UShrAssign:
             return Value::number(double(toUint32(l) >> (toUint32(r) & 31)));
         default:
             throw Unsupported{};
@@ -371,12 +491,20 @@ private:
         if (l.type() != r.type())
             return false;
         switch (l.type()) {
-        case Value::Type::Undefined: case Value::Type::Null: case Value::Type::Document: return true;
-        case Value::Type::Boolean: return l.booleanValue() == r.booleanValue();
-        case Value::Type::Number: return l.numberValue() == r.numberValue();
-        case Value::Type::String: return l.stringValue() == r.stringValue();
-        case Value::Type::Array: return l.sameArray(r);
-        case Value::Type::Function: break;
+        case Value::Type::Undefined:
+        case Value::Type::Null:
+        case Value::Type::Document:
+            return true;
+        case Value::Type::Boolean:
+            return l.booleanValue() == r.booleanValue();
+        case Value::Type::Number:
+            return l.numberValue() == r.numberValue();
+        case Value::Type::String:
+            return l.stringValue() == r.stringValue();
+        case Value::Type::Array:
+            return l.sameArray(r);
+        case Value::Type::Function:
+            break;
         }
         throw Unsupported{}; // functions are compared by identity, which is kept only in the engine
     }
@@ -401,19 +529,27 @@ private:
         if (l.isString() && r.isString()) {
             const int c = QStringView(l.stringValue()).compare(r.stringValue());
             switch (op) {
-            case Punct::Less: return c < 0;
-            case Punct::Greater: return c > 0;
-            case Punct::LessEq: return c <= 0;
-            default: return c >= 0;
+            case Punct::Less:
+                return c < 0;
+            case Punct::Greater:
+                return c > 0;
+            case Punct::LessEq:
+                return c <= 0;
+            default:
+                return c >= 0;
             }
         }
         const double a = toNumber(l);
         const double b = toNumber(r);
         switch (op) { // NaN compares false every way
-        case Punct::Less: return a < b;
-        case Punct::Greater: return a > b;
-        case Punct::LessEq: return a <= b;
-        default: return a >= b;
+        case Punct::Less:
+            return a < b;
+        case Punct::Greater:
+            return a > b;
+        case Punct::LessEq:
+            return a <= b;
+        default:
+            return a >= b;
         }
     }
 
@@ -421,11 +557,18 @@ private:
         const Value l = evaluate(n.a);
         const Value r = evaluate(n.b);
         switch (n.op) {
-        case Punct::Eq: return Value::boolean(looseEquals(l, r));
-        case Punct::NotEq: return Value::boolean(!looseEquals(l, r));
-        case Punct::StrictEq: return Value::boolean(strictEquals(l, r));
-        case Punct::StrictNotEq: return Value::boolean(!strictEquals(l, r));
-        case Punct::Less: case Punct::Greater: case Punct::LessEq: case Punct::GreaterEq:
+        case Punct::Eq:
+            return Value::boolean(looseEquals(l, r));
+        case Punct::NotEq:
+            return Value::boolean(!looseEquals(l, r));
+        case Punct::StrictEq:
+            return Value::boolean(strictEquals(l, r));
+        case Punct::StrictNotEq:
+            return Value::boolean(!strictEquals(l, r));
+        case Punct::Less:
+        case Punct::Greater:
+        case Punct::LessEq:
+        case Punct::GreaterEq:
             return Value::boolean(compare(n.op, l, r));
         default:
             return arithmetic(n.op, l, r);
@@ -439,8 +582,8 @@ private:
                 return Value::string(QStringLiteral("undefined"));
             static const QString names[] = {
                 QStringLiteral("undefined"), QStringLiteral("object"), QStringLiteral("boolean"),
-                QStringLiteral("number"), QStringLiteral("string"), QStringLiteral("object"),
-                QStringLiteral("function"), QStringLiteral("object"),
+                QStringLiteral("number"),    QStringLiteral("string"), QStringLiteral("object"),
+                QStringLiteral("function"),  QStringLiteral("object"),
             };
             return Value::string(names[int(evaluate(n.a).type())]);
         }
@@ -448,11 +591,16 @@ private:
         if (sameText(n.name, u"void"))
             return Value();
         switch (n.op) {
-        case Punct::Not: return Value::boolean(!v.truthy());
-        case Punct::Minus: return Value::number(-toNumber(toPrimitive(v)));
-        case Punct::Plus: return Value::number(toNumber(toPrimitive(v)));
-        case Punct::Tilde: return Value::number(~toInt32(toNumber(toPrimitive(v))));
-        default: throw Unsupported{};
+        case Punct::Not:
+            return Value::boolean(!v.truthy());
+        case Punct::Minus:
+            return Value::number(-toNumber(toPrimitive(v)));
+        case Punct::Plus:
+            return Value::number(toNumber(toPrimitive(v)));
+        case Punct::Tilde:
+            return Value::number(~toInt32(toNumber(toPrimitive(v))));
+        default:
+            throw Unsupported{};
         }
     }
 

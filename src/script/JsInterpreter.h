@@ -36,8 +36,7 @@ public:
     // Runs a script that accepts() passed; its document.write text is
     // appended to written. A run whose text reaches writeRoom characters or
     // which is still running at the deadline is Unsupported.
-    Result run(const Ast &ast, QString &written, qsizetype writeRoom,
-               std::chrono::steady_clock::time_point deadline);
+    Result run(const Ast &ast, QString &written, qsizetype writeRoom, std::chrono::steady_clock::time_point deadline);
 
 private:
     class Run;

@@ -11,15 +11,11 @@ namespace {
 
 bool isLineTerminator(char16_t c) { return c == u'\n' || c == u'\r' || c == 0x2028 || c == 0x2029; }
 
-bool isSpace(char16_t c) {
-    return c == u' ' || c == u'\t' || c == u'\v' || c == u'\f' || c == 0xa0 || c == 0xfeff;
-}
+bool isSpace(char16_t c) { return c == u' ' || c == u'\t' || c == u'\v' || c == u'\f' || c == 0xa0 || c == 0xfeff; }
 
 bool isDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
-bool isNameStart(char16_t c) {
-    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c == u'_' || c == u'$';
-}
+bool isNameStart(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c == u'_' || c == u'$'; }
 
 bool isNamePart(char16_t c) { return isNameStart(c) || isDigit(c); }
 
@@ -49,12 +45,12 @@ bool isReservedWord(QStringView name) {
     if (name.size() < 2 || name.size() > 10 || name[0] < u'a' || name[0] > u'y')
         return false;
     static const QStringView words[] = {
-        u"await", u"break", u"case", u"catch", u"class", u"const", u"continue", u"debugger", u"default",
-        u"delete", u"do", u"else", u"enum", u"export", u"extends", u"false", u"finally", u"for",
-        u"function", u"if", u"implements", u"import", u"in", u"instanceof", u"interface", u"let", u"new",
-        u"null", u"package", u"private", u"protected", u"public", u"return", u"static", u"super",
-        u"switch", u"this", u"throw", u"true", u"try", u"typeof", u"var", u"void", u"while", u"with",
-        u"yield",
+        u"await",     u"break",  u"case",     u"catch",  u"class",      u"const",   u"continue",  u"debugger",
+        u"default",   u"delete", u"do",       u"else",   u"enum",       u"export",  u"extends",   u"false",
+        u"finally",   u"for",    u"function", u"if",     u"implements", u"import",  u"in",        u"instanceof",
+        u"interface", u"let",    u"new",      u"null",   u"package",    u"private", u"protected", u"public",
+        u"return",    u"static", u"super",    u"switch", u"this",       u"throw",   u"true",      u"try",
+        u"typeof",    u"var",    u"void",     u"while",  u"with",       u"yield",
     };
     return std::any_of(std::begin(words), std::end(words), [&](QStringView w) { return sameText(w, name); });
 }
@@ -133,7 +129,7 @@ bool Lexer::regexAllowed() const {
         return !m_lastAfterDot && isReservedWord(m_lastName) && !endsExpression(m_lastName);
     case TokenKind::Punctuator:
         return m_lastPunct != Punct::RParen && m_lastPunct != Punct::RBracket && m_lastPunct != Punct::RBrace
-            && m_lastPunct != Punct::PlusPlus && m_lastPunct != Punct::MinusMinus;
+               && m_lastPunct != Punct::PlusPlus && m_lastPunct != Punct::MinusMinus;
     case TokenKind::Invalid:
         return false;
     }
@@ -249,12 +245,24 @@ Token Lexer::string(qsizetype begin) {
             return invalid(begin);
         const char16_t e = m_source[at++].unicode();
         switch (e) {
-        case u'n': token.text += u'\n'; break;
-        case u't': token.text += u'\t'; break;
-        case u'r': token.text += u'\r'; break;
-        case u'b': token.text += u'\b'; break;
-        case u'f': token.text += u'\f'; break;
-        case u'v': token.text += u'\v'; break;
+        case u'n':
+            token.text += u'\n';
+            break;
+        case u't':
+            token.text += u'\t';
+            break;
+        case u'r':
+            token.text += u'\r';
+            break;
+        case u'b':
+            token.text += u'\b';
+            break;
+        case u'f':
+            token.text += u'\f';
+            break;
+        case u'v':
+            token.text += u'\v';
+            break;
         case u'0':
             if (at < size && isDigit(m_source[at].unicode()))
                 return invalid(begin);
@@ -360,27 +368,47 @@ Token Lexer::punctuator(qsizetype begin) {
                 length = 3;
             }
         } else if (c1 == u'=') {
-            p = one == Punct::Plus ? Punct::PlusAssign
-                : one == Punct::Minus ? Punct::MinusAssign
+            p = one == Punct::Plus     ? Punct::PlusAssign
+                : one == Punct::Minus  ? Punct::MinusAssign
                 : one == Punct::BitAnd ? Punct::AndAssign
-                : one == Punct::BitOr ? Punct::OrAssign
-                : Punct::None;
+                : one == Punct::BitOr  ? Punct::OrAssign
+                                       : Punct::None;
             length = 2;
         } else {
             p = one;
         }
     };
     switch (m_source[begin].unicode()) {
-    case u'{': p = Punct::LBrace; break;
-    case u'}': p = Punct::RBrace; break;
-    case u'(': p = Punct::LParen; break;
-    case u')': p = Punct::RParen; break;
-    case u'[': p = Punct::LBracket; break;
-    case u']': p = Punct::RBracket; break;
-    case u';': p = Punct::Semicolon; break;
-    case u',': p = Punct::Comma; break;
-    case u':': p = Punct::Colon; break;
-    case u'~': p = Punct::Tilde; break;
+    case u'{':
+        p = Punct::LBrace;
+        break;
+    case u'}':
+        p = Punct::RBrace;
+        break;
+    case u'(':
+        p = Punct::LParen;
+        break;
+    case u')':
+        p = Punct::RParen;
+        break;
+    case u'[':
+        p = Punct::LBracket;
+        break;
+    case u']':
+        p = Punct::RBracket;
+        break;
+    case u';':
+        p = Punct::Semicolon;
+        break;
+    case u',':
+        p = Punct::Comma;
+        break;
+    case u':':
+        p = Punct::Colon;
+        break;
+    case u'~':
+        p = Punct::Tilde;
+        break;
     case u'.':
         if (c1 != u'.')
             p = Punct::Dot;
@@ -428,8 +456,12 @@ Token Lexer::punctuator(qsizetype begin) {
         set(c1 != u'=' ? Punct::Assign : c2 == u'=' ? Punct::StrictEq : Punct::Eq, c1 != u'=' ? 1 : c2 == u'=' ? 3 : 2);
         break;
     case u'!':
-        set(c1 != u'=' ? Punct::Not : c2 == u'=' ? Punct::StrictNotEq : Punct::NotEq,
-            c1 != u'=' ? 1 : c2 == u'=' ? 3 : 2);
+        set(c1 != u'='   ? Punct::Not
+            : c2 == u'=' ? Punct::StrictNotEq
+                         : Punct::NotEq,
+            c1 != u'='   ? 1
+            : c2 == u'=' ? 3
+                         : 2);
         break;
     case u'<':
         if (c1 == u'!' && c2 == u'-' && at(3) == u'-')

@@ -7,12 +7,54 @@ namespace chenglan::js {
 
 enum class Punct : quint8 {
     None,
-    LBrace, RBrace, LParen, RParen, LBracket, RBracket, Dot, Semicolon, Comma, Question, Colon,
-    Less, Greater, LessEq, GreaterEq, Eq, NotEq, StrictEq, StrictNotEq,
-    Plus, Minus, Star, Slash, Percent, PlusPlus, MinusMinus, Shl, Shr, UShr,
-    BitAnd, BitOr, BitXor, Not, Tilde, And, Or,
-    Assign, PlusAssign, MinusAssign, StarAssign, SlashAssign, PercentAssign,
-    ShlAssign, ShrAssign, UShrAssign, AndAssign, OrAssign, XorAssign,
+    LBrace,
+    RBrace,
+    LParen,
+    RParen,
+    LBracket,
+    RBracket,
+    Dot,
+    Semicolon,
+    Comma,
+    Question,
+    Colon,
+    Less,
+    Greater,
+    LessEq,
+    GreaterEq,
+    Eq,
+    NotEq,
+    StrictEq,
+    StrictNotEq,
+    Plus,
+    Minus,
+    Star,
+    Slash,
+    Percent,
+    PlusPlus,
+    MinusMinus,
+    Shl,
+    Shr,
+    UShr,
+    BitAnd,
+    BitOr,
+    BitXor,
+    Not,
+    Tilde,
+    And,
+    Or,
+    Assign,
+    PlusAssign,
+    MinusAssign,
+    StarAssign,
+    SlashAssign,
+    PercentAssign,
+    ShlAssign,
+    ShrAssign,
+    UShrAssign,
+    AndAssign,
+    OrAssign,
+    XorAssign,
 };
 
 enum class TokenKind : quint8 { End, Identifier, Number, String, Regex, Punctuator, Invalid };
@@ -22,12 +64,12 @@ struct Token {
     Punct punct = Punct::None;
     bool newlineBefore = false;
     bool newlineInComment = false; // a line break inside a /* */ comment before it
-    bool escaped = false; // a string written with escapes or line continuations
+    bool escaped = false;          // a string written with escapes or line continuations
     qsizetype begin = 0;
     qsizetype end = 0;
     double number = 0;
-    QStringView name;     // an identifier
-    QString text;         // a string's value
+    QStringView name; // an identifier
+    QString text;     // a string's value
 
     bool is(Punct p) const { return kind == TokenKind::Punctuator && punct == p; }
     bool isName(QStringView n) const;

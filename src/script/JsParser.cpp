@@ -23,17 +23,39 @@ int binaryPrecedence(const Token &t, bool noIn) {
     if (t.kind != TokenKind::Punctuator)
         return 0;
     switch (t.punct) {
-    case Punct::Or: return 1;
-    case Punct::And: return 2;
-    case Punct::BitOr: return 3;
-    case Punct::BitXor: return 4;
-    case Punct::BitAnd: return 5;
-    case Punct::Eq: case Punct::NotEq: case Punct::StrictEq: case Punct::StrictNotEq: return 6;
-    case Punct::Less: case Punct::Greater: case Punct::LessEq: case Punct::GreaterEq: return 7;
-    case Punct::Shl: case Punct::Shr: case Punct::UShr: return 8;
-    case Punct::Plus: case Punct::Minus: return 9;
-    case Punct::Star: case Punct::Slash: case Punct::Percent: return 10;
-    default: return 0;
+    case Punct::Or:
+        return 1;
+    case Punct::And:
+        return 2;
+    case Punct::BitOr:
+        return 3;
+    case Punct::BitXor:
+        return 4;
+    case Punct::BitAnd:
+        return 5;
+    case Punct::Eq:
+    case Punct::NotEq:
+    case Punct::StrictEq:
+    case Punct::StrictNotEq:
+        return 6;
+    case Punct::Less:
+    case Punct::Greater:
+    case Punct::LessEq:
+    case Punct::GreaterEq:
+        return 7;
+    case Punct::Shl:
+    case Punct::Shr:
+    case Punct::UShr:
+        return 8;
+    case Punct::Plus:
+    case Punct::Minus:
+        return 9;
+    case Punct::Star:
+    case Punct::Slash:
+    case Punct::Percent:
+        return 10;
+    default:
+        return 0;
     }
 }
 
@@ -49,9 +71,18 @@ bool isAssignmentOperator(const Token &t) {
     if (t.kind != TokenKind::Punctuator)
         return false;
     switch (t.punct) {
-    case Punct::Assign: case Punct::PlusAssign: case Punct::MinusAssign: case Punct::StarAssign:
-    case Punct::SlashAssign: case Punct::PercentAssign: case Punct::ShlAssign: case Punct::ShrAssign:
-    case Punct::UShrAssign: case Punct::AndAssign: case Punct::OrAssign: case Punct::XorAssign:
+    case Punct::Assign:
+    case Punct::PlusAssign:
+    case Punct::MinusAssign:
+    case Punct::StarAssign:
+    case Punct::SlashAssign:
+    case Punct::PercentAssign:
+    case Punct::ShlAssign:
+    case Punct::ShrAssign:
+    case Punct::UShrAssign:
+    case Punct::AndAssign:
+    case Punct::OrAssign:
+    case Punct::XorAssign:
         return true;
     default:
         return false;

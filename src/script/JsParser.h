@@ -11,43 +11,43 @@ namespace chenglan::js {
 
 enum class NodeKind : quint8 {
     // Statements.
-    Var,          // list: Declarator nodes
-    Declarator,   // name, a: initializer or -1
-    Function,     // a declaration: name, list: parameters as Identifier nodes, b: body (Block)
+    Var,                 // list: Declarator nodes
+    Declarator,          // name, a: initializer or -1
+    Function,            // a declaration: name, list: parameters as Identifier nodes, b: body (Block)
     ExpressionStatement, // a
-    If,           // a: test, b: then, c: else or -1
-    For,          // a: init (Var or expression) or -1, b: test or -1, c: update or -1, d: body
-    ForIn,        // a: Var with one declarator or a target, b: object, d: body
-    While,        // a: test, d: body
-    DoWhile,      // a: test, d: body
-    Block,        // list: statements
+    If,                  // a: test, b: then, c: else or -1
+    For,                 // a: init (Var or expression) or -1, b: test or -1, c: update or -1, d: body
+    ForIn,               // a: Var with one declarator or a target, b: object, d: body
+    While,               // a: test, d: body
+    DoWhile,             // a: test, d: body
+    Block,               // list: statements
     Empty,
-    Return,       // a: value or -1
+    Return, // a: value or -1
     Break,
     Continue,
-    Throw,        // a
-    Try,          // a: block, name: catch parameter, b: catch block or -1, c: finally block or -1
-    Switch,       // a: discriminant, list: Case nodes
-    Case,         // a: test or -1 for default, list: statements
+    Throw,  // a
+    Try,    // a: block, name: catch parameter, b: catch block or -1, c: finally block or -1
+    Switch, // a: discriminant, list: Case nodes
+    Case,   // a: test or -1 for default, list: statements
     // Expressions.
-    Constant,     // value: a number, a string, true, false, null or a plain-data array literal
-    Identifier,   // name
+    Constant,   // value: a number, a string, true, false, null or a plain-data array literal
+    Identifier, // name
     This,
-    ArrayLiteral, // list: elements, -1 for a hole
-    ObjectLiteral,// list: values, one per property
+    ArrayLiteral,       // list: elements, -1 for a hole
+    ObjectLiteral,      // list: values, one per property
     FunctionExpression, // as Function, the name may be empty
     Regex,
-    Member,       // a: object, name
-    Index,        // a: object, b: key
-    Call,         // a: callee, list: arguments
-    New,          // a: callee, list: arguments
-    Unary,        // op (Plus, Minus, Not, Tilde) or name ("typeof", "void", "delete"), a
-    Update,       // op (PlusPlus, MinusMinus), prefix, a
-    Binary,       // op, a, b; also "in" and "instanceof" by name
-    Logical,      // op (And, Or), a, b
-    Conditional,  // a ? b : c
-    Assign,       // op (Assign or a compound), a: target, b: value
-    Sequence,     // list
+    Member,      // a: object, name
+    Index,       // a: object, b: key
+    Call,        // a: callee, list: arguments
+    New,         // a: callee, list: arguments
+    Unary,       // op (Plus, Minus, Not, Tilde) or name ("typeof", "void", "delete"), a
+    Update,      // op (PlusPlus, MinusMinus), prefix, a
+    Binary,      // op, a, b; also "in" and "instanceof" by name
+    Logical,     // op (And, Or), a, b
+    Conditional, // a ? b : c
+    Assign,      // op (Assign or a compound), a: target, b: value
+    Sequence,    // list
 };
 
 struct Node {
@@ -78,8 +78,8 @@ struct Ast {
 
 // What a parse found besides the tree.
 struct ParseFacts {
-    bool regex = false;       // a regular expression literal somewhere
-    bool strict = false;      // a "use strict" directive somewhere
+    bool regex = false;  // a regular expression literal somewhere
+    bool strict = false; // a "use strict" directive somewhere
 };
 
 // Parses a whole script of the plain ES5 grammar, strictly: anything it does

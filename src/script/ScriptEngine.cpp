@@ -89,60 +89,101 @@ void installWindow(QJSEngine &engine, const QJSValue &helper) {
     QJSValue global = engine.globalObject();
     global.setProperty(QStringLiteral("document"),
                        newObject(engine, {
-                           {"write", fn("write")}, {"writeln", fn("writeln")}, {"open", noop}, {"close", noop},
-                           {"getElementById", element}, {"getElementsByTagName", none},
-                           {"getElementsByName", none}, {"getElementsByClassName", none},
-                           {"querySelector", nothing}, {"querySelectorAll", none}, {"createElement", element},
-                           {"createTextNode", fn("textNode")}, {"addEventListener", noop},
-                           {"removeEventListener", noop}, {"attachEvent", noop}, {"detachEvent", noop},
-                           {"cookie", blank}, {"title", blank}, {"referrer", blank}, {"domain", blank},
-                           {"URL", QJSValue(QStringLiteral("about:blank"))},
-                           {"charset", QJSValue(QStringLiteral("gb2312"))},
-                           {"readyState", QJSValue(QStringLiteral("loading"))},
-                           {"compatMode", QJSValue(QStringLiteral("CSS1Compat"))},
-                           {"body", element.call()}, {"documentElement", element.call()}, {"head", element.call()},
-                           {"forms", engine.newArray()}, {"images", engine.newArray()}, {"links", engine.newArray()},
-                           {"anchors", engine.newArray()}, {"scripts", engine.newArray()}, {"all", engine.newArray()},
-                       }));
+                                             {"write", fn("write")},
+                                             {"writeln", fn("writeln")},
+                                             {"open", noop},
+                                             {"close", noop},
+                                             {"getElementById", element},
+                                             {"getElementsByTagName", none},
+                                             {"getElementsByName", none},
+                                             {"getElementsByClassName", none},
+                                             {"querySelector", nothing},
+                                             {"querySelectorAll", none},
+                                             {"createElement", element},
+                                             {"createTextNode", fn("textNode")},
+                                             {"addEventListener", noop},
+                                             {"removeEventListener", noop},
+                                             {"attachEvent", noop},
+                                             {"detachEvent", noop},
+                                             {"cookie", blank},
+                                             {"title", blank},
+                                             {"referrer", blank},
+                                             {"domain", blank},
+                                             {"URL", QJSValue(QStringLiteral("about:blank"))},
+                                             {"charset", QJSValue(QStringLiteral("gb2312"))},
+                                             {"readyState", QJSValue(QStringLiteral("loading"))},
+                                             {"compatMode", QJSValue(QStringLiteral("CSS1Compat"))},
+                                             {"body", element.call()},
+                                             {"documentElement", element.call()},
+                                             {"head", element.call()},
+                                             {"forms", engine.newArray()},
+                                             {"images", engine.newArray()},
+                                             {"links", engine.newArray()},
+                                             {"anchors", engine.newArray()},
+                                             {"scripts", engine.newArray()},
+                                             {"all", engine.newArray()},
+                                         }));
     for (const char *name : {"window", "self", "top", "parent"})
         global.setProperty(QLatin1String(name), global);
     global.setProperty(QStringLiteral("frames"), engine.newArray());
     global.setProperty(QStringLiteral("navigator"),
                        newObject(engine, {
-                           {"userAgent", QJSValue(QStringLiteral("Mozilla/5.0"))},
-                           {"appName", QJSValue(QStringLiteral("Netscape"))},
-                           {"appVersion", QJSValue(QStringLiteral("5.0"))},
-                           {"language", QJSValue(QStringLiteral("zh-CN"))},
-                           {"userLanguage", QJSValue(QStringLiteral("zh-CN"))},
-                           {"platform", QJSValue(QStringLiteral("Win32"))},
-                           {"cookieEnabled", QJSValue(false)}, {"plugins", engine.newArray()},
-                           {"mimeTypes", engine.newArray()},
-                       }));
+                                             {"userAgent", QJSValue(QStringLiteral("Mozilla/5.0"))},
+                                             {"appName", QJSValue(QStringLiteral("Netscape"))},
+                                             {"appVersion", QJSValue(QStringLiteral("5.0"))},
+                                             {"language", QJSValue(QStringLiteral("zh-CN"))},
+                                             {"userLanguage", QJSValue(QStringLiteral("zh-CN"))},
+                                             {"platform", QJSValue(QStringLiteral("Win32"))},
+                                             {"cookieEnabled", QJSValue(false)},
+                                             {"plugins", engine.newArray()},
+                                             {"mimeTypes", engine.newArray()},
+                                         }));
     global.setProperty(QStringLiteral("location"),
                        newObject(engine, {
-                           {"href", QJSValue(QStringLiteral("about:blank"))},
-                           {"protocol", QJSValue(QStringLiteral("about:"))}, {"host", blank}, {"hostname", blank},
-                           {"port", blank}, {"pathname", QJSValue(QStringLiteral("blank"))}, {"search", blank},
-                           {"hash", blank}, {"origin", QJSValue(QStringLiteral("null"))}, {"reload", noop},
-                           {"replace", noop}, {"assign", noop}, {"toString", fn("href")},
-                       }));
+                                             {"href", QJSValue(QStringLiteral("about:blank"))},
+                                             {"protocol", QJSValue(QStringLiteral("about:"))},
+                                             {"host", blank},
+                                             {"hostname", blank},
+                                             {"port", blank},
+                                             {"pathname", QJSValue(QStringLiteral("blank"))},
+                                             {"search", blank},
+                                             {"hash", blank},
+                                             {"origin", QJSValue(QStringLiteral("null"))},
+                                             {"reload", noop},
+                                             {"replace", noop},
+                                             {"assign", noop},
+                                             {"toString", fn("href")},
+                                         }));
     global.setProperty(QStringLiteral("history"),
                        newObject(engine, {{"length", QJSValue(0)}, {"back", noop}, {"forward", noop}, {"go", noop}}));
-    global.setProperty(QStringLiteral("screen"),
-                       newObject(engine, {{"width", QJSValue(1024)}, {"height", QJSValue(768)},
-                                          {"availWidth", QJSValue(1024)}, {"availHeight", QJSValue(768)},
-                                          {"colorDepth", QJSValue(24)}}));
+    global.setProperty(QStringLiteral("screen"), newObject(engine, {{"width", QJSValue(1024)},
+                                                                    {"height", QJSValue(768)},
+                                                                    {"availWidth", QJSValue(1024)},
+                                                                    {"availHeight", QJSValue(768)},
+                                                                    {"colorDepth", QJSValue(24)}}));
     const std::pair<const char *, QJSValue> functions[] = {
-        {"alert", noop}, {"confirm", fn("no")}, {"prompt", nothing}, {"setTimeout", fn("zero")},
-        {"setInterval", fn("zero")}, {"clearTimeout", noop}, {"clearInterval", noop}, {"open", nothing},
-        {"close", noop}, {"focus", noop}, {"blur", noop}, {"scrollTo", noop}, {"addEventListener", noop},
-        {"removeEventListener", noop}, {"attachEvent", noop}, {"detachEvent", noop},
+        {"alert", noop},
+        {"confirm", fn("no")},
+        {"prompt", nothing},
+        {"setTimeout", fn("zero")},
+        {"setInterval", fn("zero")},
+        {"clearTimeout", noop},
+        {"clearInterval", noop},
+        {"open", nothing},
+        {"close", noop},
+        {"focus", noop},
+        {"blur", noop},
+        {"scrollTo", noop},
+        {"addEventListener", noop},
+        {"removeEventListener", noop},
+        {"attachEvent", noop},
+        {"detachEvent", noop},
     };
     for (const auto &[name, value] : functions)
         global.setProperty(QLatin1String(name), value);
     global.setProperty(QStringLiteral("console"),
-                       newObject(engine, {{"log", noop}, {"info", noop}, {"warn", noop}, {"error", noop},
-                                          {"debug", noop}}));
+                       newObject(engine,
+                                 {{"log", noop}, {"info", noop}, {"warn", noop}, {"error", noop}, {"debug", noop}}));
     QJSValue names = engine.newArray();
     int count = 0;
     for (const char *name : {"document", "window", "top", "location"})
@@ -259,7 +300,7 @@ struct Engine {
         QJSValue descriptor = engine.newObject();
         descriptor.setProperty(QStringLiteral("value"), engine.evaluate(QString::fromUtf8(signedMulSource)));
         signedMul = ready && descriptor.property(QStringLiteral("value")).isCallable()
-            && !defineProperty.call({global, SignedMulName, descriptor}).isError();
+                    && !defineProperty.call({global, SignedMulName, descriptor}).isError();
     }
 
     QJSEngine engine;
@@ -333,7 +374,8 @@ qsizetype operatorAt(const QString &code, qsizetype from, qsizetype to, QStringV
                 return -1;
             i = close + 2;
         } else if (c == u'/' && i + 1 < to && code[i + 1] == u'/') {
-            while (i < to && code[i] != u'\n' && code[i] != u'\r' && code[i] != QChar(0x2028) && code[i] != QChar(0x2029))
+            while (i < to && code[i] != u'\n' && code[i] != u'\r' && code[i] != QChar(0x2028)
+                   && code[i] != QChar(0x2029))
                 ++i;
         } else {
             return QStringView(code).sliced(i).startsWith(op) ? i : -1;

@@ -252,9 +252,9 @@ std::optional<ChildPool::Child> spawnChild(const QString &program, qsizetype mem
     const std::string path = QFile::encodeName(program).toStdString();
     const std::string memory = std::to_string(qint64(memoryLimit));
     const char *literals = literalsAsData ? "1" : "0";
-    char *argv[] = {const_cast<char *>(path.c_str()), const_cast<char *>("--memory"),
+    char *argv[] = {const_cast<char *>(path.c_str()),   const_cast<char *>("--memory"),
                     const_cast<char *>(memory.c_str()), const_cast<char *>("--literals"),
-                    const_cast<char *>(literals), nullptr};
+                    const_cast<char *>(literals),       nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -375,8 +375,7 @@ bool ScriptEngineProcess::Private::awaitHello() {
              true);
         return false;
     case Channel::Status::Closed:
-        lose(QStringLiteral("The script engine process (at most %1 MiB) ").arg(mebibytes(options.engineMemory)),
-             false);
+        lose(QStringLiteral("The script engine process (at most %1 MiB) ").arg(mebibytes(options.engineMemory)), false);
         return false;
     case Channel::Status::Ok:
         break;
@@ -452,8 +451,8 @@ QString ScriptEngineProcess::program() {
             candidates << here + QStringLiteral("/chenglan-script-host");
             // An installed client: the host sits in the private program folder
             // beside the programs' folder, wherever the tree was installed.
-            candidates << QFileInfo(here + u'/' + QStringLiteral(CHENGLAN_SCRIPT_HOST_INSTALLED_PATH))
-                              .absoluteFilePath();
+            candidates
+                << QFileInfo(here + u'/' + QStringLiteral(CHENGLAN_SCRIPT_HOST_INSTALLED_PATH)).absoluteFilePath();
         }
 #ifdef CHENGLAN_SCRIPT_HOST_BUILD_PATH
         candidates << QStringLiteral(CHENGLAN_SCRIPT_HOST_BUILD_PATH);
@@ -577,8 +576,8 @@ int serveScriptEngine(int argc, char **argv) {
             return false;
         const bool outermost = f.payload[0] != 0;
         const std::chrono::milliseconds limit(readU32(f.payload, 1));
-        const Outcome outcome = engine->run(fromUtf16(f.payload, 5), nullptr, std::exchange(replay, {}), limit,
-                                            outermost);
+        const Outcome outcome =
+            engine->run(fromUtf16(f.payload, 5), nullptr, std::exchange(replay, {}), limit, outermost);
         reply(frame(Done, QByteArray(1, char(outcome))));
         return true;
     };

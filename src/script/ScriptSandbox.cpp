@@ -104,8 +104,8 @@ ScriptSandbox::Outcome ScriptSandbox::run(const QString &source, std::chrono::mi
     if (!engine)
         return Outcome::NotRun;
     ++d->depth;
-    const Outcome outcome = engine->run(code, parsed ? &ast : nullptr, std::exchange(d->replay, {}), timeLimit,
-                                        outermost);
+    const Outcome outcome =
+        engine->run(code, parsed ? &ast : nullptr, std::exchange(d->replay, {}), timeLimit, outermost);
     --d->depth;
     if (d->failure.isEmpty())
         d->failure = engine->failure();
@@ -152,4 +152,3 @@ QString neutralizeHtmlComments(const QString &source) {
 }
 
 } // namespace chenglan
-

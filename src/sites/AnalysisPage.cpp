@@ -20,15 +20,15 @@ const QString ScriptOpening = QStringLiteral("<script language=\"javascript\">")
 
 // Writes the three record lists, each record followed by "|", and the info
 // line, separated by "$".
-const QString DumpStatements = QStringLiteral(
-    "var len = h_data.length;for(var i=0;i<len;i++){document.write (h_data[i]+\"|\");}"
-    "document.write (\"$\");"
-    "var len = a_data.length;for(var i=0;i<len;i++){document.write (a_data[i]+\"|\");}"
-    "document.write (\"$\");"
-    "var len = v_data.length;for(var i=0;i<len;i++){document.write (v_data[i]+\"|\");}"
-    "document.write (\"$\");"
-    "document.write (h2h_home+\",\"+h2h_away+\",\"+hometeam+\",\"+guestteam+\",\"+strTime);"
-    "</SCRIPT>");
+const QString DumpStatements =
+    QStringLiteral("var len = h_data.length;for(var i=0;i<len;i++){document.write (h_data[i]+\"|\");}"
+                   "document.write (\"$\");"
+                   "var len = a_data.length;for(var i=0;i<len;i++){document.write (a_data[i]+\"|\");}"
+                   "document.write (\"$\");"
+                   "var len = v_data.length;for(var i=0;i<len;i++){document.write (v_data[i]+\"|\");}"
+                   "document.write (\"$\");"
+                   "document.write (h2h_home+\",\"+h2h_away+\",\"+hometeam+\",\"+guestteam+\",\"+strTime);"
+                   "</SCRIPT>");
 
 } // namespace
 
@@ -64,19 +64,21 @@ ValueArray sections(const QString &renderedText) {
     return data;
 }
 
-ValueArray load(Web &web, const SiteBases &bases, const PageRenderer &renderer, const Value &matchId,
-                StepLog *log, PageTimes *times) {
+ValueArray load(Web &web, const SiteBases &bases, const PageRenderer &renderer, const Value &matchId, StepLog *log,
+                PageTimes *times) {
     QElapsedTimer clock;
     clock.start();
     QString html;
     const QString where = QStringLiteral("analysis site, analysis page of match %1").arg(matchId.text());
     // An error page is not the match's page: nothing of it is read.
-    const bool fetched = attempt([&] {
-        SiteAnswer answer = readSiteAnswer(web, pageGet(url(bases, matchId)), Charset::FromPage, where);
-        if (answer.status >= 400)
-            throw StepFailure(QStringLiteral("%1: HTTP %2").arg(where).arg(answer.status), FailureKind::SiteError);
-        html = std::move(answer.text);
-    }, log);
+    const bool fetched = attempt(
+        [&] {
+            SiteAnswer answer = readSiteAnswer(web, pageGet(url(bases, matchId)), Charset::FromPage, where);
+            if (answer.status >= 400)
+                throw StepFailure(QStringLiteral("%1: HTTP %2").arg(where).arg(answer.status), FailureKind::SiteError);
+            html = std::move(answer.text);
+        },
+        log);
     if (times)
         times->fetchNs += clock.nsecsElapsed();
     QString rendered;

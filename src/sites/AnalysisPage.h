@@ -25,7 +25,7 @@ struct PageTimes {
 // appended, and the rendered text is split at "$". A failed fetch leaves the
 // four elements empty.
 void loadAnalysisPage(AnalysisState &s, Web &web, const SiteBases &bases, const PageRenderer &renderer,
-          StepLog *log = nullptr);
+                      StepLog *log = nullptr);
 
 // The parts of loadAnalysisPage, for running page loads side by side and for tests.
 namespace analysispage {

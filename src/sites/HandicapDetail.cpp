@@ -86,7 +86,8 @@ QList<HandicapChange> handicapChanges(const QString &visibleText, const Value &m
     return changes;
 }
 
-int scrapeHandicapChanges(AnalysisState &s, Web &web, const SiteBases &bases, const PageRenderer &renderer, StepLog *log) {
+int scrapeHandicapChanges(AnalysisState &s, Web &web, const SiteBases &bases, const PageRenderer &renderer,
+                          StepLog *log) {
     int matchIndex = -1;
     if (s.listHandicapLoaded.equals(0))
         matchIndex = 0;
@@ -95,17 +96,20 @@ int scrapeHandicapChanges(AnalysisState &s, Web &web, const SiteBases &bases, co
     return scrapeHandicapChanges(s, matchIndex, web, bases, renderer, log);
 }
 
-int scrapeHandicapChanges(AnalysisState &s, int matchIndex, Web &web, const SiteBases &bases, const PageRenderer &renderer,
-         StepLog *log) {
+int scrapeHandicapChanges(AnalysisState &s, int matchIndex, Web &web, const SiteBases &bases,
+                          const PageRenderer &renderer, StepLog *log) {
     const QString id = s.currentMatchId.text();
     QString page;
     int status = 0;
     const QString where = QStringLiteral("odds-detail site, change detail of match %1").arg(id);
-    const bool fetched = attempt([&] {
-        SiteAnswer answer = readSiteAnswer(web, formPost(handicapDetailUrl(bases.detail, s.currentMatchId)), Charset::Gb18030, where);
-        status = answer.status;
-        page = std::move(answer.text);
-    }, log);
+    const bool fetched = attempt(
+        [&] {
+            SiteAnswer answer = readSiteAnswer(web, formPost(handicapDetailUrl(bases.detail, s.currentMatchId)),
+                                               Charset::Gb18030, where);
+            status = answer.status;
+            page = std::move(answer.text);
+        },
+        log);
     QString markup;
     if (fetched) {
         markup = handicapChangeMarkup(page);
@@ -136,8 +140,8 @@ int scrapeHandicapChanges(AnalysisState &s, int matchIndex, Web &web, const Site
     return int(changes.size());
 }
 
-HandicapRun listMatchHandicapDetail(AnalysisState &s, Web &web, const SiteBases &bases,
-                                    const PageRenderer &renderer, StepLog *log) {
+HandicapRun listMatchHandicapDetail(AnalysisState &s, Web &web, const SiteBases &bases, const PageRenderer &renderer,
+                                    StepLog *log) {
     s.currentMatchId = s.listMatchId;
     s.matchDate = s.listMatchTime;
     StepLog own;

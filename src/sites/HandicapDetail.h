@@ -14,10 +14,10 @@ namespace chenglan {
 
 // One change of the bookmaker's handicap line.
 struct HandicapChange {
-    Value homeOdds;    // number
-    Value handicap;    // text, "受让" written "受"
-    Value awayOdds;    // number
-    Value changeTime;  // date; empty when the time could not be read
+    Value homeOdds;   // number
+    Value handicap;   // text, "受让" written "受"
+    Value awayOdds;   // number
+    Value changeTime; // date; empty when the time could not be read
 
     friend bool operator==(const HandicapChange &, const HandicapChange &) = default;
 };
@@ -44,8 +44,7 @@ QString handicapChangeMarkup(const QString &page);
 // "受让" written "受"; a line is kept when its home odds (field 2) are above 0
 // and its field 1 is longer than one character. The change time (field 5,
 // month-day hour:minute) gets the year of matchDate through AdjustChangeYear.
-QList<HandicapChange> handicapChanges(const QString &visibleText, const Value &matchDate,
-                                      StepLog *log = nullptr);
+QList<HandicapChange> handicapChanges(const QString &visibleText, const Value &matchDate, StepLog *log = nullptr);
 
 // Fetches the change detail of currentMatchId (decoded as gb2312), reads
 // its changes with matchDate and stores the earliest and the latest in
@@ -53,16 +52,16 @@ QList<HandicapChange> handicapChanges(const QString &visibleText, const Value &m
 // stores nothing). Without a kept change the eight items of that match are
 // emptied and the log says why. Returns the number of kept changes.
 int scrapeHandicapChanges(AnalysisState &s, Web &web, const SiteBases &bases, const PageRenderer &renderer,
-         StepLog *log = nullptr);
+                          StepLog *log = nullptr);
 
 // The same for a given match index of handicapSummary.
-int scrapeHandicapChanges(AnalysisState &s, int matchIndex, Web &web, const SiteBases &bases, const PageRenderer &renderer,
-         StepLog *log = nullptr);
+int scrapeHandicapChanges(AnalysisState &s, int matchIndex, Web &web, const SiteBases &bases,
+                          const PageRenderer &renderer, StepLog *log = nullptr);
 
 // What the "实力趋势" command came to, for the status bar.
 struct HandicapRun {
-    int changes = 0;        // kept changes
-    bool pageRead = false;  // the page was fetched and had its change table
+    int changes = 0;       // kept changes
+    bool pageRead = false; // the page was fetched and had its change table
     QString status;
 };
 
@@ -70,7 +69,7 @@ struct HandicapRun {
 // (currentMatchId = listMatchId, matchDate = listMatchTime), stored as match
 // 0 of handicapSummary, the list match's place, whichever match was opened
 // from the similar-match grid since.
-HandicapRun listMatchHandicapDetail(AnalysisState &s, Web &web, const SiteBases &bases,
-                                    const PageRenderer &renderer, StepLog *log = nullptr);
+HandicapRun listMatchHandicapDetail(AnalysisState &s, Web &web, const SiteBases &bases, const PageRenderer &renderer,
+                                    StepLog *log = nullptr);
 
 } // namespace chenglan

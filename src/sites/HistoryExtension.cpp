@@ -67,7 +67,9 @@ void extend(AnalysisState &s, Table &table, const Value &teamId, int sameSideIdC
 
 } // namespace
 
-void extendHomeHistory(AnalysisState &s, StepLog *log) { extend(s, s.homeHistory, s.homeTeamId, HomeIdColumn, Runner(false, log)); }
+void extendHomeHistory(AnalysisState &s, StepLog *log) {
+    extend(s, s.homeHistory, s.homeTeamId, HomeIdColumn, Runner(false, log));
+}
 
 void extendAwayHistory(AnalysisState &s, StepLog *log) {
     try {

@@ -51,7 +51,8 @@ void parseHistory(const AnalysisState &s, int element, const Value &teamId, int 
             log->add(FailureKind::Layout,
                      QStringLiteral("analysis site, analysis page of match %1: %2 history record %3 has %4 "
                                     "fields, the parser reads %5")
-                         .arg(s.currentMatchId.text(), element == analysisdata::HomeList ? QStringLiteral("home") : QStringLiteral("away"))
+                         .arg(s.currentMatchId.text(),
+                              element == analysisdata::HomeList ? QStringLiteral("home") : QStringLiteral("away"))
                          .arg(i + 1)
                          .arg(fields.size())
                          .arg(RecordFields));

@@ -22,11 +22,13 @@ struct InfoLine {
     // An unreadable or empty line gives no items; the failure is logged.
     static InfoLine read(const ValueArray &analysisData, StepLog *log) {
         InfoLine line;
-        attempt([&] {
-            const QString text = analysisData.at(analysisdata::InfoLine).text();
-            if (!text.isEmpty())
-                line.items = text.split(u',');
-        }, log);
+        attempt(
+            [&] {
+                const QString text = analysisData.at(analysisdata::InfoLine).text();
+                if (!text.isEmpty())
+                    line.items = text.split(u',');
+            },
+            log);
         return line;
     }
 

@@ -23,7 +23,6 @@ const QString &pieceAt(const QStringList &pieces, int index) {
     return pieces[index];
 }
 
-
 // How one schedule page is read: its address, the markers that cut the
 // match table out of it, and the Beidan differences.
 struct SchedulePage {
@@ -48,19 +47,21 @@ QString markedTablePage(QString html, const SchedulePage &page, bool fetched, St
 
     const qsizetype start = html.indexOf(page.startMarker);
     if (log && start < 0 && fetched)
-        log->add(FailureKind::Layout, QStringLiteral("odds site, %1 page: start marker \"%2\" missing")
-                                          .arg(page.name, page.startMarker));
+        log->add(FailureKind::Layout,
+                 QStringLiteral("odds site, %1 page: start marker \"%2\" missing").arg(page.name, page.startMarker));
     html = html.mid((start < 0 ? 0 : start + 1) + StartCutOffset - 1);
 
     if (fetched)
-        attempt([&] {
-            const qsizetype end = html.indexOf(page.endMarker);
-            if (end < 0)
-                throw StepFailure(QStringLiteral("odds site, %1 page: end marker \"%2\" missing")
-                                      .arg(page.name, page.endMarker),
-                                  FailureKind::Layout);
-            html = text::trimBlanks(html.left(end));
-        }, log);
+        attempt(
+            [&] {
+                const qsizetype end = html.indexOf(page.endMarker);
+                if (end < 0)
+                    throw StepFailure(QStringLiteral("odds site, %1 page: end marker \"%2\" missing")
+                                          .arg(page.name, page.endMarker),
+                                      FailureKind::Layout);
+                html = text::trimBlanks(html.left(end));
+            },
+            log);
 
     html.replace(QStringLiteral("</td>"), QStringLiteral(",</td>"));
     html.replace(QStringLiteral("/handicap/"), QStringLiteral("\">"));
@@ -74,23 +75,29 @@ QString markedTablePage(QString html, const SchedulePage &page, bool fetched, St
     // The charset line only keeps the page what it always was; the text is
     // already decoded.
     return QStringLiteral("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\" /><table>") + html
-        + u'\n';
+           + u'\n';
 }
 
-const SchedulePage JingcaiPage{QStringLiteral("Jingcai schedule"), QString(), QStringLiteral("显示</u></a></td></tr>"),
-                               QStringLiteral("<div id=\"divdaohang\""), true, false};
-const SchedulePage BeidanPage{QStringLiteral("Beidan schedule"), QString(), QStringLiteral("参考sp值"), QStringLiteral("</table>"), false, true};
+const SchedulePage JingcaiPage{QStringLiteral("Jingcai schedule"),
+                               QString(),
+                               QStringLiteral("显示</u></a></td></tr>"),
+                               QStringLiteral("<div id=\"divdaohang\""),
+                               true,
+                               false};
+const SchedulePage BeidanPage{QStringLiteral("Beidan schedule"), QString(), QStringLiteral("参考sp值"),
+                              QStringLiteral("</table>"),        false,     true};
 
-void scrapeSchedule(ScheduleState &s, const SchedulePage &page, Web &web, const PageRenderer &renderer,
-                    StepLog *log) {
+void scrapeSchedule(ScheduleState &s, const SchedulePage &page, Web &web, const PageRenderer &renderer, StepLog *log) {
     QString html;
     int status = 0;
     const QString where = QStringLiteral("odds site, %1 page").arg(page.name);
-    const bool fetched = attempt([&] {
-        SiteAnswer answer = readSiteAnswer(web, formPost(page.url), Charset::Utf8, where);
-        status = answer.status;
-        html = std::move(answer.text);
-    }, log);
+    const bool fetched = attempt(
+        [&] {
+            SiteAnswer answer = readSiteAnswer(web, formPost(page.url), Charset::Utf8, where);
+            status = answer.status;
+            html = std::move(answer.text);
+        },
+        log);
     // The page is read whatever its status, as before; the status only
     // explains an empty list.
     if (log && status >= 400)
@@ -160,13 +167,14 @@ QString beidanScheduleUrl(const SiteBases &sites) {
 }
 
 void scrapeJingcaiSchedule(ScheduleState &s, const QString &selectedDate, Web &web, const SiteBases &sites,
-          const PageRenderer &renderer, StepLog *log) {
+                           const PageRenderer &renderer, StepLog *log) {
     SchedulePage page = JingcaiPage;
     page.url = jingcaiScheduleUrl(sites, selectedDate);
     scrapeSchedule(s, page, web, renderer, log);
 }
 
-void scrapeBeidanSchedule(ScheduleState &s, Web &web, const SiteBases &sites, const PageRenderer &renderer, StepLog *log) {
+void scrapeBeidanSchedule(ScheduleState &s, Web &web, const SiteBases &sites, const PageRenderer &renderer,
+                          StepLog *log) {
     SchedulePage page = BeidanPage;
     page.url = beidanScheduleUrl(sites);
     scrapeSchedule(s, page, web, renderer, log);

@@ -29,11 +29,11 @@ QString beidanTablePage(const QString &html);
 // never the previous day's schedule. Throws StepFailure(Cancelled) when the
 // Web was aborted.
 void scrapeJingcaiSchedule(ScheduleState &s, const QString &selectedDate, Web &web, const SiteBases &sites,
-          const PageRenderer &renderer, StepLog *log = nullptr);
+                           const PageRenderer &renderer, StepLog *log = nullptr);
 
 // The current Beidan issue, the same way; field 4 carries the handicap suffix.
 void scrapeBeidanSchedule(ScheduleState &s, Web &web, const SiteBases &sites, const PageRenderer &renderer,
-          StepLog *log = nullptr);
+                          StepLog *log = nullptr);
 
 // What a schedule scrape came to, judged from the state it left and the
 // failures it recorded.

@@ -44,9 +44,9 @@ std::optional<QString> serviceBaseFromLink(const QString &text, QString *why = n
 
 // What choosing a slot did.
 struct ServerSlotChoice {
-    int slot = -1;          // the slot now chosen (-1 when the number was not a slot)
-    bool changed = false;   // ServiceBase took the address of the link file
-    QString status;         // one sentence for the status bar
+    int slot = -1;        // the slot now chosen (-1 when the number was not a slot)
+    bool changed = false; // ServiceBase took the address of the link file
+    QString status;       // one sentence for the status bar
 
     friend bool operator==(const ServerSlotChoice &, const ServerSlotChoice &) = default;
 };

@@ -9,21 +9,21 @@ namespace chenglan {
 // the phrase the window's status bar shows come from the tables behind
 // stepLabel and stepPhrase, so neither depends on the other.
 enum class AnalysisStep {
-    LoadPage,            // the match's analysis page
-    ReadInfo,            // teams and kick-off from the page's info line
-    ParseHistories,      // both teams' histories
-    LoadExtensions,      // both extension pages side by side
-    LoadHomeExtension,   // the page that extends the home team's history
-    LoadAwayExtension,   // the page that extends the away team's history
+    LoadPage,          // the match's analysis page
+    ReadInfo,          // teams and kick-off from the page's info line
+    ParseHistories,    // both teams' histories
+    LoadExtensions,    // both extension pages side by side
+    LoadHomeExtension, // the page that extends the home team's history
+    LoadAwayExtension, // the page that extends the away team's history
     ExtendHome,
     ExtendAway,
-    ComputeTrends,       // the strength model
+    ComputeTrends, // the strength model
     PatternCodes,
     Caption,
-    Draw,                // the pictures
-    QuerySimilar,        // the data service's similar matches
-    ListHandicap,        // the list match's handicap changes
-    SimilarHandicap,     // the historic match's handicap changes
+    Draw,            // the pictures
+    QuerySimilar,    // the data service's similar matches
+    ListHandicap,    // the list match's handicap changes
+    SimilarHandicap, // the historic match's handicap changes
     SimilarHandicapAgain,
 };
 

@@ -30,18 +30,18 @@ struct ExtensionTarget {
 // A table without rows has nothing to extend: no page is loaded for it.
 std::optional<ExtensionTarget> extensionTarget(const Table &history, int sameSide, StepLog *log) {
     std::optional<ExtensionTarget> target;
-    attempt([&] {
-        const int last = history.lastRow();
-        const bool same = history.at(history::SameSideColumn, last).equals(history::SameSideMark);
-        target = ExtensionTarget{history.at(history::MatchIdColumn, last),
-                                 Value::fromInt16(std::int16_t(same ? sameSide : 1 - sameSide))};
-    }, log);
+    attempt(
+        [&] {
+            const int last = history.lastRow();
+            const bool same = history.at(history::SameSideColumn, last).equals(history::SameSideMark);
+            target = ExtensionTarget{history.at(history::MatchIdColumn, last),
+                                     Value::fromInt16(std::int16_t(same ? sameSide : 1 - sameSide))};
+        },
+        log);
     return target;
 }
 
-QString timeText(const Value &when) {
-    return when.isDate() ? text::displayDateTime(*when.asDate()) : when.text();
-}
+QString timeText(const Value &when) { return when.isDate() ? text::displayDateTime(*when.asDate()) : when.text(); }
 
 class Pipeline {
 public:
@@ -51,8 +51,8 @@ public:
         startAnalysis(schedule, rowKey, matchId);
         const qsizetype logBefore = m_run.log.entries.size();
         step(AnalysisStep::LoadPage, false, [&] {
-            m_s.analysisData = analysispage::load(m_c.web, m_c.bases, m_c.renderer, m_s.currentMatchId,
-                                                  &m_run.log, &m_run.pages);
+            m_s.analysisData =
+                analysispage::load(m_c.web, m_c.bases, m_c.renderer, m_s.currentMatchId, &m_run.log, &m_run.pages);
         });
         bool pageCame = true;
         for (qsizetype i = logBefore; i < m_run.log.entries.size(); ++i)
@@ -71,8 +71,8 @@ public:
                 if (layoutFailure.isEmpty())
                     layoutFailure = e.message;
             } else if (e.kind != FailureKind::Data && pageFailure.isEmpty()) {
-                pageFailure = e.kind == FailureKind::Network ? QStringLiteral("连不上分析网站")
-                                                             : QStringLiteral("分析网站出错");
+                pageFailure =
+                    e.kind == FailureKind::Network ? QStringLiteral("连不上分析网站") : QStringLiteral("分析网站出错");
             }
         }
         step(AnalysisStep::ReadInfo, true, [&] { readInfoLine(); });
@@ -93,10 +93,10 @@ public:
         else if (!pageFailure.isEmpty())
             m_run.status = QStringLiteral("分析页面读取失败：%1").arg(pageFailure);
         else if (m_noInfoLine)
-            m_run.status = layoutFailure.isEmpty()
-                               ? QStringLiteral("分析页面没有比赛数据（比赛编号 %1）").arg(m_s.listMatchId.text())
-                               : QStringLiteral("分析页面没有比赛数据（比赛编号 %1，页面格式变了）")
-                                     .arg(m_s.listMatchId.text());
+            m_run.status =
+                layoutFailure.isEmpty()
+                    ? QStringLiteral("分析页面没有比赛数据（比赛编号 %1）").arg(m_s.listMatchId.text())
+                    : QStringLiteral("分析页面没有比赛数据（比赛编号 %1，页面格式变了）").arg(m_s.listMatchId.text());
         else if (!m_run.trendFitted)
             m_run.status = trendShortfall(m_s);
         else if (!m_extensionFailure.isEmpty())
@@ -126,8 +126,9 @@ private:
         m_s.listRowKey = rowKey;
         m_s.listMatchId = Value();
         if (schedule)
-            m_rowMissing = !attempt([&] { m_s.listMatchId = schedule->matchTable.at(matchtable::MatchIdField, rowKey.toInt16()); },
-                                    &m_run.log);
+            m_rowMissing =
+                !attempt([&] { m_s.listMatchId = schedule->matchTable.at(matchtable::MatchIdField, rowKey.toInt16()); },
+                         &m_run.log);
         else
             m_s.listMatchId = matchId;
         m_s.currentMatchId = m_s.listMatchId;
@@ -217,17 +218,19 @@ private:
     }
 
     void setCaption(const ScheduleState &schedule) {
-        attempt([&] {
-            using namespace matchtable;
-            const Table &t = schedule.matchTable;
-            const int row = m_s.listRowKey.toInt16();
-            const QString home = t.at(HomeTeamField, row).text();
-            if (home.size() < 2)
-                throw StepFailure(QStringLiteral("home team text \"%1\" is shorter than 2 characters").arg(home));
-            m_s.listMatchCaption = Value(t.at(LeagueField, row).text().left(4) + u' ' + timeText(m_s.listMatchTime) +
-                                         u' ' + home.left(home.size() - 2) + t.at(ScoreField, row).text() + u' ' +
-                                         t.at(AwayTeamField, row).text().left(5));
-        }, &m_run.log);
+        attempt(
+            [&] {
+                using namespace matchtable;
+                const Table &t = schedule.matchTable;
+                const int row = m_s.listRowKey.toInt16();
+                const QString home = t.at(HomeTeamField, row).text();
+                if (home.size() < 2)
+                    throw StepFailure(QStringLiteral("home team text \"%1\" is shorter than 2 characters").arg(home));
+                m_s.listMatchCaption = Value(t.at(LeagueField, row).text().left(4) + u' ' + timeText(m_s.listMatchTime)
+                                             + u' ' + home.left(home.size() - 2) + t.at(ScoreField, row).text() + u' '
+                                             + t.at(AwayTeamField, row).text().left(5));
+            },
+            &m_run.log);
         m_s.chartCaption = m_s.listMatchCaption;
     }
 

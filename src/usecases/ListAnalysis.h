@@ -40,12 +40,12 @@ struct AnalysisRun {
     };
     StepLog log;
     QList<StepTime> steps;
-    PageTimes pages;      // fetching and rendering of the three pages, summed
-    qint64 modelNs = 0;   // parsing, extension, strength model and pattern codes
+    PageTimes pages;       // fetching and rendering of the three pages, summed
+    qint64 modelNs = 0;    // parsing, extension, strength model and pattern codes
     bool pageRead = false; // the analysed match's page was read and had its info line
     bool hasTrend = false;
     bool trendFitted = false; // enough pairs for the fit: a trend to show and to ask about
-    bool ok = false;       // the page was read and a trend was formed
+    bool ok = false;          // the page was read and a trend was formed
     QString status;
 };
 

@@ -86,9 +86,10 @@ QJsonObject listClickJson(const AnalysisState &s, const ListClickRun &run, const
     json.insert(QStringLiteral("SimilarMatches"), toJson(s.similarMatches));
     json.insert(QStringLiteral("SimilarGrid"), QJsonArray::fromStringList(similarGrid.dataLines()));
     json.insert(QStringLiteral("SimilarStatus"), run.query.status);
-    json.insert(QStringLiteral("texts"), QJsonObject{{QStringLiteral("PIC_SR"), drawnTextsJson(pictures.strengthPanel)},
-                                                     {QStringLiteral("PIC_TD0"), drawnTextsJson(pictures.trendCharts[0])},
-                                                     {QStringLiteral("PIC_TD1"), drawnTextsJson(pictures.trendCharts[1])}});
+    json.insert(QStringLiteral("texts"),
+                QJsonObject{{QStringLiteral("PIC_SR"), drawnTextsJson(pictures.strengthPanel)},
+                            {QStringLiteral("PIC_TD0"), drawnTextsJson(pictures.trendCharts[0])},
+                            {QStringLiteral("PIC_TD1"), drawnTextsJson(pictures.trendCharts[1])}});
     return json;
 }
 

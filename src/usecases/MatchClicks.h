@@ -37,7 +37,7 @@ struct ListClickRun {
     bool queried = false; // the data service was asked (not when the match's page could not be read)
     StepLog drawLog;
     StepLog queryLog;
-    QString status;       // for the status bar: the analysis sentence, then the similar-match sentence
+    QString status; // for the status bar: the analysis sentence, then the similar-match sentence
 };
 
 // Called once the three pictures are drawn, before the similar-match query.

@@ -14,9 +14,7 @@ namespace chenglan {
 
 namespace {
 
-QString timeText(const Value &when) {
-    return when.isDate() ? text::displayDateTime(*when.asDate()) : when.text();
-}
+QString timeText(const Value &when) { return when.isDate() ? text::displayDateTime(*when.asDate()) : when.text(); }
 
 // The first failure of the given kinds logged from entry `from` on; empty when none.
 QString failureSince(const StepLog &log, qsizetype from, bool (*which)(FailureKind)) {
@@ -61,8 +59,10 @@ public:
         step(AnalysisStep::ReadInfo, [&] { readInfoLine(); });
         const Value kickOff = m_s.matchDate;
         step(AnalysisStep::ParseHistories, [&] { parseTeamHistories(m_s, log); });
-        extend(m_s.homeHistory, analysisdata::HomeList, AnalysisStep::LoadHomeExtension, AnalysisStep::ExtendHome, [&] { extendHomeHistory(m_s, log); });
-        extend(m_s.awayHistory, analysisdata::AwayList, AnalysisStep::LoadAwayExtension, AnalysisStep::ExtendAway, [&] { extendAwayHistory(m_s, log); });
+        extend(m_s.homeHistory, analysisdata::HomeList, AnalysisStep::LoadHomeExtension, AnalysisStep::ExtendHome,
+               [&] { extendHomeHistory(m_s, log); });
+        extend(m_s.awayHistory, analysisdata::AwayList, AnalysisStep::LoadAwayExtension, AnalysisStep::ExtendAway,
+               [&] { extendAwayHistory(m_s, log); });
         step(AnalysisStep::ComputeTrends, [&] { computeStrengthTrends(m_s, log); });
         step(AnalysisStep::Caption, [&] {
             attempt([&] { m_s.similarMatchCaption = Value(similarMatchCaption(m_s.similarMatches, row, kickOff)); },
@@ -75,7 +75,8 @@ public:
             m_s.currentMatchId = m_s.listMatchId;
             m_s.matchDate = m_s.listMatchTime;
             const qsizetype before = log->entries.size();
-            step(AnalysisStep::ListHandicap, [&] { m_run.listChanges = scrapeHandicapChanges(m_s, 0, m_c.web, m_c.bases, m_c.renderer, log); });
+            step(AnalysisStep::ListHandicap,
+                 [&] { m_run.listChanges = scrapeHandicapChanges(m_s, 0, m_c.web, m_c.bases, m_c.renderer, log); });
             // A list match whose page could not be reached is tried again on the next click.
             listFailed = !failureSince(*log, before, network).isEmpty();
             if (!listFailed)
@@ -84,7 +85,8 @@ public:
         m_s.currentMatchId = m_id;
         m_s.matchDate = kickOff;
         const qsizetype before = log->entries.size();
-        step(AnalysisStep::SimilarHandicap, [&] { m_run.similarChanges = scrapeHandicapChanges(m_s, 1, m_c.web, m_c.bases, m_c.renderer, log); });
+        step(AnalysisStep::SimilarHandicap,
+             [&] { m_run.similarChanges = scrapeHandicapChanges(m_s, 1, m_c.web, m_c.bases, m_c.renderer, log); });
         // The historic match's page is read a second time, the second read
         // standing; not when the first one did not reach the site.
         if (failureSince(*log, before, network).isEmpty())
@@ -173,8 +175,8 @@ private:
 QString similarMatchCaption(const Table &similarMatches, int row, const Value &kickOff) {
     using namespace similar;
     const auto S = [&](int c) { return similarMatches.at(c, row).text(); };
-    return S(League).left(4) + u' ' + timeText(kickOff) + u' ' + S(HomeTeam).left(5) + S(FullTimeHome) + u'-' +
-           S(FullTimeAway) + u' ' + S(AwayTeam).left(5);
+    return S(League).left(4) + u' ' + timeText(kickOff) + u' ' + S(HomeTeam).left(5) + S(FullTimeHome) + u'-'
+           + S(FullTimeAway) + u' ' + S(AwayTeam).left(5);
 }
 
 SimilarRun analyzeSimilarRow(AnalysisState &s, const Value &rowKey, const AnalysisContext &context) {

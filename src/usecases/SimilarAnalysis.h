@@ -11,13 +11,13 @@ namespace chenglan {
 // How the analysis of a similar match went, for the status bar.
 struct SimilarRun {
     StepLog log;
-    bool rowFound = false;   // the row key named a similarMatches row
-    bool pageRead = false;   // the historic match's page was read and had its info line
+    bool rowFound = false; // the row key named a similarMatches row
+    bool pageRead = false; // the historic match's page was read and had its info line
     bool hasTrend = false;
     bool trendFitted = false; // enough pairs for the fit: a trend to show
-    int listChanges = -1;    // kept handicap changes of the list match; -1 when not fetched this time
-    int similarChanges = 0;  // kept handicap changes of the historic match
-    bool ok = false;         // page read, trend formed and both handicap summaries filled
+    int listChanges = -1;     // kept handicap changes of the list match; -1 when not fetched this time
+    int similarChanges = 0;   // kept handicap changes of the historic match
+    bool ok = false;          // page read, trend formed and both handicap summaries filled
     QString status;
 };
 

@@ -16,8 +16,8 @@ namespace chenglan {
 struct SimilarQueryResult {
     enum class Outcome { Records, NoRecord, Failed };
     Outcome outcome = Outcome::Failed;
-    int records = 0;     // rows now in similarMatches
-    QString status;      // one sentence saying so
+    int records = 0; // rows now in similarMatches
+    QString status;  // one sentence saying so
 
     friend bool operator==(const SimilarQueryResult &, const SimilarQueryResult &) = default;
 };
@@ -25,7 +25,7 @@ struct SimilarQueryResult {
 // Builds similarQuery from the list match's profile and listMatchId
 // (similarQueryText), runs fetchSimilarMatches, then fillSimilarList into grid.
 SimilarQueryResult querySimilarMatches(AnalysisState &s, Web &web, const SiteBases &bases, GridData &grid,
-                        StepLog *log = nullptr);
+                                       StepLog *log = nullptr);
 
 // Fetches the answer to similarQuery from the data service and rebuilds
 // similarMatches from it. A failed request or an answer without a record

@@ -16,13 +16,20 @@ namespace {
 
 QString failureText(FetchOutcome::Failure failure) {
     switch (failure) {
-    case FetchOutcome::Failure::None: return QStringLiteral("no failure");
-    case FetchOutcome::Failure::Network: return QStringLiteral("network error");
-    case FetchOutcome::Failure::Timeout: return QStringLiteral("timed out");
-    case FetchOutcome::Failure::TooLarge: return QStringLiteral("answer too large");
-    case FetchOutcome::Failure::Redirect: return QStringLiteral("bad redirect");
-    case FetchOutcome::Failure::Aborted: return QStringLiteral("aborted");
-    case FetchOutcome::Failure::BadUrl: return QStringLiteral("bad address");
+    case FetchOutcome::Failure::None:
+        return QStringLiteral("no failure");
+    case FetchOutcome::Failure::Network:
+        return QStringLiteral("network error");
+    case FetchOutcome::Failure::Timeout:
+        return QStringLiteral("timed out");
+    case FetchOutcome::Failure::TooLarge:
+        return QStringLiteral("answer too large");
+    case FetchOutcome::Failure::Redirect:
+        return QStringLiteral("bad redirect");
+    case FetchOutcome::Failure::Aborted:
+        return QStringLiteral("aborted");
+    case FetchOutcome::Failure::BadUrl:
+        return QStringLiteral("bad address");
     }
     return {};
 }
@@ -89,8 +96,8 @@ Fetched fetchAndDecode(Web &web, PageCheck &check, bool browserGet, Charset char
 
 void marker(PageCheck &check, const QString &name, bool found) { check.markers.append({name, found}); }
 
-PageCheck schedulePage(Web &web, const QString &page, const QString &url, const QString &start,
-                       const QString &end, bool beidan, const PageRenderer &renderer, ScheduleState &state) {
+PageCheck schedulePage(Web &web, const QString &page, const QString &url, const QString &start, const QString &end,
+                       bool beidan, const PageRenderer &renderer, ScheduleState &state) {
     PageCheck check{QStringLiteral("odds site"), page, url};
     Fetched f = fetchAndDecode(web, check, false, Charset::Utf8);
     if (!f.outcome.ok())
@@ -125,7 +132,8 @@ PageCheck notChecked(const QString &site, const QString &page) {
 }
 
 PageCheck analysisPage(Web &web, const SiteBases &bases, const PageRenderer &renderer, const Value &matchId) {
-    PageCheck check{QStringLiteral("analysis site"), QStringLiteral("analysis page"), analysispage::url(bases, matchId)};
+    PageCheck check{QStringLiteral("analysis site"), QStringLiteral("analysis page"),
+                    analysispage::url(bases, matchId)};
     Fetched f = fetchAndDecode(web, check, true, Charset::FromPage);
     if (!f.outcome.ok())
         return check;
@@ -160,7 +168,8 @@ PageCheck changeDetailPage(Web &web, const SiteBases &bases, const PageRenderer 
     const QString lower = f.text.toLower();
     const qsizetype at = lower.indexOf(QStringLiteral("<span id=\"odds2\""));
     marker(check, QStringLiteral("<span id=\"odds2\""), f.decoded && at >= 0);
-    marker(check, QStringLiteral("</table>"), f.decoded && at >= 0 && lower.indexOf(QStringLiteral("</table>"), at) >= 0);
+    marker(check, QStringLiteral("</table>"),
+           f.decoded && at >= 0 && lower.indexOf(QStringLiteral("</table>"), at) >= 0);
     if (!f.decoded)
         return check;
     const QString markup = handicapChangeMarkup(f.text);
@@ -281,7 +290,7 @@ QString markersText(const PageCheck &p) {
 } // namespace
 
 QString doctorTable(const DoctorReport &report) {
-    const QStringList header{QStringLiteral("site"), QStringLiteral("page"), QStringLiteral("reachable"),
+    const QStringList header{QStringLiteral("site"),     QStringLiteral("page"),    QStringLiteral("reachable"),
                              QStringLiteral("encoding"), QStringLiteral("markers"), QStringLiteral("rows"),
                              QStringLiteral("verdict")};
     QList<QStringList> lines{header};
@@ -317,10 +326,10 @@ QJsonObject doctorJson(const DoctorReport &report) {
         QJsonArray markers;
         for (const MarkerCheck &m : p.markers)
             markers.append(QJsonObject{{QStringLiteral("marker"), m.name}, {QStringLiteral("found"), m.found}});
-        QJsonObject o{{QStringLiteral("site"), p.site},         {QStringLiteral("page"), p.page},
-                      {QStringLiteral("url"), p.url},           {QStringLiteral("reached"), p.reached},
-                      {QStringLiteral("status"), p.status},     {QStringLiteral("encoding"), p.encoding},
-                      {QStringLiteral("markers"), markers},     {QStringLiteral("rows"), p.rows},
+        QJsonObject o{{QStringLiteral("site"), p.site},     {QStringLiteral("page"), p.page},
+                      {QStringLiteral("url"), p.url},       {QStringLiteral("reached"), p.reached},
+                      {QStringLiteral("status"), p.status}, {QStringLiteral("encoding"), p.encoding},
+                      {QStringLiteral("markers"), markers}, {QStringLiteral("rows"), p.rows},
                       {QStringLiteral("ok"), p.ok()}};
         if (!p.networkError.isEmpty())
             o.insert(QStringLiteral("networkError"), p.networkError);

@@ -35,8 +35,10 @@ TEST(AnalysisPageScript, CutsFromTheFirstMarkerToTheClosingTag) {
     EXPECT_EQ(scriptCode(u"<div>x</div><script>var a;  function show_info(URL) {}  </SCRIPT><p>y</p></SCRIPT>"_s),
               u"function show_info(URL) {}"_s);
     // The second marker is only a fallback, even when it comes first.
-    EXPECT_EQ(scriptCode(u"var lang = 0; var b; function show_info(URL) {} </SCRIPT>"_s), u"function show_info(URL) {}"_s);
-    EXPECT_EQ(scriptCode(u"<script> var lang = 0;\nvar h_data = [];\n</SCRIPT>"_s), u"var lang = 0;\nvar h_data = [];\n"_s);
+    EXPECT_EQ(scriptCode(u"var lang = 0; var b; function show_info(URL) {} </SCRIPT>"_s),
+              u"function show_info(URL) {}"_s);
+    EXPECT_EQ(scriptCode(u"<script> var lang = 0;\nvar h_data = [];\n</SCRIPT>"_s),
+              u"var lang = 0;\nvar h_data = [];\n"_s);
     // Without a marker the cut starts at the beginning of the body.
     EXPECT_EQ(scriptCode(u"  <script>var a = 1;</SCRIPT>"_s), u"<script>var a = 1;"_s);
     // The closing tag is matched in upper case only.
@@ -46,7 +48,8 @@ TEST(AnalysisPageScript, CutsFromTheFirstMarkerToTheClosingTag) {
 TEST(AnalysisPageScript, DumpPageRunsTheCodeThenWritesTheSections) {
     const QString page = analysispage::dumpPage(u"var h_data = [];"_s);
     EXPECT_TRUE(page.startsWith(u"<script language=\"javascript\">var h_data = [];var len = h_data.length;"_s));
-    EXPECT_TRUE(page.contains(u"document.write (h2h_home+\",\"+h2h_away+\",\"+hometeam+\",\"+guestteam+\",\"+strTime);</SCRIPT>"_s));
+    EXPECT_TRUE(page.contains(
+        u"document.write (h2h_home+\",\"+h2h_away+\",\"+hometeam+\",\"+guestteam+\",\"+strTime);</SCRIPT>"_s));
 }
 
 TEST(AnalysisPageScript, SplitsTheTextIntoFourSections) {
@@ -74,7 +77,8 @@ TEST(LoadAnalysisPage, ReadsTheFourSectionsOfAPage) {
     EXPECT_TRUE(log.empty()) << log.first(FailureKind::Data).toStdString();
     EXPECT_EQ(web.requests, QStringList{TwoTeamWorld::pageUrl(Base, 100)});
     ASSERT_EQ(s.analysisData.size(), 4);
-    const QString expectedHome = world.homeMatch(0).fields(11).join(u',') + u'|' + world.homeMatch(1).fields(11).join(u',') + u'|';
+    const QString expectedHome =
+        world.homeMatch(0).fields(11).join(u',') + u'|' + world.homeMatch(1).fields(11).join(u',') + u'|';
     EXPECT_EQ(s.analysisData.at(0), Value(expectedHome));
     EXPECT_EQ(s.analysisData.at(1).text().count(u'|'), 30);
     EXPECT_EQ(s.analysisData.at(2), Value(QString())); // an empty list gives an empty section
@@ -136,7 +140,8 @@ TEST(LoadAnalysisPage, AnAnswerThatIsNoPageIsASiteErrorAndNothingOfItIsRead) {
     FakeWeb web;
     web.add(TwoTeamWorld::pageUrl(Base, 1), page, 500, "text/html; charset=gb2312");
     web.add(TwoTeamWorld::pageUrl(Base, 2), QByteArray(), 200, "text/html; charset=gb2312");
-    web.add(TwoTeamWorld::pageUrl(Base, 3), page.left(200) + "\xFF\xFF" + page.mid(200), 200, "text/html; charset=gb2312");
+    web.add(TwoTeamWorld::pageUrl(Base, 3), page.left(200) + "\xFF\xFF" + page.mid(200), 200,
+            "text/html; charset=gb2312");
     web.add(TwoTeamWorld::pageUrl(Base, 4), page, 200, "text/html; charset=utf-8");
     const char *says[] = {"HTTP 500", "the answer is empty (HTTP 200)", "not GB18030 text", "not UTF-8 text"};
     for (int id = 1; id <= 4; ++id) {
@@ -147,7 +152,8 @@ TEST(LoadAnalysisPage, AnAnswerThatIsNoPageIsASiteErrorAndNothingOfItIsRead) {
         loadAnalysisPage(s, web, bases(), PageRenderer(), &log);
         EXPECT_EQ(s.analysisData, ValueArray(4));
         ASSERT_TRUE(log.has(FailureKind::SiteError));
-        EXPECT_TRUE(log.first(FailureKind::SiteError).startsWith(u"analysis site, analysis page of match %1: "_s.arg(id)));
+        EXPECT_TRUE(
+            log.first(FailureKind::SiteError).startsWith(u"analysis site, analysis page of match %1: "_s.arg(id)));
         EXPECT_TRUE(log.first(FailureKind::SiteError).contains(QLatin1String(says[id - 1])))
             << log.first(FailureKind::SiteError).toStdString();
         EXPECT_FALSE(log.has(FailureKind::Layout)) << log.first(FailureKind::Layout).toStdString();

@@ -56,10 +56,10 @@ TEST(ResultScore, Table) {
     const struct {
         double own, conceded, score;
     } cases[] = {
-        {0, 0, 0},     {1, 1, 0.25},   {3, 3, 0.25},  {1, 0, 0.5},    {2, 1, 0.75},   {2, 0, 1},
-        {3, 1, 1.25},  {3, 0, 1.5},    {4, 1, 1.75},  {4, 0, 2},      {5, 1, 2.25},   {5, 0, 2.25},
-        {9, 2, 2.25},  {0, 1, -0.5},   {1, 2, -0.75}, {0, 2, -1},     {1, 3, -1.25},  {0, 3, -1.5},
-        {2, 5, -1.75}, {0, 4, -2},     {0, 7, -2.25}, {1, 6, -2.25},
+        {0, 0, 0},     {1, 1, 0.25}, {3, 3, 0.25},  {1, 0, 0.5},   {2, 1, 0.75},  {2, 0, 1},
+        {3, 1, 1.25},  {3, 0, 1.5},  {4, 1, 1.75},  {4, 0, 2},     {5, 1, 2.25},  {5, 0, 2.25},
+        {9, 2, 2.25},  {0, 1, -0.5}, {1, 2, -0.75}, {0, 2, -1},    {1, 3, -1.25}, {0, 3, -1.5},
+        {2, 5, -1.75}, {0, 4, -2},   {0, 7, -2.25}, {1, 6, -2.25},
     };
     for (const auto &c : cases)
         EXPECT_EQ(ResultScore(Value(c.own), Value(c.conceded)), Value(c.score)) << c.own << ":" << c.conceded;
@@ -109,8 +109,9 @@ TEST(ParseTeamHistories, NamesARecordShorterThanTheParserReadsOncePerList) {
         if (e.kind == FailureKind::Layout)
             layout << e.message;
     ASSERT_EQ(layout.size(), 1) << layout.join(u'\n').toStdString();
-    EXPECT_EQ(layout.first(),
-              u"analysis site, analysis page of match 100: home history record 2 has 10 fields, the parser reads 17"_qs);
+    EXPECT_EQ(
+        layout.first(),
+        u"analysis site, analysis page of match 100: home history record 2 has 10 fields, the parser reads 17"_qs);
     EXPECT_EQ(s.homeHistory.rows(), 3);
 }
 
@@ -138,7 +139,7 @@ TEST(ParseTeamHistories, StoresOnlyFieldsUpToSixteen) {
 }
 
 TEST(ParseTeamHistories, MalformedRecordsLeaveTheirCellsEmpty) {
-    const QString shortRecord = QStringLiteral("2022-05-01,a,b,c,11,d,22,e,3");  // no field 9 onwards
+    const QString shortRecord = QStringLiteral("2022-05-01,a,b,c,11,d,22,e,3"); // no field 9 onwards
     const QString stranger = match(77, 88, 3, 0, 9);                            // neither team
     AnalysisState s = withLists(list({shortRecord, stranger, QString()}), QString());
     StepLog log;

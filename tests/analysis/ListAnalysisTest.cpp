@@ -61,8 +61,9 @@ TEST(AnalyzeListRow, RunsTheWholeAnalysis) {
 
     EXPECT_TRUE(run.ok) << run.status.toStdString();
     EXPECT_EQ(run.status, u"分析完成"_s);
-    EXPECT_EQ(steps, (QStringList{u"loadAnalysisPage"_s, u"info"_s, u"parseTeamHistories"_s, u"loadAnalysisPage home"_s, u"extendHomeHistory"_s, u"loadAnalysisPage away"_s,
-                                  u"extendAwayHistory"_s, u"computeStrengthTrends"_s, u"patternCodes"_s, u"caption"_s}));
+    EXPECT_EQ(steps, (QStringList{u"loadAnalysisPage"_s, u"info"_s, u"parseTeamHistories"_s, u"loadAnalysisPage home"_s,
+                                  u"extendHomeHistory"_s, u"loadAnalysisPage away"_s, u"extendAwayHistory"_s,
+                                  u"computeStrengthTrends"_s, u"patternCodes"_s, u"caption"_s}));
     EXPECT_EQ(run.steps.size(), steps.size());
     EXPECT_EQ(f.web.requests, (QStringList{TwoTeamWorld::pageUrl(Base, 100), TwoTeamWorld::pageUrl(Base, 1029),
                                            TwoTeamWorld::pageUrl(Base, 2029)}));

@@ -39,10 +39,12 @@ struct Fixture {
         sites.analysis = AnalysisBase;
         sites.detail = DetailBase;
         world.serve(web, AnalysisBase);
-        addGbPage(web, detailUrl(ListId), detailPage({u"0-0|即时|0.80|半球|1.05|05-01 18:00"_s,
-                                                      u"0-0|早盘|0.90|平手/半球|0.95|04-28 10:00"_s}));
-        addGbPage(web, detailUrl(world.analysedId), detailPage({u"2-1|完场|0.88|受让一球|0.98|05-20 19:00"_s,
-                                                                u"0-0|早盘|0.92|受让半球/一球|0.94|05-17 12:00"_s}));
+        addGbPage(web, detailUrl(ListId),
+                  detailPage(
+                      {u"0-0|即时|0.80|半球|1.05|05-01 18:00"_s, u"0-0|早盘|0.90|平手/半球|0.95|04-28 10:00"_s}));
+        addGbPage(web, detailUrl(world.analysedId),
+                  detailPage({u"2-1|完场|0.88|受让一球|0.98|05-20 19:00"_s,
+                              u"0-0|早盘|0.92|受让半球/一球|0.94|05-17 12:00"_s}));
         // The state after a list click: the list match's strength profile and
         // the answer of the data service, whose row 1 is the historic match.
         s.listMatchId = Value(double(ListId));
@@ -56,8 +58,9 @@ struct Fixture {
         s.profile.code10 = Value(u"D10"_s);
         s.listMatchCaption = Value(u"list caption"_s);
         s.handicapSummary = Table(HandicapItems, HandicapMatches);
-        s.similarMatches = parseSimilarAnswer(u"77,,2020-01-01,#FF0000,意甲,a,b,|"_s
-                                              u"100,,2022-05-20 19:30,#009900,英格兰超级联赛,曼彻斯特联队,利物浦足球俱乐部,3,2,1,|"_s);
+        s.similarMatches =
+            parseSimilarAnswer(u"77,,2020-01-01,#FF0000,意甲,a,b,|"_s
+                               u"100,,2022-05-20 19:30,#009900,英格兰超级联赛,曼彻斯特联队,利物浦足球俱乐部,3,2,1,|"_s);
     }
     AnalysisContext context() {
         return AnalysisContext{web, sites, renderer, nullptr, [this](AnalysisStep step) { steps << stepLabel(step); }};
@@ -73,10 +76,11 @@ TEST(AnalyzeSimilarRow, AnalysesTheHistoricMatchAndBothHandicaps) {
 
     EXPECT_TRUE(run.ok) << run.status.toStdString();
     EXPECT_EQ(run.status, u"历史比赛分析完成"_s);
-    EXPECT_EQ(f.steps, (QStringList{u"loadAnalysisPage"_s, u"info"_s, u"parseTeamHistories"_s, u"loadAnalysisPage home"_s,
-                                    u"extendHomeHistory"_s, u"loadAnalysisPage away"_s, u"extendAwayHistory"_s,
-                                    u"computeStrengthTrends"_s, u"caption"_s, u"scrapeHandicapChanges list"_s,
-                                    u"scrapeHandicapChanges"_s, u"scrapeHandicapChanges again"_s}));
+    EXPECT_EQ(f.steps,
+              (QStringList{u"loadAnalysisPage"_s, u"info"_s, u"parseTeamHistories"_s, u"loadAnalysisPage home"_s,
+                           u"extendHomeHistory"_s, u"loadAnalysisPage away"_s, u"extendAwayHistory"_s,
+                           u"computeStrengthTrends"_s, u"caption"_s, u"scrapeHandicapChanges list"_s,
+                           u"scrapeHandicapChanges"_s, u"scrapeHandicapChanges again"_s}));
     EXPECT_EQ(f.web.requests,
               (QStringList{TwoTeamWorld::pageUrl(AnalysisBase, 100), TwoTeamWorld::pageUrl(AnalysisBase, 1029),
                            TwoTeamWorld::pageUrl(AnalysisBase, 2029), detailUrl(ListId), detailUrl(100),
@@ -156,8 +160,7 @@ TEST(AnalyzeSimilarRow, AnErrorPageIsSaidAsTheSitesError) {
     f.web.add(AnalysisBase + u"analysis/77cn.htm"_s, "<html>Server Error</html>", 500, "text/html; charset=utf-8");
     const SimilarRun run = analyzeSimilarRow(f.s, Value(u"0"_s), f.context());
     EXPECT_FALSE(run.pageRead);
-    EXPECT_EQ(run.status.section(u'；', 0, 0),
-              u"历史比赛的分析页面读取失败：分析网站出错"_s);
+    EXPECT_EQ(run.status.section(u'；', 0, 0), u"历史比赛的分析页面读取失败：分析网站出错"_s);
     EXPECT_TRUE(run.log.entries.first().message.contains(u"HTTP 500"_s)) << "the cause in the log";
     EXPECT_EQ(f.s.homeHistory.rows(), 0);
 }
@@ -174,7 +177,8 @@ TEST(AnalyzeSimilarRow, MissingPageIsSaidAndLeavesNothingOfThePreviousMatch) {
     EXPECT_TRUE(f.s.matchDate.isEmpty());
     EXPECT_EQ(f.s.homeHistory.rows(), 0);
     EXPECT_EQ(f.s.trendSeries.rows(), 0);
-    EXPECT_TRUE(f.s.similarMatchCaption.text().startsWith(u"意甲  a"_s)) << f.s.similarMatchCaption.text().toStdString();
+    EXPECT_TRUE(f.s.similarMatchCaption.text().startsWith(u"意甲  a"_s))
+        << f.s.similarMatchCaption.text().toStdString();
     for (int i = 0; i < HandicapItems; ++i)
         EXPECT_TRUE(f.s.handicapSummary.at(i, 1).isEmpty()) << i;
     EXPECT_EQ(f.s.handicapSummary.at(5, 0), Value(u"半球"_s)); // the list match's stays

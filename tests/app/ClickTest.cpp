@@ -28,7 +28,6 @@
 
 #include <gtest/gtest.h>
 
-
 using namespace chenglan;
 using namespace chenglan::testing;
 
@@ -90,7 +89,7 @@ protected:
 
     // A shown window on the sample site's day, its list loaded.
     std::unique_ptr<MainWindow> openWindow(const SiteBases &sites, WebFactory webs = network(),
-                                        const QString &recordingsRoot = QString()) {
+                                           const QString &recordingsRoot = QString()) {
         return openSampleWindow(sites, std::move(webs), recordingsRoot);
     }
     static bool waitFor(QSignalSpy &spy, int count) {
@@ -162,7 +161,8 @@ TEST_F(ClickTest, AListClickShowsWhatTheCommandLinePrints) {
     EXPECT_TRUE(samePixels(w->pictures().strengthPanel, "PIC_SR.png"));
     EXPECT_TRUE(samePixels(w->pictures().trendCharts[0], "PIC_TD0.png"));
     EXPECT_TRUE(samePixels(w->pictures().trendCharts[1], "PIC_TD1.png"));
-    EXPECT_EQ(asRgb(w->trendBox(1)->image()), asRgb(w->pictures().trendCharts[1].image())) << "the box shows its canvas";
+    EXPECT_EQ(asRgb(w->trendBox(1)->image()), asRgb(w->pictures().trendCharts[1].image()))
+        << "the box shows its canvas";
 }
 
 TEST_F(ClickTest, ANewerClickCancelsTheRunningOne) {
@@ -187,7 +187,7 @@ TEST_F(ClickTest, ANewerClickCancelsTheRunningOne) {
     EXPECT_EQ(analysed.count(), 1) << "the cancelled click is never shown";
     EXPECT_EQ(w->state().listMatchId, w->schedule().matchTable.at(0, rowKey(*w, 2).toInt()));
     EXPECT_TRUE(w->pictures().trendCharts[0].textStrings().contains(QStringLiteral("实力Ⅰ ")
-                                                                + w->state().listMatchCaption.text()));
+                                                                    + w->state().listMatchCaption.text()));
     EXPECT_EQ(w->clickTimesMs().size(), 1);
     EXPECT_TRUE(w->statusText().startsWith(QStringLiteral("分析完成"))) << w->statusText().toStdString();
 }
@@ -216,7 +216,8 @@ TEST_F(ClickTest, ASiteThatIsDownLeavesNoTrendAndSaysSo) {
     for (int e = 0; e < 8; ++e)
         EXPECT_EQ(w->state().profile.strengths.at(e), Value(0.0)) << e;
     EXPECT_EQ(w->similarList()->grid().rows(), 1) << "no similar matches of the previous match";
-    for (const Canvas *canvas : {&w->pictures().strengthPanel, &w->pictures().trendCharts[0], &w->pictures().trendCharts[1]})
+    for (const Canvas *canvas :
+         {&w->pictures().strengthPanel, &w->pictures().trendCharts[0], &w->pictures().trendCharts[1]})
         for (const QString &text : canvas->textStrings())
             EXPECT_FALSE(text.contains(before)) << text.toStdString();
 }
@@ -236,13 +237,15 @@ TEST_F(ClickTest, AHistoryTooShortForATrendLeavesNoneOfThePreviousMatch) {
     w->analyzeListedMatch(1, 2);
     ASSERT_TRUE(waitFor(analysed, 2));
 
-    EXPECT_TRUE(w->statusText().startsWith(QStringLiteral("两队历史都不足20场（主队0场，客队0场），无法计算实力趋势；")))
+    EXPECT_TRUE(
+        w->statusText().startsWith(QStringLiteral("两队历史都不足20场（主队0场，客队0场），无法计算实力趋势；")))
         << w->statusText().toStdString();
     EXPECT_EQ(w->state().trendSeries.rows(), 0);
     for (int e = 0; e < 8; ++e)
         EXPECT_EQ(w->state().profile.strengths.at(e), Value(0.0)) << e;
     EXPECT_TRUE(w->state().similarQuery.isEmpty()) << "no similar matches asked for from zeros";
-    for (const Canvas *canvas : {&w->pictures().strengthPanel, &w->pictures().trendCharts[0], &w->pictures().trendCharts[1]})
+    for (const Canvas *canvas :
+         {&w->pictures().strengthPanel, &w->pictures().trendCharts[0], &w->pictures().trendCharts[1]})
         for (const QString &text : canvas->textStrings())
             EXPECT_FALSE(text.contains(before)) << text.toStdString();
 }
@@ -268,7 +271,8 @@ TEST_F(ClickTest, ASimilarClickDrawsTheComparisonAndItsTrend) {
     EXPECT_FALSE(s.similarMatchCaption.text().isEmpty());
     EXPECT_FALSE(s.handicapSummary.at(1, 1).isEmpty()) << "the historic match's handicap";
     EXPECT_TRUE(w->pictures().strengthPanel.textStrings().contains(s.similarMatchCaption.text()));
-    EXPECT_TRUE(w->pictures().trendCharts[1].textStrings().contains(QStringLiteral("实力Ⅰ ") + s.similarMatchCaption.text()));
+    EXPECT_TRUE(
+        w->pictures().trendCharts[1].textStrings().contains(QStringLiteral("实力Ⅰ ") + s.similarMatchCaption.text()));
     EXPECT_EQ(w->pictures().trendCharts[0].image(), upperTrend) << "the list match's upper trend stays";
     EXPECT_EQ(w->similarList()->grid().rows(), 61) << "the list stays";
     EXPECT_TRUE(w->statusText().startsWith(QStringLiteral("历史比赛分析完成"))) << w->statusText().toStdString();
@@ -381,7 +385,8 @@ TEST_F(ClickTest, SavingADiagnosticRecordReadsNothingAgainAndReplaysToTheSameSta
 }
 
 TEST_F(ClickTest, TheDoctorFindsEveryMarkerOnTheSampleSites) {
-    const CliRun json = runCli(QStringList{QStringLiteral("doctor"), QStringLiteral("--json")} + servers->cliSiteOptions());
+    const CliRun json =
+        runCli(QStringList{QStringLiteral("doctor"), QStringLiteral("--json")} + servers->cliSiteOptions());
     EXPECT_EQ(json.exitCode, 0) << QJsonDocument(json.json).toJson().toStdString() << json.errors.toStdString();
     EXPECT_TRUE(json.json.value(QStringLiteral("ok")).toBool());
     EXPECT_EQ(json.json.value(QStringLiteral("pages")).toArray().size(), 6);

@@ -40,7 +40,9 @@ struct FaultCase {
     QStringList says;
 };
 
-QString caseName(const FaultCase &c) { return c.refused ? QStringLiteral("Refused") : QLatin1String(faultName(c.fault)); }
+QString caseName(const FaultCase &c) {
+    return c.refused ? QStringLiteral("Refused") : QLatin1String(faultName(c.fault));
+}
 
 // The Chinese parts in order in the status sentence, and the technical ones
 // (those with Latin letters) in the detail behind it, as the tooltip shows.
@@ -118,7 +120,7 @@ protected:
         QSignalSpy shown(&w, signal);
         command();
         return QTest::qWaitFor([&] { return shown.count() >= 1; }, 60000)
-            && QTest::qWaitFor([&] { return w.jobs().runningWorkers() == 0; }, 60000);
+               && QTest::qWaitFor([&] { return w.jobs().runningWorkers() == 0; }, 60000);
     }
     static bool click(MainWindow &w, int row) {
         return run(w, &MainWindow::analysisShown, [&] { w.analyzeListedMatch(row, 2); });
@@ -144,11 +146,17 @@ TEST_F(FaultTest, TheDaysListIsEmptiedAndSaysWhy) {
         {Fault::None, true, {failed, QStringLiteral("连不上赔率网站"), emptied, QStringLiteral("refused")}},
         {Fault::ResetMidBody, false, {failed, QStringLiteral("连不上赔率网站"), emptied, QStringLiteral("closed")}},
         {Fault::Stall, false, {failed, QStringLiteral("连不上赔率网站"), emptied, QStringLiteral("within 1.5 s")}},
-        {Fault::Truncated, false, {failed, QStringLiteral("连不上赔率网站"), emptied, QStringLiteral("bytes of the answer")}},
-        {Fault::Oversize, false, {failed, QStringLiteral("连不上赔率网站"), emptied, QStringLiteral("larger than 2 MiB")}},
+        {Fault::Truncated,
+         false,
+         {failed, QStringLiteral("连不上赔率网站"), emptied, QStringLiteral("bytes of the answer")}},
+        {Fault::Oversize,
+         false,
+         {failed, QStringLiteral("连不上赔率网站"), emptied, QStringLiteral("larger than 2 MiB")}},
         {Fault::ServerError, false, {failed, QStringLiteral("赔率网站出错"), emptied, QStringLiteral("HTTP 500")}},
         {Fault::GbAsUtf8, false, {failed, QStringLiteral("赔率网站出错"), emptied, QStringLiteral("not UTF-8 text")}},
-        {Fault::InvalidBytes, false, {failed, QStringLiteral("赔率网站出错"), emptied, QStringLiteral("not UTF-8 text")}},
+        {Fault::InvalidBytes,
+         false,
+         {failed, QStringLiteral("赔率网站出错"), emptied, QStringLiteral("not UTF-8 text")}},
         {Fault::Empty, false, {failed, QStringLiteral("赔率网站出错"), emptied, QStringLiteral("empty")}},
     };
     auto w = openWindow();
@@ -156,7 +164,8 @@ TEST_F(FaultTest, TheDaysListIsEmptiedAndSaysWhy) {
         SCOPED_TRACE(caseName(c).toStdString());
         inject(*site, QStringLiteral("buy/Jingcai.aspx"), c);
         ASSERT_TRUE(run(*w, &MainWindow::scheduleShown, [&] { w->showJingcaiSchedule(); }));
-        EXPECT_TRUE(saysInOrder(*w, c.says)) << w->statusText().toStdString() << " | " << w->statusDetail().toStdString();
+        EXPECT_TRUE(saysInOrder(*w, c.says))
+            << w->statusText().toStdString() << " | " << w->statusDetail().toStdString();
         EXPECT_EQ(w->matchList()->grid().rows(), 1) << "no row of the day listed before";
         EXPECT_EQ(listedMatchCount(w->schedule()), 0);
 
@@ -197,7 +206,8 @@ TEST_F(FaultTest, AFailedAnalysisPageShowsNothingOfThePreviousMatch) {
 
         inject(*site, QStringLiteral("zq/analysis/"), c);
         ASSERT_TRUE(click(*w, row));
-        EXPECT_TRUE(saysInOrder(*w, c.says)) << w->statusText().toStdString() << " | " << w->statusDetail().toStdString();
+        EXPECT_TRUE(saysInOrder(*w, c.says))
+            << w->statusText().toStdString() << " | " << w->statusDetail().toStdString();
         EXPECT_EQ(w->state().trendSeries.rows(), 0);
         EXPECT_EQ(w->state().homeHistory.rows(), 0);
         EXPECT_EQ(w->similarList()->grid().rows(), 1) << "no similar match of the previous match";
@@ -230,7 +240,8 @@ TEST_F(FaultTest, AFailedExtensionPageIsNamedAndTheAnalysisGoesOn) {
         // The match's own page passes; the two extension pages after it fail.
         inject(*site, QStringLiteral("zq/analysis/"), c, 1);
         ASSERT_TRUE(click(*w, 1));
-        EXPECT_TRUE(saysInOrder(*w, c.says)) << w->statusText().toStdString() << " | " << w->statusDetail().toStdString();
+        EXPECT_TRUE(saysInOrder(*w, c.says))
+            << w->statusText().toStdString() << " | " << w->statusDetail().toStdString();
         EXPECT_GE(site->faultsServed(), 1);
         EXPECT_GT(w->similarList()->grid().rows(), 1) << "the match's own page came: the service is asked";
 
@@ -259,7 +270,8 @@ TEST_F(FaultTest, AFailedSimilarQueryEmptiesTheSimilarList) {
         ASSERT_EQ(w->similarList()->grid().rows(), 61);
         inject(*service, QStringLiteral("shili/"), c);
         ASSERT_TRUE(click(*w, 2));
-        EXPECT_TRUE(saysInOrder(*w, c.says)) << w->statusText().toStdString() << " | " << w->statusDetail().toStdString();
+        EXPECT_TRUE(saysInOrder(*w, c.says))
+            << w->statusText().toStdString() << " | " << w->statusDetail().toStdString();
         EXPECT_EQ(w->similarList()->grid().rows(), 1) << "no similar match of the previous query";
         EXPECT_EQ(w->state().similarMatches.rows(), 0);
         EXPECT_GT(w->state().trendSeries.rows(), 0) << "the analysis itself stands";
@@ -293,7 +305,8 @@ TEST_F(FaultTest, AFailedChangeDetailLeavesNoOldChanges) {
         ASSERT_FALSE(w->state().handicapSummary.at(1, 0).isEmpty());
         inject(*site, QStringLiteral("changeDetail/"), c);
         ASSERT_TRUE(detail());
-        EXPECT_TRUE(saysInOrder(*w, c.says)) << w->statusText().toStdString() << " | " << w->statusDetail().toStdString();
+        EXPECT_TRUE(saysInOrder(*w, c.says))
+            << w->statusText().toStdString() << " | " << w->statusDetail().toStdString();
         for (int item = 0; item < 8; ++item)
             EXPECT_TRUE(w->state().handicapSummary.at(item, 0).isEmpty()) << "no change shown from before";
 

@@ -28,9 +28,8 @@ JobWork fetchInto(QString url, QStringList *applied) {
         const FetchOutcome outcome = job.web().fetch(request);
         job.progress(QStringLiteral("fetched ") + url);
         if (!outcome.ok())
-            throw StepFailure(outcome.error,
-                              outcome.failure == FetchOutcome::Failure::Aborted ? FailureKind::Cancelled
-                                                                                : FailureKind::Network);
+            throw StepFailure(outcome.error, outcome.failure == FetchOutcome::Failure::Aborted ? FailureKind::Cancelled
+                                                                                               : FailureKind::Network);
         const QString body = QString::fromUtf8(outcome.response->body);
         return [applied, body] { applied->append(body); };
     };
@@ -251,6 +250,6 @@ TEST(JobRunner, AJobCancelsOnlyTheRunningOneOfItsOwnLane) {
     EXPECT_EQ(cancelled.first().at(1).toString(), QStringLiteral("click"));
     ASSERT_TRUE(waitIdle(runner));
     QCoreApplication::processEvents();
-    EXPECT_EQ(applied, QStringList({QStringLiteral("address"), QStringLiteral("address"),
-                                    QStringLiteral("newer analysis")}));
+    EXPECT_EQ(applied,
+              QStringList({QStringLiteral("address"), QStringLiteral("address"), QStringLiteral("newer analysis")}));
 }

@@ -96,7 +96,8 @@ TEST_F(MainWindowTest, StartsWithTheCurrentDayAndAHiddenCalendar) {
         menus << a->text();
         EXPECT_EQ(a->menu() != nullptr, a->text() == QStringLiteral("帮助")) << "commands, and the help menu";
     }
-    EXPECT_EQ(menus, QStringList({QStringLiteral("胜平负竞彩"), QStringLiteral("北京单场"), QStringLiteral("完场查询")}));
+    EXPECT_EQ(menus,
+              QStringList({QStringLiteral("胜平负竞彩"), QStringLiteral("北京单场"), QStringLiteral("完场查询")}));
     auto *button = w->findChild<QPushButton *>(QStringLiteral("trendButton"));
     ASSERT_NE(button, nullptr);
     EXPECT_EQ(button->text(), QStringLiteral("实力趋势"));
@@ -128,7 +129,8 @@ TEST_F(MainWindowTest, LayoutFollowsTheWindowHeightOnly) {
         w->resize(size);
         const int outer = w->frameGeometry().height() - w->statusBar()->height();
         const double expected = pixelsToTwips(outer, dy) - 900;
-        ASSERT_TRUE(QTest::qWaitFor([&] { return std::abs(w->layoutTwips().matchList.height - expected) < 1e-6; }, 5000))
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return std::abs(w->layoutTwips().matchList.height - expected) < 1e-6; }, 5000))
             << size.height();
         const MainLayout &l = w->layoutTwips();
         EXPECT_DOUBLE_EQ(l.trendCharts[0].height, (l.matchList.height - 3495) / 2);
@@ -211,7 +213,8 @@ TEST_F(MainWindowTest, AServerThatIsDownEmptiesTheListAndSaysWhy) {
     EXPECT_TRUE(listedHomeTeams(*w).isEmpty()) << "never the previous day's matches";
     EXPECT_EQ(w->schedule().matchTable.rows(), 0);
     EXPECT_EQ(w->statusText(), QStringLiteral("2022-10-09 竞彩赛程读取失败：连不上赔率网站，列表已清空。"));
-    EXPECT_TRUE(w->findChild<QLabel *>(QStringLiteral("status"))->toolTip().contains(QStringLiteral("Connection refused")))
+    EXPECT_TRUE(
+        w->findChild<QLabel *>(QStringLiteral("status"))->toolTip().contains(QStringLiteral("Connection refused")))
         << "the details on hovering";
 }
 

@@ -37,8 +37,9 @@ public:
         const QString db = m_dir.filePath(QStringLiteral("service.db"));
         if (!run(QStringLiteral("server/samplesite/chenglan-sample-site"),
                  {QStringLiteral("--today"), QLatin1String(Today), QStringLiteral("--export-csv"), csv})
-            || !keepLatestLines(csv) || !run(QStringLiteral("server/dataservice/chenglan-service"),
-                                            {QStringLiteral("import"), QStringLiteral("--db"), db, csv})
+            || !keepLatestLines(csv)
+            || !run(QStringLiteral("server/dataservice/chenglan-service"),
+                    {QStringLiteral("import"), QStringLiteral("--db"), db, csv})
             || !addProfiles(csv, db))
             return;
         m_service = std::make_unique<ServerProcess>(QStringLiteral("server/dataservice/chenglan-service"),
@@ -47,10 +48,9 @@ public:
             fail(QStringLiteral("data service: ") + m_service->error());
             return;
         }
-        m_site = std::make_unique<ServerProcess>(
-            QStringLiteral("server/samplesite/chenglan-sample-site"),
-            QStringList{QStringLiteral("--today"), QLatin1String(Today), QStringLiteral("--service"),
-                        m_service->baseUrl()});
+        m_site = std::make_unique<ServerProcess>(QStringLiteral("server/samplesite/chenglan-sample-site"),
+                                                 QStringList{QStringLiteral("--today"), QLatin1String(Today),
+                                                             QStringLiteral("--service"), m_service->baseUrl()});
         if (!m_site->ok()) {
             fail(QStringLiteral("sample site: ") + m_site->error());
             return;
@@ -68,8 +68,8 @@ public:
 
     // The site overrides of chenglan-cli for these servers.
     QStringList cliSiteOptions() const {
-        return {QStringLiteral("--odds-site"), m_bases.odds, QStringLiteral("--analysis-site"), m_bases.analysis,
-                QStringLiteral("--detail-site"), m_bases.detail, QStringLiteral("--service"), m_bases.service,
+        return {QStringLiteral("--odds-site"),   m_bases.odds,      QStringLiteral("--analysis-site"), m_bases.analysis,
+                QStringLiteral("--detail-site"), m_bases.detail,    QStringLiteral("--service"),       m_bases.service,
                 QStringLiteral("--server-list"), m_bases.serverList};
     }
 
@@ -147,7 +147,8 @@ private:
             if (!match.facts || !match.facts->finished())
                 continue;
             const qint64 id = match.facts->matchId;
-            MatchProfile profile{{{}, id % 3 ? QStringLiteral("A31") : QStringLiteral("B33"),
+            MatchProfile profile{{{},
+                                  id % 3 ? QStringLiteral("A31") : QStringLiteral("B33"),
                                   id % 2 ? QStringLiteral("D10") : QStringLiteral("D33")},
                                  id};
             for (int k = 0; k < kStrengthCount; ++k)

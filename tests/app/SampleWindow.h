@@ -15,7 +15,7 @@
 namespace chenglan::testing {
 
 inline std::unique_ptr<MainWindow> openSampleWindow(const SiteBases &sites, WebFactory webs,
-                                                 const QString &recordingsRoot = QString()) {
+                                                    const QString &recordingsRoot = QString()) {
     MainWindowSetup setup;
     setup.recordingsRoot = recordingsRoot;
     setup.webs = std::move(webs);

@@ -84,7 +84,8 @@ TEST(GridModel, ShowsCaptionsTextsColoursAndAlignment) {
               Qt::AlignRight | Qt::AlignVCenter);
     EXPECT_EQ(model.data(model.index(0, 3), Qt::TextAlignmentRole).value<Qt::Alignment>(), Qt::AlignCenter);
     EXPECT_EQ(model.data(model.index(1, 2), Qt::TextAlignmentRole).value<Qt::Alignment>(),
-              Qt::AlignRight | Qt::AlignTop) << "a cell's own alignment wins";
+              Qt::AlignRight | Qt::AlignTop)
+        << "a cell's own alignment wins";
 
     model.setCellBackColor(2, 1, 255);
     EXPECT_EQ(model.data(model.index(1, 1), Qt::BackgroundRole).value<QColor>(), QColor(Qt::red));

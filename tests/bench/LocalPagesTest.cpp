@@ -16,12 +16,20 @@ QString scheduleRow(const QString &id, bool secondStyleForm = false) {
                                           : QStringLiteral("color: #FFFFFF; background-color:");
     QStringList cells{QStringLiteral("周日001"),
                       QStringLiteral("<span style=\"") + style + QStringLiteral("#009900;\">英超</span>"),
-                      QStringLiteral("15:20"), QStringLiteral("10-09 15:30"), QStringLiteral("Home FC"), QString(),
-                      QStringLiteral("2-1"), QStringLiteral("切尔西"),
+                      QStringLiteral("15:20"),
+                      QStringLiteral("10-09 15:30"),
+                      QStringLiteral("Home FC"),
+                      QString(),
+                      QStringLiteral("2-1"),
+                      QStringLiteral("切尔西"),
                       QStringLiteral("<a href=\"/handicap/") + id + QStringLiteral(".html\">亚</a>"),
                       QStringLiteral("<span id=\"guestRed_") + id + QStringLiteral("\">0</span>"),
-                      QStringLiteral("1.50"), QStringLiteral("3.20"), QStringLiteral("5.00"), QStringLiteral("0.95"),
-                      QStringLiteral("半球"), QStringLiteral("0.85")};
+                      QStringLiteral("1.50"),
+                      QStringLiteral("3.20"),
+                      QStringLiteral("5.00"),
+                      QStringLiteral("0.95"),
+                      QStringLiteral("半球"),
+                      QStringLiteral("0.85")};
     QString html = QStringLiteral("<tr class=\"ni\">");
     for (const QString &c : cells)
         html += QStringLiteral("<td>") + c + QStringLiteral("</td>");
@@ -29,9 +37,10 @@ QString scheduleRow(const QString &id, bool secondStyleForm = false) {
 }
 
 QString schedulePage(const QString &rows) {
-    return QStringLiteral("<html><body><p>Navigation</p><table><tr><td colspan=\"16\">赛事 <a href=\"#\"><u>隐藏</u></a> "
-                          "<a href=\"#\"><u>显示</u></a></td></tr>")
-        + rows + QStringLiteral("</table><div id=\"divDaoHang\"><a href=\"/\">首页</a></div></body></html>");
+    return QStringLiteral(
+               "<html><body><p>Navigation</p><table><tr><td colspan=\"16\">赛事 <a href=\"#\"><u>隐藏</u></a> "
+               "<a href=\"#\"><u>显示</u></a></td></tr>")
+           + rows + QStringLiteral("</table><div id=\"divDaoHang\"><a href=\"/\">首页</a></div></body></html>");
 }
 
 QStringList rows(const QString &rendered) {
@@ -43,10 +52,10 @@ QStringList rows(const QString &rendered) {
 } // namespace
 
 TEST(JingcaiTablePage, CutsTheMatchTableAndMarksCellsAndRows) {
-    const QString page =
-        jingcaiTablePage(schedulePage(scheduleRow(QStringLiteral("2400001")) + scheduleRow(QStringLiteral("2400002"), true)));
-    EXPECT_TRUE(page.startsWith(
-        QStringLiteral("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\" /><table><tr class=\"ni\">")));
+    const QString page = jingcaiTablePage(
+        schedulePage(scheduleRow(QStringLiteral("2400001")) + scheduleRow(QStringLiteral("2400002"), true)));
+    EXPECT_TRUE(page.startsWith(QStringLiteral(
+        "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\" /><table><tr class=\"ni\">")));
     EXPECT_FALSE(page.contains(QStringLiteral("divdaohang")));
     EXPECT_FALSE(page.contains(QStringLiteral("隐藏")));
 
@@ -77,7 +86,8 @@ TEST(FirstMatchId, SkipsShortLinesAndIsZeroWithoutAMatch) {
 }
 
 TEST(LargeTablePage, RepeatsTheRowsInsideOneTable) {
-    const QString schedule = jingcaiTablePage(schedulePage(scheduleRow(QStringLiteral("7")) + scheduleRow(QStringLiteral("8"))));
+    const QString schedule =
+        jingcaiTablePage(schedulePage(scheduleRow(QStringLiteral("7")) + scheduleRow(QStringLiteral("8"))));
     const QString large = largeTablePage(schedule, 100000);
     EXPECT_GE(large.toUtf8().size(), 100000);
     EXPECT_EQ(large.count(QStringLiteral("<table>")), 1);
@@ -100,8 +110,7 @@ TEST(AnalysisDumpPage, RunsThePageScriptAndWritesTheFourSections) {
     const QString page = analysisDumpPage(html, PageRenderer());
     EXPECT_TRUE(page.startsWith(QStringLiteral("<script language=\"javascript\">function show_info(URL)")));
     EXPECT_FALSE(page.contains(QStringLiteral("headerScript")));
-    EXPECT_EQ(PageRenderer().visibleText(page),
-              QStringLiteral("a,1|b,2|$c,3|$$11,22,曼联,利物浦,2022-05-20 19:30"));
+    EXPECT_EQ(PageRenderer().visibleText(page), QStringLiteral("a,1|b,2|$c,3|$$11,22,曼联,利物浦,2022-05-20 19:30"));
 }
 
 TEST(AnalysisDumpPage, FallsBackToTheLangMarker) {

@@ -46,10 +46,16 @@ inline AnalysisState listMatch() {
     AnalysisState s;
     s.listMatchCaption = Value(u"英格兰超 2022-10-09 15:30 曼联足球俱2-1 利物浦足球");
     s.awayTeamId = Value(35.0);
-    s.homeHistory = historyTable({{Value(u"1")}, {Value(u"0")}, {Value(u"-1"), QStringLiteral("35"), QStringLiteral("10")},
-                             {Value(u"1"), QStringLiteral("10"), QStringLiteral("35")}, {Value(u"1")}, {Value(u"0")},
-                             {Value(u"-1"), QStringLiteral("35"), QStringLiteral("10")}, {Value(u"1")}});
-    s.awayHistory = historyTable({{Value(u"-1")}, {Value(u"0")}, {Value(u"1")}, {Value(u"1")}, {Value(u"-1")}, {Value(u"-1")}});
+    s.homeHistory = historyTable({{Value(u"1")},
+                                  {Value(u"0")},
+                                  {Value(u"-1"), QStringLiteral("35"), QStringLiteral("10")},
+                                  {Value(u"1"), QStringLiteral("10"), QStringLiteral("35")},
+                                  {Value(u"1")},
+                                  {Value(u"0")},
+                                  {Value(u"-1"), QStringLiteral("35"), QStringLiteral("10")},
+                                  {Value(u"1")}});
+    s.awayHistory =
+        historyTable({{Value(u"-1")}, {Value(u"0")}, {Value(u"1")}, {Value(u"1")}, {Value(u"-1")}, {Value(u"-1")}});
     s.profile.strengths = summary({1.2, 0.9, 1.1, 0.85, 0.95, 0.5, 0.9, 0.45});
     s.profile.code20 = Value(u"A31");
     s.profile.code10 = Value(u"D10");

@@ -85,8 +85,8 @@ TEST(ResultCodeToText, MarksTheCodeAndLeavesItsNumberInTheCell) {
         Value code;
         const char16_t *mark;
         double number;
-    } cases[] = {{Value(u"1"), u"胜", 1},  {Value(u"-1"), u"负", -1}, {Value(u"0"), u"平", 0},
-                 {Value(), u"平", 0},      {Value(u"2"), u"胜", 2},   {Value(u"x"), u"平", 0},
+    } cases[] = {{Value(u"1"), u"胜", 1},  {Value(u"-1"), u"负", -1},      {Value(u"0"), u"平", 0},
+                 {Value(), u"平", 0},      {Value(u"2"), u"胜", 2},        {Value(u"x"), u"平", 0},
                  {Value(-1.0), u"负", -1}, {Value::fromInt16(1), u"胜", 1}};
     for (const auto &c : cases) {
         Value cell = c.code;
@@ -122,12 +122,11 @@ TEST(DrawStrengthPanel, DrawsEveryLineAtItsPlace) {
     drawStrengthPanel(s, pic);
     keepPicture(pic, QStringLiteral("strength-panel"));
 
-    EXPECT_EQ(pic.textStrings(),
-              (QStringList{QStringLiteral("英格兰超 2022-10-09 15:30 曼联足球俱2-1 利物浦足球"),
-                           QStringLiteral("主队:胜平负胜胜平  实力Ⅰ:1.20 实力Ⅱ:0.95 A31"),
-                           QStringLiteral("客队:负平胜胜负负  实力Ⅰ:0.90 实力Ⅱ:0.5 D10"),
-                           QStringLiteral("两队近年共对阵:3场 主队:1胜 0平 2负"),
-                           QStringLiteral("两队对应实力差Ⅰ:0.3 主队实力高于客队,对应1-0 2-1")}));
+    EXPECT_EQ(pic.textStrings(), (QStringList{QStringLiteral("英格兰超 2022-10-09 15:30 曼联足球俱2-1 利物浦足球"),
+                                              QStringLiteral("主队:胜平负胜胜平  实力Ⅰ:1.20 实力Ⅱ:0.95 A31"),
+                                              QStringLiteral("客队:负平胜胜负负  实力Ⅰ:0.90 实力Ⅱ:0.5 D10"),
+                                              QStringLiteral("两队近年共对阵:3场 主队:1胜 0平 2负"),
+                                              QStringLiteral("两队对应实力差Ⅰ:0.3 主队实力高于客队,对应1-0 2-1")}));
     const double ys[] = {50, 400, 750, 1100, 1450};
     for (int i = 0; i < 5; ++i)
         EXPECT_EQ(pic.texts()[i].position, QPointF(150, ys[i]));

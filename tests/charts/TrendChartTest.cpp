@@ -114,8 +114,10 @@ TEST(DrawTrendCharts, BothGroupsOnTheirPictures) {
     drawListMatchCharts(s, pics);
     keepPicture(pics.trendCharts[0], QStringLiteral("trend-0"));
     keepPicture(pics.trendCharts[1], QStringLiteral("trend-1"));
-    EXPECT_EQ(legend(pics.trendCharts[0]), (QStringList{u"趋势值"_qs, u" 主队0.67"_qs, u" 客队-0.2"_qs, u" 实力差0.87"_qs}));
-    EXPECT_EQ(legend(pics.trendCharts[1]), (QStringList{u"趋势值"_qs, u" 主队0.54"_qs, u" 客队-0.24"_qs, u" 实力差0.78"_qs}));
+    EXPECT_EQ(legend(pics.trendCharts[0]),
+              (QStringList{u"趋势值"_qs, u" 主队0.67"_qs, u" 客队-0.2"_qs, u" 实力差0.87"_qs}));
+    EXPECT_EQ(legend(pics.trendCharts[1]),
+              (QStringList{u"趋势值"_qs, u" 主队0.54"_qs, u" 客队-0.24"_qs, u" 实力差0.78"_qs}));
     EXPECT_TRUE(pics.trendCharts[1].textStrings().contains(u"实力Ⅱ 英超 2022-10-09 15:30 曼联2-1 利物浦"_qs));
 
     // Strength II on the upper picture has no caption; no other picture changes.
@@ -189,9 +191,7 @@ TEST(DrawTrendCharts, TopGridLineFollowsSinglePrecisionSums) {
     // Box heights in pixels where seven single-precision additions of PH / 7
     // end above PH (104, 106: top line dropped) or not (102, 105), and where
     // double precision would decide the other way.
-    const auto gridLines = [](int pixels) {
-        return labels(drawn(trendState(flatSeries(3)), pixels * 15.0)).size();
-    };
+    const auto gridLines = [](int pixels) { return labels(drawn(trendState(flatSeries(3)), pixels * 15.0)).size(); };
     EXPECT_EQ(gridLines(104), 7);
     EXPECT_EQ(gridLines(106), 7);
     EXPECT_EQ(gridLines(102), 8);

@@ -46,7 +46,8 @@ ServerProcess *AnalyzeCommand::s_site = nullptr;
 
 TEST_F(AnalyzeCommand, ListRowAndMatchIdGiveTheSameAnalysis) {
     const CliRun row = analyze(QStringList{QStringLiteral("--row"), QStringLiteral("2"), QStringLiteral("--date"),
-                                           QStringLiteral("2022-10-09")} + sites());
+                                           QStringLiteral("2022-10-09")}
+                               + sites());
     ASSERT_EQ(row.exitCode, 0) << row.errors.toStdString();
     for (const char *key : {"AnalysisData", "HomeTeamId", "AwayTeamId", "HomeTeamName", "AwayTeamName", "ListMatchTime",
                             "MatchDate", "HomeHistory", "AwayHistory", "TrendSeries", "StrengthSummary",
@@ -79,7 +80,8 @@ TEST_F(AnalyzeCommand, ListRowAndMatchIdGiveTheSameAnalysis) {
 
 TEST_F(AnalyzeCommand, FailuresExitOne) {
     const CliRun noRow = analyze(QStringList{QStringLiteral("--row"), QStringLiteral("999"), QStringLiteral("--date"),
-                                             QStringLiteral("2022-10-09")} + sites());
+                                             QStringLiteral("2022-10-09")}
+                                 + sites());
     EXPECT_EQ(noRow.exitCode, 1);
     EXPECT_TRUE(noRow.errors.contains(QStringLiteral("999"))) << noRow.errors.toStdString();
 
@@ -91,27 +93,27 @@ TEST_F(AnalyzeCommand, FailuresExitOne) {
     closed.listen(QHostAddress::LocalHost, 0);
     const QString base = QStringLiteral("http://127.0.0.1:%1/").arg(closed.serverPort());
     closed.close();
-    const CliRun down = analyze({QStringLiteral("--match-id"), QStringLiteral("100"), QStringLiteral("--analysis-site"), base});
+    const CliRun down =
+        analyze({QStringLiteral("--match-id"), QStringLiteral("100"), QStringLiteral("--analysis-site"), base});
     EXPECT_EQ(down.exitCode, 1);
     EXPECT_TRUE(down.json.value(QStringLiteral("Status")).toString().startsWith(QStringLiteral("分析页面读取失败")));
     EXPECT_TRUE(down.json.value(QStringLiteral("HomeTeamId")).isNull());
 }
 
 TEST_F(AnalyzeCommand, RejectsBadArguments) {
-    for (const QStringList &args : {QStringList{},
-                                    QStringList{QStringLiteral("--row"), QStringLiteral("0")},
-                                    QStringList{QStringLiteral("--row"), QStringLiteral("x")},
-                                    QStringList{QStringLiteral("--row"), QStringLiteral("1"), QStringLiteral("--match-id"),
-                                                QStringLiteral("5")},
-                                    QStringList{QStringLiteral("--match-id"), QStringLiteral("5"), QStringLiteral("--beidan")},
-                                    QStringList{QStringLiteral("--row"), QStringLiteral("1"), QStringLiteral("--date"),
-                                                QStringLiteral("2022-10-9"), QStringLiteral("--beidan")},
-                                    QStringList{QStringLiteral("--row"), QStringLiteral("1"), QStringLiteral("--date"),
-                                                QStringLiteral("9.10.2022")},
-                                    QStringList{QStringLiteral("--row"), QStringLiteral("1"), QStringLiteral("--date"),
-                                                QStringLiteral("2022-13-40")},
-                                    QStringList{QStringLiteral("--match-id"), QStringLiteral("5"), QStringLiteral("--png")},
-                                    QStringList{QStringLiteral("--match-id"), QStringLiteral("5"), QStringLiteral("extra")}}) {
+    for (const QStringList &args :
+         {QStringList{}, QStringList{QStringLiteral("--row"), QStringLiteral("0")},
+          QStringList{QStringLiteral("--row"), QStringLiteral("x")},
+          QStringList{QStringLiteral("--row"), QStringLiteral("1"), QStringLiteral("--match-id"), QStringLiteral("5")},
+          QStringList{QStringLiteral("--match-id"), QStringLiteral("5"), QStringLiteral("--beidan")},
+          QStringList{QStringLiteral("--row"), QStringLiteral("1"), QStringLiteral("--date"),
+                      QStringLiteral("2022-10-9"), QStringLiteral("--beidan")},
+          QStringList{QStringLiteral("--row"), QStringLiteral("1"), QStringLiteral("--date"),
+                      QStringLiteral("9.10.2022")},
+          QStringList{QStringLiteral("--row"), QStringLiteral("1"), QStringLiteral("--date"),
+                      QStringLiteral("2022-13-40")},
+          QStringList{QStringLiteral("--match-id"), QStringLiteral("5"), QStringLiteral("--png")},
+          QStringList{QStringLiteral("--match-id"), QStringLiteral("5"), QStringLiteral("extra")}}) {
         const CliRun run = analyze(args);
         EXPECT_EQ(run.exitCode, 2) << args.join(u' ').toStdString();
         EXPECT_FALSE(run.errors.isEmpty());
@@ -124,9 +126,9 @@ TEST_F(AnalyzeCommand, AMatchWhosePageCannotBeReadGetsNoSimilarMatchesAndBlankPi
     const QString nowhere = QStringLiteral("http://127.0.0.1:%1/").arg(closed.serverPort());
     closed.close();
     QTemporaryDir png;
-    const CliRun run = analyze({QStringLiteral("--match-id"), QStringLiteral("1907483"), QStringLiteral("--png"),
-                                png.path(), QStringLiteral("--analysis-site"), nowhere, QStringLiteral("--service"),
-                                nowhere});
+    const CliRun run =
+        analyze({QStringLiteral("--match-id"), QStringLiteral("1907483"), QStringLiteral("--png"), png.path(),
+                 QStringLiteral("--analysis-site"), nowhere, QStringLiteral("--service"), nowhere});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(run.json.value(QStringLiteral("Status")).toString().startsWith(QStringLiteral("分析页面读取失败：")))
         << run.errors.toStdString();

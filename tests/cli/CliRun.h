@@ -12,9 +12,9 @@
 namespace chenglan::testing {
 
 struct CliRun {
-    int exitCode = -1;   // -1 when the command did not end within its time
-    QJsonObject json;    // stdout read as one JSON object
-    QString errors;      // stderr
+    int exitCode = -1; // -1 when the command did not end within its time
+    QJsonObject json;  // stdout read as one JSON object
+    QString errors;    // stderr
 };
 
 // Runs `chenglan-cli <command> args` while this process's event loop keeps

@@ -49,11 +49,12 @@ public:
 private:
     static QByteArray page() {
         QStringEncoder gb("GB18030");
-        return gb.encode(u"<html><body><span id=\"odds2\"><table>"
-                         u"<tr><td>比分</td><td>状态</td><td>主</td><td>盘口</td><td>客</td><td>时间</td></tr>"
-                         u"<tr><td>0-0</td><td>即时</td><td>0.85</td><td>受让半球</td><td>1.01</td><td>01-10 19:55</td></tr>"
-                         u"<tr><td>0-0</td><td>早盘</td><td>0.95</td><td>平手</td><td>0.93</td><td>12-28 20:15</td></tr>"
-                         u"</table></span></body></html>"_s);
+        return gb.encode(
+            u"<html><body><span id=\"odds2\"><table>"
+            u"<tr><td>比分</td><td>状态</td><td>主</td><td>盘口</td><td>客</td><td>时间</td></tr>"
+            u"<tr><td>0-0</td><td>即时</td><td>0.85</td><td>受让半球</td><td>1.01</td><td>01-10 19:55</td></tr>"
+            u"<tr><td>0-0</td><td>早盘</td><td>0.95</td><td>平手</td><td>0.93</td><td>12-28 20:15</td></tr>"
+            u"</table></span></body></html>"_s);
     }
     QTcpServer m_server;
     QHash<QTcpSocket *, QByteArray> m_buffer;
@@ -67,7 +68,8 @@ using HandicapCommand = CliTest;
 
 TEST_F(HandicapCommand, PrintsEarliestAndLatestChange) {
     DetailServer server;
-    const CliRun run = runHandicap({u"--match-id"_s, u"42"_s, u"--date"_s, u"2026-1-10"_s, u"--detail-site"_s, server.base()});
+    const CliRun run =
+        runHandicap({u"--match-id"_s, u"42"_s, u"--date"_s, u"2026-1-10"_s, u"--detail-site"_s, server.base()});
     EXPECT_EQ(run.exitCode, 0);
     const QJsonArray listMatch = run.json.value(u"HandicapSummary"_s).toArray().at(0).toArray();
     EXPECT_EQ(listMatch, (QJsonArray{0.95, u"平手"_s, 0.93, u"2025-12-28 20:15:00"_s, 0.85, u"受半球"_s, 1.01,
@@ -77,7 +79,8 @@ TEST_F(HandicapCommand, PrintsEarliestAndLatestChange) {
 
 TEST_F(HandicapCommand, PageWithoutChangeTableExitsWithOne) {
     DetailServer server;
-    const CliRun run = runHandicap({u"--match-id"_s, u"43"_s, u"--date"_s, u"2026-1-10"_s, u"--detail-site"_s, server.base()});
+    const CliRun run =
+        runHandicap({u"--match-id"_s, u"43"_s, u"--date"_s, u"2026-1-10"_s, u"--detail-site"_s, server.base()});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(run.json.value(u"HandicapSummary"_s).toArray().at(0).toArray().at(0).isNull());
     EXPECT_FALSE(run.json.value(u"status"_s).toString().isEmpty());
@@ -86,5 +89,7 @@ TEST_F(HandicapCommand, PageWithoutChangeTableExitsWithOne) {
 TEST_F(HandicapCommand, BadArgumentsExitWithTwo) {
     EXPECT_EQ(runHandicap({u"--date"_s, u"2026-1-10"_s}).exitCode, 2);
     EXPECT_EQ(runHandicap({u"--match-id"_s, u"42"_s, u"--date"_s, u"soon"_s}).exitCode, 2);
-    EXPECT_EQ(runHandicap({u"--match-id"_s, u"42"_s, u"--date"_s, u"2026-1-10"_s, u"--detail-site"_s, u"ftp://x"_s}).exitCode, 2);
+    EXPECT_EQ(runHandicap({u"--match-id"_s, u"42"_s, u"--date"_s, u"2026-1-10"_s, u"--detail-site"_s, u"ftp://x"_s})
+                  .exitCode,
+              2);
 }

@@ -34,7 +34,8 @@ public:
                         return;
                     requests.append(QString::fromUtf8(m_buffer[socket].left(m_buffer[socket].indexOf("\r\n"))));
                     socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nConnection: close\r\n"
-                                  "Content-Length: " + QByteArray::number(m_page.size()) + "\r\n\r\n" + m_page);
+                                  "Content-Length: "
+                                  + QByteArray::number(m_page.size()) + "\r\n\r\n" + m_page);
                     socket->disconnectFromHost();
                 });
                 QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
@@ -61,8 +62,8 @@ TEST_F(ScheduleCommand, PrintsTheTableTheFlagsAndTheListsRows) {
     PageServer site(jingcaiPage(matchRow(QStringLiteral("100"), QStringLiteral("英格兰超级联赛"),
                                          QStringLiteral("曼彻斯特联队"), QStringLiteral("利物浦")))
                         .toUtf8());
-    const CliRun run = runSchedule({QStringLiteral("--date"), QStringLiteral("2022-10-09"), QStringLiteral("--odds-site"),
-                            site.base()});
+    const CliRun run = runSchedule(
+        {QStringLiteral("--date"), QStringLiteral("2022-10-09"), QStringLiteral("--odds-site"), site.base()});
     ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
     ASSERT_EQ(site.requests.size(), 1);
     EXPECT_EQ(site.requests.first(),
@@ -83,7 +84,8 @@ TEST_F(ScheduleCommand, PrintsTheTableTheFlagsAndTheListsRows) {
     EXPECT_EQ(cells[9].toString(), QStringLiteral("0"));
     EXPECT_EQ(grid[0].toObject().value(QStringLiteral("leagueColor")).toInt(), 39168);
     EXPECT_EQ(run.json.value(QStringLiteral("outcome")).toString(), QStringLiteral("listed"));
-    EXPECT_EQ(run.json.value(QStringLiteral("status")).toString(), QStringLiteral("2022-10-09 竞彩赛程：共 1 场比赛。"));
+    EXPECT_EQ(run.json.value(QStringLiteral("status")).toString(),
+              QStringLiteral("2022-10-09 竞彩赛程：共 1 场比赛。"));
 }
 
 TEST_F(ScheduleCommand, ASiteThatIsDownExitsOneWithAnEmptyList) {
@@ -100,12 +102,12 @@ TEST_F(ScheduleCommand, ASiteThatIsDownExitsOneWithAnEmptyList) {
 }
 
 TEST_F(ScheduleCommand, RejectsBadArguments) {
-    for (const QStringList &args : {QStringList{QStringLiteral("--date"), QStringLiteral("2022-13-01")},
-                                    QStringList{QStringLiteral("--date"), QStringLiteral("9.10.2022")},
-                                    QStringList{QStringLiteral("--date"), QStringLiteral("2022-10-9"),
-                                                QStringLiteral("--beidan")},
-                                    QStringList{QStringLiteral("--odds-site"), QStringLiteral("ftp://x/")},
-                                    QStringList{QStringLiteral("extra")}}) {
+    for (const QStringList &args :
+         {QStringList{QStringLiteral("--date"), QStringLiteral("2022-13-01")},
+          QStringList{QStringLiteral("--date"), QStringLiteral("9.10.2022")},
+          QStringList{QStringLiteral("--date"), QStringLiteral("2022-10-9"), QStringLiteral("--beidan")},
+          QStringList{QStringLiteral("--odds-site"), QStringLiteral("ftp://x/")},
+          QStringList{QStringLiteral("extra")}}) {
         const CliRun run = runSchedule(args);
         EXPECT_EQ(run.exitCode, 2) << args.join(u' ').toStdString();
         EXPECT_FALSE(run.errors.isEmpty());

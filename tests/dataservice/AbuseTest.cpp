@@ -25,8 +25,8 @@ namespace {
 
 const QString kServiceBinary = QStringLiteral(CHENGLAN_BINARY_DIR "/server/dataservice/chenglan-service");
 const std::string kPath = "/shili/deep_jc.asp";
-const std::array<std::string, 11> kFields = {"0.35", "-0.2", "0.4", "-0.1", "0.5", "0", "0.45", "0.05",
-                                             "A31",  "D10",  "1003"};
+const std::array<std::string, 11> kFields = {"0.35", "-0.2", "0.4", "-0.1", "0.5", "0",
+                                             "0.45", "0.05", "A31", "D10",  "1003"};
 
 std::string queryWith(std::size_t field, const std::string &value) {
     std::string query;
@@ -75,8 +75,10 @@ protected:
             store.upsertProfile(profileOf(1003, Strengths{30, -20, 40, -10, 50, 0, 45, 5}));
         }
         m_before = dump(m_db.path());
-        m_service = std::make_unique<chenglan::testing::ServerProcess>(
-            kServiceBinary, QStringList{QStringLiteral("serve"), QStringLiteral("--db"), m_db.path()});
+        m_service =
+            std::make_unique<chenglan::testing::ServerProcess>(kServiceBinary,
+                                                               QStringList{QStringLiteral("serve"),
+                                                                           QStringLiteral("--db"), m_db.path()});
         ASSERT_TRUE(m_service->ok()) << m_service->error().toStdString();
         m_port = m_service->port();
         const RawAnswer baseline = rawExchange(m_port, getRequest(kPath + "?sql=" + queryWith(99, {})));
@@ -89,9 +91,9 @@ protected:
     // in a form body.
     std::array<RawAnswer, 3> askEveryWay(const std::string &query) {
         return {rawExchange(m_port, getRequest(kPath + "?sql=" + query)),
-                rawExchange(m_port, "POST " + kPath + "?sql=" + query +
-                                        " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
-                                        "Content-Length: 0\r\n\r\n"),
+                rawExchange(m_port, "POST " + kPath + "?sql=" + query
+                                        + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+                                          "Content-Length: 0\r\n\r\n"),
                 rawExchange(m_port, formPost(kPath, "sql=" + query))};
     }
 
@@ -114,10 +116,10 @@ protected:
 
 TEST_F(AbuseTest, BrokenEncodingInAnyFieldOfTheQueryIsA400) {
     const std::string broken[] = {
-        "%",       "%G1",         "%1",     "%%",        "%00",       "%0A",        // bad escapes, NUL, line feed
-        "%C0%AE",  "%E0%80%AF",   "%C0%80", "%F0%80%80%AF",                     // overlong UTF-8
-        "%FF",     "%C3%28",      "%ED%A0%80", "%F4%90%80%80", "%E6%97",        // invalid UTF-8
-        "\xC0\xAE", "\xFF",       "\xE6\x97\xA5",                               // raw bytes above ASCII
+        "%",        "%G1",       "%1",           "%%",           "%00",    "%0A", // bad escapes, NUL, line feed
+        "%C0%AE",   "%E0%80%AF", "%C0%80",       "%F0%80%80%AF",                  // overlong UTF-8
+        "%FF",      "%C3%28",    "%ED%A0%80",    "%F4%90%80%80", "%E6%97",        // invalid UTF-8
+        "\xC0\xAE", "\xFF",      "\xE6\x97\xA5",                                  // raw bytes above ASCII
     };
     for (std::size_t field = 0; field < kFields.size(); ++field)
         for (const std::string &piece : broken) {
@@ -133,9 +135,27 @@ TEST_F(AbuseTest, BrokenEncodingInAnyFieldOfTheQueryIsA400) {
 
 TEST_F(AbuseTest, SqlInAnyFieldIsRefusedOrHarmless) {
     const std::string pieces[] = {
-        "'",     "\"",   ";",    "--",  "/*",   "*/",  "\\",  "_",   "%25", "%5F",
-        "%27",   "%22",  "%3B",  "%2D%2D", "%2F%2A", "%5C", "%00", "%27%20OR%20%271%27=%271",
-        "%27);DROP%20TABLE%20matches;--", "%3BDELETE%20FROM%20profiles", "%22%20OR%201=1%20--%20",
+        "'",
+        "\"",
+        ";",
+        "--",
+        "/*",
+        "*/",
+        "\\",
+        "_",
+        "%25",
+        "%5F",
+        "%27",
+        "%22",
+        "%3B",
+        "%2D%2D",
+        "%2F%2A",
+        "%5C",
+        "%00",
+        "%27%20OR%20%271%27=%271",
+        "%27);DROP%20TABLE%20matches;--",
+        "%3BDELETE%20FROM%20profiles",
+        "%22%20OR%201=1%20--%20",
     };
     for (std::size_t field = 0; field < kFields.size(); ++field)
         for (const std::string &piece : pieces)
@@ -146,8 +166,9 @@ TEST_F(AbuseTest, SqlInAnyFieldIsRefusedOrHarmless) {
                     // query without the piece; anything else is refused.
                     const bool refused = answer.status == 400 && answer.body.find('|') == std::string::npos;
                     const bool harmless = answer.status == 200 && answer.body == m_baseline;
-                    EXPECT_TRUE(refused || harmless)
-                        << "field " << field + 1 << ": " << query << "\n" << answer.head << "\n" << answer.body;
+                    EXPECT_TRUE(refused || harmless) << "field " << field + 1 << ": " << query << "\n"
+                                                     << answer.head << "\n"
+                                                     << answer.body;
                 }
             }
     expectServiceAndDatabaseUnchanged();
@@ -156,11 +177,22 @@ TEST_F(AbuseTest, SqlInAnyFieldIsRefusedOrHarmless) {
 TEST_F(AbuseTest, OtherAddressesWithBrokenEncodingAreNotFoundOrRefused) {
     const std::string base = "http://127.0.0.1:" + std::to_string(m_port) + "/";
     const std::string targets[] = {
-        "/link(0).txt?%",       "/link(0).txt?x=%G1",  "/link%28%G1%29.txt", "/link(0).txt%00",
-        "/link%C0%AE.txt",      "/%",                  "/%%%",               "/%00",
-        "/link(0).txt/%2e%2e/%2e%2e/etc/passwd",       "/../../etc/passwd",  "/shili/deep_jc.asp%G1?sql=1",
-        "/shili/%2e%2e/shili/deep_jc.asp?sql=%FF",     "/link(\xFF).txt",    "/link(0).txt?sql=%27;--",
-        "/shili/deep_jc.asp?sql",                      "/shili/deep_jc.asp?=&&&=%",
+        "/link(0).txt?%",
+        "/link(0).txt?x=%G1",
+        "/link%28%G1%29.txt",
+        "/link(0).txt%00",
+        "/link%C0%AE.txt",
+        "/%",
+        "/%%%",
+        "/%00",
+        "/link(0).txt/%2e%2e/%2e%2e/etc/passwd",
+        "/../../etc/passwd",
+        "/shili/deep_jc.asp%G1?sql=1",
+        "/shili/%2e%2e/shili/deep_jc.asp?sql=%FF",
+        "/link(\xFF).txt",
+        "/link(0).txt?sql=%27;--",
+        "/shili/deep_jc.asp?sql",
+        "/shili/deep_jc.asp?=&&&=%",
         "/shili/deep_jc.asp?sql=" + queryWith(99, {}) + "&sql=" + queryWith(99, {}),
     };
     for (const std::string &target : targets)
@@ -168,13 +200,15 @@ TEST_F(AbuseTest, OtherAddressesWithBrokenEncodingAreNotFoundOrRefused) {
             const RawAnswer answer = rawExchange(m_port, request);
             const bool linkFile = answer.status == 200 && answer.body == base;
             EXPECT_TRUE(answer.status == 400 || answer.status == 404 || answer.status == 405 || linkFile)
-                << target << "\n" << answer.head << "\n" << answer.body;
+                << target << "\n"
+                << answer.head << "\n"
+                << answer.body;
         }
     // Bytes that break the request line itself. The library reads a request
     // line up to a NUL, so the first one asks for a link file.
-    for (const std::string &line : {"GET /link(0).txt\0 HTTP/1.1\r\n\r\n"s,
-                                    "GET /link(0).txt HTTP/1.1\r\nHost: \xFF\x00\x01\r\n\r\n"s,
-                                    "\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03\r\n\r\n"s, "GET\r\n\r\n"s}) {
+    for (const std::string &line :
+         {"GET /link(0).txt\0 HTTP/1.1\r\n\r\n"s, "GET /link(0).txt HTTP/1.1\r\nHost: \xFF\x00\x01\r\n\r\n"s,
+          "\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03\r\n\r\n"s, "GET\r\n\r\n"s}) {
         const RawAnswer answer = rawExchange(m_port, line);
         const bool linkFile = answer.status == 200 && answer.body == base;
         EXPECT_TRUE(answer.status == 0 || answer.status == 400 || answer.status == 404 || linkFile)
@@ -194,11 +228,13 @@ TEST_F(AbuseTest, AMebibyteRequestIsRefusedAtOnceAndTheServiceGoesOn) {
         {"query in the address", getRequest(kPath + "?sql=" + queryWith(10, mebibyte))},
         {"headers", "GET " + kPath + "?sql=" + queryWith(99, {}) + " HTTP/1.1\r\nHost: x\r\n" + headers + "\r\n"},
         {"form body", formPost(kPath, "sql=" + mebibyte)},
-        {"declared body", "POST " + kPath + " HTTP/1.1\r\nHost: x\r\nContent-Length: 1048576\r\n"
-                          "Content-Type: application/x-www-form-urlencoded\r\n\r\nsql="},
-        {"chunked body", "POST " + kPath + " HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n"
-                         "Content-Type: application/x-www-form-urlencoded\r\n\r\n100000\r\nsql=" +
-                             mebibyte + "\r\n0\r\n\r\n"},
+        {"declared body", "POST " + kPath
+                              + " HTTP/1.1\r\nHost: x\r\nContent-Length: 1048576\r\n"
+                                "Content-Type: application/x-www-form-urlencoded\r\n\r\nsql="},
+        {"chunked body", "POST " + kPath
+                             + " HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n"
+                               "Content-Type: application/x-www-form-urlencoded\r\n\r\n100000\r\nsql="
+                             + mebibyte + "\r\n0\r\n\r\n"},
     };
     for (const auto &[what, request] : requests) {
         const RawAnswer answer = rawExchange(m_port, request, std::chrono::seconds(15));
@@ -231,15 +267,17 @@ std::size_t countOf(const std::string &text, const std::string &piece) {
 // so that the request hidden behind it is never read; the honest forms of
 // the same framing are answered.
 TEST_F(AbuseTest, RequestsThatCouldBeReadTwoWaysAreRefusedAndNothingBehindThemIsRead) {
-    const std::string form = "POST " + kPath + " HTTP/1.1\r\nHost: x\r\n"
-                             "Content-Type: application/x-www-form-urlencoded\r\n";
+    const std::string form = "POST " + kPath
+                             + " HTTP/1.1\r\nHost: x\r\n"
+                               "Content-Type: application/x-www-form-urlencoded\r\n";
     const std::string hidden = "GET /hidden HTTP/1.1\r\nHost: x\r\n\r\n";
     const struct {
         const char *what;
         std::string request;
         int status;
     } shapes[] = {
-        {"Transfer-Encoding and Content-Length", form + "Transfer-Encoding: chunked\r\nContent-Length: 5\r\n\r\n0\r\n\r\n", 400},
+        {"Transfer-Encoding and Content-Length",
+         form + "Transfer-Encoding: chunked\r\nContent-Length: 5\r\n\r\n0\r\n\r\n", 400},
         {"two different Content-Length", form + "Content-Length: 0\r\nContent-Length: 34\r\n\r\n", 400},
         {"a list of lengths", form + "Content-Length: 0, 34\r\n\r\n", 400},
         {"a signed length", form + "Content-Length: +34\r\n\r\n", 400},
@@ -271,12 +309,17 @@ TEST_F(AbuseTest, RequestsThatCouldBeReadTwoWaysAreRefusedAndNothingBehindThemIs
     // whose body hides a request, and the next request, which is read.
     const std::string query = "sql=" + queryWith(99, {});
     const std::string chunked = form + "Transfer-Encoding: chunked\r\n\r\n4;part=1\r\n" + query.substr(0, 4) + "\r\n" +
-                                [&] { char size[16]; std::snprintf(size, sizeof size, "%zx", query.size() - 4); return std::string(size); }() +
-                                "\r\n" + query.substr(4) + "\r\n0\r\n\r\n";
-    const std::string getWithBody =
-        "GET /link(0).txt HTTP/1.1\r\nHost: x\r\nContent-Length: " + std::to_string(hidden.size()) + "\r\n\r\n" + hidden;
+                                [&] {
+                                    char size[16];
+                                    std::snprintf(size, sizeof size, "%zx", query.size() - 4);
+                                    return std::string(size);
+                                }()
+                                + "\r\n" + query.substr(4) + "\r\n0\r\n\r\n";
+    const std::string getWithBody = "GET /link(0).txt HTTP/1.1\r\nHost: x\r\nContent-Length: "
+                                    + std::to_string(hidden.size()) + "\r\n\r\n" + hidden;
     const RawAnswer honest =
-        rawExchange(m_port, chunked + getWithBody + "GET /link(1).txt HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+        rawExchange(m_port,
+                    chunked + getWithBody + "GET /link(1).txt HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
     EXPECT_EQ(honest.status, 200) << honest.head;
     EXPECT_EQ(honest.body.substr(0, m_baseline.size()), m_baseline);
     EXPECT_EQ(countOf(honest.body, "HTTP/1.1 200"), 2u) << honest.body;

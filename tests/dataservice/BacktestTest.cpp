@@ -14,8 +14,8 @@ using namespace Qt::StringLiterals;
 // comparison prints the row rather than its bytes.
 namespace chenglan::dataservice {
 void PrintTo(const BacktestRow &r, std::ostream *os) {
-    *os << r.key.toStdString() << ": " << r.matches << " matches, " << r.won << "/" << r.drawn << "/" << r.lost
-        << ", " << r.scoreHits << " hits";
+    *os << r.key.toStdString() << ": " << r.matches << " matches, " << r.won << "/" << r.drawn << "/" << r.lost << ", "
+        << r.scoreHits << " hits";
 }
 } // namespace chenglan::dataservice
 

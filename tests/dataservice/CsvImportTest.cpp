@@ -74,7 +74,8 @@ TEST(MatchFromCsv, RefusesBadLinesWithAReason) {
         {"1,英超,#ff0000,曼城,利物浦,2024-03-01 20:00,1,0,two,1,半球,0.95,0.91", "ft_home is not a goal count"},
         {"1,英超,#ff0000,曼城,利物浦,2024-03-01 20:00,1,0,-2,1,半球,0.95,0.91", "ft_home is not a goal count"},
         {"1,英超,#ff0000,曼城,利物浦,2024-03-01 20:00,1,0,2,,半球,0.95,0.91", "only one full-time goal count"},
-        {"1,英超,#ff0000,曼城,利物浦,2024-03-01 20:00,3,0,2,1,半球,0.95,0.91", "more goals at half-time than at full-time"},
+        {"1,英超,#ff0000,曼城,利物浦,2024-03-01 20:00,3,0,2,1,半球,0.95,0.91",
+         "more goals at half-time than at full-time"},
         {"1,英超,#ff0000,曼城,利物浦,2024-03-01 20:00,1,0,2,1,半球,abc,0.91", "home_odds is not a number"},
         {"1,英超,#ff0000,曼城,利物浦,2024-03-01 20:00,1,0,2,1,半球,-1,0.91", "home_odds is not a number"},
         {"1,,#ff0000,曼城,利物浦,2024-03-01 20:00,1,0,2,1,半球,0.95,0.91", "league is empty"},
@@ -104,7 +105,8 @@ TEST(CsvLayout, FindsColumnsByHeaderNameAndIgnoresOthers) {
         &error);
     ASSERT_TRUE(layout) << error.toStdString();
     const CsvMatch m = matchFromCsv(
-        fieldsOf("77,3,英格兰超级联赛,英超,#aa0000,11,曼城,12,利物浦,2024-03-01 20:00,0,0,1,0,-0.75,受让半球/一球,1.02,0.86"),
+        fieldsOf(
+            "77,3,英格兰超级联赛,英超,#aa0000,11,曼城,12,利物浦,2024-03-01 20:00,0,0,1,0,-0.75,受让半球/一球,1.02,0.86"),
         *layout);
     ASSERT_TRUE(m.facts) << m.error.toStdString();
     EXPECT_EQ(m.facts->league, QStringLiteral("英格兰超级联赛"));
@@ -125,7 +127,8 @@ TEST(CsvLayout, FindsColumnsByHeaderNameAndIgnoresOthers) {
 TEST(ImportCsv, StoresGoodLinesAndReportsBadOnesByNumber) {
     TempDatabase db;
     MatchStore store(db.path());
-    QByteArray csv = "\xEF\xBB\xBF" "match_id,league,league_colour,home_team,away_team,kickoff,ht_home,ht_away,"
+    QByteArray csv = "\xEF\xBB\xBF"
+                     "match_id,league,league_colour,home_team,away_team,kickoff,ht_home,ht_away,"
                      "ft_home,ft_away,handicap,home_odds,away_odds\r\n";
     csv += QByteArray(kDocumentedLine) + "\r\n";
     csv += "\r\n";
@@ -152,7 +155,8 @@ TEST(ImportCsv, StoresGoodLinesAndReportsBadOnesByNumber) {
     EXPECT_EQ(again.report.unchanged, 4);
     EXPECT_EQ(store.matchCount(), 4);
 
-    csv.replace("1004,德甲,#0000ff,拜仁,多特,2024-03-03 19:30,,,,", "1004,德甲,#0000ff,拜仁,多特,2024-03-03 19:30,0,1,2,2");
+    csv.replace("1004,德甲,#0000ff,拜仁,多特,2024-03-03 19:30,,,,",
+                "1004,德甲,#0000ff,拜仁,多特,2024-03-03 19:30,0,1,2,2");
     const Imported corrected = runImport(store, csv);
     EXPECT_EQ(corrected.report.updated, 1);
     EXPECT_EQ(corrected.report.unchanged, 3);
@@ -182,13 +186,13 @@ TEST(ImportCsv, AnOverlongLineIsSkipped) {
 // colour, and names holding characters that are invisible or turn the text
 // around them (a name written backwards reads as another team).
 TEST(MatchFromCsv, RefusesLookAlikeDigitsAndHiddenCharacters) {
-    const CsvMatch fullWidth = matchFromCsv(fieldsOf("1,英超,#１１２２３３,曼城,利物浦,2024-03-01 20:00,1,0,2,1,半球,0.95,0.91"));
+    const CsvMatch fullWidth =
+        matchFromCsv(fieldsOf("1,英超,#１１２２３３,曼城,利物浦,2024-03-01 20:00,1,0,2,1,半球,0.95,0.91"));
     EXPECT_FALSE(fullWidth.facts);
     EXPECT_EQ(fullWidth.error, QStringLiteral("league_colour is not \"#\" and six hexadecimal digits"));
 
-    const char32_t hidden[] = {0x01,   0x7f,   0x85,   0x9b,   0x061c, 0x200e, 0x200f, 0x202a, 0x202e,
-                               0x2066, 0x2069, 0x2028, 0x2029, 0xfeff, 0xfdd0, 0xfdef, 0xfffe, 0xffff,
-                               0x1fffe, 0x10ffff};
+    const char32_t hidden[] = {0x01,   0x7f,   0x85,   0x9b,   0x061c, 0x200e, 0x200f, 0x202a, 0x202e,  0x2066,
+                               0x2069, 0x2028, 0x2029, 0xfeff, 0xfdd0, 0xfdef, 0xfffe, 0xffff, 0x1fffe, 0x10ffff};
     for (const char32_t c : hidden) {
         QString name = QStringLiteral("曼"); // QString::fromUcs4 would drop a leading U+FEFF
         name.append(QStringView(QChar::fromUcs4(c)));

@@ -216,15 +216,11 @@ TEST_F(DataServiceTest, APostWithoutLengthIsAnsweredAtOnce) {
 
 TEST_F(DataServiceTest, MalformedQueriesGet400AndNoRecord) {
     startService();
-    for (const char *query : {"0.35,-0.2,0.4,-0.1,0.5,0,0.45,0.05,A31,D10",
-                              "0.35,-0.2,0.4,-0.1,0.5,0,0.45,0.05,A31,D10,1,2",
-                              "abc,-0.2,0.4,-0.1,0.5,0,0.45,0.05,A31,D10,1",
-                              "0,0,0,0,0,0,0,0,A31,D10,1%27%20OR%20%271%27=%271",
-                              "0,0,0,0,0,0,0,0,A31%22,D10,1",
-                              "0,0,0,0,0,0,0,0,A31;DROP%20TABLE%20matches,D10,1",
-                              "0,0,0,0,0,0,0,0,A31,D10,1%7C2",
-                              "0%zz,0,0,0,0,0,0,0,A31,D10,1",
-                              "0,0,0,0,0,0,0,0,A31,D10,1%"}) {
+    for (const char *query :
+         {"0.35,-0.2,0.4,-0.1,0.5,0,0.45,0.05,A31,D10", "0.35,-0.2,0.4,-0.1,0.5,0,0.45,0.05,A31,D10,1,2",
+          "abc,-0.2,0.4,-0.1,0.5,0,0.45,0.05,A31,D10,1", "0,0,0,0,0,0,0,0,A31,D10,1%27%20OR%20%271%27=%271",
+          "0,0,0,0,0,0,0,0,A31%22,D10,1", "0,0,0,0,0,0,0,0,A31;DROP%20TABLE%20matches,D10,1",
+          "0,0,0,0,0,0,0,0,A31,D10,1%7C2", "0%zz,0,0,0,0,0,0,0,A31,D10,1", "0,0,0,0,0,0,0,0,A31,D10,1%"}) {
         const auto res = m_client->Get(std::string("/shili/deep_jc.asp?sql=") + query);
         ASSERT_TRUE(res) << query;
         EXPECT_EQ(res->status, 400) << query;
@@ -337,7 +333,7 @@ TEST_F(DataServiceTest, NamesCannotSplitARecord) {
 
 TEST_F(DataServiceTest, ConnectionsBeyondTheWorkersAndTheWaitingLineAreRefusedAtOnce) {
     startService(1, 1);
-    RawConnection holder(m_port); // takes the only worker
+    RawConnection holder(m_port);  // takes the only worker
     RawConnection waiting(m_port); // waits for it
     ASSERT_TRUE(holder.connected() && waiting.connected());
     waiting.send(std::string("GET ") + kQueryPath + "1003 HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");

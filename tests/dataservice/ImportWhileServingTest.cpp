@@ -55,8 +55,10 @@ std::vector<int> answeredIds(const std::string &body, std::string *problem) {
             return {};
         }
         const int id = f[field::MatchId].toInt();
-        if (f[field::HomeTeam] != QStringLiteral("主队%1").arg(id) || f[field::AwayTeam] != QStringLiteral("客队%1").arg(id)
-            || f[field::Distance] != QString::number(id / 100.0, 'f', 4) || f[field::FullTimeScore] != QStringLiteral("2:1"))
+        if (f[field::HomeTeam] != QStringLiteral("主队%1").arg(id)
+            || f[field::AwayTeam] != QStringLiteral("客队%1").arg(id)
+            || f[field::Distance] != QString::number(id / 100.0, 'f', 4)
+            || f[field::FullTimeScore] != QStringLiteral("2:1"))
             *problem = "record of match " + std::to_string(id) + " mixes in other values: " + record.toStdString();
         ids.push_back(id);
     }
@@ -86,9 +88,10 @@ TEST(ImportWhileServing, EveryAnswerIsOneTheDatabaseHeldAndTheyNeverGoBack) {
         file.write("match_id,league,league_colour,home_team,away_team,kickoff,ht_home,ht_away,ft_home,ft_away,"
                    "handicap,home_odds,away_odds\n");
         for (int id = kMatches - kKnownAtStart; id >= 1; --id)
-            file.write(QStringLiteral("%1,英格兰超级联赛,#ff0000,主队%1,客队%1,2024-03-01 20:00,1,0,2,1,半球,0.95,0.91\n")
-                           .arg(id)
-                           .toUtf8());
+            file.write(
+                QStringLiteral("%1,英格兰超级联赛,#ff0000,主队%1,客队%1,2024-03-01 20:00,1,0,2,1,半球,0.95,0.91\n")
+                    .arg(id)
+                    .toUtf8());
     }
     // The answers the database holds after each of the import's commits: the
     // 30 nearest of the matches with facts.
@@ -103,7 +106,8 @@ TEST(ImportWhileServing, EveryAnswerIsOneTheDatabaseHeldAndTheyNeverGoBack) {
         states.emplace(top, batches);
     }
 
-    chenglan::testing::ServerProcess service(kServiceBinary, {QStringLiteral("serve"), QStringLiteral("--db"), db.path()});
+    chenglan::testing::ServerProcess service(kServiceBinary,
+                                             {QStringLiteral("serve"), QStringLiteral("--db"), db.path()});
     ASSERT_TRUE(service.ok()) << service.error().toStdString();
 
     std::atomic<bool> importing{true};
@@ -162,7 +166,8 @@ TEST(ImportWhileServing, AnImportThatCannotGetTheDatabaseFailsAndTheServiceAnswe
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write("8,英格兰超级联赛,#ff0000,主队8,客队8,2024-03-01 20:00,1,0,2,1,半球,0.95,0.91\n");
     }
-    chenglan::testing::ServerProcess service(kServiceBinary, {QStringLiteral("serve"), QStringLiteral("--db"), db.path()});
+    chenglan::testing::ServerProcess service(kServiceBinary,
+                                             {QStringLiteral("serve"), QStringLiteral("--db"), db.path()});
     ASSERT_TRUE(service.ok()) << service.error().toStdString();
     const RawAnswer before = rawExchange(service.port(), getRequest(kTarget));
     ASSERT_EQ(before.status, 200);

@@ -133,9 +133,12 @@ CHENGLAN_ON_BOTH_BACKENDS(IngestOn);
 QMap<qint64, QString> contents(const QString &path) {
     QMap<qint64, QString> rows;
     MatchStore store(path, MatchStore::Access::ReadOnly);
-    store.changesSince(0, [&](const AnswerRow &row) {
-        rows.insert(row.profile.matchId, describe(row.facts) + u" | "_s + describe(row.profile));
-    }, [](qint64) {});
+    store.changesSince(
+        0,
+        [&](const AnswerRow &row) {
+            rows.insert(row.profile.matchId, describe(row.facts) + u" | "_s + describe(row.profile));
+        },
+        [](qint64) {});
     return rows;
 }
 
@@ -146,10 +149,10 @@ TEST(HandicapLineFromText, ReadsTheSitesWordsInQuarterGoals) {
         const char16_t *text;
         std::optional<double> line;
     } cases[] = {
-        {u"平手", 0.0},          {u"平手/半球", 0.25},     {u"半球", 0.5},      {u"半球/一球", 0.75},
-        {u"一球", 1.0},          {u"球半/两球", 1.75},     {u"三球半", 3.5},    {u"受让平手/半球", -0.25},
-        {u"受让一球", -1.0},     {u"受半球", -0.5},        {u" 受让平手 ", 0.0}, {u"", std::nullopt},
-        {u"封", std::nullopt},   {u"半球/", std::nullopt}, {u"受让", std::nullopt},
+        {u"平手", 0.0},        {u"平手/半球", 0.25},     {u"半球", 0.5},          {u"半球/一球", 0.75},
+        {u"一球", 1.0},        {u"球半/两球", 1.75},     {u"三球半", 3.5},        {u"受让平手/半球", -0.25},
+        {u"受让一球", -1.0},   {u"受半球", -0.5},        {u" 受让平手 ", 0.0},    {u"", std::nullopt},
+        {u"封", std::nullopt}, {u"半球/", std::nullopt}, {u"受让", std::nullopt},
     };
     for (const auto &c : cases)
         EXPECT_EQ(handicapLineFromText(QString::fromUtf16(c.text)), c.line) << QString::fromUtf16(c.text).toStdString();
@@ -264,7 +267,8 @@ TEST_P(IngestOn, StoresTheAnalysisOfEveryFinishedMatchOnceAndARerunChangesNothin
     EXPECT_EQ(store.matchCount(), 12);
     EXPECT_EQ(store.profileCount(), 12);
     int changed = 0;
-    store.changesSince(revision, [&](const AnswerRow &) { ++changed; }, [&](qint64) { ++changed; });
+    store.changesSince(
+        revision, [&](const AnswerRow &) { ++changed; }, [&](qint64) { ++changed; });
     EXPECT_EQ(changed, 0) << "no row got a new revision";
 }
 
@@ -313,9 +317,10 @@ TEST_F(IngestTest, ATrendTooShortForTheFitsIsNoProfile) {
 TEST_F(IngestTest, TheProgramKilledInTheMiddleLeavesWholeBatchesAndTheNextRunCompletesThem) {
     const SiteBases sites = sitesOf(*m_site);
     const auto ingestArguments = [&](const QString &db) {
-        return QStringList{u"ingest"_s,        u"--db"_s,          db,         u"--from"_s,
-                           u"2024-03-16"_s,    u"--to"_s,          u"2024-04-13"_s, u"--odds-site"_s,
-                           sites.odds,         u"--analysis-site"_s, sites.analysis, u"--detail-site"_s,
+        return QStringList{u"ingest"_s,          u"--db"_s,        db,
+                           u"--from"_s,          u"2024-03-16"_s,  u"--to"_s,
+                           u"2024-04-13"_s,      u"--odds-site"_s, sites.odds,
+                           u"--analysis-site"_s, sites.analysis,   u"--detail-site"_s,
                            sites.detail};
     };
     const auto runToEnd = [&](const QStringList &arguments) {
@@ -353,8 +358,8 @@ TEST_F(IngestTest, TheProgramKilledInTheMiddleLeavesWholeBatchesAndTheNextRunCom
         ASSERT_TRUE(q.exec(u"PRAGMA integrity_check"_s) && q.next());
         EXPECT_EQ(q.value(0).toString(), u"ok"_s);
         ASSERT_TRUE(q.exec(u"SELECT count(*) FROM profiles p LEFT JOIN matches m ON m.match_id = p.match_id "
-                           "WHERE m.match_id IS NULL"_s) &&
-                    q.next());
+                           "WHERE m.match_id IS NULL"_s)
+                    && q.next());
         EXPECT_EQ(q.value(0).toInt(), 0) << "a profile without its facts";
         q = QSqlQuery();
         db.close();

@@ -100,9 +100,10 @@ std::string getRequest(const std::string &target) {
 }
 
 std::string formPost(const std::string &target, const std::string &body) {
-    return "POST " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
-           "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
-           std::to_string(body.size()) + "\r\n\r\n" + body;
+    return "POST " + target
+           + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+             "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: "
+           + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
 std::vector<Exchange> runLoad(int port, const LoadPlan &plan) {
@@ -119,9 +120,9 @@ std::vector<Exchange> runLoad(int port, const LoadPlan &plan) {
     const auto start = Clock::now();
     const auto stopSending = start + plan.duration;
     const bool open = plan.ratePerSecond > 0 && plan.burst == 0;
-    const auto interval = open ? std::chrono::duration_cast<Clock::duration>(
-                                     std::chrono::duration<double>(1.0 / plan.ratePerSecond))
-                               : Clock::duration::zero();
+    const auto interval =
+        open ? std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / plan.ratePerSecond))
+             : Clock::duration::zero();
     std::size_t launched = 0;
 
     const auto finish = [&](int fd, InFlight &f, Clock::time_point now) {
@@ -157,7 +158,8 @@ std::vector<Exchange> runLoad(int port, const LoadPlan &plan) {
         if (plan.burst > 0)
             return launched < std::size_t(plan.burst);
         if (open)
-            return start + interval * static_cast<Clock::rep>(launched) <= now && start + interval * static_cast<Clock::rep>(launched) < stopSending;
+            return start + interval * static_cast<Clock::rep>(launched) <= now
+                   && start + interval * static_cast<Clock::rep>(launched) < stopSending;
         return now < stopSending && flying.size() < std::size_t(plan.concurrency);
     };
 
@@ -183,8 +185,8 @@ std::vector<Exchange> runLoad(int port, const LoadPlan &plan) {
         int wait = 50;
         if (open && moreToSend) {
             const auto next = start + interval * static_cast<Clock::rep>(launched);
-            wait = int(std::clamp<long long>(
-                std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count(), 0, 50));
+            wait = int(std::clamp<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count(),
+                                             0, 50));
         }
         const int n = ::epoll_wait(epoll, events, 256, wait);
         now = Clock::now();
@@ -197,8 +199,8 @@ std::vector<Exchange> runLoad(int port, const LoadPlan &plan) {
             bool ended = false;
             bool sendFailed = false;
             if (f.sent < plan.request.size() && (events[i].events & EPOLLOUT)) {
-                const ssize_t sent = ::send(fd, plan.request.data() + f.sent, plan.request.size() - f.sent,
-                                            MSG_NOSIGNAL);
+                const ssize_t sent =
+                    ::send(fd, plan.request.data() + f.sent, plan.request.size() - f.sent, MSG_NOSIGNAL);
                 if (sent > 0)
                     f.sent += std::size_t(sent);
                 else if (sent < 0 && errno != EAGAIN)
@@ -270,8 +272,8 @@ double lagQuantile(const std::vector<Exchange> &exchanges, double q) {
 }
 
 std::size_t countStatus(const std::vector<Exchange> &exchanges, int status) {
-    return std::size_t(std::count_if(exchanges.begin(), exchanges.end(),
-                                     [status](const Exchange &e) { return e.status == status; }));
+    return std::size_t(
+        std::count_if(exchanges.begin(), exchanges.end(), [status](const Exchange &e) { return e.status == status; }));
 }
 
 long residentKiB(long long pid) {

@@ -13,18 +13,17 @@ namespace chenglan::dataservice::testing {
 
 // An answer read until the server closed the connection.
 struct RawAnswer {
-    int status = 0;       // 0: no status line (reset, closed silently, timed out)
-    std::string head;     // status line and headers
+    int status = 0;   // 0: no status line (reset, closed silently, timed out)
+    std::string head; // status line and headers
     std::string body;
-    bool closed = false;  // the server closed (or reset) the connection in time
-    double ms = 0;        // from the first byte sent to the close
+    bool closed = false; // the server closed (or reset) the connection in time
+    double ms = 0;       // from the first byte sent to the close
 };
 
 // Sends `request` as it is on a fresh connection to 127.0.0.1:port (in a
 // second thread, so a server that stops reading cannot block it) and reads
 // until the server closes, at most `limit`.
-RawAnswer rawExchange(int port, const std::string &request,
-                      std::chrono::milliseconds limit = std::chrono::seconds(10));
+RawAnswer rawExchange(int port, const std::string &request, std::chrono::milliseconds limit = std::chrono::seconds(10));
 
 // A request line and headers for GET of `target`, closing after the answer.
 std::string getRequest(const std::string &target);
@@ -33,15 +32,15 @@ std::string formPost(const std::string &target, const std::string &body);
 
 // One request of a load run.
 struct Exchange {
-    double intendedMs = 0;  // when it was meant to be sent, from the start of the run
-    double latencyMs = 0;   // from the intended send time to the end of the answer
-    double lagMs = 0;       // how late the client opened the connection
-    int status = 0;         // 0: no answer within the limit, or the connection failed
+    double intendedMs = 0; // when it was meant to be sent, from the start of the run
+    double latencyMs = 0;  // from the intended send time to the end of the answer
+    double lagMs = 0;      // how late the client opened the connection
+    int status = 0;        // 0: no answer within the limit, or the connection failed
     bool bodyMatches = false;
 };
 
 struct LoadPlan {
-    std::string request;  // sent on each connection; it must ask the server to close
+    std::string request;      // sent on each connection; it must ask the server to close
     std::string expectedBody; // the body a 200 must carry
     // Open loop: one request every 1/rate seconds whatever the answers, the
     // latency counted from the intended time, so a server that falls behind

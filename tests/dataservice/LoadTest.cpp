@@ -72,8 +72,8 @@ void fill(const QString &path, int count) {
         ASSERT_TRUE(match.prepare(QStringLiteral(
             "INSERT INTO matches VALUES (?, '英格兰超级联赛', '英超', '#ff0000', ?, ?, ?, 1, 0, 2, 1, '半球', 0.5, "
             "0.95, 0.91, 1)")));
-        ASSERT_TRUE(profile.prepare(QStringLiteral(
-            "INSERT INTO profiles VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, 'A31', 'D10', 1)")));
+        ASSERT_TRUE(profile.prepare(
+            QStringLiteral("INSERT INTO profiles VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, 'A31', 'D10', 1)")));
         std::uint32_t seed = 12345;
         const auto next = [&seed] {
             seed = seed * 1664525u + 1013904223u;
@@ -141,7 +141,8 @@ Pipelined pipeline(int port, const std::string &request, std::size_t count) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     for (;;) {
         pollfd pfd{fd, POLLIN, 0};
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0 || ::poll(&pfd, 1, int(left.count())) <= 0)
             break;
         const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
@@ -171,9 +172,11 @@ protected:
     static void TearDownTestSuite() { s_dir.reset(); }
 
     void SetUp() override {
-        m_service = std::make_unique<chenglan::testing::ServerProcess>(
-            kServiceBinary,
-            QStringList{QStringLiteral("serve"), QStringLiteral("--db"), s_dir->filePath(QStringLiteral("load.db"))});
+        m_service =
+            std::make_unique<chenglan::testing::ServerProcess>(kServiceBinary,
+                                                               QStringList{QStringLiteral("serve"),
+                                                                           QStringLiteral("--db"),
+                                                                           s_dir->filePath(QStringLiteral("load.db"))});
         ASSERT_TRUE(m_service->ok()) << m_service->error().toStdString();
         m_port = m_service->port();
         // The service listens before its index is loaded; as a load balancer
@@ -218,8 +221,8 @@ TEST_F(LoadTest, TwoHundredConnectionsAtOnceAreEachAnsweredOrRefused) {
     }
     std::printf("[ figures  ] 200 connections at once: %zu answered (p50 %.0f ms), %zu refused with 503 "
                 "(p99 %.0f ms), slowest %.0f ms; load average %s\n",
-                served, latencyQuantile(exchanges, 200, 0.5), refused, latencyQuantile(exchanges, 503, 0.99),
-                slowest, loadAverage().c_str());
+                served, latencyQuantile(exchanges, 200, 0.5), refused, latencyQuantile(exchanges, 503, 0.99), slowest,
+                loadAverage().c_str());
     EXPECT_EQ(served + refused, 200u);
     EXPECT_GE(served, 8u) << "at least the workers' share is served";
     EXPECT_LT(slowest, 10000);
@@ -271,8 +274,8 @@ TEST_F(LoadTest, AtTwiceTheSustainedRateTheExcessIsRefusedFastAndTheRestAnswered
                 serviceQuantile(driven, 200, 0.5), serviceQuantile(driven, 200, 0.99),
                 serviceQuantile(driven, 503, 0.5), serviceQuantile(driven, 503, 0.99), lagQuantile(driven, 0.5),
                 lagQuantile(driven, 0.99));
-    std::printf("[ figures  ] resident memory %ld KiB before, %ld KiB after; load average %s\n", rssBefore,
-                rssAfter, loadAverage().c_str());
+    std::printf("[ figures  ] resident memory %ld KiB before, %ld KiB after; load average %s\n", rssBefore, rssAfter,
+                loadAverage().c_str());
 
     // Everything answered or refused, and what was answered is right.
     EXPECT_EQ(served + refused, driven.size());
@@ -311,8 +314,8 @@ TEST_F(LoadTest, PipelinedRequestsBeyondTheKeepAliveLimitAreAllAnsweredOverNewCo
         std::size_t answered = 0;
         for (int connection = 1; answered < burst && connection <= 5; ++connection) {
             const Pipelined got = pipeline(m_port, request, burst - answered);
-            EXPECT_FALSE(got.reset) << burst << " pipelined, connection " << connection << ", after "
-                                    << got.answers << " answers";
+            EXPECT_FALSE(got.reset) << burst << " pipelined, connection " << connection << ", after " << got.answers
+                                    << " answers";
             EXPECT_EQ(got.answers, std::min(burst - answered, limit)) << burst << " pipelined";
             EXPECT_TRUE(got.lastCloses) << burst << " pipelined";
             answered += got.answers;

@@ -43,7 +43,8 @@ void fillProfiles(const QString &path, qint64 first, qint64 count, unsigned seed
     std::uniform_int_distribution<int> value(-60, 60), code(0, 2), day(1, 28);
     store.beginBatch();
     for (qint64 id = first; id < first + count; ++id) {
-        store.upsertMatch(finishedMatch(id, QStringLiteral("2024-03-%1 20:00").arg(day(random), 2, 10, QLatin1Char('0'))));
+        store.upsertMatch(
+            finishedMatch(id, QStringLiteral("2024-03-%1 20:00").arg(day(random), 2, 10, QLatin1Char('0'))));
         Strengths s;
         for (auto &v : s)
             v = value(random) * 5;
@@ -200,7 +201,8 @@ TEST(OperatorMetrics, ExpositionParsesWithCountsByPathAndStatusAndACumulativeHis
     EXPECT_EQ((samples[R"(chenglan_http_requests_total{path="other",status="404"})"]), 1);
     EXPECT_EQ((samples[R"(chenglan_http_requests_total{path="/link(N).txt",status="200"})"]), 1);
     EXPECT_EQ(samples["chenglan_profiles_loaded"], 40);
-    EXPECT_EQ(samples["chenglan_revision_served"], double(MatchStore(db.path(), MatchStore::Access::ReadOnly).revision()));
+    EXPECT_EQ(samples["chenglan_revision_served"],
+              double(MatchStore(db.path(), MatchStore::Access::ReadOnly).revision()));
     EXPECT_EQ(samples["chenglan_connections_refused_busy_total"], 0);
     EXPECT_GE(samples["chenglan_seconds_since_last_change"], 0);
     EXPECT_GT(samples["chenglan_load_duration_seconds"], 0);
@@ -208,7 +210,8 @@ TEST(OperatorMetrics, ExpositionParsesWithCountsByPathAndStatusAndACumulativeHis
     // Buckets are cumulative: counts never fall as the bound rises, and +Inf
     // equals the count.
     std::map<double, double> buckets;
-    const QRegularExpression bucket(QStringLiteral(R"re(^chenglan_similar_query_duration_seconds_bucket\{le="([^"]+)"\}$)re"));
+    const QRegularExpression bucket(
+        QStringLiteral(R"re(^chenglan_similar_query_duration_seconds_bucket\{le="([^"]+)"\}$)re"));
     for (const auto &[name, value] : samples)
         if (const auto m = bucket.match(QString::fromStdString(name)); m.hasMatch())
             buckets[m.captured(1) == QLatin1String("+Inf") ? INFINITY : m.captured(1).toDouble()] = value;

@@ -105,8 +105,8 @@ TEST(ParseSimilarQuery, RefusesMalformedText) {
 
 TEST(SimilarQueryFromParameters, TakesTheSqlParameterEncodedOrNot) {
     const auto raw = similarQueryFromParameters(std::string("sql=") + kClientQuery);
-    const auto encoded = similarQueryFromParameters(
-        "sql=0.35%2C-0.2%2C0.4%2C-0.1%2C0.5%2C0%2C0.45%2C0.05%2CA31%2CD10%2C2245911");
+    const auto encoded =
+        similarQueryFromParameters("sql=0.35%2C-0.2%2C0.4%2C-0.1%2C0.5%2C0%2C0.45%2C0.05%2CA31%2CD10%2C2245911");
     const auto amongOthers = similarQueryFromParameters(std::string("x=1&sql=") + kClientQuery + "&y=%zz");
     ASSERT_TRUE(raw.query);
     ASSERT_TRUE(encoded.query);
@@ -116,9 +116,9 @@ TEST(SimilarQueryFromParameters, TakesTheSqlParameterEncodedOrNot) {
 }
 
 TEST(SimilarQueryFromParameters, RefusesMissingRepeatedOrBadlyEncodedParameters) {
-    for (const char *text : {"", "sq=1", "sql", "sql=1&sql=2", "sql=0%2,0,0,0,0,0,0,0,A31,D10,1",
-                             "sql=0%zz0,0,0,0,0,0,0,A31,D10,1", "sql=0,0,0,0,0,0,0,0,A31,D10,1%",
-                             "sql=0,0,0,0,0,0,0,0,A31,D10,1%27", "sql=0,0,0,0,0,0,0,0,A31,D10,%00"}) {
+    for (const char *text :
+         {"", "sq=1", "sql", "sql=1&sql=2", "sql=0%2,0,0,0,0,0,0,0,A31,D10,1", "sql=0%zz0,0,0,0,0,0,0,A31,D10,1",
+          "sql=0,0,0,0,0,0,0,0,A31,D10,1%", "sql=0,0,0,0,0,0,0,0,A31,D10,1%27", "sql=0,0,0,0,0,0,0,0,A31,D10,%00"}) {
         const auto parsed = similarQueryFromParameters(text);
         EXPECT_FALSE(parsed.query) << "accepted: " << text;
     }

@@ -11,7 +11,11 @@ namespace {
 
 IndexEntry entry(qint64 id, Strengths s, const char *code20 = "A31", const char *code10 = "D10",
                  std::int64_t kickoff = 1000) {
-    return IndexEntry{id, s, QString::fromLatin1(code20), QString::fromLatin1(code10), kickoff,
+    return IndexEntry{id,
+                      s,
+                      QString::fromLatin1(code20),
+                      QString::fromLatin1(code10),
+                      kickoff,
                       "record " + std::to_string(id) + ","};
 }
 
@@ -34,11 +38,12 @@ Strengths first(std::int32_t v) { return Strengths{v, 0, 0, 0, 0, 0, 0, 0}; }
 
 TEST(SimilarityIndexSearch, SameCodesComeFirstThenTheRestEachByDistance) {
     SimilarityIndex index;
-    index.apply({entry(1, first(500)),                // same codes, far
-                 entry(2, first(100)),                // same codes, near
-                 entry(3, first(0), "B11", "D10"),    // other codes, exact
-                 entry(4, first(50), "A31", "C10"),   // other codes, near
-                 entry(5, first(-300), "A30", "D10")}, {});
+    index.apply({entry(1, first(500)),              // same codes, far
+                 entry(2, first(100)),              // same codes, near
+                 entry(3, first(0), "B11", "D10"),  // other codes, exact
+                 entry(4, first(50), "A31", "C10"), // other codes, near
+                 entry(5, first(-300), "A30", "D10")},
+                {});
     const auto hits = index.search(query(first(0)));
     EXPECT_EQ(ids(hits), (std::vector<qint64>{2, 1, 3, 4, 5}));
     EXPECT_TRUE(hits[0].sameCodes);
@@ -192,8 +197,8 @@ TEST(SimilarityIndexSearch, AgreesWithSortingEveryCandidate) {
             double d2 = 0;
             for (int k = 0; k < kStrengthCount; ++k)
                 d2 += double(e.strengths[k] - q[k]) * double(e.strengths[k] - q[k]);
-            all.push_back({e.code20 == QLatin1String(c20) && e.code10 == QLatin1String(c10), d2, e.kickoffMinutes,
-                           e.matchId});
+            all.push_back(
+                {e.code20 == QLatin1String(c20) && e.code10 == QLatin1String(c10), d2, e.kickoffMinutes, e.matchId});
         }
         std::sort(all.begin(), all.end(), [](const Row &a, const Row &b) {
             if (a.same != b.same)

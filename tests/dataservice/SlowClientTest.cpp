@@ -36,9 +36,7 @@ const std::string kTarget = "/shili/deep_jc.asp?sql=0.35,-0.2,0.4,-0.1,0.5,0,0.4
 // Margin for a loaded two-core machine on top of a timeout.
 constexpr auto kMargin = std::chrono::seconds(3);
 
-double secondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
+double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 int connectTo(int port, int receiveBuffer = 0) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -74,8 +72,10 @@ protected:
             }
             store.commitBatch();
         }
-        m_service = std::make_unique<chenglan::testing::ServerProcess>(
-            kServiceBinary, QStringList{QStringLiteral("serve"), QStringLiteral("--db"), m_db.path()});
+        m_service =
+            std::make_unique<chenglan::testing::ServerProcess>(kServiceBinary,
+                                                               QStringList{QStringLiteral("serve"),
+                                                                           QStringLiteral("--db"), m_db.path()});
         ASSERT_TRUE(m_service->ok()) << m_service->error().toStdString();
         m_port = m_service->port();
     }

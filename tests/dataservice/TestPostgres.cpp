@@ -30,7 +30,8 @@ constexpr int kStartTimeoutSeconds = 30;
 QString newestServerBin() {
     QDir root(QString::fromLatin1(kDebianPostgresRoot));
     QStringList versions = root.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    std::sort(versions.begin(), versions.end(), [](const QString &a, const QString &b) { return a.toInt() > b.toInt(); });
+    std::sort(versions.begin(), versions.end(),
+              [](const QString &a, const QString &b) { return a.toInt() > b.toInt(); });
     for (const QString &v : versions) {
         const QString bin = root.filePath(v + QStringLiteral("/bin"));
         if (QFile::exists(bin + QStringLiteral("/initdb")) && QFile::exists(bin + QStringLiteral("/pg_ctl")))
@@ -122,7 +123,8 @@ bool TestPostgres::runAsOwner(const QStringList &command, QString *output) {
     QStringList arguments = command;
     QString program = arguments.takeFirst();
     if (::geteuid() == 0) {
-        arguments = QStringList{QStringLiteral("-u"), QLatin1String(kServerUser), QStringLiteral("--"), program} + arguments;
+        arguments =
+            QStringList{QStringLiteral("-u"), QLatin1String(kServerUser), QStringLiteral("--"), program} + arguments;
         program = QStringLiteral("runuser");
     }
     QProcess process;
@@ -140,8 +142,12 @@ bool TestPostgres::runAsOwner(const QStringList &command, QString *output) {
 }
 
 bool TestPostgres::pgCtl(const QString &action) {
-    QStringList command{m_bin + QStringLiteral("/pg_ctl"), QStringLiteral("-D"), m_dir->filePath(QStringLiteral("data")),
-                        QStringLiteral("-w"), QStringLiteral("-t"), QString::number(kStartTimeoutSeconds)};
+    QStringList command{m_bin + QStringLiteral("/pg_ctl"),
+                        QStringLiteral("-D"),
+                        m_dir->filePath(QStringLiteral("data")),
+                        QStringLiteral("-w"),
+                        QStringLiteral("-t"),
+                        QString::number(kStartTimeoutSeconds)};
     if (action == QLatin1String("start"))
         // Durability does not matter to a test cluster; speed does.
         command << QStringLiteral("-l") << m_dir->filePath(QStringLiteral("server.log")) << QStringLiteral("-o")
@@ -191,8 +197,8 @@ QString TestPostgres::createDatabase() {
     {
         Dialect dialect;
         try {
-            QSqlDatabase db = openStoreDatabase(adminAddress(m_port, QStringLiteral("postgres")), false, connection,
-                                                &dialect);
+            QSqlDatabase db =
+                openStoreDatabase(adminAddress(m_port, QStringLiteral("postgres")), false, connection, &dialect);
             QSqlQuery q(db);
             // A name of our own making: digits and underscores only.
             ok = q.exec(QStringLiteral("CREATE DATABASE %1").arg(name));

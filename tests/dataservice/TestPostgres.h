@@ -87,8 +87,8 @@ void rawExec(const QString &where, const QString &sql);
 
 } // namespace chenglan::dataservice::testing
 
-#define CHENGLAN_ON_BOTH_BACKENDS(Suite)                                                                           \
-    INSTANTIATE_TEST_SUITE_P(, Suite,                                                                              \
-                             ::testing::Values(chenglan::dataservice::testing::Backend::SQLite,                    \
-                                               chenglan::dataservice::testing::Backend::PostgreSQL),               \
+#define CHENGLAN_ON_BOTH_BACKENDS(Suite)                                                                               \
+    INSTANTIATE_TEST_SUITE_P(, Suite,                                                                                  \
+                             ::testing::Values(chenglan::dataservice::testing::Backend::SQLite,                        \
+                                               chenglan::dataservice::testing::Backend::PostgreSQL),                   \
                              chenglan::dataservice::testing::backendName)

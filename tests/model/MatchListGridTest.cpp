@@ -38,12 +38,15 @@ ScheduleState threeMatches() {
     ScheduleState s;
     s.matchTable = Table(21, 4);
     s.matchRowFlags = ValueArray(4);
-    //                 0     1           2                 3              4        5                 6      7                 8       9       10
-    setRow(s.matchTable, 0, {u"1"_qs, u"#009900"_qs, u"英格兰超级联赛"_qs, u"10-09 15:30"_qs, QString(), u"曼联足球俱乐部"_qs,
-                             u"2-1"_qs, u"利物浦足球俱乐部"_qs, u"0.95"_qs, u"半球"_qs, u"0.85"_qs});
+    //                 0     1           2                 3              4        5                 6      7 8       9
+    //                 10
+    setRow(s.matchTable, 0,
+           {u"1"_qs, u"#009900"_qs, u"英格兰超级联赛"_qs, u"10-09 15:30"_qs, QString(), u"曼联足球俱乐部"_qs, u"2-1"_qs,
+            u"利物浦足球俱乐部"_qs, u"0.95"_qs, u"半球"_qs, u"0.85"_qs});
     setRow(s.matchTable, 1, {u"2"_qs, u"#ff0000"_qs, u"德甲"_qs, u"10-09 20:00"_qs});
-    setRow(s.matchTable, 2, {u"3"_qs, u"#zz0000"_qs, u"法甲"_qs, u"10-09 21:00"_qs, u" (-1)"_qs, u"巴黎"_qs, QString(),
-                             u"马赛"_qs, u"1.01"_qs, u"平手"_qs, u"0.80"_qs});
+    setRow(s.matchTable, 2,
+           {u"3"_qs, u"#zz0000"_qs, u"法甲"_qs, u"10-09 21:00"_qs, u" (-1)"_qs, u"巴黎"_qs, QString(), u"马赛"_qs,
+            u"1.01"_qs, u"平手"_qs, u"0.80"_qs});
     setRow(s.matchTable, 3, {u"4"_qs, u"#0000ff"_qs, u"意甲"_qs});
     s.matchRowFlags.set(0, Value::fromInt16(1));
     s.matchRowFlags.set(1, Value::fromInt16(0));
@@ -97,8 +100,8 @@ TEST(FillMatchList, ReplacesThePreviousListAndListsNothingWithoutATable) {
 TEST(GridFormats, MatchListCaptionsWidthsAndAlignment) {
     const GridData grid = newMatchListGrid();
     EXPECT_EQ(grid.columns(), MatchListColumns);
-    const QStringList captions{u"联赛 "_qs, u"时间 "_qs, u"主队 "_qs, u"客队 "_qs, u"主水 "_qs,
-                               u"盘口 "_qs, u"客水 "_qs, u"比分 "_qs};
+    const QStringList captions{u"联赛 "_qs, u"时间 "_qs, u"主队 "_qs, u"客队 "_qs,
+                               u"主水 "_qs, u"盘口 "_qs, u"客水 "_qs, u"比分 "_qs};
     for (int c = 0; c < MatchListColumns; ++c)
         EXPECT_EQ(grid.text(0, c), c < captions.size() ? captions[c] : QString()) << c;
     const int widths[] = {800, 600, 1000, 1000, 600, 1000, 600, 600, 600, 600, 600};

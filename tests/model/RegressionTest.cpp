@@ -79,6 +79,5 @@ TEST(SolveLinearSystem, MalformedSystemsFail) {
 }
 
 TEST(SolveLinearSystem, ThreeByThree) {
-    EXPECT_EQ(SolveLinearSystem({{2, 1, -1}, {-3, -1, 2}, {-2, 1, 2}}, {8, -11, -3}),
-              (QList<double>{2, 3, -1}));
+    EXPECT_EQ(SolveLinearSystem({{2, 1, -1}, {-3, -1, 2}, {-2, 1, 2}}, {8, -11, -3}), (QList<double>{2, 3, -1}));
 }

@@ -22,8 +22,8 @@ QByteArray gb(const QString &text) {
 }
 
 // One answer record with the fields the grid reads; every field ends in ",".
-QString record(const QString &id, const QString &league, const QString &home, const QString &away,
-               const QString &s23, const QString &s27, const QString &colour = QStringLiteral("#009900")) {
+QString record(const QString &id, const QString &league, const QString &home, const QString &away, const QString &s23,
+               const QString &s27, const QString &colour = QStringLiteral("#009900")) {
     QStringList f(29);
     f[0] = id;
     f[2] = QStringLiteral("2023-11-04 19:30");
@@ -64,7 +64,8 @@ TEST(QuerySimilarMatches, QueryTextCarriesProfileCodesAndMatchId) {
     AnalysisState s = profiledState();
     FakeWeb web;
     const QString query = QStringLiteral("0.35,-0.2,0.4,-0.1,0.5,0,0.45,0.05,A31,D10,2301234");
-    web.add(Service + QStringLiteral("shili/deep_jc.asp?sql=") + query, gb(record(u"1"_s, u"英超"_s, u"a"_s, u"b"_s, u"1"_s, u"1"_s) + u'|'));
+    web.add(Service + QStringLiteral("shili/deep_jc.asp?sql=") + query,
+            gb(record(u"1"_s, u"英超"_s, u"a"_s, u"b"_s, u"1"_s, u"1"_s) + u'|'));
     SiteBases bases;
     bases.service = Service;
     GridData grid = newSimilarListGrid();
@@ -262,7 +263,8 @@ TEST_F(FillSimilarListTest, TwoLinesPerMatchWithColouredLeagueCell) {
 }
 
 TEST_F(FillSimilarListTest, SecondCallReplacesAllLines) {
-    fill({record(u"1"_s, u"a"_s, u"b"_s, u"c"_s, u"1"_s, u"1"_s), record(u"2"_s, u"a"_s, u"b"_s, u"c"_s, u"1"_s, u"1"_s)});
+    fill({record(u"1"_s, u"a"_s, u"b"_s, u"c"_s, u"1"_s, u"1"_s),
+          record(u"2"_s, u"a"_s, u"b"_s, u"c"_s, u"1"_s, u"1"_s)});
     fillSimilarList(s, grid);
     fill({record(u"9"_s, u"z"_s, u"y"_s, u"x"_s, u"1"_s, u"1"_s)});
     fillSimilarList(s, grid);
@@ -319,10 +321,9 @@ AnalysisState withAnswer(const QString &answer) {
 } // namespace
 
 TEST(SummarizeSimilarSet, CountsHomeResultsAndAveragesTheDistance) {
-    const AnalysisState s = withAnswer(resultRecord(u"2"_s, u"1"_s, u"胜"_s, u"0.5000"_s) +
-                                       resultRecord(u"1"_s, u"1"_s, u"平"_s, u"1.0000"_s) +
-                                       resultRecord(u"0"_s, u"3"_s, u"负"_s, u"0.7500"_s) +
-                                       resultRecord(u"4"_s, u"0"_s, u"胜"_s, u"1.2500"_s));
+    const AnalysisState s = withAnswer(
+        resultRecord(u"2"_s, u"1"_s, u"胜"_s, u"0.5000"_s) + resultRecord(u"1"_s, u"1"_s, u"平"_s, u"1.0000"_s)
+        + resultRecord(u"0"_s, u"3"_s, u"负"_s, u"0.7500"_s) + resultRecord(u"4"_s, u"0"_s, u"胜"_s, u"1.2500"_s));
     const SimilarSetSummary summary = summarizeSimilarSet(s);
     EXPECT_EQ(summary, (SimilarSetSummary{4, 2, 1, 1, 0, 0.875}));
     EXPECT_EQ(summary.text(), u"相似 4 场：主胜 2 平 1 负 1，平均距离 0.88"_s);
@@ -332,11 +333,10 @@ TEST(SummarizeSimilarSet, GoalsStandInForAMissingResultAndUnreadableRowsAreNamed
     // Results from the score when field 14 holds no result word; a row with
     // neither is counted as a match but not as a result; a row without a
     // distance does not pull the mean down.
-    const AnalysisState s = withAnswer(resultRecord(u"3"_s, u"1"_s, {}, u"0.2000"_s) +
-                                       resultRecord(u"0"_s, u"0"_s, {}, {}) +
-                                       resultRecord(u"1"_s, u"2"_s, {}, u"0.4000"_s) +
-                                       resultRecord({}, {}, {}, u"x"_s) +
-                                       resultRecord(u"2"_s, u"0"_s, u"?"_s, {}));
+    const AnalysisState s =
+        withAnswer(resultRecord(u"3"_s, u"1"_s, {}, u"0.2000"_s) + resultRecord(u"0"_s, u"0"_s, {}, {})
+                   + resultRecord(u"1"_s, u"2"_s, {}, u"0.4000"_s) + resultRecord({}, {}, {}, u"x"_s)
+                   + resultRecord(u"2"_s, u"0"_s, u"?"_s, {}));
     const SimilarSetSummary summary = summarizeSimilarSet(s);
     EXPECT_EQ(summary.matches, 5);
     EXPECT_EQ(summary.wins, 2);
@@ -350,8 +350,8 @@ TEST(SummarizeSimilarSet, GoalsStandInForAMissingResultAndUnreadableRowsAreNamed
 
 TEST(SummarizeSimilarSet, HugeDistancesKeepAFiniteMean) {
     // Summed, two distances near the largest double overflowed to "inf".
-    const SimilarSetSummary summary = summarizeSimilarSet(
-        withAnswer(resultRecord(u"1"_s, u"0"_s, u"胜"_s, u"1.6e308"_s) + resultRecord(u"0"_s, u"0"_s, u"平"_s, u"1.2e308"_s)));
+    const SimilarSetSummary summary = summarizeSimilarSet(withAnswer(
+        resultRecord(u"1"_s, u"0"_s, u"胜"_s, u"1.6e308"_s) + resultRecord(u"0"_s, u"0"_s, u"平"_s, u"1.2e308"_s)));
     ASSERT_TRUE(summary.meanDistance);
     EXPECT_DOUBLE_EQ(*summary.meanDistance, 1.4e308);
     EXPECT_FALSE(summary.text().contains(u"inf"_s));

@@ -61,7 +61,8 @@ TEST(WindowAverage, FailsWithoutAnyValueOrOutsideTheTable) {
 TEST(ComputeStrengthTrends, PairsAwayRowsValidNoLaterThanTheHomeRow) {
     // Home validity ends 20, 13, 6 May (rows 0..2); away 20, 15, 8, 1 May
     // (rows 0..3). The pairs are (h0, a0), (h1, a2), (h2, a3).
-    AnalysisState s = stateWith(historyTable(22, day(5, 13), 7, scoreA), historyTable(23, day(5, 15), 7, scoreB), day(5, 20));
+    AnalysisState s =
+        stateWith(historyTable(22, day(5, 13), 7, scoreA), historyTable(23, day(5, 15), 7, scoreB), day(5, 20));
     computeStrengthTrends(s);
     ASSERT_EQ(s.trendSeries.rows(), 3);
     ASSERT_EQ(s.trendSeries.columns(), 21);
@@ -74,10 +75,12 @@ TEST(ComputeStrengthTrends, PairsAwayRowsValidNoLaterThanTheHomeRow) {
         SCOPED_TRACE(row);
         EXPECT_EQ(s.trendSeries.at(0, row), s.homeHistory.at(22, h));
         EXPECT_EQ(s.trendSeries.at(1, row), s.awayHistory.at(22, a));
-        EXPECT_EQ(s.trendSeries.at(2, row).number(), s.homeHistory.at(22, h).number() - s.awayHistory.at(22, a).number());
+        EXPECT_EQ(s.trendSeries.at(2, row).number(),
+                  s.homeHistory.at(22, h).number() - s.awayHistory.at(22, a).number());
         EXPECT_EQ(s.trendSeries.at(3, row), s.homeHistory.at(24, h));
         EXPECT_EQ(s.trendSeries.at(4, row), s.awayHistory.at(24, a));
-        EXPECT_EQ(s.trendSeries.at(5, row).number(), s.homeHistory.at(24, h).number() - s.awayHistory.at(24, a).number());
+        EXPECT_EQ(s.trendSeries.at(5, row).number(),
+                  s.homeHistory.at(24, h).number() - s.awayHistory.at(24, a).number());
         EXPECT_TRUE(s.trendSeries.at(12, row).isEmpty());
     }
     EXPECT_DOUBLE_EQ(s.homeHistory.at(22, 1).number(), [] {
@@ -124,7 +127,8 @@ TEST(ComputeStrengthTrends, ValidityEndsCompareByCalendarDay) {
 }
 
 TEST(ComputeStrengthTrends, AveragesOnlyWhereAFullWindowExists) {
-    AnalysisState s = stateWith(historyTable(25, day(5, 1), 7, scoreA), historyTable(30, day(5, 1), 7, scoreB), day(5, 8));
+    AnalysisState s =
+        stateWith(historyTable(25, day(5, 1), 7, scoreA), historyTable(30, day(5, 1), 7, scoreB), day(5, 8));
     computeStrengthTrends(s);
     for (int r = 0; r <= 5; ++r) {
         EXPECT_TRUE(s.homeHistory.at(22, r).isNumber()) << r;
@@ -137,7 +141,8 @@ TEST(ComputeStrengthTrends, AveragesOnlyWhereAFullWindowExists) {
 }
 
 TEST(ComputeStrengthTrends, FillsTheSummaryFromTheFitsInListMode) {
-    AnalysisState s = stateWith(historyTable(40, day(5, 1), 7, scoreA), historyTable(45, day(4, 29), 7, scoreB), day(5, 8));
+    AnalysisState s =
+        stateWith(historyTable(40, day(5, 1), 7, scoreA), historyTable(45, day(4, 29), 7, scoreB), day(5, 8));
     computeStrengthTrends(s);
     const int N = s.trendSeries.rows();
     ASSERT_GE(N, 7);
@@ -168,7 +173,8 @@ TEST(ComputeStrengthTrends, FillsTheSummaryFromTheFitsInListMode) {
 }
 
 TEST(ComputeStrengthTrends, SimilarMatchModeLeavesTheSummaryAlone) {
-    AnalysisState s = stateWith(historyTable(40, day(5, 1), 7, scoreA), historyTable(40, day(5, 1), 7, scoreB), day(5, 8));
+    AnalysisState s =
+        stateWith(historyTable(40, day(5, 1), 7, scoreA), historyTable(40, day(5, 1), 7, scoreB), day(5, 8));
     s.analysisMode = AnalysisMode::SimilarMatch;
     s.profile.strengths.set(3, Value(0.42));
     const ValueArray before = s.profile.strengths;
@@ -178,7 +184,8 @@ TEST(ComputeStrengthTrends, SimilarMatchModeLeavesTheSummaryAlone) {
 }
 
 TEST(ComputeStrengthTrends, TwentyRowsGiveOnePointThatCannotBeFitted) {
-    AnalysisState s = stateWith(historyTable(20, day(5, 1), 7, scoreA), historyTable(20, day(5, 1), 7, scoreB), day(5, 8));
+    AnalysisState s =
+        stateWith(historyTable(20, day(5, 1), 7, scoreA), historyTable(20, day(5, 1), 7, scoreB), day(5, 8));
     StepLog log;
     computeStrengthTrends(s, &log);
     ASSERT_EQ(s.trendSeries.rows(), 1);
@@ -192,7 +199,8 @@ TEST(ComputeStrengthTrends, TwentyRowsGiveOnePointThatCannotBeFitted) {
 }
 
 TEST(ComputeStrengthTrends, ShortHistoryGivesAnEmptyTrendAndZeros) {
-    AnalysisState s = stateWith(historyTable(19, day(5, 1), 7, scoreA), historyTable(40, day(5, 1), 7, scoreB), day(5, 8));
+    AnalysisState s =
+        stateWith(historyTable(19, day(5, 1), 7, scoreA), historyTable(40, day(5, 1), 7, scoreB), day(5, 8));
     s.trendSeries = Table(21, 5); // the previous match's trend
     s.trendSeries.set(0, 0, Value(1.0));
     computeStrengthTrends(s);
@@ -214,7 +222,8 @@ TEST(ComputeStrengthTrends, ShortHistoryGivesAnEmptyTrendAndZeros) {
 TEST(ComputeStrengthTrends, NoPairGivesAnEmptyTrend) {
     // Without a kick-off date no validity end of row 0 can be read, and with
     // twenty rows there is no other row to pair.
-    AnalysisState s = stateWith(historyTable(20, day(5, 1), 7, scoreA), historyTable(20, day(5, 1), 7, scoreB), day(5, 8));
+    AnalysisState s =
+        stateWith(historyTable(20, day(5, 1), 7, scoreA), historyTable(20, day(5, 1), 7, scoreB), day(5, 8));
     s.matchDate = Value(u"unknown");
     computeStrengthTrends(s);
     EXPECT_EQ(s.trendSeries.rows(), 0);

@@ -77,8 +77,8 @@ protected:
     static Fetched fetch(const std::string &path, bool post) {
         httplib::Client client("127.0.0.1", s_server->port());
         client.set_read_timeout(30, 0);
-        const auto result = post ? client.Post(path.c_str(), "", "application/x-www-form-urlencoded")
-                                 : client.Get(path.c_str());
+        const auto result =
+            post ? client.Post(path.c_str(), "", "application/x-www-form-urlencoded") : client.Get(path.c_str());
         if (!result)
             return {};
         return {result->status, result->get_header_value("Content-Type"),
@@ -114,7 +114,8 @@ void expectScheduleRow(const World &world, const QStringList &pieces, const Matc
     // The home cell ends in two no-break spaces, which the list caption cuts off.
     EXPECT_EQ(pieces.at(4), world.teams()[size_t(m.home)].name.toLower() + QStringLiteral("\u00a0\u00a0"));
     EXPECT_EQ(pieces.at(7), world.teams()[size_t(m.away)].name.toLower());
-    EXPECT_EQ(pieces.at(6), m.finishedBy(now) ? QStringLiteral("%1-%2").arg(m.ftHome).arg(m.ftAway) : QStringLiteral("vs"));
+    EXPECT_EQ(pieces.at(6),
+              m.finishedBy(now) ? QStringLiteral("%1-%2").arg(m.ftHome).arg(m.ftAway) : QStringLiteral("vs"));
     const OddsChange *odds = m.oddsAt(now);
     EXPECT_EQ(pieces.at(15), odds ? priceText(odds->homeOdds) : QString());
     EXPECT_EQ(pieces.at(16), odds ? handicapText(odds->line) : QString());
@@ -184,7 +185,8 @@ TEST_F(SampleSitePages, BeidanRowsCarryTheHandicapSuffix) {
             EXPECT_EQ(m.letBall, 0);
         } else {
             ++withSuffix;
-            EXPECT_EQ(suffix, (m.letBall > 0 ? QStringLiteral("+") : QStringLiteral("-")) + QString::number(std::abs(m.letBall)));
+            EXPECT_EQ(suffix, (m.letBall > 0 ? QStringLiteral("+") : QStringLiteral("-"))
+                                  + QString::number(std::abs(m.letBall)));
         }
     }
     EXPECT_GT(withSuffix, 0);
@@ -298,8 +300,8 @@ TEST_F(SampleSitePages, ChangeDetailRowsAreNewestFirstAndFiltered) {
             if (c.hasOdds && !c.inPlay()) {
                 QString line = handicapText(c.line);
                 line.replace(QStringLiteral("受让"), QStringLiteral("受"));
-                expected.prepend(QStringLiteral("%1,%2,%3,%4").arg(priceText(c.homeOdds), line, priceText(c.awayOdds),
-                                                                  monthDayTime(c.time)));
+                expected.prepend(QStringLiteral("%1,%2,%3,%4")
+                                     .arg(priceText(c.homeOdds), line, priceText(c.awayOdds), monthDayTime(c.time)));
                 receivingLines += c.line < 0;
             }
         }
@@ -321,8 +323,9 @@ TEST_F(SampleSitePages, UpcomingMatchShowsOnlyWhatIsKnownByNow) {
     EXPECT_EQ(records(texts.at(0)).size(), qsizetype(world().history(m.home, m.kickoff, now(), kHistoryLength).size()));
     const QStringList lines = view::detailLines(
         gbText(post("/vip/changeDetail/handicap.aspx?id=" + std::to_string(m.id) + "&companyID=3").body));
-    const auto published = std::count_if(m.changes.begin(), m.changes.end(), [](const OddsChange &c) { return c.time <= now(); });
-    EXPECT_EQ(lines.size() - 2, std::max<qsizetype>(published, 1));   // header, rows (or the no-data row), the end
+    const auto published =
+        std::count_if(m.changes.begin(), m.changes.end(), [](const OddsChange &c) { return c.time <= now(); });
+    EXPECT_EQ(lines.size() - 2, std::max<qsizetype>(published, 1)); // header, rows (or the no-data row), the end
 }
 
 TEST_F(SampleSitePages, ServerListFilesNameTheService) {
@@ -337,7 +340,8 @@ TEST_F(SampleSitePages, UnknownAddressesAndMatchesGetTheirPages) {
     const Fetched unknown = get("/odds/buy/Nothing.aspx");
     EXPECT_EQ(unknown.status, 404);
     EXPECT_TRUE(unknown.body.contains("404"));
-    for (const std::string path : {"/zq/analysis/99cn.htm", "/zq/analysis/cn.htm", "/vip/changeDetail/handicap.aspx?id=99&companyID=3"}) {
+    for (const std::string path :
+         {"/zq/analysis/99cn.htm", "/zq/analysis/cn.htm", "/vip/changeDetail/handicap.aspx?id=99&companyID=3"}) {
         const Fetched missing = post(path);
         EXPECT_EQ(missing.status, 404) << path;
         EXPECT_NE(missing.contentType.find("charset=gb2312"), std::string::npos);

@@ -6,10 +6,12 @@ namespace chenglan::sample::view {
 
 QStringList scheduleRows(const QString &page, Schedule kind) {
     QString html = page.toLower();
-    const QString start = kind == Schedule::Jingcai ? QStringLiteral("显示</u></a></td></tr>") : QStringLiteral("参考sp值");
-    const qsizetype p = html.indexOf(start);   // 0-based; the scrapers resume 20 characters on
+    const QString start =
+        kind == Schedule::Jingcai ? QStringLiteral("显示</u></a></td></tr>") : QStringLiteral("参考sp值");
+    const qsizetype p = html.indexOf(start); // 0-based; the scrapers resume 20 characters on
     html = html.mid(p < 0 ? 19 : p + 20);
-    const QString end = kind == Schedule::Jingcai ? QStringLiteral("<div id=\"divdaohang\"") : QStringLiteral("</table>");
+    const QString end =
+        kind == Schedule::Jingcai ? QStringLiteral("<div id=\"divdaohang\"") : QStringLiteral("</table>");
     const qsizetype q = html.indexOf(end);
     if (q >= 0)
         html = html.left(q).trimmed();
@@ -37,15 +39,15 @@ QStringList analysisTexts(const QString &html) {
         start = body.indexOf(QStringLiteral("var lang = 0"));
     QString code = start >= 0 ? body.mid(start) : body;
     code = code.left(code.indexOf(QStringLiteral("</SCRIPT>"))).trimmed();
-    const QString dump = QStringLiteral(
-        "var len = h_data.length;for(var i=0;i<len;i++){document.write (h_data[i]+\"|\");}"
-        "document.write (\"$\");"
-        "var len = a_data.length;for(var i=0;i<len;i++){document.write (a_data[i]+\"|\");}"
-        "document.write (\"$\");"
-        "var len = v_data.length;for(var i=0;i<len;i++){document.write (v_data[i]+\"|\");}"
-        "document.write (\"$\");"
-        "document.write (h2h_home+\",\"+h2h_away+\",\"+hometeam+\",\"+guestteam+\",\"+strTime);"
-        "</SCRIPT>");
+    const QString dump =
+        QStringLiteral("var len = h_data.length;for(var i=0;i<len;i++){document.write (h_data[i]+\"|\");}"
+                       "document.write (\"$\");"
+                       "var len = a_data.length;for(var i=0;i<len;i++){document.write (a_data[i]+\"|\");}"
+                       "document.write (\"$\");"
+                       "var len = v_data.length;for(var i=0;i<len;i++){document.write (v_data[i]+\"|\");}"
+                       "document.write (\"$\");"
+                       "document.write (h2h_home+\",\"+h2h_away+\",\"+hometeam+\",\"+guestteam+\",\"+strTime);"
+                       "</SCRIPT>");
     return renderer.visibleText(QStringLiteral("<script language=\"javascript\">") + code + dump + u'\n').split(u'$');
 }
 

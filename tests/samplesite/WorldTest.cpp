@@ -44,8 +44,9 @@ bool sameMatch(const Match &a, const Match &b) {
     return a.id == b.id && a.home == b.home && a.away == b.away && a.kickoff == b.kickoff && a.ftHome == b.ftHome
            && a.ftAway == b.ftAway && a.htHome == b.htHome && a.htAway == b.htAway && a.hasOdds == b.hasOdds
            && a.changes.size() == b.changes.size() && a.homeRank == b.homeRank && a.awayRank == b.awayRank
-           && (a.changes.empty() || (a.changes.back().time == b.changes.back().time
-                                     && a.changes.back().homeOdds == b.changes.back().homeOdds));
+           && (a.changes.empty()
+               || (a.changes.back().time == b.changes.back().time
+                   && a.changes.back().homeOdds == b.changes.back().homeOdds));
 }
 
 } // namespace
@@ -237,7 +238,7 @@ TEST_F(WorldTest, HandicapHistoriesLookLikeABookmakers) {
                 ASSERT_GT(c.time, m.changes[i - 1].time);
             }
             ASSERT_EQ(c.inPlay(), c.time >= m.kickoff);
-            ASSERT_GE(c.time, m.kickoff - 60 * 1440);   // a month-day time stays within the year rule
+            ASSERT_GE(c.time, m.kickoff - 60 * 1440); // a month-day time stays within the year rule
             suspended += !c.hasOdds;
             inPlay += c.inPlay();
             const QDate day = dayOf(c.time), match = dayOf(m.kickoff);

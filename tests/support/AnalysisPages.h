@@ -29,11 +29,11 @@ struct PastMatch {
         const int own = forTeam == homeId ? homeGoals : awayGoals;
         const int other = forTeam == homeId ? awayGoals : homeGoals;
         const int result = own > other ? 1 : own == other ? 0 : -1;
-        f << date << QStringLiteral("联赛") << QStringLiteral("#FF0000") << QStringLiteral("x") << QString::number(homeId)
-          << QStringLiteral("主队%1").arg(homeId) << QString::number(awayId) << QStringLiteral("客队%1").arg(awayId)
-          << QString::number(homeGoals) << QString::number(awayGoals) << QStringLiteral("1-0") << QStringLiteral("0.25")
-          << QString::number(result) << QStringLiteral("a") << QStringLiteral("b") << QString::number(matchId)
-          << QStringLiteral("c");
+        f << date << QStringLiteral("联赛") << QStringLiteral("#FF0000") << QStringLiteral("x")
+          << QString::number(homeId) << QStringLiteral("主队%1").arg(homeId) << QString::number(awayId)
+          << QStringLiteral("客队%1").arg(awayId) << QString::number(homeGoals) << QString::number(awayGoals)
+          << QStringLiteral("1-0") << QStringLiteral("0.25") << QString::number(result) << QStringLiteral("a")
+          << QStringLiteral("b") << QString::number(matchId) << QStringLiteral("c");
         for (int i = 0; i < extraFields; ++i)
             f << QStringLiteral("e%1").arg(17 + i);
         return f;
@@ -107,8 +107,12 @@ public:
     PastMatch homeMatch(int k) const { return teamMatch(home, k, 7, 1000); }
     PastMatch awayMatch(int k) const { return teamMatch(away, k, 5, 2000); }
 
-    QList<PastMatch> homeMatches(int from, int count) const { return range(from, count, [&](int k) { return homeMatch(k); }); }
-    QList<PastMatch> awayMatches(int from, int count) const { return range(from, count, [&](int k) { return awayMatch(k); }); }
+    QList<PastMatch> homeMatches(int from, int count) const {
+        return range(from, count, [&](int k) { return homeMatch(k); });
+    }
+    QList<PastMatch> awayMatches(int from, int count) const {
+        return range(from, count, [&](int k) { return awayMatch(k); });
+    }
 
     PageFacts analysedPage() const {
         PageFacts p;

@@ -84,8 +84,9 @@ Message readMessage(int fd, bool untilClose, int ms) {
     QByteArray data;
     const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
     const auto left = [&] {
-        return int(std::max<qint64>(
-            0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count()));
+        return int(
+            std::max<qint64>(0,
+                             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count()));
     };
     qsizetype headEnd = -1;
     while ((headEnd = data.indexOf("\r\n\r\n")) < 0) {
@@ -147,15 +148,24 @@ QByteArray errorPage() {
 
 const char *faultName(Fault fault) {
     switch (fault) {
-    case Fault::None: return "None";
-    case Fault::ResetMidBody: return "ResetMidBody";
-    case Fault::Stall: return "Stall";
-    case Fault::ServerError: return "ServerError";
-    case Fault::Oversize: return "Oversize";
-    case Fault::GbAsUtf8: return "GbAsUtf8";
-    case Fault::InvalidBytes: return "InvalidBytes";
-    case Fault::Truncated: return "Truncated";
-    case Fault::Empty: return "Empty";
+    case Fault::None:
+        return "None";
+    case Fault::ResetMidBody:
+        return "ResetMidBody";
+    case Fault::Stall:
+        return "Stall";
+    case Fault::ServerError:
+        return "ServerError";
+    case Fault::Oversize:
+        return "Oversize";
+    case Fault::GbAsUtf8:
+        return "GbAsUtf8";
+    case Fault::InvalidBytes:
+        return "InvalidBytes";
+    case Fault::Truncated:
+        return "Truncated";
+    case Fault::Empty:
+        return "Empty";
     }
     return "?";
 }
@@ -189,9 +199,7 @@ FaultProxy::~FaultProxy() {
 
 QString FaultProxy::baseUrl() const { return QStringLiteral("http://127.0.0.1:%1/").arg(m_port); }
 
-QString FaultProxy::url(const QString &path) const {
-    return baseUrl() + (path.startsWith(u'/') ? path.mid(1) : path);
-}
+QString FaultProxy::url(const QString &path) const { return baseUrl() + (path.startsWith(u'/') ? path.mid(1) : path); }
 
 void FaultProxy::inject(const QString &part, Fault fault, int skip) {
     const std::lock_guard lock(m_mutex);
@@ -226,7 +234,9 @@ bool FaultProxy::openListener(quint16 port) {
     socklen_t size = sizeof address;
     if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 || ::listen(fd, 64) != 0
         || ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) != 0) {
-        m_error = QStringLiteral("cannot listen on 127.0.0.1:%1: %2").arg(port).arg(QString::fromLocal8Bit(std::strerror(errno)));
+        m_error = QStringLiteral("cannot listen on 127.0.0.1:%1: %2")
+                      .arg(port)
+                      .arg(QString::fromLocal8Bit(std::strerror(errno)));
         if (fd >= 0)
             ::close(fd);
         return false;

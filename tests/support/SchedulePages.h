@@ -19,7 +19,7 @@ inline QString leagueCell(const QString &colour, const QString &league, bool sec
     const QString style = secondForm ? QStringLiteral("color: #FFFFFF;background-color: ")
                                      : QStringLiteral("color: #FFFFFF; background-color:");
     return QStringLiteral("<span style=\"") + style + colour + QStringLiteral(";\"><a href=\"/league/36\">") + league
-        + QStringLiteral("</a></span>");
+           + QStringLiteral("</a></span>");
 }
 
 inline QString handicapLink(const QString &id) {
@@ -42,13 +42,13 @@ inline QString matchRow(const QString &id, const QString &league, const QString 
 inline QString jingcaiPage(const QString &rows) {
     return QStringLiteral("<html><body><table id=\"main\"><tr><td colspan=\"16\">赛事 <a href=\"#\"><u>隐藏</u></a> "
                           "<a href=\"#\"><u>显示</u></a></td></tr>")
-        + rows + QStringLiteral("</table><div id=\"divDaoHang\"><a href=\"/\">首页</a></div></body></html>");
+           + rows + QStringLiteral("</table><div id=\"divDaoHang\"><a href=\"/\">首页</a></div></body></html>");
 }
 
 inline QString beidanPage(const QString &rows) {
     // Fifteen characters lie between the end of the marker and the first row.
     return QStringLiteral("<html><body><table><tr><th>场次</th><th>参考SP值</th></tr>\r\n   ") + rows
-        + QStringLiteral("</table><p>说明</p></body></html>");
+           + QStringLiteral("</table><p>说明</p></body></html>");
 }
 
 } // namespace chenglan::testing::schedule

@@ -43,9 +43,8 @@ bool acceptsConnections(quint16 port) {
 ServerProcess::ServerProcess(const QString &binary, const QStringList &arguments,
                              std::chrono::milliseconds startLimit) {
     const auto deadline = Clock::now() + startLimit;
-    const QString program = QFileInfo(binary).isAbsolute()
-                                ? binary
-                                : QDir(QStringLiteral(CHENGLAN_BINARY_DIR)).filePath(binary);
+    const QString program =
+        QFileInfo(binary).isAbsolute() ? binary : QDir(QStringLiteral(CHENGLAN_BINARY_DIR)).filePath(binary);
     if (!QFileInfo(program).isExecutable()) {
         fail(QStringLiteral("no program at %1 (is it built?)").arg(program));
         return;
@@ -99,7 +98,8 @@ bool ServerProcess::readPort(Clock::time_point deadline) {
     static const QRegularExpression portLine(QStringLiteral(":(\\d+)\\s*$"));
     while (!m_process.canReadLine()) {
         if (m_process.state() == QProcess::NotRunning) {
-            fail(QStringLiteral("the program exited (code %1) before saying where it listens").arg(m_process.exitCode()));
+            fail(QStringLiteral("the program exited (code %1) before saying where it listens")
+                     .arg(m_process.exitCode()));
             return false;
         }
         if (remainingMs(deadline) == 0 || !m_process.waitForReadyRead(remainingMs(deadline))) {

@@ -37,8 +37,8 @@ public:
     quint16 port() const { return m_port; }
     // The program's process id, to read its /proc entries.
     qint64 processId() const { return m_process.processId(); }
-    QString baseUrl() const;                    // "http://127.0.0.1:PORT/"
-    QString url(const QString &path) const;     // baseUrl() + path, one "/" between
+    QString baseUrl() const;                // "http://127.0.0.1:PORT/"
+    QString url(const QString &path) const; // baseUrl() + path, one "/" between
 
     // Whatever the program wrote to stdout after the port line, so far.
     QByteArray readOutput();

@@ -77,17 +77,13 @@ TEST_F(FaultProxyWebTest, EachFaultIsTheFailureOrAnswerItIs) {
         Fault fault;
         Failure failure; // None: an answer
         int status;
-        bool wholePage;  // the answer's body is the page unchanged
+        bool wholePage; // the answer's body is the page unchanged
     };
     const Case cases[] = {
-        {Fault::None, Failure::None, 200, true},
-        {Fault::ResetMidBody, Failure::Network, 0, false},
-        {Fault::Truncated, Failure::Network, 0, false},
-        {Fault::Stall, Failure::Timeout, 0, false},
-        {Fault::Oversize, Failure::TooLarge, 0, false},
-        {Fault::ServerError, Failure::None, 500, false},
-        {Fault::Empty, Failure::None, 200, false},
-        {Fault::InvalidBytes, Failure::None, 200, false},
+        {Fault::None, Failure::None, 200, true},        {Fault::ResetMidBody, Failure::Network, 0, false},
+        {Fault::Truncated, Failure::Network, 0, false}, {Fault::Stall, Failure::Timeout, 0, false},
+        {Fault::Oversize, Failure::TooLarge, 0, false}, {Fault::ServerError, Failure::None, 500, false},
+        {Fault::Empty, Failure::None, 200, false},      {Fault::InvalidBytes, Failure::None, 200, false},
         {Fault::GbAsUtf8, Failure::None, 200, false},
     };
     proxy->setOversizeBytes(256 * 1024);

@@ -23,17 +23,19 @@ QByteArray gb(const QString &text) {
 // A change-detail page as the site lays it out: a first table that is not
 // the change table, then the change table in <span id="odds2">, newest first.
 QString detailPage(const QStringList &rows) {
-    QString page = u"<html><head><title>盘口变化</title></head><body>"
-                   u"<table><tr><td>其他</td><td>1</td><td>0.90</td><td>平手</td><td>0.90</td><td>01-01 10:00</td></tr></table>"
-                   u"<SPAN ID=\"odds2\"><TABLE class=\"t\">"
-                   u"<TR><TD>比分</TD><TD>状态</TD><TD>主队</TD><TD>盘口</TD><TD>客队</TD><TD>变化时间</TD></TR>"_s;
+    QString page =
+        u"<html><head><title>盘口变化</title></head><body>"
+        u"<table><tr><td>其他</td><td>1</td><td>0.90</td><td>平手</td><td>0.90</td><td>01-01 10:00</td></tr></table>"
+        u"<SPAN ID=\"odds2\"><TABLE class=\"t\">"
+        u"<TR><TD>比分</TD><TD>状态</TD><TD>主队</TD><TD>盘口</TD><TD>客队</TD><TD>变化时间</TD></TR>"_s;
     for (const QString &row : rows) {
         page += u"<TR>"_s;
         for (const QString &cell : row.split(u'|'))
             page += u"<TD>"_s + cell + u"</TD>"_s;
         page += u"</TR>\n"_s;
     }
-    page += u"</TABLE></SPAN><table><tr><td>尾</td><td>即时</td><td>1.5</td><td>x</td><td>1</td><td>12-31 23:00</td></tr></table></body></html>"_s;
+    page +=
+        u"</TABLE></SPAN><table><tr><td>尾</td><td>即时</td><td>1.5</td><td>x</td><td>1</td><td>12-31 23:00</td></tr></table></body></html>"_s;
     return page;
 }
 
@@ -94,30 +96,32 @@ TEST(HandicapChangeMarkup, CutsTheChangeTableAndMarksCells) {
 
 TEST(HandicapChanges, OldestFirstAndFiltered) {
     const QString text = u"比分,状态,主队,盘口,客队,变化时间,\r\n"
-                         u"0-0,即时,0.85,受让半球,1.01,01-10 19:55,\r\n"   // newest
-                         u"0-0,即时,0,平手,0.9,01-09 10:00,\r\n"           // home odds 0
-                         u"0-0,即时,,平手,0.9,01-09 09:00,\r\n"            // home odds empty
-                         u"0-0,早,0.9,平手,0.9,01-08 10:00,\r\n"           // field 1 one character
-                         u"0-0,,0.9,平手,0.9,01-08 09:00,\r\n"             // field 1 empty
-                         u"0-0,早盘,0.95,平手/半球,0.93,12-28 20:15,\r\n"  // oldest
+                         u"0-0,即时,0.85,受让半球,1.01,01-10 19:55,\r\n"  // newest
+                         u"0-0,即时,0,平手,0.9,01-09 10:00,\r\n"          // home odds 0
+                         u"0-0,即时,,平手,0.9,01-09 09:00,\r\n"           // home odds empty
+                         u"0-0,早,0.9,平手,0.9,01-08 10:00,\r\n"          // field 1 one character
+                         u"0-0,,0.9,平手,0.9,01-08 09:00,\r\n"            // field 1 empty
+                         u"0-0,早盘,0.95,平手/半球,0.93,12-28 20:15,\r\n" // oldest
                          u"\n"_s;
     const QList<HandicapChange> changes = handicapChanges(text, day(2026, 1, 10));
     ASSERT_EQ(changes.size(), 2);
-    EXPECT_EQ(changes[0], (HandicapChange{Value(0.95), Value(u"平手/半球"_s), Value(0.93), Value(at(2025, 12, 28, 20, 15))}));
-    EXPECT_EQ(changes[1], (HandicapChange{Value(0.85), Value(u"受半球"_s), Value(1.01), Value(at(2026, 1, 10, 19, 55))}));
+    EXPECT_EQ(changes[0],
+              (HandicapChange{Value(0.95), Value(u"平手/半球"_s), Value(0.93), Value(at(2025, 12, 28, 20, 15))}));
+    EXPECT_EQ(changes[1],
+              (HandicapChange{Value(0.85), Value(u"受半球"_s), Value(1.01), Value(at(2026, 1, 10, 19, 55))}));
 }
 
 TEST(HandicapChanges, UnreadableTimeLeavesItEmpty) {
     StepLog log;
-    const QList<HandicapChange> changes = handicapChanges(u"h\r\n0-0,即时,0.9,平手,0.9,--,\r\n"_s, day(2026, 3, 1), &log);
+    const QList<HandicapChange> changes =
+        handicapChanges(u"h\r\n0-0,即时,0.9,平手,0.9,--,\r\n"_s, day(2026, 3, 1), &log);
     ASSERT_EQ(changes.size(), 1);
     EXPECT_TRUE(changes[0].changeTime.isEmpty());
     EXPECT_FALSE(log.empty());
 }
 
 TEST_F(ScrapeHandicapChangesTest, EarliestAndLatestChangeOfTheListMatch) {
-    web.add(url(), gb(detailPage({u"0-0|即时|0.85|受让半球|1.01|01-10 19:55"_s,
-                                  u"0-0|即时|0|平手|0.90|01-09 10:00"_s,
+    web.add(url(), gb(detailPage({u"0-0|即时|0.85|受让半球|1.01|01-10 19:55"_s, u"0-0|即时|0|平手|0.90|01-09 10:00"_s,
                                   u"0-0|早盘|0.95|平手/半球|0.93|12-28 20:15"_s})));
     EXPECT_EQ(scrapeHandicapChanges(s, web, bases, renderer, &log), 2);
     EXPECT_EQ(web.methods.value(0), HttpRequest::Method::Post);
@@ -208,7 +212,8 @@ TEST_F(ScrapeHandicapChangesTest, StrengthTrendCommandFillsTheListMatch) {
 }
 
 TEST(HandicapDetailUrl, MatchIdIsEncoded) {
-    EXPECT_EQ(handicapDetailUrl(u"http://h/"_s, Value(2301234.0)), u"http://h/changeDetail/handicap.aspx?id=2301234&companyID=3"_s);
+    EXPECT_EQ(handicapDetailUrl(u"http://h/"_s, Value(2301234.0)),
+              u"http://h/changeDetail/handicap.aspx?id=2301234&companyID=3"_s);
     EXPECT_EQ(handicapDetailUrl(u"http://h/"_s, Value(u"1&companyID=9"_s)),
               u"http://h/changeDetail/handicap.aspx?id=1%26companyID%3D9&companyID=3"_s);
 }

@@ -25,12 +25,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-QString render(const QString &html, PageRenderer::Limits limits = {}) {
-    return PageRenderer(limits).visibleText(html);
-}
+QString render(const QString &html, PageRenderer::Limits limits = {}) { return PageRenderer(limits).visibleText(html); }
 
-QString inPieces(const QString &html, const std::function<qsizetype()> &nextLength,
-                 PageRenderer::Limits limits = {}) {
+QString inPieces(const QString &html, const std::function<qsizetype()> &nextLength, PageRenderer::Limits limits = {}) {
     PageRenderer renderer(limits);
     PageRenderer::TextStream stream(renderer);
     for (qsizetype at = 0; at < html.size();) {
@@ -218,7 +215,8 @@ TEST(HostileMarkup, WorkStaysLinearInTheInput) {
         {"end tag candidates", [](int n) { return u"<title>"_qs + repeated(u"</titl"_qs, n / 6) + u"</title>"_qs; }},
         {"long tag name", [](int n) { return u"<"_qs + QString(n, u'a') + u">"_qs; }},
         {"unclosed tags", [](int n) { return repeated(u"<a <b <c "_qs, n / 9); }},
-        {"written text", [](int n) {
+        {"written text",
+         [](int n) {
              return u"<script>for (var i = 0; i < %1; i++) document.write('<b>x</b>')</script>"_qs.arg(n / 8);
          }},
     };

@@ -121,8 +121,8 @@ const QList<Hostile> &hostileScripts() {
          false},
         {"write flood", u"for (;;) document.write('<b>flood</b> ');"_qs, true, true},
         {"one huge write", u"document.write(new Array(1e7).join('x'));"_qs, true, true},
-        {"writes that write scripts",
-         u"function w() { document.write('<script>w()<\\/script>'); w(); } w();"_qs, true, true},
+        {"writes that write scripts", u"function w() { document.write('<script>w()<\\/script>'); w(); } w();"_qs, true,
+         true},
         {"document and window replaced", u"document = null; window = 5; top = 1; location = 'x';"_qs},
         {"built-ins polluted",
          u"Object.prototype.get = function () { throw 1; }; Object.prototype.value = 9;"
@@ -147,7 +147,7 @@ TEST_P(HostileScript, IsStoppedWithinItsBoundAndThePageKeepsItsText) {
             continue;
         SCOPED_TRACE(std::string(pathName(path)) + ": " + hostile.name);
         const QString page = u"<p>before</p><script>"_qs + hostile.script + u"</script><p>after</p>"_qs
-            + u"<script>document.write('later')</script>"_qs;
+                             + u"<script>document.write('later')</script>"_qs;
         const Rendered r = render(page, path, limits);
         EXPECT_TRUE(r.text.startsWith(u"before\r\n"_qs)) << r.text.left(200).toStdString();
         EXPECT_TRUE(r.text.contains(u"after"_qs)) << r.text.left(200).toStdString();

@@ -24,7 +24,10 @@ TEST(BytesToText, DecodesGbFamilyAsGb18030AndUtf8) {
     EXPECT_EQ(BytesToText(QByteArray("\xE9\x46"), Charset::Gb18030), QStringLiteral("镕")); // GBK, not GB2312
     EXPECT_EQ(BytesToText(QByteArray("\x81\x30\x81\x30"), Charset::Gb18030), QStringLiteral("\u0080"));
     EXPECT_EQ(BytesToText(QByteArray("\xE6\x9B\xBC\xE8\x81\x94"), Charset::Utf8), QStringLiteral("曼联"));
-    EXPECT_EQ(BytesToText(QByteArray("\xEF\xBB\xBF" "a"), Charset::Utf8), QStringLiteral("a"));
+    EXPECT_EQ(BytesToText(QByteArray("\xEF\xBB\xBF"
+                                     "a"),
+                          Charset::Utf8),
+              QStringLiteral("a"));
     EXPECT_TRUE(BytesToText(QByteArray(), Charset::Gb18030).isEmpty());
     EXPECT_TRUE(BytesToText(QByteArray(), Charset::Utf8).isEmpty());
 }
@@ -32,8 +35,18 @@ TEST(BytesToText, DecodesGbFamilyAsGb18030AndUtf8) {
 TEST(BytesToText, BrokenBytesFailAsABrokenPage) {
     EXPECT_EQ(failureOf([] { BytesToText(QByteArray("ab\xE4\xB8"), Charset::Utf8); }), FailureKind::Layout);
     EXPECT_EQ(failureOf([] { BytesToText(QByteArray("ab\xD6"), Charset::Gb18030); }), FailureKind::Layout);
-    EXPECT_EQ(failureOf([] { BytesToText(QByteArray("a\xFF" "b"), Charset::Utf8); }), FailureKind::Layout);
-    EXPECT_EQ(failureOf([] { BytesToText(QByteArray("a\x80\xFF" "b"), Charset::Gb18030); }), FailureKind::Layout);
+    EXPECT_EQ(failureOf([] {
+                  BytesToText(QByteArray("a\xFF"
+                                         "b"),
+                              Charset::Utf8);
+              }),
+              FailureKind::Layout);
+    EXPECT_EQ(failureOf([] {
+                  BytesToText(QByteArray("a\x80\xFF"
+                                         "b"),
+                              Charset::Gb18030);
+              }),
+              FailureKind::Layout);
     EXPECT_EQ(failureOf([] { BytesToText(QByteArray("a"), Charset::FromPage); }), FailureKind::Data);
 }
 
@@ -57,23 +70,30 @@ TEST(BytesToText, SaysWhetherThePageWasCutOffOrHoldsBadBytes) {
         {"\xE4\xB8\xAD\xE4", Charset::Utf8, "cut off"},
         {"ab\xD6", Charset::Gb18030, "cut off"},
         {"ab\x81\x30\x81", Charset::Gb18030, "cut off"},
-        {"a\xFF" "b", Charset::Utf8, "bad bytes"},
+        {"a\xFF"
+         "b",
+         Charset::Utf8, "bad bytes"},
         {"ab\xFF", Charset::Utf8, "bad bytes"},
-        {"ab\xFF\xFF" "cd\xE4\xB8\xAD", Charset::Utf8, "bad bytes"},
+        {"ab\xFF\xFF"
+         "cd\xE4\xB8\xAD",
+         Charset::Utf8, "bad bytes"},
         {"\xD6\xD0\xFF\xFF\xCE\xC4", Charset::Gb18030, "bad bytes"},
         {"ab\xFF", Charset::Gb18030, "bad bytes"},
         {"\xD6\xD0", Charset::Utf8, "bad bytes"},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(says(c.bytes, c.charset), QLatin1String(c.said)) << c.bytes.toHex().toStdString() << " charset " << int(c.charset);
+        EXPECT_EQ(says(c.bytes, c.charset), QLatin1String(c.said))
+            << c.bytes.toHex().toStdString() << " charset " << int(c.charset);
 }
 
 TEST(HttpFetchText, FailuresBecomeStepFailuresOfTheirKind) {
     FakeWeb web;
     web.fail(QStringLiteral("http://site/down"), QStringLiteral("refused"));
-    EXPECT_EQ(failureOf([&] { HttpFetchText(web, QStringLiteral("http://site/down"), Charset::Gb18030); }), FailureKind::Network);
+    EXPECT_EQ(failureOf([&] { HttpFetchText(web, QStringLiteral("http://site/down"), Charset::Gb18030); }),
+              FailureKind::Network);
     web.abort();
-    EXPECT_EQ(failureOf([&] { HttpFetchText(web, QStringLiteral("http://site/down"), Charset::Gb18030); }), FailureKind::Cancelled);
+    EXPECT_EQ(failureOf([&] { HttpFetchText(web, QStringLiteral("http://site/down"), Charset::Gb18030); }),
+              FailureKind::Cancelled);
     EXPECT_EQ(web.methods.first(), HttpRequest::Method::Post);
 }
 
@@ -124,9 +144,9 @@ TEST(DecodePage, CharsetLabelsOfTheEncodingStandardOnly) {
     for (const char *label : {"utf-7", "utf-32", "hz-gb-2312", "iso-2022-jp", "iso-2022-kr", "x-user-defined",
                               "klingon", "cp936", "unicode-1-1-utf-7"}) {
         SCOPED_TRACE(label);
-        for (const QByteArray &page : {QByteArray("<meta charset=") + label + "><p>+ZeVnLIqe-</p>",
-                                       QByteArray("<meta http-equiv=content-type content='text/html; charset=") + label
-                                           + "'>x"}) {
+        for (const QByteArray &page :
+             {QByteArray("<meta charset=") + label + "><p>+ZeVnLIqe-</p>",
+              QByteArray("<meta http-equiv=content-type content='text/html; charset=") + label + "'>x"}) {
             try {
                 decodePage(page);
                 ADD_FAILURE() << "decoded " << page.toStdString();
@@ -136,7 +156,8 @@ TEST(DecodePage, CharsetLabelsOfTheEncodingStandardOnly) {
                     << failure.message().toStdString();
             }
         }
-        EXPECT_EQ(failureOf([&] { decodePage("abc", QByteArray("text/html; charset=") + label); }), FailureKind::Layout);
+        EXPECT_EQ(failureOf([&] { decodePage("abc", QByteArray("text/html; charset=") + label); }),
+                  FailureKind::Layout);
     }
 }
 

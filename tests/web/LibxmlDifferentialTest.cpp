@@ -44,8 +44,14 @@ private:
     }
     static bool hides(Element e) {
         switch (e) {
-        case Element::Script: case Element::Style: case Element::Title: case Element::Textarea:
-        case Element::Noscript: case Element::Iframe: case Element::Noembed: case Element::Noframes:
+        case Element::Script:
+        case Element::Style:
+        case Element::Title:
+        case Element::Textarea:
+        case Element::Noscript:
+        case Element::Iframe:
+        case Element::Noembed:
+        case Element::Noframes:
         case Element::Template:
             return true;
         default:
@@ -145,8 +151,8 @@ TEST(LibxmlDifferential, SloppyMarkup) {
 
 TEST(LibxmlDifferential, GeneratedTables) {
     QRandomGenerator random(7);
-    const QStringList words = {u"曼联"_qs, u"切尔西"_qs, u"1.95"_qs, u"&nbsp;"_qs, u"半球"_qs, u"a &amp; b"_qs,
-                               u"<b>x</b>"_qs, u"  "_qs};
+    const QStringList words = {u"曼联"_qs, u"切尔西"_qs,    u"1.95"_qs,     u"&nbsp;"_qs,
+                               u"半球"_qs, u"a &amp; b"_qs, u"<b>x</b>"_qs, u"  "_qs};
     for (int page = 0; page < 5; ++page) {
         QString html = u"<html><body><table>\n"_qs;
         const int rows = random.bounded(1, 30);

@@ -10,9 +10,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-QString render(const QString &html, PageRenderer::Limits limits = {}) {
-    return PageRenderer(limits).visibleText(html);
-}
+QString render(const QString &html, PageRenderer::Limits limits = {}) { return PageRenderer(limits).visibleText(html); }
 
 QString fedInPieces(const QString &html, qsizetype pieceLength) {
     PageRenderer renderer;
@@ -45,8 +43,7 @@ TEST(VisibleText, CharacterReferencesDecoded) {
     EXPECT_EQ(render(u"&lt;&gt;&amp;&quot;&apos;&copy;"_qs), u"<>&\"'©"_qs);
     EXPECT_EQ(render(u"&#65;&#x42;&#X43;&#x1F600;"_qs), u"ABC"_qs + QString::fromUcs4(U"\U0001F600", 1));
     // Out of range, zero and surrogates become U+FFFD; 0x80..0x9F read as windows-1252.
-    EXPECT_EQ(render(u"&#3000000000;|&#x110000;|&#0;|&#xD800;|&#x80;&#150;"_qs),
-              u"\uFFFD|\uFFFD|\uFFFD|\uFFFD|€–"_qs);
+    EXPECT_EQ(render(u"&#3000000000;|&#x110000;|&#0;|&#xD800;|&#x80;&#150;"_qs), u"\uFFFD|\uFFFD|\uFFFD|\uFFFD|€–"_qs);
     // The longest known name wins; legacy names work without ";".
     EXPECT_EQ(render(u"&notit; &notin; &copy2020 &amp &ampx &unknown; & &# &#x; &"_qs),
               u"¬it; ∉ ©2020 & &x &unknown; & &# &#x; &"_qs);
@@ -149,9 +146,10 @@ TEST(VisibleText, ScriptsThatDoNotRun) {
 }
 
 TEST(VisibleText, SandboxReachesNothingOutside) {
-    EXPECT_EQ(render(u"<script>document.write(typeof XMLHttpRequest, ' ', typeof require, ' ', typeof Qt, ' ',"
-                     u" typeof print, ' ', typeof importScripts)</script>"
-                     u"<script>import('file:///etc/passwd').then(function () { document.write('loaded') })</script>"_qs),
+    EXPECT_EQ(render(
+                  u"<script>document.write(typeof XMLHttpRequest, ' ', typeof require, ' ', typeof Qt, ' ',"
+                  u" typeof print, ' ', typeof importScripts)</script>"
+                  u"<script>import('file:///etc/passwd').then(function () { document.write('loaded') })</script>"_qs),
               u"undefined undefined undefined undefined undefined"_qs);
 }
 

@@ -81,10 +81,34 @@ void expectSameEveryWay(const QString &html, PageRenderer::Limits limits = PageR
 
 TEST(PlainScript, WritesNumbersAsTheEngineDoes) {
     QString script;
-    for (const char *literal : {"0", "-0", "1", "-1", "0.1", "0.1 + 0.2", "1 / 3", "-2 / 3", "100", "1e21", "1e20",
-                                "123456789012345678901", "1e-6", "1e-7", "1.5e-7", "0.000001234", "5e-324",
-                                "1.7976931348623157e308", "1e308 * 10", "-1e308 * 10", "0 / 0", "4294967296 * 4294967296",
-                                "9007199254740993", "0.5", "25.75", "1234.5678", "1 / 7 * 1e25", "-1e-300"}) {
+    for (const char *literal : {"0",
+                                "-0",
+                                "1",
+                                "-1",
+                                "0.1",
+                                "0.1 + 0.2",
+                                "1 / 3",
+                                "-2 / 3",
+                                "100",
+                                "1e21",
+                                "1e20",
+                                "123456789012345678901",
+                                "1e-6",
+                                "1e-7",
+                                "1.5e-7",
+                                "0.000001234",
+                                "5e-324",
+                                "1.7976931348623157e308",
+                                "1e308 * 10",
+                                "-1e308 * 10",
+                                "0 / 0",
+                                "4294967296 * 4294967296",
+                                "9007199254740993",
+                                "0.5",
+                                "25.75",
+                                "1234.5678",
+                                "1 / 7 * 1e25",
+                                "-1e-300"}) {
         script += QStringLiteral("document.write(%1, ' ');").arg(QLatin1String(literal));
     }
     expectSameWithoutEngine(script);
@@ -236,10 +260,11 @@ TEST(PlainScript, AnEngineScriptAfterPlainOnesSeesTheirGlobalsAndTheirTextStaysO
     expectSameEveryWay(u"<script>var a = [[1, 'x'], [2, 'y']]; var n = a.length; document.write(n)</script>-"
                        u"<script>document.write(Math.max(n, 1), a[1][1], typeof leaked)</script>-"
                        u"<script>leaked = n + 1; document.write(leaked)</script>"_qs);
-    EXPECT_EQ(render(u"<script>var a = [[1, 'x'], [2, 'y']]; var n = a.length; document.write(n)</script>-"
-                     u"<script>document.write(Math.max(n, 1), a[1][1])</script>-<script>document.write(n + 1)</script>"_qs,
-                     true, true),
-              u"2-2y-3"_qs);
+    EXPECT_EQ(
+        render(u"<script>var a = [[1, 'x'], [2, 'y']]; var n = a.length; document.write(n)</script>-"
+               u"<script>document.write(Math.max(n, 1), a[1][1])</script>-<script>document.write(n + 1)</script>"_qs,
+               true, true),
+        u"2-2y-3"_qs);
     // A plain script that stopped at an error leaves the same globals.
     expectSameEveryWay(u"<script>var b = 1; document.write('p'); missing(); b = 2</script>"
                        u"<script>document.write(Math.abs(b), typeof missing)</script>"_qs);
@@ -260,7 +285,8 @@ TEST(PlainScript, PagesDoNotSeeEachOthersGlobals) {
 }
 
 TEST(PlainScript, WrittenScriptsRunInTheEngineAtOnce) {
-    expectSameEveryWay(u"<script>document.write('<script>var inner = 7;<\\/script>'); document.write(inner)</script>"_qs);
+    expectSameEveryWay(
+        u"<script>document.write('<script>var inner = 7;<\\/script>'); document.write(inner)</script>"_qs);
     expectSameEveryWay(u"<script>document.write('<scr' + 'ipt>document.write(1)</scr' + 'ipt>', 2)</script>"_qs);
     expectSameEveryWay(u"<script>document.write('<SCRIPT>'); document.write('var late = 3</SCRIPT>');"
                        u" document.write(typeof late)</script>"_qs);

@@ -67,9 +67,8 @@ protected:
         s.Post("/gb", [](const httplib::Request &, httplib::Response &res) {
             res.set_content("\xD6\xD0\xCE\xC4 \xE9\x46 \x81\x30\x81\x30 \x94\x39\xFC\x36", "text/html; charset=gb2312");
         });
-        s.Post("/utf8", [](const httplib::Request &, httplib::Response &res) {
-            res.set_content("<td>曼联</td>", "text/html");
-        });
+        s.Post("/utf8",
+               [](const httplib::Request &, httplib::Response &res) { res.set_content("<td>曼联</td>", "text/html"); });
         s.Get("/missing", [](const httplib::Request &, httplib::Response &res) {
             res.status = 404;
             res.set_content("<html>不在这里</html>", "text/html; charset=utf-8");
@@ -79,9 +78,8 @@ protected:
             res.set_content("<html>server error</html>", "text/html");
         });
         s.Post("/empty", [](const httplib::Request &, httplib::Response &res) { res.set_content("", "text/html"); });
-        s.Post("/cut", [](const httplib::Request &, httplib::Response &res) {
-            res.set_content("ab\xE4\xB8", "text/html");
-        });
+        s.Post("/cut",
+               [](const httplib::Request &, httplib::Response &res) { res.set_content("ab\xE4\xB8", "text/html"); });
         const auto echoMethod = [](const httplib::Request &req, httplib::Response &res) {
             res.set_content(req.method + " " + req.get_header_value("Content-Type") + " "
                                 + std::to_string(req.body.size()),
@@ -207,7 +205,8 @@ TEST_F(QtWebTest, ErrorStatusesAreAnswersWithTheirBodies) {
     EXPECT_EQ(QString::fromUtf8(missing.response->body), QStringLiteral("<html>不在这里</html>"));
     EXPECT_EQ(missing.response->contentType, "text/html; charset=utf-8");
 
-    EXPECT_EQ(HttpFetchText(web, site->url(QStringLiteral("/broken")), Charset::Utf8), QStringLiteral("<html>server error</html>"));
+    EXPECT_EQ(HttpFetchText(web, site->url(QStringLiteral("/broken")), Charset::Utf8),
+              QStringLiteral("<html>server error</html>"));
 }
 
 TEST_F(QtWebTest, EmptyBodyGivesEmptyText) {
@@ -427,7 +426,8 @@ TEST(QtWebCoded, BrokenOrOversizedCodingFailsTheFetch) {
         const FetchOutcome outcome = fetchFrom(server, QString::fromLatin1(path));
         ASSERT_FALSE(outcome.ok()) << "accepted " << outcome.response->body.size() << " bytes";
         EXPECT_EQ(outcome.failure, Failure::Network);
-        EXPECT_TRUE(outcome.error.startsWith(QStringLiteral("Fetching %1 failed: ").arg(server.url(QString::fromLatin1(path)))))
+        EXPECT_TRUE(
+            outcome.error.startsWith(QStringLiteral("Fetching %1 failed: ").arg(server.url(QString::fromLatin1(path)))))
             << outcome.error.toStdString();
     }
     for (const char *path : {"/past", "/bomb"}) {
@@ -436,8 +436,7 @@ TEST(QtWebCoded, BrokenOrOversizedCodingFailsTheFetch) {
         timer.start();
         const FetchOutcome outcome = fetchFrom(server, QString::fromLatin1(path));
         EXPECT_EQ(outcome.failure, Failure::TooLarge);
-        EXPECT_EQ(outcome.error,
-                  QStringLiteral("The answer from 127.0.0.1 is larger than 16 MiB; reading stopped."));
+        EXPECT_EQ(outcome.error, QStringLiteral("The answer from 127.0.0.1 is larger than 16 MiB; reading stopped."));
         EXPECT_LT(timer.elapsed(), 10000); // at once, not at the 20 s deadline
     }
 }

@@ -71,7 +71,9 @@ const QString kPage = QStringLiteral("http://odds.test/buy/Jingcai.aspx?date=202
 TEST(RecordingWeb, ReplayGivesTheRecordedAnswersByteForByte) {
     ScriptedWeb site;
     site.then(kPage, 200, everyByte(),
-              {{"Content-Type", "text/html; charset=gb2312"}, {"Set-Cookie", "a=1"}, {"Set-Cookie", "b=2"},
+              {{"Content-Type", "text/html; charset=gb2312"},
+               {"Set-Cookie", "a=1"},
+               {"Set-Cookie", "b=2"},
                {"X-Latin", "caf\xe9"}});
     site.then(kPage, 201, "posted", {{"Content-Type", "text/plain"}}, HttpRequest::Method::Post);
     site.then(QStringLiteral("http://odds.test/gone"), 404, "<html>not found</html>", {{"Content-Type", "text/html"}});
@@ -180,7 +182,7 @@ TEST(ReplayWeb, DamagedRecordingSaysWhyInsteadOfAnswering) {
     EXPECT_TRUE(none.error.contains(QStringLiteral("no recording in"))) << none.error.toStdString();
 
     const QByteArray good = "{\"seq\":1,\"method\":\"GET\",\"url\":\"" + kPage.toUtf8()
-        + "\",\"status\":200,\"headers\":[],\"body\":\"0001.body\",\"bytes\":4}\n";
+                            + "\",\"status\":200,\"headers\":[],\"body\":\"0001.body\",\"bytes\":4}\n";
     writeFile(QDir(dir).filePath(QStringLiteral("0001.body")), "page");
     writeFile(index, good + "{\"seq\":2,\"method\":\"GET\"\n");
     Playback malformed(dir);
@@ -213,7 +215,7 @@ TEST(ReplayWeb, ReadsOnlyRegularFilesOfItsFolder) {
     const QString index = QDir(dir).filePath(QString::fromLatin1(kRecordingIndex));
     const QString body = QDir(dir).filePath(QStringLiteral("0001.body"));
     const QByteArray line = "{\"seq\":1,\"method\":\"GET\",\"url\":\"" + kPage.toUtf8()
-        + "\",\"status\":200,\"headers\":[],\"body\":\"0001.body\",\"bytes\":10}\n";
+                            + "\",\"status\":200,\"headers\":[],\"body\":\"0001.body\",\"bytes\":10}\n";
     writeFile(index, line);
 
     // A body that links outside, with the size of what it links to.
@@ -259,7 +261,8 @@ TEST(ReplayWeb, ReadsOnlyRegularFilesOfItsFolder) {
     ASSERT_TRUE(QFile::remove(index));
 
     writeFile(index, line + QByteArray(kReplayLineLimit + 1, ' ') + "{}\n");
-    EXPECT_TRUE(Playback(dir).error().contains(QStringLiteral("line 2: longer than"))) << Playback(dir).error().toStdString();
+    EXPECT_TRUE(Playback(dir).error().contains(QStringLiteral("line 2: longer than")))
+        << Playback(dir).error().toStdString();
     QFile huge(index);
     ASSERT_TRUE(huge.resize(kReplayIndexLimit + 1)); // sparse: costs no disk
     EXPECT_TRUE(Playback(dir).error().contains(QStringLiteral("more than a recording's index may hold")))
@@ -277,8 +280,7 @@ TEST(Recording, RefusesAFolderThatAlreadyHoldsFilesButStillAnswers) {
     FakeWeb site;
     site.add(kPage, "page");
     RecordingWeb recording(site, tmp.path());
-    EXPECT_EQ(recording.recording()->error(),
-              QStringLiteral("the recording folder %1 is not empty").arg(tmp.path()));
+    EXPECT_EQ(recording.recording()->error(), QStringLiteral("the recording folder %1 is not empty").arg(tmp.path()));
     const FetchOutcome outcome = recording.fetch(get(kPage));
     ASSERT_TRUE(outcome.ok());
     EXPECT_EQ(outcome.response->body, "page");

@@ -33,19 +33,19 @@ protected:
 };
 
 TEST_F(RenderCommand, PrintsTheTextAsTheScrapersSeeIt) {
-    const QString page = write(QStringLiteral("page.htm"),
-                               "<table><tr><td>a,</td><td>b&nbsp;</td>\xE2\x80\x96</tr></table>x<br>y|$z");
+    const QString page =
+        write(QStringLiteral("page.htm"), "<table><tr><td>a,</td><td>b&nbsp;</td>\xE2\x80\x96</tr></table>x<br>y|$z");
     const CliRun plain = renderCommand({page, QStringLiteral("--charset"), QStringLiteral("utf-8")});
     EXPECT_EQ(plain.exitCode, 0) << plain.err.toStdString();
     EXPECT_EQ(plain.out, "a,b\xC2\xA0\xE2\x80\x96\r\nx\r\ny|$z");
 
-    const CliRun shown = renderCommand({QStringLiteral("--show-breaks"), page, QStringLiteral("--charset"), QStringLiteral("utf-8")});
+    const CliRun shown =
+        renderCommand({QStringLiteral("--show-breaks"), page, QStringLiteral("--charset"), QStringLiteral("utf-8")});
     EXPECT_EQ(QString::fromUtf8(shown.out), QStringLiteral("a,b⍽‖\n␍␊\nx␍␊\ny|\n$\nz\n"));
 }
 
 TEST_F(RenderCommand, FileDecodedAsBrowsersSniffLocalFiles) {
-    const QString declared = write(QStringLiteral("declared.htm"),
-                                   "<meta charset=\"utf-8\"><p>\xE4\xB8\xAD</p>");
+    const QString declared = write(QStringLiteral("declared.htm"), "<meta charset=\"utf-8\"><p>\xE4\xB8\xAD</p>");
     EXPECT_EQ(renderCommand({declared}).out, "\xE4\xB8\xAD");
     // No label: UTF-8 when the bytes are UTF-8, else GB18030.
     const CliRun utf8 = renderCommand({write(QStringLiteral("u.htm"), "<p>\xE4\xB8\xAD</p>")});

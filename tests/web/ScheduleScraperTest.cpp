@@ -61,7 +61,11 @@ TEST(ScrapeJingcaiSchedule, StoresEveryFieldOfAFullRow) {
     EXPECT_EQ(field(s.state, 10, 0), u"0.85"_qs);
     for (int f = 11; f <= 20; ++f)
         EXPECT_TRUE(s.state.matchTable.at(f, 0).isEmpty()) << f;
-    EXPECT_EQ(s.state.matchRowFlags, [] { ValueArray a(1); a.set(0, Value::fromInt16(1)); return a; }());
+    EXPECT_EQ(s.state.matchRowFlags, [] {
+        ValueArray a(1);
+        a.set(0, Value::fromInt16(1));
+        return a;
+    }());
     EXPECT_EQ(scheduleOutcome(s.state, s.log), ScheduleOutcome::Listed);
     EXPECT_EQ(web.requests, QStringList{JingcaiToday});
     EXPECT_EQ(web.methods, QList{HttpRequest::Method::Post});
@@ -76,8 +80,8 @@ TEST(ScrapeJingcaiSchedule, AsksForThePickedDay) {
 TEST(ScrapeJingcaiSchedule, KeepsRowsOfTwelvePiecesAndDropsShorterOnesWithoutAGap) {
     const QString eleven = row({u"周日002"_qs, leagueCell(u"#ff0000"_qs, u"德甲"_qs), u"x"_qs, u"x"_qs, u"x"_qs,
                                 u"x"_qs, u"x"_qs, u"x"_qs, handicapLink(u"222"_qs)});
-    const QString twelve = row({u"周日003"_qs, leagueCell(u"#0000ff"_qs, u"意甲"_qs), u"x"_qs, u"11:00"_qs,
-                                u"主"_qs, u""_qs, u"0-0"_qs, u"客"_qs, handicapLink(u"333"_qs), u"x"_qs});
+    const QString twelve = row({u"周日003"_qs, leagueCell(u"#0000ff"_qs, u"意甲"_qs), u"x"_qs, u"11:00"_qs, u"主"_qs,
+                                u""_qs, u"0-0"_qs, u"客"_qs, handicapLink(u"333"_qs), u"x"_qs});
     FakeWeb web;
     web.add(JingcaiToday, jingcaiPage(matchRow(u"111"_qs, u"英超"_qs, u"a"_qs, u"b"_qs) + eleven + twelve
                                       + matchRow(u"444"_qs, u"法甲"_qs, u"c"_qs, u"d"_qs))
@@ -113,9 +117,9 @@ TEST(ScrapeJingcaiSchedule, ReadsEitherFormOfTheLeagueColourAndLowerCasesNames) 
 TEST(ScrapeJingcaiSchedule, ReadsTheMatchIdFromTheStartOfPieceEight) {
     // Without the 亚 text the link is not turned into "id," and the rest of
     // its markup stays in the piece behind the digits.
-    const QString trailing = row({u"周日001"_qs, leagueCell(u"#009900"_qs, u"英超"_qs), u"x"_qs, u"x"_qs, u"x"_qs,
-                                  u"x"_qs, u"x"_qs, u"x"_qs, u"<a href=\"/handicap/987.html\" title=\"t\">析</a>"_qs,
-                                  u"x"_qs, u"x"_qs, u"x"_qs});
+    const QString trailing =
+        row({u"周日001"_qs, leagueCell(u"#009900"_qs, u"英超"_qs), u"x"_qs, u"x"_qs, u"x"_qs, u"x"_qs, u"x"_qs, u"x"_qs,
+             u"<a href=\"/handicap/987.html\" title=\"t\">析</a>"_qs, u"x"_qs, u"x"_qs, u"x"_qs});
     const QString noNumber = row({u"周日002"_qs, leagueCell(u"#009900"_qs, u"英超"_qs), u"x"_qs, u"x"_qs, u"x"_qs,
                                   u"x"_qs, u"x"_qs, u"x"_qs, u"未开售"_qs, u"x"_qs, u"x"_qs, u"x"_qs});
     FakeWeb web;
@@ -135,7 +139,8 @@ TEST(ScrapeJingcaiSchedule, ReadsTheIdBehindTheAwayTeamsRedCardSpan) {
     const QString links = u"<a href=\"/zq/analysis/4242cn.htm\">析</a>&nbsp;<a target=\"_blank\" "
                           u"href=\"/odds/handicap/4242.html\">亚</a>&nbsp;<a href=\"#\">欧</a>"_qs;
     auto td = [](const QString &text) { return u"<td>"_qs + text + u"</td>"_qs; };
-    const QString siteRow = u"<tr id=\"tr_4242\">"_qs + td(u"周六001"_qs)
+    const QString siteRow =
+        u"<tr id=\"tr_4242\">"_qs + td(u"周六001"_qs)
         + u"<td style=\"color: #FFFFFF;background-color: #663399;\"><a href=\"/odds/league/36.html\">英超</a></td>"_qs
         + td(u"完"_qs) + td(u"10-08 19:30"_qs) + td(u"阿森纳"_qs) + td(u"-1"_qs) + td(u"2-0"_qs) + td(away)
         + td(u"1-0"_qs) + td(u"1.5"_qs) + td(u"3.9"_qs) + td(u"6.0"_qs) + td(links) + td(u"0.92"_qs)
@@ -203,8 +208,7 @@ TEST(ScrapeJingcaiSchedule, TellsAnErrorPageFromAChangedLayoutFromADayWithoutMat
     FakeWeb web;
     web.add(JingcaiToday + u"1"_qs, errorPage, 503);
     web.add(JingcaiToday + u"2"_qs, errorPage, 200);
-    web.add(JingcaiToday + u"3"_qs,
-            jingcaiPage(u"<tr><td colspan=\"16\">今日没有比赛</td></tr>"_qs).toUtf8());
+    web.add(JingcaiToday + u"3"_qs, jingcaiPage(u"<tr><td colspan=\"16\">今日没有比赛</td></tr>"_qs).toUtf8());
     web.add(JingcaiToday + u"4"_qs, QByteArray());
 
     const Scrape siteError = jingcai(web, u"1"_qs);
@@ -276,9 +280,9 @@ TEST(ScrapeBeidanSchedule, KnowsOnlyTheFirstFormOfTheLeagueColour) {
 
 TEST(ScrapeBeidanSchedule, WithoutItsMarkerCutsAtPositionTwenty) {
     FakeWeb web;
-    web.add(BeidanIssue, (u"<html><body><table>"_qs + matchRow(u"9"_qs, u"英超"_qs, u"a"_qs, u"b"_qs, u"+2"_qs)
-                          + u"</table>"_qs)
-                             .toUtf8());
+    web.add(BeidanIssue,
+            (u"<html><body><table>"_qs + matchRow(u"9"_qs, u"英超"_qs, u"a"_qs, u"b"_qs, u"+2"_qs) + u"</table>"_qs)
+                .toUtf8());
     const Scrape s = beidan(web);
 
     ASSERT_EQ(listedMatchCount(s.state), 1);

@@ -35,11 +35,12 @@ const QString LinkUrl = u"http://list.test/link(0).txt"_qs;
 
 QByteArray gb(const QString &text) { return QStringEncoder("GB18030").encode(text); }
 
-const QString DetailPage = u"<html><body><span id=\"odds2\"><table>"
-                           u"<tr><td>比分</td><td>状态</td><td>主</td><td>盘口</td><td>客</td><td>时间</td></tr>"
-                           u"<tr><td>0-0</td><td>即时</td><td>0.85</td><td>受让半球</td><td>1.01</td><td>05-19 19:55</td></tr>"
-                           u"<tr><td>0-0</td><td>早盘</td><td>0.95</td><td>平手</td><td>0.93</td><td>05-18 20:15</td></tr>"
-                           u"</table></span></body></html>"_s;
+const QString DetailPage =
+    u"<html><body><span id=\"odds2\"><table>"
+    u"<tr><td>比分</td><td>状态</td><td>主</td><td>盘口</td><td>客</td><td>时间</td></tr>"
+    u"<tr><td>0-0</td><td>即时</td><td>0.85</td><td>受让半球</td><td>1.01</td><td>05-19 19:55</td></tr>"
+    u"<tr><td>0-0</td><td>早盘</td><td>0.95</td><td>平手</td><td>0.93</td><td>05-18 20:15</td></tr>"
+    u"</table></span></body></html>"_s;
 
 // Every page as the sites serve them today; a test then breaks one.
 struct Sites {
@@ -47,7 +48,9 @@ struct Sites {
     Sites() {
         const QString rows = schedule::matchRow(u"100"_s, u"英超"_s, u"曼联"_s, u"利物浦"_s);
         web.add(JingcaiUrl, schedule::jingcaiPage(rows).toUtf8());
-        web.add(BeidanUrl, schedule::beidanPage(schedule::matchRow(u"200"_s, u"英超"_s, u"切尔西"_s, u"阿森纳"_s, u"-1"_s)).toUtf8());
+        web.add(BeidanUrl,
+                schedule::beidanPage(schedule::matchRow(u"200"_s, u"英超"_s, u"切尔西"_s, u"阿森纳"_s, u"-1"_s))
+                    .toUtf8());
         addGbPage(web, AnalysisUrl, analysisPageHtml(TwoTeamWorld().analysedPage()));
         web.add(DetailUrl, gb(DetailPage), 200, "text/html; charset=gb2312");
         web.add(ServiceUrl, "a,b,c,|d,e,f,|", 200, "text/plain");
