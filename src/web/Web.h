@@ -19,6 +19,14 @@ struct HttpRequest {
     Method method = Method::Get;
     QString url;
     QList<QPair<QByteArray, QByteArray>> headers;
+    // Whether the answer can still change. The client decides it from what it
+    // knows of the page (a finished match's page is final), never from the
+    // site's headers; a page cache keeps only final answers for good.
+    enum class Lifetime { Changing, Final };
+    Lifetime lifetime = Lifetime::Changing;
+    // Asked ahead of the user (fetching ahead of a click): a changing answer
+    // is held briefly for the click that follows.
+    bool ahead = false;
 };
 
 struct HttpResponse {
@@ -27,6 +35,7 @@ struct HttpResponse {
     QByteArray contentType;                          // the Content-Type header, as sent
     QList<QPair<QByteArray, QByteArray>> headers;    // all response headers
     QString finalUrl;                                // after redirects
+    bool fromCache = false;                          // served by a page cache, not by the site
 };
 
 // Either a response or a sentence saying why there is none.
