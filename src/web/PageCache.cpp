@@ -117,7 +117,10 @@ qint64 nowMs() { return QDateTime::currentMSecsSinceEpoch(); }
 } // namespace
 
 QString defaultPageCacheDir() {
-    return QDir(QStandardPaths::writableLocation(QStandardPaths::CacheLocation)).filePath(QStringLiteral("pages"));
+    // The window's cache location (its application name is "chenglan"),
+    // spelled out so that the command line, named otherwise, shares it.
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation))
+        .filePath(QStringLiteral("chenglan/pages"));
 }
 
 PageCache::PageCache(QString dir, qint64 maxBytes) : m_dir(std::move(dir)), m_maxBytes(maxBytes) {}

@@ -22,8 +22,8 @@ inline constexpr std::chrono::minutes kAheadFreshness{10};
 // Memory the pages fetched ahead may hold at once; the oldest go first.
 inline constexpr qint64 kAheadBytes = 32LL * 1024 * 1024;
 
-// The folder of the user's page cache: "pages" under the user's cache
-// location (~/.cache/chenglan/pages on Linux).
+// The folder of the user's page cache, shared by the window and the command
+// line: "pages" under the window's cache location (~/.cache/chenglan/pages).
 QString defaultPageCacheDir();
 
 // What a cache did since it was opened, for tests, recordings and the bench.

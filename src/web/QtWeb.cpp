@@ -1,16 +1,40 @@
 #include "web/QtWeb.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPointer>
 #include <QTimer>
+#include <QThread>
 #include <QUrl>
+
+#include <memory>
 
 namespace chenglan {
 
 namespace {
+
+// One network manager per thread, reused by every fetch of that thread: a
+// manager costs more to make than a fetch on loopback takes. Its connections
+// are kept only within one QtWeb (one job): a new job starts on fresh ones, so
+// a connection a server has dropped since never stands in for a new answer.
+thread_local std::unique_ptr<QNetworkAccessManager> t_manager;
+
+void dropMainThreadManager() { t_manager.reset(); }
+
+QNetworkAccessManager &threadManager() {
+    if (!t_manager) {
+        t_manager = std::make_unique<QNetworkAccessManager>();
+        // The main thread's thread-locals end after the application object;
+        // its manager goes with the application instead.
+        const QCoreApplication *app = QCoreApplication::instance();
+        if (app && app->thread() == QThread::currentThread())
+            qAddPostRoutine(dropMainThreadManager);
+    }
+    return *t_manager;
+}
 
 using Failure = FetchOutcome::Failure;
 
@@ -128,8 +152,8 @@ private:
             if (!(bodyDropped && header.first.compare("content-type", Qt::CaseInsensitive) == 0))
                 request.setRawHeader(header.first, header.second);
         m_body.clear();
-        m_reply = method == HttpRequest::Method::Post ? m_manager.post(request, QByteArray())
-                                                      : m_manager.get(request);
+        QNetworkAccessManager &manager = threadManager();
+        m_reply = method == HttpRequest::Method::Post ? manager.post(request, QByteArray()) : manager.get(request);
         // Qt reads no further ahead than this while we have not taken the data.
         m_reply->setReadBufferSize(256 * 1024);
         connect(m_reply, &QNetworkReply::metaDataChanged, this, [this] {
@@ -181,7 +205,6 @@ private:
 
     const HttpRequest &m_request;
     const FetchLimits &m_limits;
-    QNetworkAccessManager m_manager;
     QEventLoop m_loop;
     QPointer<QNetworkReply> m_reply;
     QUrl m_currentUrl;
@@ -197,6 +220,10 @@ QtWeb::QtWeb(FetchLimits limits) : m_limits(limits) {}
 QtWeb::~QtWeb() = default;
 
 FetchOutcome QtWeb::fetch(const HttpRequest &request) {
+    if (!m_started) {
+        m_started = true;
+        threadManager().clearConnectionCache();
+    }
     Exchange exchange(request, m_limits);
     {
         std::lock_guard lock(m_mutex);

@@ -1,3 +1,5 @@
+#include "support/CacheIsolation.h"
+
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
