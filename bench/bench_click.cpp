@@ -14,10 +14,10 @@
 #include "SampleSite.h"
 #include "SiteServer.h"
 
-#include "analysis/ListAnalysis.h"
+#include "usecases/ListAnalysis.h"
 #include "model/GridFormats.h"
-#include "model/ScheduleListing.h"
-#include "web/QtWeb.h"
+#include "usecases/ScheduleListing.h"
+#include "net/QtWeb.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>

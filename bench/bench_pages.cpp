@@ -11,14 +11,14 @@
 // scripts run: "plain" (the default: plain scripts without the engine),
 // "engine" (every script in the engine, compiled as it stands) or
 // "engine-literals" (in the engine, large data literals built from JSON).
-#include "analysis/Step.h"
+#include "base/Step.h"
 #include "localpages/LocalPages.h"
-#include "web/AnalysisPage.h"
-#include "web/HandicapDetail.h"
-#include "web/HttpFetch.h"
-#include "web/PageRenderer.h"
-#include "web/QtWeb.h"
-#include "web/ScheduleScraper.h"
+#include "sites/AnalysisPage.h"
+#include "sites/HandicapDetail.h"
+#include "net/HttpFetch.h"
+#include "html/PageRenderer.h"
+#include "net/QtWeb.h"
+#include "sites/ScheduleScraper.h"
 
 #include <QCoreApplication>
 #include <QDir>

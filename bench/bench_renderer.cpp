@@ -1,7 +1,7 @@
 // Renderer throughput on a schedule-like page and the cost of the script
 // sandbox. Run: build/bench/bench_renderer
-#include "web/PageRenderer.h"
-#include "web/ScriptSandbox.h"
+#include "html/PageRenderer.h"
+#include "script/ScriptSandbox.h"
 
 #include <QCoreApplication>
 

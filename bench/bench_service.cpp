@@ -246,10 +246,14 @@ void BM_QueryThroughput(benchmark::State &state) {
 BENCHMARK(BM_QueryThroughput)
     ->Threads(2)
     ->Threads(4)
-    ->Threads(8)
     ->Iterations(5000)
     ->UseRealTime()
     ->Unit(benchmark::kMicrosecond);
+// As many clients as the service has workers: every reconnection after a
+// keep-alive's last answer briefly leaves a connection waiting, the moment
+// at which kept-alive connections used to be closed under a query in
+// flight. 100,000 queries, so that a lost one in 100,000 shows.
+BENCHMARK(BM_QueryThroughput)->Threads(8)->Iterations(12500)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

@@ -8,16 +8,18 @@
 // finished match; with the requests each click sent to the sites. Prints
 // one JSON object.
 //
-//   bench_slowlink --site http://127.0.0.1:PORT/ --today Y-M-D [--matches 8]
-#include "analysis/ListAnalysis.h"
-#include "analysis/Prefetcher.h"
-#include "analysis/SimilarAnalysis.h"
+//   bench_slowlink --site http://127.0.0.1:PORT/ --today Y-M-D [--matches 8] [--delay-ms N]
+//
+// --delay-ms only names the proxy's delay in the result.
+#include "usecases/ListAnalysis.h"
+#include "usecases/Prefetcher.h"
+#include "usecases/SimilarAnalysis.h"
 #include "charts/ChartPictures.h"
 #include "model/GridFormats.h"
-#include "model/ScheduleListing.h"
-#include "web/PageCache.h"
-#include "web/PoliteWeb.h"
-#include "web/QtWeb.h"
+#include "usecases/ScheduleListing.h"
+#include "net/PageCache.h"
+#include "net/PoliteWeb.h"
+#include "net/QtWeb.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -152,7 +154,7 @@ public:
     // The finished matches of the past day as the data service would list
     // them as similar: id and kick-off.
     Table similarTable() const {
-        const Table &t = m_past.listing.state.MatchTable;
+        const Table &t = m_past.listing.state.matchTable;
         Table similar(kSimilarColumns, int(m_past.rowKeys.size()));
         for (int i = 0; i < int(m_past.rowKeys.size()); ++i) {
             const int r = m_past.rowKeys[std::size_t(i)].toInt16();
@@ -202,7 +204,7 @@ public:
         AnalysisState listed;
         Row ignored;
         listClick(client, m_today, m_today.rowKeys.front(), listed, ignored);
-        listed.SimilarMatches = similarTable();
+        listed.similarMatches = similarTable();
         for (int i = 0; i < int(m_past.rowKeys.size()); ++i) {
             similarClick(client, listed, i, similar);
             similarClick(client, listed, i, similarAgain);
@@ -242,12 +244,12 @@ Listed list(const SiteBases &bases, const QDate &day, int matches) {
         out.rowKeys.push_back(Value(out.listing.grid.text(r, MatchListKeyColumn)));
     // Fetching ahead reads the same list the clicks are made on.
     ScheduleState &state = out.listing.state;
-    for (int r = 0; r < state.MatchRowFlags.size(); ++r) {
+    for (int r = 0; r < state.matchRowFlags.size(); ++r) {
         bool clicked = false;
         for (const Value &key : out.rowKeys)
             clicked = clicked || key.toInt16() == r;
         if (!clicked)
-            state.MatchRowFlags.set(r, Value::fromInt16(0));
+            state.matchRowFlags.set(r, Value::fromInt16(0));
     }
     if (out.rowKeys.empty())
         fail(QStringLiteral("the site lists no match on %1").arg(day.toString(Qt::ISODate)));
@@ -263,6 +265,7 @@ int main(int argc, char **argv) {
     QString root = option(args, QStringLiteral("--site"));
     const QDate today = QDate::fromString(option(args, QStringLiteral("--today")), QStringLiteral("yyyy-M-d"));
     const int matches = option(args, QStringLiteral("--matches"), QStringLiteral("8")).toInt();
+    const int delayMs = option(args, QStringLiteral("--delay-ms"), QStringLiteral("0")).toInt();
     if (root.isEmpty() || !today.isValid() || matches < 1)
         fail(QStringLiteral("usage: bench_slowlink --site http://127.0.0.1:PORT/ --today Y-M-D [--matches N]"));
     if (!root.endsWith(u'/'))
@@ -284,6 +287,7 @@ int main(int argc, char **argv) {
     const QJsonObject result{
         {QStringLiteral("site"), root},
         {QStringLiteral("today"), today.toString(Qt::ISODate)},
+        {QStringLiteral("delayMs"), delayMs},
         {QStringLiteral("todayMatches"), int(todayList.rowKeys.size())},
         {QStringLiteral("pastMatches"), int(pastList.rowKeys.size())},
         {QStringLiteral("plain"), bench.run(plain)},

@@ -89,6 +89,7 @@ function service(benchPath, logPath) {
   const notes = [];
   const misses = [];
   let failed = 0;
+  let queries = 0;
   const perSecond = (b) => {
     if (typeof b.rps === 'number') return b.rps;
     const unit = { ns: 1e9, us: 1e6, ms: 1e3, s: 1 }[b.time_unit] ?? 1e6;
@@ -102,6 +103,7 @@ function service(benchPath, logPath) {
     }
     if (!b.name.startsWith('BM_Query')) continue;
     failed += b.failed ?? 0;
+    queries += b.iterations ?? 0;
     const clients = b.threads ?? 1;
     const label = b.name.startsWith('BM_QueryLatency')
       ? `1 client, one query after the other (${b.iterations} queries)`
@@ -118,6 +120,7 @@ function service(benchPath, logPath) {
   const refused = log.match(/connections refused as busy: (\d+)/);
   if (refused && refused[1] !== '0') notes.push(`connections refused as busy: ${refused[1]}`);
   notes.push('each client keeps one connection; p50 and p99 per client, requests per second over all clients');
+  notes.push(`${queries} queries over HTTP, ${failed} failed or came back empty`);
   if (failed) misses.push(`data service: ${failed} queries failed or came back empty`);
   if (!rows.length) throw new Error('the service benchmark reported no query figures');
   return { title: TITLES.service, columns: ['load', 'p50 ms', 'p99 ms', 'requests/s'], rows, notes, misses };
@@ -140,7 +143,7 @@ function window(path) {
     ['growth from click 50 to click 100', growth == null ? '-' : `${growth.toFixed(1)} MB`, `at most ${GOAL_GROWTH_MB} MB`, verdict(growthOk)],
   ];
   const notes = [
-    `chenglan --bench-clicks ${w.clicks}: the ${w.rows} listed rows of the day clicked in turn, each once the previous one is shown; ` +
+    `bench_window --clicks ${w.clicks}: the window of chenglan with the ${w.rows} listed rows of the day clicked in turn, each once the previous one is shown; ` +
       'the time runs from the click to the moment the window takes the analysis, its pictures drawn and the similar matches listed',
     `start measured from the kernel's start of the process (10 ms steps); ${fmtMs(w.listShownFromMainMs)} ms of it since main()`,
   ];

@@ -3,8 +3,8 @@
 // Shared by the libFuzzer targets: an application object for the script
 // engine and the decoders, a Web that answers from the fuzz input, short
 // renderer limits, and a check that stops the run with a message.
-#include "web/PageRenderer.h"
-#include "web/Web.h"
+#include "html/PageRenderer.h"
+#include "net/Web.h"
 
 #include <QCoreApplication>
 #include <QList>

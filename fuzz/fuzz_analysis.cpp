@@ -2,12 +2,12 @@
 // input holds the pages the run fetches, separated by a line "=====PAGE=====";
 // the first is the analysed match's page, the next ones answer the history
 // extensions (the last page answers every further fetch). The pages are
-// decoded as a browser would (charset from the page), cut and split by SJBM,
-// parsed by SSSS, extended by SSZD and SSKD, and modelled. Run by scripts/fuzz.
+// decoded as a browser would (charset from the page), cut and split by loadAnalysisPage,
+// parsed by parseTeamHistories, extended by extendHomeHistory and extendAwayHistory, and modelled. Run by scripts/fuzz.
 #include "FuzzSupport.h"
 
-#include "analysis/HistoryParsing.h"
-#include "analysis/ListAnalysis.h"
+#include "sites/HistoryParsing.h"
+#include "usecases/ListAnalysis.h"
 
 #include <QJsonDocument>
 
@@ -29,7 +29,7 @@ void checkHistory(const Table &t) {
     // At most 30 rows from the page and 30 from the extension.
     FUZZ_CHECK(t.rows() <= 2 * history::MaxRecords);
     for (int r = 0; r < t.rows(); ++r) {
-        // Text where SSKD stopped at a long record and left its copied field.
+        // Text where extendAwayHistory stopped at a long record and left its copied field.
         const Value &score = t.at(history::ScoreColumn, r);
         if (score.isEmpty() || score.isText())
             continue;
@@ -53,9 +53,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     // The analysed page and at most one page per extension.
     FUZZ_CHECK(web.served() >= 1 && web.served() <= 3);
-    FUZZ_CHECK(s.AnalysisData.size() == 4);
-    checkHistory(s.HomeHistory);
-    checkHistory(s.AwayHistory);
+    FUZZ_CHECK(s.analysisData.size() == 4);
+    checkHistory(s.homeHistory);
+    checkHistory(s.awayHistory);
     FUZZ_CHECK(!run.status.isEmpty());
     FUZZ_CHECK(run.ok == (run.pageRead && run.hasTrend));
     FUZZ_CHECK(!QJsonDocument(analysisJson(s, run)).toJson().isEmpty());

@@ -1,13 +1,13 @@
 // libFuzzer target for the change detail of a match: the input's first line
 // is the match date text, the rest the page (decoded as GB18030, as
-// fetched). SBSJ cuts the change table, renders it and reads its rows;
+// fetched). scrapeHandicapChanges cuts the change table, renders it and reads its rows;
 // handicapChanges also reads the rest directly as visible text, and
 // AdjustChangeYear completes the date text with the match date. Run by
 // scripts/fuzz.
 #include "FuzzSupport.h"
 
-#include "web/HandicapDetail.h"
-#include "web/HttpFetch.h"
+#include "sites/HandicapDetail.h"
+#include "net/HttpFetch.h"
 
 using namespace chenglan;
 
@@ -34,23 +34,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const Value matchDate(QString::fromUtf8(input.first()));
     const QByteArray page = input.size() > 1 ? input.at(1) : QByteArray();
 
-    // The page as SBSJ reads it.
+    // The page as scrapeHandicapChanges reads it.
     fuzzing::PagesWeb web({page}, "text/html; charset=gb2312");
     const PageRenderer renderer(fuzzing::shortLimits());
     const SiteBases bases;
     AnalysisState s;
-    s.CurrentMatchId = Value(QStringLiteral("100"));
-    s.MatchDate = matchDate;
-    s.HandicapSummary = Table(HandicapItems, HandicapMatches);
-    s.ListHandicapLoaded = Value::fromInt16(std::int16_t(size % 2));
+    s.currentMatchId = Value(QStringLiteral("100"));
+    s.matchDate = matchDate;
+    s.handicapSummary = Table(HandicapItems, HandicapMatches);
+    s.listHandicapLoaded = Value::fromInt16(std::int16_t(size % 2));
     StepLog log;
-    const int kept = SBSJ(s, web, bases, renderer, &log);
+    const int kept = scrapeHandicapChanges(s, web, bases, renderer, &log);
     FUZZ_CHECK(kept >= 0);
     FUZZ_CHECK(web.served() == 1);
     const int match = int(size % 2);
     // Either both ends of the kept changes or nothing.
-    FUZZ_CHECK((kept > 0) == !s.HandicapSummary.at(0, match).isEmpty());
-    FUZZ_CHECK(s.HandicapSummary.at(0, 1 - match).isEmpty());
+    FUZZ_CHECK((kept > 0) == !s.handicapSummary.at(0, match).isEmpty());
+    FUZZ_CHECK(s.handicapSummary.at(0, 1 - match).isEmpty());
 
     // The markup is a piece of the lower-cased page, "," after every cell.
     QString text;

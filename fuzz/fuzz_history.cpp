@@ -1,14 +1,14 @@
-// libFuzzer target for what SJBM makes of a page and what the history steps
+// libFuzzer target for what loadAnalysisPage makes of a page and what the history steps
 // make of that, without the renderer: the input stands for the body markup
 // (cut by analysispage::scriptCode) and for the rendered text (split by
 // analysispage::sections into the home list, the away list, the third list
-// and the info line), which SSSS parses and SSZD and SSKD extend with the
+// and the info line), which parseTeamHistories parses and extendHomeHistory and extendAwayHistory extend with the
 // same lists. Run by scripts/fuzz.
 #include "FuzzSupport.h"
 
-#include "analysis/HistoryExtension.h"
-#include "analysis/HistoryParsing.h"
-#include "web/AnalysisPage.h"
+#include "sites/HistoryExtension.h"
+#include "sites/HistoryParsing.h"
+#include "sites/AnalysisPage.h"
 
 #include <cmath>
 
@@ -17,7 +17,7 @@ using namespace chenglan;
 namespace {
 
 // A result score: empty (a fractional margin) or a quarter step in
-// -2.25..2.25. Extended rows may hold a copied record field instead: SSKD
+// -2.25..2.25. Extended rows may hold a copied record field instead: extendAwayHistory
 // stops at a record of more than 31 fields before it computes the score.
 void checkScore(const Value &score, bool copiedTextAllowed = false) {
     if (score.isEmpty() || (copiedTextAllowed && score.isText()))
@@ -42,24 +42,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     FUZZ_CHECK(analysispage::dumpPage(code).contains(code));
 
     AnalysisState s;
-    s.AnalysisData = analysispage::sections(text);
-    FUZZ_CHECK(s.AnalysisData.size() == 4);
+    s.analysisData = analysispage::sections(text);
+    FUZZ_CHECK(s.analysisData.size() == 4);
     QString joined;
     for (int i = 0; i < 4; ++i)
-        joined += s.AnalysisData.at(i).text() + (i < 3 ? QStringLiteral("$") : QString());
+        joined += s.analysisData.at(i).text() + (i < 3 ? QStringLiteral("$") : QString());
     FUZZ_CHECK(text.startsWith(joined.left(text.size())));
 
     // Team ids as the info line gives them.
-    const QStringList info = s.AnalysisData.at(3).text().split(u',');
-    s.HomeTeamId = Value(history::fieldNumber(info.value(0)));
-    s.AwayTeamId = Value(history::fieldNumber(info.value(1)));
-    s.CurrentMatchId = Value(QStringLiteral("100"));
+    const QStringList info = s.analysisData.at(3).text().split(u',');
+    s.homeTeamId = Value(history::fieldNumber(info.value(0)));
+    s.awayTeamId = Value(history::fieldNumber(info.value(1)));
+    s.currentMatchId = Value(QStringLiteral("100"));
 
     StepLog log;
-    SSSS(s, &log);
-    FUZZ_CHECK(s.HomeHistory.rows() == recordsIn(s.AnalysisData, 0));
-    FUZZ_CHECK(s.AwayHistory.rows() == recordsIn(s.AnalysisData, 1));
-    for (const Table *t : {&s.HomeHistory, &s.AwayHistory}) {
+    parseTeamHistories(s, &log);
+    FUZZ_CHECK(s.homeHistory.rows() == recordsIn(s.analysisData, 0));
+    FUZZ_CHECK(s.awayHistory.rows() == recordsIn(s.analysisData, 1));
+    for (const Table *t : {&s.homeHistory, &s.awayHistory}) {
         for (int r = 0; r < t->rows(); ++r) {
             checkScore(t->at(history::ScoreColumn, r));
             const Value &side = t->at(history::SameSideColumn, r);
@@ -68,16 +68,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
 
     // The same page read as the page of each side's oldest match.
-    const int homeRows = s.HomeHistory.rows();
-    const int awayRows = s.AwayHistory.rows();
+    const int homeRows = s.homeHistory.rows();
+    const int awayRows = s.awayHistory.rows();
     const int side = size > 0 ? data[0] % 2 : 0;
-    s.SideIndex = Value::fromInt16(std::int16_t(side));
-    SSZD(s, &log);
-    FUZZ_CHECK(s.HomeHistory.rows() == homeRows + recordsIn(s.AnalysisData, side));
-    s.SideIndex = Value::fromInt16(std::int16_t(1 - side));
-    SSKD(s, &log);
-    FUZZ_CHECK(s.AwayHistory.rows() == awayRows + recordsIn(s.AnalysisData, 1 - side));
-    for (const Table *t : {&s.HomeHistory, &s.AwayHistory})
+    s.sideIndex = Value::fromInt16(std::int16_t(side));
+    extendHomeHistory(s, &log);
+    FUZZ_CHECK(s.homeHistory.rows() == homeRows + recordsIn(s.analysisData, side));
+    s.sideIndex = Value::fromInt16(std::int16_t(1 - side));
+    extendAwayHistory(s, &log);
+    FUZZ_CHECK(s.awayHistory.rows() == awayRows + recordsIn(s.analysisData, 1 - side));
+    for (const Table *t : {&s.homeHistory, &s.awayHistory})
         for (int r = 0; r < t->rows(); ++r)
             checkScore(t->at(history::ScoreColumn, r), true);
 

@@ -2,9 +2,9 @@
 // parser accepts the engine must compile, and a script run to its end
 // without the engine must write what the engine writes and complete or fail
 // as it does. Run by scripts/fuzz.
-#include "web/JsInterpreter.h"
-#include "web/JsParser.h"
-#include "web/ScriptSandbox.h"
+#include "script/JsInterpreter.h"
+#include "script/JsParser.h"
+#include "script/ScriptSandbox.h"
 
 #include <QCoreApplication>
 #include <QJSEngine>

@@ -1,6 +1,6 @@
 // libFuzzer target for the page renderer: visible text and body markup of
 // arbitrary input, scripts included (with short limits). Run by scripts/fuzz.
-#include "web/PageRenderer.h"
+#include "html/PageRenderer.h"
 
 #include <QCoreApplication>
 

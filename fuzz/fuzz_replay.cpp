@@ -4,8 +4,8 @@
 // is asked for, each twice. Run by scripts/fuzz.
 #include "FuzzSupport.h"
 
-#include "web/RecordingWeb.h"
-#include "web/ReplayWeb.h"
+#include "net/RecordingWeb.h"
+#include "net/ReplayWeb.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,13 +1,13 @@
 // libFuzzer target for the two answers of the data service's side: the
-// input is the body of the similar-match answer (AITJ: EASQL reads it, BJBM
+// input is the body of the similar-match answer (querySimilarMatches: fetchSimilarMatches reads it, fillSimilarList
 // lists it, summarizeSimilarSet condenses it) and of a server slot's link
 // file (SelectServerSlot), both decoded as GB18030 as fetched. Run by
 // scripts/fuzz.
 #include "FuzzSupport.h"
 
 #include "model/GridFormats.h"
-#include "model/SimilarMatches.h"
-#include "service/ServiceEndpoint.h"
+#include "usecases/SimilarMatches.h"
+#include "sites/ServiceEndpoint.h"
 
 #include <QUrl>
 
@@ -26,15 +26,15 @@ void similarAnswer(const QByteArray &body) {
     fuzzing::PagesWeb web({body}, "text/plain");
     const SiteBases bases;
     AnalysisState s;
-    s.StrengthSummary = ValueArray(8);
-    s.ListMatchId = Value(QStringLiteral("100"));
+    s.strengthSummary = ValueArray(8);
+    s.listMatchId = Value(QStringLiteral("100"));
     GridData grid = newSimilarListGrid();
     StepLog log;
-    const SimilarQueryResult result = AITJ(s, web, bases, grid, &log);
+    const SimilarQueryResult result = querySimilarMatches(s, web, bases, grid, &log);
     FUZZ_CHECK(web.served() == 1);
     FUZZ_CHECK(!result.status.isEmpty());
 
-    const Table &t = s.SimilarMatches;
+    const Table &t = s.similarMatches;
     FUZZ_CHECK(t.allocated() && t.columns() == SimilarMatchColumns);
     FUZZ_CHECK(t.rows() == result.records);
     // A record per "|" at most, and never more than the cap.

@@ -4,8 +4,8 @@
 // input is read as UTF-8 text. Run by scripts/fuzz.
 #include "FuzzSupport.h"
 
-#include "analysis/TextRules.h"
-#include "analysis/Value.h"
+#include "base/TextRules.h"
+#include "base/Value.h"
 #include "model/MatchListGrid.h"
 
 #include <cmath>

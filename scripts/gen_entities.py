@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes src/web/HtmlEntities.h, the table of HTML named character
+"""Writes src/html/HtmlEntities.h, the table of HTML named character
 references, from Python's html.entities.html5 (the list browsers use).
 
 Run from anywhere: python3 scripts/gen_entities.py
@@ -8,7 +8,7 @@ The output is committed; run this again only to follow a newer list.
 import html.entities
 import pathlib
 
-OUT = pathlib.Path(__file__).resolve().parent.parent / "src" / "web" / "HtmlEntities.h"
+OUT = pathlib.Path(__file__).resolve().parent.parent / "src" / "html" / "HtmlEntities.h"
 
 
 def utf16_units(text):

@@ -1,7 +1,7 @@
 #include "localpages/LocalPages.h"
 
-#include "analysis/TextRules.h"
-#include "web/AnalysisPage.h"
+#include "base/TextRules.h"
+#include "sites/AnalysisPage.h"
 
 #include <QStringList>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "web/PageRenderer.h"
+#include "html/PageRenderer.h"
 
 #include <QString>
 
@@ -14,7 +14,7 @@ namespace chenglan::bench {
 // jingcaiTablePage() (web/ScheduleScraper.h) and handicapChangeMarkup()
 // (web/HandicapDetail.h).
 
-// The analysis page's local page as SJBM makes it: the page's script code,
+// The analysis page's local page as loadAnalysisPage makes it: the page's script code,
 // cut from its body markup, in a local page that runs it and writes the home,
 // away and third record lists and the info line, separated by "$".
 QString analysisDumpPage(const QString &analysisHtml, const PageRenderer &renderer);

@@ -1,6 +1,6 @@
 #include "AnswerFormat.h"
 
-#include "analysis/TextRules.h"
+#include "base/TextRules.h"
 
 #include <QStringEncoder>
 

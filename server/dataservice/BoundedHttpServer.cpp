@@ -1,6 +1,9 @@
 #include "BoundedHttpServer.h"
 
+#include "RequestHead.h"
+
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -38,9 +41,9 @@ thread_local std::chrono::steady_clock::time_point t_acceptedAt;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::chrono::milliseconds kStopCheckInterval{50};
-// After an error answer the rest of the request is read and dropped for at
-// most this long (and this much), so that closing does not reset the
-// connection before a client that is still sending has read the answer.
+// After a connection's last answer what the client still sends is read and
+// dropped for at most this long (and this much), so that closing does not
+// reset the connection before the client has read the answer.
 constexpr std::chrono::milliseconds kLingerTime{250};
 constexpr std::size_t kLingerBytes = 2 * 1024 * 1024;
 
@@ -141,8 +144,12 @@ private:
 
 // A socket stream that buffers reads, stops reading once a request has used
 // up its byte allowance or its time, and gives an answer its time to go out.
+// It holds a request's head until it has been checked, and follows a chunked
+// body as the library reads it.
 class LimitedSocketStream : public httplib::Stream {
 public:
+    enum class Head { Whole, Closed, TimedOut, TooLarge, BareLineEnd };
+
     LimitedSocketStream(int sock, const BoundedServerOptions &options) : m_sock(sock), m_options(options) {}
 
     // A request starts; its bytes must all arrive before `deadline`.
@@ -151,14 +158,78 @@ public:
         m_readDeadline = deadline;
         m_sawLineEnd = false;
         m_timedOut = false;
+        m_peerClosed = false;
         m_writing = false;
         m_written = 0;
+        m_bodyStart = 0;
+        m_contentLength = 0;
+        m_chunked = false;
+        m_framingFault = 0;
     }
     bool exhausted() const { return m_consumed >= m_options.maxRequestBytes; }
     bool timedOut() const { return m_timedOut; }
     bool sawLineEnd() const { return m_sawLineEnd; }
     bool answered() const { return m_written > 0; }
-    bool hasBuffered() const { return m_pos < m_len; }
+    bool hasBuffered() const { return m_pos < m_buffer.size(); }
+    // 0, or the status a broken chunked body is refused with.
+    int framingFault() const { return m_framingFault; }
+
+    // Reads until the request line and headers are whole, without handing
+    // them on; `head` then shows them, up to and including the empty line.
+    // Empty lines before the request line are skipped (and counted).
+    Head bufferHead(std::string_view &head) {
+        std::size_t scanned = m_pos;
+        for (;;) {
+            while (scanned == m_pos && m_buffer.size() - m_pos >= 2 && m_buffer[m_pos] == '\r'
+                   && m_buffer[m_pos + 1] == '\n') {
+                m_pos += 2;
+                m_consumed += 2;
+                scanned = m_pos;
+            }
+            for (; scanned < m_buffer.size(); ++scanned) {
+                if (m_buffer[scanned] != '\n')
+                    continue;
+                m_sawLineEnd = true;
+                if (scanned == m_pos || m_buffer[scanned - 1] != '\r')
+                    return Head::BareLineEnd;
+                if (scanned - m_pos >= 3 && m_buffer[scanned - 2] == '\n') {
+                    head = std::string_view(m_buffer).substr(m_pos, scanned + 1 - m_pos);
+                    m_bodyStart = m_consumed + head.size();
+                    return Head::Whole;
+                }
+            }
+            if (m_consumed + (m_buffer.size() - m_pos) >= m_options.maxRequestBytes)
+                return Head::TooLarge;
+            const std::size_t offset = scanned - m_pos; // fill() may move the unread bytes
+            if (!fill())
+                return m_timedOut ? Head::TimedOut : Head::Closed;
+            scanned = m_pos + offset;
+        }
+    }
+
+    // The head was accepted: the body that follows is followed as it is read.
+    void expectBody(const RequestHeadCheck &check) {
+        m_chunked = check.chunked;
+        m_contentLength = check.contentLength;
+        m_framing = ChunkedFraming(m_options.maxRequestBytes);
+    }
+    // The request declared a body that was not read to its end: what is left
+    // of it must not be read as the next request.
+    bool bodyUnread() const {
+        return m_chunked ? !m_framing.complete() : m_consumed < m_bodyStart + m_contentLength;
+    }
+
+    // Reads the rest of a body of declared length; false when it does not
+    // come within the request's bounds, or the body is chunked.
+    bool skipUnreadBody() {
+        char scratch[4096];
+        while (!m_chunked && m_consumed < m_bodyStart + m_contentLength) {
+            const std::size_t left = std::size_t(m_bodyStart + m_contentLength - m_consumed);
+            if (read(scratch, std::min(left, sizeof scratch)) <= 0)
+                return false;
+        }
+        return !bodyUnread();
+    }
 
     bool is_readable() const override { return hasBuffered() || waitFor(m_sock, POLLIN, remaining(m_readDeadline)); }
     bool is_writable() const override {
@@ -166,27 +237,24 @@ public:
     }
 
     ssize_t read(char *ptr, size_t size) override {
-        if (m_consumed >= m_options.maxRequestBytes)
+        if (m_consumed >= m_options.maxRequestBytes || m_framingFault)
             return -1;
         size = std::min(size, m_options.maxRequestBytes - m_consumed);
-        if (!hasBuffered()) {
-            if (!waitFor(m_sock, POLLIN, remaining(m_readDeadline))) {
-                m_timedOut = true;
-                return -1;
-            }
-            ssize_t n;
-            do {
-                n = ::recv(m_sock, m_buffer, sizeof m_buffer, 0);
-            } while (n < 0 && errno == EINTR);
-            if (n <= 0)
-                return n < 0 ? -1 : 0;
-            m_pos = 0;
-            m_len = std::size_t(n);
-        }
-        const std::size_t n = std::min(size, m_len - m_pos);
-        std::memcpy(ptr, m_buffer + m_pos, n);
+        if (!hasBuffered() && !fill())
+            return m_peerClosed ? 0 : -1;
+        const std::size_t n = std::min(size, m_buffer.size() - m_pos);
+        std::memcpy(ptr, m_buffer.data() + m_pos, n);
         if (!m_sawLineEnd && std::memchr(ptr, '\n', n))
             m_sawLineEnd = true;
+        // The library reads a chunked body byte-exactly; each byte is checked
+        // before it sees it.
+        if (m_chunked && m_consumed + n > m_bodyStart) {
+            const std::size_t before = m_consumed < m_bodyStart ? m_bodyStart - m_consumed : 0;
+            if (!m_framing.feed(ptr + before, n - before)) {
+                m_framingFault = m_framing.failureStatus();
+                return -1;
+            }
+        }
         m_pos += n;
         m_consumed += n;
         return ssize_t(n);
@@ -237,18 +305,50 @@ private:
         ip = text;
     }
 
+    // Appends what the socket has, waiting for it until the request's deadline.
+    bool fill() {
+        if (m_pos == m_buffer.size()) {
+            m_buffer.clear();
+            m_pos = 0;
+        } else if (m_pos >= kReadChunk) {
+            m_buffer.erase(0, m_pos);
+            m_pos = 0;
+        }
+        if (!waitFor(m_sock, POLLIN, remaining(m_readDeadline))) {
+            m_timedOut = true;
+            return false;
+        }
+        const std::size_t had = m_buffer.size();
+        m_buffer.resize(had + kReadChunk);
+        ssize_t n;
+        do {
+            n = ::recv(m_sock, m_buffer.data() + had, kReadChunk, 0);
+        } while (n < 0 && errno == EINTR);
+        m_buffer.resize(had + std::size_t(std::max<ssize_t>(n, 0)));
+        m_peerClosed = n == 0;
+        return n > 0;
+    }
+
+    static constexpr std::size_t kReadChunk = 16384;
+
     int m_sock;
     const BoundedServerOptions &m_options;
-    char m_buffer[4096];
+    std::string m_buffer;
     std::size_t m_pos = 0;
-    std::size_t m_len = 0;
     std::size_t m_consumed = 0;
     Clock::time_point m_readDeadline;
     bool m_sawLineEnd = false;
     bool m_timedOut = false;
+    bool m_peerClosed = false;
     bool m_writing = false;
     Clock::time_point m_writeDeadline;
     std::size_t m_written = 0;
+    // Where the body starts, in the request's bytes, and how it is framed.
+    std::size_t m_bodyStart = 0;
+    std::uint64_t m_contentLength = 0;
+    bool m_chunked = false;
+    ChunkedFraming m_framing;
+    int m_framingFault = 0;
 };
 
 // The stream of the request this worker is reading, for the error handler.
@@ -264,35 +364,141 @@ void sendAll(int sock, std::string_view bytes, Clock::time_point deadline) {
     }
 }
 
-// The answer to a request that was refused before the library could answer
-// it: it did not arrive in time, or its line or headers ran past the byte limit.
-std::string refusalFor(const LimitedSocketStream &stream) {
-    const char *status = stream.timedOut() ? "408 Request Timeout"
-                         : stream.sawLineEnd() ? "431 Request Header Fields Too Large"
-                                               : "414 URI Too Long";
-    const char *text = stream.timedOut() ? "request not complete in time\n" : "request too large\n";
-    return std::string("HTTP/1.1 ") + status + "\r\nContent-Type: text/plain\r\nContent-Length: " +
-           std::to_string(std::strlen(text)) + "\r\nConnection: close\r\n\r\n" + text;
-}
-
-// Ends the sending side, then reads and drops what the client still sends,
-// briefly, so that the close does not reset the connection under the answer.
-void lingerAndClose(int sock) {
-    ::shutdown(sock, SHUT_WR);
-    const auto until = Clock::now() + kLingerTime;
-    char scratch[16384];
-    for (std::size_t dropped = 0; dropped < kLingerBytes && waitFor(sock, POLLIN, remaining(until));) {
-        const ssize_t n = ::recv(sock, scratch, sizeof scratch, 0);
-        if (n <= 0)
-            break;
-        dropped += std::size_t(n);
-    }
-    ::close(sock);
+// A short plain answer that closes the connection, for a request refused
+// before the library read it.
+std::string closingAnswer(int status, std::string_view text) {
+    const char *phrase = status == 400   ? "Bad Request"
+                         : status == 408 ? "Request Timeout"
+                         : status == 413 ? "Payload Too Large"
+                         : status == 414 ? "URI Too Long"
+                         : status == 431 ? "Request Header Fields Too Large"
+                         : status == 501 ? "Not Implemented"
+                         : status == 505 ? "HTTP Version Not Supported"
+                                         : "Error";
+    return "HTTP/1.1 " + std::to_string(status) + " " + phrase + "\r\nContent-Type: text/plain\r\nContent-Length: " +
+           std::to_string(text.size() + 1) + "\r\nConnection: close\r\n\r\n" + std::string(text) + "\n";
 }
 
 } // namespace
 
-BoundedHttpServer::BoundedHttpServer(BoundedServerOptions options) : m_options(std::move(options)) {
+// Connections whose last answer went out: their sending side is shut, and
+// what the client still sends (requests it pipelined behind that answer, the
+// rest of a refused one) is read and dropped until the client closes too, at
+// most kLingerTime and kLingerBytes, so that closing does not reset the
+// connection under answers the client has not read yet. All on one thread of
+// their own: a worker does not wait for its client to close.
+class LingeringCloser {
+public:
+    LingeringCloser() {
+        if (::pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0)
+            m_wake[0] = m_wake[1] = -1;
+        else
+            m_thread = std::thread([this] { run(); });
+    }
+    ~LingeringCloser() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        wake();
+        if (m_thread.joinable())
+            m_thread.join();
+        for (const Entry &e : m_incoming)
+            ::close(e.sock);
+        for (int fd : m_wake)
+            if (fd >= 0)
+                ::close(fd);
+    }
+
+    void close(int sock) {
+        ::shutdown(sock, SHUT_WR);
+        {
+            std::lock_guard lock(m_mutex);
+            if (!m_stop && m_thread.joinable() && m_count + m_incoming.size() < kMaxLingering) {
+                m_incoming.push_back(Entry{sock, Clock::now() + kLingerTime, 0});
+                wake();
+                return;
+            }
+        }
+        ::close(sock); // too many already: closed at once
+    }
+
+private:
+    struct Entry {
+        int sock;
+        Clock::time_point until;
+        std::size_t dropped;
+    };
+
+    void wake() {
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t n = ::write(m_wake[1], &byte, 1);
+    }
+
+    void run() {
+        std::vector<Entry> entries;
+        std::vector<pollfd> polled;
+        char scratch[16384];
+        for (;;) {
+            {
+                std::lock_guard lock(m_mutex);
+                if (m_stop)
+                    break;
+                entries.insert(entries.end(), m_incoming.begin(), m_incoming.end());
+                m_incoming.clear();
+                m_count = entries.size();
+            }
+            auto next = Clock::now() + std::chrono::seconds(1);
+            polled.assign(1, pollfd{m_wake[0], POLLIN, 0});
+            for (const Entry &e : entries) {
+                polled.push_back(pollfd{e.sock, POLLIN, 0});
+                next = std::min(next, e.until);
+            }
+            if (::poll(polled.data(), nfds_t(polled.size()), int(remaining(next).count()) + 1) < 0 && errno != EINTR)
+                break;
+            if (polled[0].revents)
+                while (::read(m_wake[0], scratch, sizeof scratch) > 0) {
+                }
+            const auto now = Clock::now();
+            std::size_t kept = 0;
+            for (std::size_t i = 0; i < entries.size(); ++i) {
+                Entry &e = entries[i];
+                bool done = now >= e.until;
+                if (!done && polled[i + 1].revents) {
+                    for (;;) {
+                        const ssize_t n = ::recv(e.sock, scratch, sizeof scratch, MSG_DONTWAIT);
+                        if (n > 0 && (e.dropped += std::size_t(n)) < kLingerBytes)
+                            continue;
+                        done = n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+                        break;
+                    }
+                }
+                if (done)
+                    ::close(e.sock);
+                else
+                    entries[kept++] = e;
+            }
+            entries.resize(kept);
+        }
+        for (const Entry &e : entries)
+            ::close(e.sock);
+    }
+
+    // Beyond this many at once, a connection is closed without lingering.
+    static constexpr std::size_t kMaxLingering = 1024;
+
+    int m_wake[2] = {-1, -1};
+    std::mutex m_mutex;
+    std::vector<Entry> m_incoming;
+    std::size_t m_count = 0;
+    bool m_stop = false;
+    std::thread m_thread;
+};
+
+BoundedHttpServer::~BoundedHttpServer() = default;
+
+BoundedHttpServer::BoundedHttpServer(BoundedServerOptions options)
+    : m_options(std::move(options)), m_closer(std::make_unique<LingeringCloser>()) {
     new_task_queue = [this] { return new WorkerPool(m_options, m_pool); };
     set_payload_max_length(m_options.maxRequestBytes);
     // Only for the Keep-Alive header the responses carry.
@@ -334,6 +540,11 @@ BoundedHttpServer::BoundedHttpServer(BoundedServerOptions options) : m_options(s
                             "text/plain");
             return HandlerResponse::Handled;
         }
+        if (t_stream && res.status == 400 && t_stream->framingFault()) {
+            res.status = t_stream->framingFault();
+            res.set_content(res.status == 400 ? "malformed chunked body\n" : "request too large\n", "text/plain");
+            return HandlerResponse::Handled;
+        }
         return m_errorHandler ? m_errorHandler(req, res) : HandlerResponse::Unhandled;
     }));
 }
@@ -363,6 +574,8 @@ void BoundedHttpServer::refuse(socket_t sock) {
                                 "\r\n"
                                 "busy\n";
     ::send(sock, kBusy, sizeof kBusy - 1, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (m_refusalObserver)
+        m_refusalObserver(503, "busy");
     ::shutdown(sock, SHUT_WR);
     // Whatever already arrived is read, so closing does not reset the
     // connection under the answer.
@@ -384,19 +597,35 @@ bool BoundedHttpServer::process_and_close_socket(socket_t sock) {
     LimitedSocketStream stream(sock, m_options);
     t_stream = &stream;
     bool ok = true;
+    // Once an answer went out, the connection is closed in stages: requests
+    // the client pipelined behind it are read and dropped, not left unread,
+    // since closing over unread bytes resets the connection and the client
+    // can lose answers it has not read yet.
     bool linger = false;
+    const auto refuseHere = [&](int status, std::string_view reason) {
+        sendAll(sock, closingAnswer(status, reason), Clock::now() + m_options.writeTimeout);
+        if (m_refusalObserver)
+            m_refusalObserver(status, reason);
+        linger = true;
+    };
     for (std::size_t served = 0; served < m_options.keepAliveMaxRequests; ++served) {
         // The first request has the read timeout from when the connection was
         // accepted, so time spent waiting for a worker counts. The first byte
         // of a request is waited for in short slices, so that stop() is not
-        // held up, for at most the keep-alive time; a kept-alive connection
-        // also gives its worker up as soon as another connection waits.
+        // held up, for at most the keep-alive time. A kept-alive connection
+        // gives its worker up to a connection that waits, but only once it has
+        // been idle a whole slice: right after an answer the client's next
+        // request is most likely on its way, and closing then would lose it.
         Clock::time_point arrived = t_acceptedAt;
         bool ready = stream.hasBuffered();
         for (auto waited = std::chrono::milliseconds(0); !ready && waited < m_options.keepAliveTimeout;
              waited += kStopCheckInterval) {
-            if (svr_sock_ == INVALID_SOCKET || (served > 0 && waitingConnections() > 0))
+            if (svr_sock_ == INVALID_SOCKET)
                 break;
+            if (served > 0 && waited >= kStopCheckInterval && waitingConnections() > 0) {
+                ready = waitFor(sock, POLLIN, std::chrono::milliseconds(0)); // one that just came is served
+                break;
+            }
             ready = waitFor(sock, POLLIN, std::min(kStopCheckInterval, m_options.keepAliveTimeout - waited));
         }
         if (!ready || svr_sock_ == INVALID_SOCKET)
@@ -404,25 +633,55 @@ bool BoundedHttpServer::process_and_close_socket(socket_t sock) {
         if (served > 0)
             arrived = Clock::now();
         stream.startRequest(arrived + m_options.readTimeout);
+
+        // The request line and headers are checked whole before the library
+        // reads them.
+        std::string_view head;
+        const auto got = stream.bufferHead(head);
+        using Head = LimitedSocketStream::Head;
+        if (got == Head::Closed)
+            break;
+        if (got == Head::TimedOut) {
+            refuseHere(408, "request not complete in time");
+            break;
+        }
+        if (got == Head::TooLarge) {
+            refuseHere(stream.sawLineEnd() ? 431 : 414, "request too large");
+            break;
+        }
+        const RequestHeadCheck check =
+            got == Head::BareLineEnd ? RequestHeadCheck{400, "a line does not end in CR LF"} : checkRequestHead(head);
+        if (check.status != 0) {
+            refuseHere(check.status, check.reason);
+            break;
+        }
+        stream.expectBody(check);
+
         t_closeAfterResponse = false;
         const bool last = served + 1 == m_options.keepAliveMaxRequests || waitingConnections() > 0;
         bool connectionClosed = false;
         ok = process_request(stream, last, connectionClosed, nullptr);
-        if (!ok && !stream.answered() && (stream.timedOut() || stream.exhausted())) {
-            sendAll(sock, refusalFor(stream), Clock::now() + m_options.writeTimeout);
-            linger = true;
+        if (!ok && !stream.answered() && (stream.timedOut() || stream.exhausted() || stream.framingFault())) {
+            refuseHere(stream.timedOut() ? 408 : stream.framingFault() ? stream.framingFault() : 431,
+                       stream.timedOut() ? "request not complete in time"
+                       : stream.framingFault() == 400 ? "malformed chunked body"
+                                                      : "request too large");
             break;
         }
-        if (t_closeAfterResponse || stream.exhausted()) {
-            linger = stream.answered();
+        linger = ok && stream.answered();
+        // After an error answer, or an answer given without reading the whole
+        // body (a GET with one, say), what follows on the connection is not
+        // a request. A body of declared length is read past; a chunked one
+        // ends the connection.
+        if (t_closeAfterResponse || stream.exhausted() || (stream.bodyUnread() && !stream.skipUnreadBody()))
             break;
-        }
         if (!ok || connectionClosed || last)
             break;
+        linger = false;
     }
     t_stream = nullptr;
     if (linger) {
-        lingerAndClose(sock);
+        m_closer->close(sock);
         return ok;
     }
     ::shutdown(sock, SHUT_RDWR);

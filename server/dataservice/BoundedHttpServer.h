@@ -5,6 +5,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <functional>
+#include <memory>
+#include <string_view>
 
 // An HTTP server whose connections are served by a fixed pool of worker
 // threads. A connection that finds every worker busy and the short waiting
@@ -13,7 +16,10 @@
 // byte limit is refused; so is one that does not arrive whole within the
 // read timeout, however slowly its bytes trickle in, and an answer that
 // cannot be written within the write timeout ends its connection. While
-// connections wait for a worker, no connection is kept alive.
+// connections wait for a worker, no connection is kept alive. A request
+// whose framing could be read two ways (smuggling shapes) is refused before
+// the library reads it, and every connection that ends after an answer is
+// closed in stages, so that no answer already sent is lost to a reset.
 namespace chenglan::dataservice {
 
 struct BoundedServerOptions {
@@ -33,9 +39,12 @@ struct BoundedServerOptions {
     int workerNiceness = 5;
 };
 
+class LingeringCloser;
+
 class BoundedHttpServer : public httplib::Server {
 public:
     explicit BoundedHttpServer(BoundedServerOptions options);
+    ~BoundedHttpServer() override;
 
     // Binds 127.0.0.1 (port 0: any free one) with the options' backlog.
     // Returns the port, or 0.
@@ -46,6 +55,13 @@ public:
     void setPreRouting(HandlerWithResponse handler) { m_preRouting = std::move(handler); }
     // Runs for every error answer that the server itself did not explain.
     void setErrorHandler(HandlerWithResponse handler) { m_errorHandler = std::move(handler); }
+
+    // Runs for every request the server refuses itself, before or instead
+    // of the library: busy (503, on the accepting thread), too slow (408),
+    // too large (413, 414, 431), malformed framing (400, 501, 505). Called
+    // from the workers and the accepting thread at once.
+    using RefusalObserver = std::function<void(int status, std::string_view reason)>;
+    void setRefusalObserver(RefusalObserver observer) { m_refusalObserver = std::move(observer); }
 
     // Connections answered 503 because every worker was busy.
     std::size_t refusedConnections() const { return m_refused.load(); }
@@ -58,8 +74,10 @@ private:
     BoundedServerOptions m_options;
     HandlerWithResponse m_preRouting;
     HandlerWithResponse m_errorHandler;
+    RefusalObserver m_refusalObserver;
     std::atomic<std::size_t> m_refused{0};
     std::atomic<const httplib::TaskQueue *> m_pool{nullptr};
+    std::unique_ptr<LingeringCloser> m_closer;
 };
 
 } // namespace chenglan::dataservice

@@ -1,7 +1,7 @@
 #include "CsvImport.h"
 
 #include "ServiceLimits.h"
-#include "analysis/TextRules.h"
+#include "base/TextRules.h"
 
 #include <QStringDecoder>
 
@@ -18,9 +18,19 @@ const char *const kColumnNames[kCsvColumnKinds] = {
 
 QLatin1String nameOf(CsvColumn column) { return QLatin1String(kColumnNames[int(column)]); }
 
-bool hasControlCharacter(const QString &text) {
-    for (QChar c : text)
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+// Characters a name must not hold because they are invisible or change how
+// the text around them reads: C0 and C1 controls, the bidirectional controls
+// and marks (a reversed team name reads as another team), line and paragraph
+// separators, the byte-order mark, and noncharacters.
+bool isHiddenCharacter(char32_t c) {
+    return c < 0x20 || (c >= 0x7f && c <= 0x9f) || c == 0x061c || c == 0x200e || c == 0x200f
+           || (c >= 0x202a && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069) || c == 0x2028 || c == 0x2029
+           || c == 0xfeff || (c >= 0xfdd0 && c <= 0xfdef) || (c & 0xfffe) == 0xfffe;
+}
+
+bool hasHiddenCharacter(const QString &text) {
+    for (char32_t c : text.toUcs4())
+        if (isHiddenCharacter(c))
             return true;
     return false;
 }
@@ -31,7 +41,7 @@ QString nameError(const QString &text, CsvColumn column, bool required, std::siz
         return QStringLiteral("%1 is empty").arg(nameOf(column));
     if (text.size() > qsizetype(maxChars))
         return QStringLiteral("%1 is longer than %2 characters").arg(nameOf(column)).arg(maxChars);
-    if (text.contains(u',') || text.contains(u'|') || hasControlCharacter(text))
+    if (text.contains(u',') || text.contains(u'|') || hasHiddenCharacter(text))
         return QStringLiteral("%1 holds \",\", \"|\" or a control character").arg(nameOf(column));
     return {};
 }
@@ -67,7 +77,8 @@ bool validColour(QStringView text) {
     if (text.size() != 7 || text[0] != u'#')
         return false;
     for (QChar c : text.mid(1))
-        if (!c.isDigit() && !(c >= u'a' && c <= u'f') && !(c >= u'A' && c <= u'F'))
+        // ASCII only: QChar::isDigit would also take full-width and other digits.
+        if (!(c >= u'0' && c <= u'9') && !(c >= u'a' && c <= u'f') && !(c >= u'A' && c <= u'F'))
             return false;
     return true;
 }
@@ -244,18 +255,21 @@ ImportReport importCsv(QIODevice &input, MatchStore &store, const std::function<
 
     try {
         while (!input.atEnd()) {
-            QByteArray bytes = input.readLine(qint64(limits::kMaxCsvLineBytes) + 2);
+            // The bound counts a line without its CR LF; readLine(n) gives at
+            // most n - 1 bytes, so n leaves room for the bound and both.
+            QByteArray bytes = input.readLine(qint64(limits::kMaxCsvLineBytes) + 3);
             ++lineNumber;
-            if (!bytes.endsWith('\n') && !input.atEnd()) {
+            const bool whole = bytes.endsWith('\n') || input.atEnd();
+            while (bytes.endsWith('\n') || bytes.endsWith('\r'))
+                bytes.chop(1);
+            if (!whole || bytes.size() > qsizetype(limits::kMaxCsvLineBytes)) {
                 // Too long: the rest of the physical line goes with it.
-                while (!input.atEnd() && !input.readLine(64 * 1024).endsWith('\n')) {
+                while (!whole && !input.atEnd() && !input.readLine(64 * 1024).endsWith('\n')) {
                 }
                 ++result.lines;
                 bad(QStringLiteral("longer than %1 bytes").arg(limits::kMaxCsvLineBytes));
                 continue;
             }
-            while (bytes.endsWith('\n') || bytes.endsWith('\r'))
-                bytes.chop(1);
             if (lineNumber == 1 && bytes.startsWith("\xEF\xBB\xBF"))
                 bytes.remove(0, 3);
             if (bytes.trimmed().isEmpty())

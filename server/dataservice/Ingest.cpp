@@ -1,8 +1,8 @@
 #include "Ingest.h"
 
-#include "analysis/TextRules.h"
-#include "web/PageRenderer.h"
-#include "web/ScheduleScraper.h"
+#include "base/TextRules.h"
+#include "html/PageRenderer.h"
+#include "sites/ScheduleScraper.h"
 
 #include <QRegularExpression>
 #include <QSet>
@@ -172,36 +172,36 @@ IngestedMatch analyseForIngest(const MatchFacts &listed, const AnalysisContext &
             result.failure = run.status;
             return result;
         }
-        if (s.TrendSeries.rows() < kTrendPoints) {
+        if (s.trendSeries.rows() < kTrendPoints) {
             result.failure = QStringLiteral("the trend has only %1 of the %2 points a profile needs")
-                                 .arg(s.TrendSeries.rows())
+                                 .arg(s.trendSeries.rows())
                                  .arg(kTrendPoints);
             return result;
         }
-        result.facts.homeTeam = cleanName(s.HomeTeamName.text());
-        result.facts.awayTeam = cleanName(s.AwayTeamName.text());
+        result.facts.homeTeam = cleanName(s.homeTeamName.text());
+        result.facts.awayTeam = cleanName(s.awayTeamName.text());
         if (result.facts.homeTeam.isEmpty() || result.facts.awayTeam.isEmpty()) {
             result.failure = QStringLiteral("the analysis page names no usable teams");
             return result;
         }
-        if (!s.ListMatchTime.isDate()) {
+        if (!s.listMatchTime.isDate()) {
             result.failure = QStringLiteral("the analysis page gives no kick-off time");
             return result;
         }
-        result.facts.kickoff = s.ListMatchTime.asDate()->toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+        result.facts.kickoff = s.listMatchTime.asDate()->toString(QStringLiteral("yyyy-MM-dd HH:mm"));
 
         MatchProfile profile;
         profile.matchId = listed.matchId;
         for (int k = 0; k < kStrengthCount; ++k) {
-            const auto h = hundredthsFromNumber(s.StrengthSummary.at(k).number());
+            const auto h = hundredthsFromNumber(s.strengthSummary.at(k).number());
             if (!h) {
                 result.failure = QStringLiteral("strength %1 is out of range").arg(k);
                 return result;
             }
             profile.strengths[size_t(k)] = *h;
         }
-        profile.code20 = s.PatternCode20.text();
-        profile.code10 = s.PatternCode10.text();
+        profile.code20 = s.patternCode20.text();
+        profile.code10 = s.patternCode10.text();
         if (!validPatternCode(profile.code20) || !validPatternCode(profile.code10)) {
             result.failure = QStringLiteral("no pattern codes");
             return result;
@@ -228,7 +228,7 @@ std::vector<MatchFacts> listFinishedMatches(const IngestOptions &options, Web &w
         const QString dayText = day.toString(QStringLiteral("yyyy-M-d"));
         ScheduleState schedule;
         StepLog log;
-        JCSC(schedule, dayText, web, options.sites, renderer, &log);
+        scrapeJingcaiSchedule(schedule, dayText, web, options.sites, renderer, &log);
         const ScheduleOutcome outcome = scheduleOutcome(schedule, log);
         if (outcome != ScheduleOutcome::Listed && outcome != ScheduleOutcome::NoMatch) {
             ++report.daysFailed;
@@ -240,12 +240,12 @@ std::vector<MatchFacts> listFinishedMatches(const IngestOptions &options, Web &w
         }
         int finished = 0;
         int unfinished = 0;
-        for (int row = 0; row < schedule.MatchTable.rows(); ++row) {
+        for (int row = 0; row < schedule.matchTable.rows(); ++row) {
             bool listed = false;
-            attempt([&] { listed = schedule.MatchRowFlags.at(row).equals(1); });
+            attempt([&] { listed = schedule.matchRowFlags.at(row).equals(1); });
             if (!listed)
                 continue;
-            const auto facts = finishedMatchFromRow(schedule.MatchTable, row);
+            const auto facts = finishedMatchFromRow(schedule.matchTable, row);
             if (!facts) {
                 ++unfinished;
                 continue;

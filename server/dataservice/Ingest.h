@@ -3,10 +3,10 @@
 #include "MatchRecords.h"
 #include "MatchStore.h"
 
-#include "analysis/ListAnalysis.h"
-#include "analysis/Table.h"
-#include "web/SiteBases.h"
-#include "web/Web.h"
+#include "usecases/ListAnalysis.h"
+#include "base/Table.h"
+#include "net/SiteBases.h"
+#include "net/Web.h"
 
 #include <QDate>
 #include <QString>

@@ -7,8 +7,8 @@
 #include "MatchStore.h"
 #include "ServiceLimits.h"
 
-#include "web/PoliteWeb.h"
-#include "web/QtWeb.h"
+#include "net/PoliteWeb.h"
+#include "net/QtWeb.h"
 
 #include <QCoreApplication>
 #include <QDate>

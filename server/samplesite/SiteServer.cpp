@@ -24,6 +24,15 @@ SiteServer::SiteServer(const SampleSite &site, ServerLimits limits) : m_server(s
     };
     m_server->Get(".*", handler);
     m_server->Post(".*", handler);
+    // A POST with neither Content-Length nor Transfer-Encoding has an empty
+    // body; the library would instead read one until the connection ends and
+    // answer 400 when its read timeout comes first.
+    m_server->set_pre_routing_handler([handler](const httplib::Request &request, httplib::Response &response) {
+        if (request.method != "POST" || request.has_header("Content-Length") || request.has_header("Transfer-Encoding"))
+            return httplib::Server::HandlerResponse::Unhandled;
+        handler(request, response);
+        return httplib::Server::HandlerResponse::Handled;
+    });
     // Headers and body go out in separate writes; without this the second
     // waits for the client's delayed acknowledgement (about 40 ms a page).
     m_server->set_tcp_nodelay(true);

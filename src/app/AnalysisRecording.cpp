@@ -1,7 +1,7 @@
 #include "app/AnalysisRecording.h"
 
 #include "model/GridFormats.h"
-#include "model/MatchClicks.h"
+#include "usecases/MatchClicks.h"
 
 #include <QDir>
 #include <QStandardPaths>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/FrmMain.h"
-#include "model/ScheduleListing.h"
-#include "web/RecordingWeb.h"
+#include "app/MainWindow.h"
+#include "usecases/ScheduleListing.h"
+#include "net/RecordingWeb.h"
 
 #include <QDateTime>
 #include <QString>

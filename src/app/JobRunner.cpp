@@ -1,6 +1,6 @@
 #include "app/JobRunner.h"
 
-#include "analysis/Step.h"
+#include "base/Step.h"
 
 #include <QRunnable>
 

@@ -20,11 +20,11 @@ void applyLayoutRule(MainLayout &l, double outerHeight) {
         if (height >= 0)
             r.height = height;
     };
-    setHeight(l.MFG_BFS, outerHeight - LayoutReserveTwips);
-    setHeight(l.PIC_TD[0], (l.MFG_BFS.height - l.PIC_SR.height) / 2);
-    setHeight(l.PIC_TD[1], l.PIC_TD[0].height);
-    l.PIC_TD[1].top = l.PIC_TD[0].top + l.PIC_TD[0].height;
-    setHeight(l.MFG_JBM, l.MFG_BFS.height - l.FRM_COM.height);
+    setHeight(l.matchList, outerHeight - LayoutReserveTwips);
+    setHeight(l.trendCharts[0], (l.matchList.height - l.strengthPanel.height) / 2);
+    setHeight(l.trendCharts[1], l.trendCharts[0].height);
+    l.trendCharts[1].top = l.trendCharts[0].top + l.trendCharts[0].height;
+    setHeight(l.similarList, l.matchList.height - l.commandStrip.height);
 }
 
 } // namespace chenglan

@@ -24,20 +24,20 @@ QRect toPixels(const TwipsRect &r, double dpiX, double dpiY);
 // design values; the layout rule sets the heights of the grids and trend
 // boxes and the top of the lower trend box from the window's height.
 struct MainLayout {
-    TwipsRect MFG_BFS{0, 0, 6495, 0};
-    TwipsRect PIC_SR{6480, 0, 7455, 3495};
-    TwipsRect PIC_TD[2]{{6480, 3480, 7485, 0}, {6480, 3480, 7485, 0}};
-    TwipsRect FRM_COM{13920, 0, 10000, 735};
-    TwipsRect CMD_SQL{120, 120, 1215, 495}; // inside FRM_COM
-    TwipsRect MFG_JBM{13920, 720, 10000, 0};
-    TwipsRect MonthView1{2040, 720, 2805, 2220};
-    // The three server-slot options, inside FRM_COM beside CMD_SQL.
+    TwipsRect matchList{0, 0, 6495, 0};
+    TwipsRect strengthPanel{6480, 0, 7455, 3495};
+    TwipsRect trendCharts[2]{{6480, 3480, 7485, 0}, {6480, 3480, 7485, 0}};
+    TwipsRect commandStrip{13920, 0, 10000, 735};
+    TwipsRect trendButton{120, 120, 1215, 495}; // inside commandStrip
+    TwipsRect similarList{13920, 720, 10000, 0};
+    TwipsRect calendar{2040, 720, 2805, 2220};
+    // The three server-slot options, inside commandStrip beside trendButton.
     TwipsRect ServerSlot[3]{{1560, 240, 1200, 300}, {2880, 240, 1200, 300}, {4200, 240, 1200, 300}};
     // How the listed similar matches ended, in one line after the options.
     TwipsRect SimilarSummary{5520, 240, 4400, 300};
 
     // Width the window needs to show every control at its design width.
-    double designWidth() const { return FRM_COM.left + FRM_COM.width; }
+    double designWidth() const { return commandStrip.left + commandStrip.width; }
 
     friend bool operator==(const MainLayout &, const MainLayout &) = default;
 };

@@ -1,6 +1,6 @@
 #include "charts/Canvas.h"
 
-#include "analysis/Step.h"
+#include "base/Step.h"
 
 #include <QFontMetrics>
 #include <QGuiApplication>

@@ -11,20 +11,20 @@ ChartPictures ChartPictures::make(double dpi, double trendHeight) {
 }
 
 void drawListMatchCharts(AnalysisState &s, ChartPictures &pictures, StepLog *log) {
-    DRAW_SR(s, pictures.PIC_SR, log);
-    s.SideIndex = Value::fromInt16(0);
-    s.TrendChartIndex = Value::fromInt16(0);
-    DRAW_TD(s, pictures.PIC_TD, log);
-    s.SideIndex = Value::fromInt16(1);
-    s.TrendChartIndex = Value::fromInt16(1);
-    DRAW_TD(s, pictures.PIC_TD, log);
+    drawStrengthPanel(s, pictures.strengthPanel, log);
+    s.sideIndex = Value::fromInt16(0);
+    s.trendChartIndex = Value::fromInt16(0);
+    drawTrendCharts(s, pictures.trendCharts, log);
+    s.sideIndex = Value::fromInt16(1);
+    s.trendChartIndex = Value::fromInt16(1);
+    drawTrendCharts(s, pictures.trendCharts, log);
 }
 
 void drawSimilarMatchCharts(AnalysisState &s, ChartPictures &pictures, StepLog *log) {
-    DRAW_SR2(s, pictures.PIC_SR, log);
-    s.SideIndex = Value::fromInt16(1);
-    s.TrendChartIndex = Value::fromInt16(0);
-    DRAW_TD(s, pictures.PIC_TD, log);
+    drawHandicapComparison(s, pictures.strengthPanel, log);
+    s.sideIndex = Value::fromInt16(1);
+    s.trendChartIndex = Value::fromInt16(0);
+    drawTrendCharts(s, pictures.trendCharts, log);
 }
 
 } // namespace chenglan

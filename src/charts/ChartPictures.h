@@ -1,7 +1,7 @@
 #pragma once
 
-#include "analysis/AnalysisState.h"
-#include "analysis/Step.h"
+#include "base/AnalysisState.h"
+#include "base/Step.h"
 #include "charts/Canvas.h"
 
 #include <array>
@@ -20,8 +20,8 @@ constexpr double PicTdDesignHeight = 3000;
 // The three analysis pictures of the window: the strength panel (with the
 // handicap block in its lower part) and the two trend charts.
 struct ChartPictures {
-    Canvas PIC_SR;
-    std::array<Canvas, 2> PIC_TD;
+    Canvas strengthPanel;
+    std::array<Canvas, 2> trendCharts;
 
     // Fresh white pictures. The window passes its screen's logical DPI and the
     // trend boxes' current height; the command line uses the defaults.
@@ -30,7 +30,7 @@ struct ChartPictures {
 
 // The drawings that follow a list match's analysis: the strength panel, then
 // strength I on trend picture 0 and strength II on trend picture 1. Sets
-// SideIndex and TrendChartIndex as each chart needs them.
+// sideIndex and trendChartIndex as each chart needs them.
 void drawListMatchCharts(AnalysisState &s, ChartPictures &pictures, StepLog *log = nullptr);
 
 // The drawings that follow a similar match's analysis: the handicap block

@@ -1,6 +1,6 @@
 #include "charts/StrengthPanel.h"
 
-#include "analysis/TextRules.h"
+#include "base/TextRules.h"
 
 #include <array>
 #include <cmath>
@@ -148,12 +148,12 @@ QString StrengthVerdict(const ValueArray &summary) {
 HeadToHead countHeadToHead(const AnalysisState &s, StepLog *log) {
     HeadToHead count;
     int last = -1;
-    if (!attempt([&] { last = s.HomeHistory.lastRow(); }, log))
+    if (!attempt([&] { last = s.homeHistory.lastRow(); }, log))
         return count;
-    const double opponent = s.AwayTeamId.number();
+    const double opponent = s.awayTeamId.number();
     for (int row = 0; row <= last; ++row) {
         attempt([&] {
-            const Table &h = s.HomeHistory;
+            const Table &h = s.homeHistory;
             if (h.at(HomeIdColumn, row).number() != opponent && h.at(AwayIdColumn, row).number() != opponent)
                 return;
             const Value &result = h.at(ResultColumn, row);
@@ -168,67 +168,67 @@ HeadToHead countHeadToHead(const AnalysisState &s, StepLog *log) {
     return count;
 }
 
-void DRAW_SR(AnalysisState &s, Canvas &PIC_SR, StepLog *log) {
-    PIC_SR.clear();
-    const double W = PIC_SR.width();
-    PIC_SR.setForeColour(colour::Black);
-    PIC_SR.setFontSize(14);
-    printAt(PIC_SR, 150, 50, s.ListMatchCaption.text());
+void drawStrengthPanel(AnalysisState &s, Canvas &strengthPanel, StepLog *log) {
+    strengthPanel.clear();
+    const double W = strengthPanel.width();
+    strengthPanel.setForeColour(colour::Black);
+    strengthPanel.setFontSize(14);
+    printAt(strengthPanel, 150, 50, s.listMatchCaption.text());
 
-    PIC_SR.setFontSize(13);
-    PIC_SR.setLineStyle(Canvas::LineStyle::Solid);
-    PIC_SR.setLineWidth(1);
-    PIC_SR.line(0, 350, W, 350, colour::Black);
-    PIC_SR.line(0, 1750, W, 1750, colour::Black);
+    strengthPanel.setFontSize(13);
+    strengthPanel.setLineStyle(Canvas::LineStyle::Solid);
+    strengthPanel.setLineWidth(1);
+    strengthPanel.line(0, 350, W, 350, colour::Black);
+    strengthPanel.line(0, 1750, W, 1750, colour::Black);
 
-    QString home = QStringLiteral("主队:") + resultMarks(s.HomeHistory, log);
+    QString home = QStringLiteral("主队:") + resultMarks(s.homeHistory, log);
     attempt([&] {
-        home += QStringLiteral("  实力Ⅰ:") + fixed2Cell(s.StrengthSummary.at(0)) + QStringLiteral(" 实力Ⅱ:") +
-                s.StrengthSummary.at(4).text() + u' ' + s.PatternCode20.text();
+        home += QStringLiteral("  实力Ⅰ:") + fixed2Cell(s.strengthSummary.at(0)) + QStringLiteral(" 实力Ⅱ:") +
+                s.strengthSummary.at(4).text() + u' ' + s.patternCode20.text();
     }, log);
-    QString away = QStringLiteral("客队:") + resultMarks(s.AwayHistory, log);
+    QString away = QStringLiteral("客队:") + resultMarks(s.awayHistory, log);
     attempt([&] {
-        away += QStringLiteral("  实力Ⅰ:") + fixed2Cell(s.StrengthSummary.at(1)) + QStringLiteral(" 实力Ⅱ:") +
-                s.StrengthSummary.at(5).text() + u' ' + s.PatternCode10.text();
+        away += QStringLiteral("  实力Ⅰ:") + fixed2Cell(s.strengthSummary.at(1)) + QStringLiteral(" 实力Ⅱ:") +
+                s.strengthSummary.at(5).text() + u' ' + s.patternCode10.text();
     }, log);
-    printAt(PIC_SR, 150, 400, home);
-    printAt(PIC_SR, 150, 750, away);
+    printAt(strengthPanel, 150, 400, home);
+    printAt(strengthPanel, 150, 750, away);
 
     const HeadToHead h2h = countHeadToHead(s, log);
     const QString record =
         h2h.total() > 0
             ? QStringLiteral("两队近年共对阵:%1场 主队:%2胜 %3平 %4负").arg(h2h.total()).arg(h2h.wins).arg(h2h.draws).arg(h2h.losses)
             : QStringLiteral("两队近年没有对阵");
-    printAt(PIC_SR, 150, 1100, record);
+    printAt(strengthPanel, 150, 1100, record);
 
-    attempt([&] { printAt(PIC_SR, 150, 1450, StrengthVerdict(s.StrengthSummary)); }, log);
+    attempt([&] { printAt(strengthPanel, 150, 1450, StrengthVerdict(s.strengthSummary)); }, log);
 }
 
-void DRAW_SR2(AnalysisState &s, Canvas &PIC_SR, StepLog *log) {
-    PIC_SR.fillBox(0, HandicapBlockTop, 8000, 5500, colour::White);
-    const double W = PIC_SR.width();
-    PIC_SR.setForeColour(colour::Blue);
-    printAt(PIC_SR, 150, HandicapBlockTop, s.SimilarMatchCaption.text());
+void drawHandicapComparison(AnalysisState &s, Canvas &strengthPanel, StepLog *log) {
+    strengthPanel.fillBox(0, HandicapBlockTop, 8000, 5500, colour::White);
+    const double W = strengthPanel.width();
+    strengthPanel.setForeColour(colour::Blue);
+    printAt(strengthPanel, 150, HandicapBlockTop, s.similarMatchCaption.text());
 
-    const QString home = QStringLiteral("主队:") + resultMarks(s.HomeHistory, log);
-    const QString away = QStringLiteral(" 客队:") + resultMarks(s.AwayHistory, log);
+    const QString home = QStringLiteral("主队:") + resultMarks(s.homeHistory, log);
+    const QString away = QStringLiteral(" 客队:") + resultMarks(s.awayHistory, log);
     const HeadToHead h2h = countHeadToHead(s, log);
     const QString record = h2h.total() > 0
                                ? QStringLiteral(" 对阵:%1胜 %2平 %3负").arg(h2h.wins).arg(h2h.draws).arg(h2h.losses)
                                : QStringLiteral(" 无对阵");
-    printAt(PIC_SR, 150, 2150, home + away + record);
+    printAt(strengthPanel, 150, 2150, home + away + record);
 
-    PIC_SR.line(0, 2450, W, 2450, colour::Black);
+    strengthPanel.line(0, 2450, W, 2450, colour::Black);
 
-    PIC_SR.setForeColour(colour::Black);
+    strengthPanel.setForeColour(colour::Black);
     attempt([&] {
-        printAt(PIC_SR, 150, 2500,
-                handicapLine(s.HandicapSummary, 0, QStringLiteral("本场:初盘 "), QStringLiteral(" 即时 ")));
+        printAt(strengthPanel, 150, 2500,
+                handicapLine(s.handicapSummary, 0, QStringLiteral("本场:初盘 "), QStringLiteral(" 即时 ")));
     }, log);
-    PIC_SR.setForeColour(colour::Blue);
+    strengthPanel.setForeColour(colour::Blue);
     attempt([&] {
-        printAt(PIC_SR, 150, 2850,
-                handicapLine(s.HandicapSummary, 1, QStringLiteral("历史:初盘 "), QStringLiteral(" 终盘 ")));
+        printAt(strengthPanel, 150, 2850,
+                handicapLine(s.handicapSummary, 1, QStringLiteral("历史:初盘 "), QStringLiteral(" 终盘 ")));
     }, log);
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "analysis/AnalysisState.h"
-#include "analysis/Step.h"
+#include "base/AnalysisState.h"
+#include "base/Step.h"
 #include "charts/Canvas.h"
 
 #include <QString>
@@ -41,7 +41,7 @@ inline constexpr int StrengthLevelCount = 14;
 StrengthLevel strengthLevel(double d);
 
 // Wins, draws and losses of the home team against the away team: every row
-// of HomeHistory in which AwayTeamId played on either side counts by its
+// of homeHistory in which awayTeamId played on either side counts by its
 // result code (column 12); other codes are not counted.
 struct HeadToHead {
     int wins = 0;
@@ -56,12 +56,12 @@ HeadToHead countHeadToHead(const AnalysisState &s, StepLog *log = nullptr);
 // caption, both teams' last six results with their strengths and pattern
 // codes, the head-to-head line and the verdict. Converts column 12 of rows
 // 0..5 of both histories to numbers (ResultCodeToText).
-void DRAW_SR(AnalysisState &s, Canvas &PIC_SR, StepLog *log = nullptr);
+void drawStrengthPanel(AnalysisState &s, Canvas &strengthPanel, StepLog *log = nullptr);
 
 // The handicap comparison block below y = 1800 of the strength panel: the
 // similar match's caption, both sides' results and head-to-head record, and
 // the opening and latest handicap of the list match (本场) against the
 // similar match (历史). Leaves the strength panel above it standing.
-void DRAW_SR2(AnalysisState &s, Canvas &PIC_SR, StepLog *log = nullptr);
+void drawHandicapComparison(AnalysisState &s, Canvas &strengthPanel, StepLog *log = nullptr);
 
 } // namespace chenglan

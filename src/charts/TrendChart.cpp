@@ -1,6 +1,6 @@
 #include "charts/TrendChart.h"
 
-#include "analysis/TextRules.h"
+#include "base/TextRules.h"
 
 #include <cmath>
 
@@ -47,7 +47,7 @@ QString rounded(double v) { return text::plainDecimal(text::roundHalfEven(v, 2))
 } // namespace
 
 void drawTrendChart(const AnalysisState &s, Canvas &pic, StepLog *log) {
-    const Table &series = s.TrendSeries;
+    const Table &series = s.trendSeries;
     // The previous chart leaves an upward scale: its height reads negative.
     const float H = float(std::fabs(pic.scaleHeight()));
     const float W = float(pic.scaleWidth());
@@ -58,7 +58,7 @@ void drawTrendChart(const AnalysisState &s, Canvas &pic, StepLog *log) {
     pic.setBackColour(colour::Black);
     pic.clear();
 
-    const double k = s.TrendChartIndex.number();
+    const double k = s.trendChartIndex.number();
     int R = 0;
     attempt([&] { R = series.lastRow(); }, log);
     double max = -999;
@@ -108,9 +108,9 @@ void drawTrendChart(const AnalysisState &s, Canvas &pic, StepLog *log) {
     pic.moveTo(-400, H - 400);
     pic.setForeColour(colour::White);
     if (k == 0)
-        pic.print(QStringLiteral("实力Ⅰ ") + s.ChartCaption.text());
-    else if (s.SideIndex.equals(1))
-        pic.print(QStringLiteral("实力Ⅱ ") + s.ChartCaption.text());
+        pic.print(QStringLiteral("实力Ⅰ ") + s.chartCaption.text());
+    else if (s.sideIndex.equals(1))
+        pic.print(QStringLiteral("实力Ⅱ ") + s.chartCaption.text());
 
     pic.setForeColour(colour::Red);
     attempt([&] { R = series.lastRow(); }, log);
@@ -144,12 +144,12 @@ void drawTrendChart(const AnalysisState &s, Canvas &pic, StepLog *log) {
     }
 }
 
-void DRAW_TD(const AnalysisState &s, std::array<Canvas, 2> &PIC_TD, StepLog *log) {
+void drawTrendCharts(const AnalysisState &s, std::array<Canvas, 2> &trendCharts, StepLog *log) {
     attempt([&] {
-        const int side = s.SideIndex.toInt16();
+        const int side = s.sideIndex.toInt16();
         if (side != 0 && side != 1)
             throw StepFailure(QStringLiteral("no trend picture %1").arg(side));
-        drawTrendChart(s, PIC_TD[std::size_t(side)], log);
+        drawTrendChart(s, trendCharts[std::size_t(side)], log);
     }, log);
 }
 

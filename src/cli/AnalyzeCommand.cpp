@@ -3,8 +3,8 @@
 #include "cli/WebOptions.h"
 
 #include "model/GridFormats.h"
-#include "model/MatchClicks.h"
-#include "model/ScheduleListing.h"
+#include "usecases/MatchClicks.h"
+#include "usecases/ScheduleListing.h"
 
 #include <QJsonObject>
 

@@ -100,9 +100,9 @@ bool writePictures(const ChartPictures &pictures, const QString &dir, const QStr
         return false;
     }
     const QDir out(dir);
-    const bool ok = pictures.PIC_SR.writePng(out.filePath(QStringLiteral("PIC_SR.png")))
-                    && pictures.PIC_TD[0].writePng(out.filePath(QStringLiteral("PIC_TD0.png")))
-                    && pictures.PIC_TD[1].writePng(out.filePath(QStringLiteral("PIC_TD1.png")));
+    const bool ok = pictures.strengthPanel.writePng(out.filePath(QStringLiteral("PIC_SR.png")))
+                    && pictures.trendCharts[0].writePng(out.filePath(QStringLiteral("PIC_TD0.png")))
+                    && pictures.trendCharts[1].writePng(out.filePath(QStringLiteral("PIC_TD1.png")));
     if (!ok)
         printError(QStringLiteral("%1: cannot write the pictures into \"%2\"").arg(command, dir));
     return ok;

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "analysis/Step.h"
+#include "base/Step.h"
 #include "charts/ChartPictures.h"
-#include "web/SiteBases.h"
+#include "net/SiteBases.h"
 
 #include <QJsonArray>
 #include <QJsonObject>

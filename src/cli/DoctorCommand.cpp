@@ -2,7 +2,7 @@
 // readers still find what they rely on.
 #include "cli/Cli.h"
 #include "cli/WebOptions.h"
-#include "web/SiteDoctor.h"
+#include "usecases/SiteDoctor.h"
 
 namespace chenglan::cli {
 namespace {

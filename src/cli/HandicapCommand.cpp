@@ -2,9 +2,9 @@
 #include "cli/Cli.h"
 #include "cli/WebOptions.h"
 
-#include "analysis/TextRules.h"
-#include "analysis/ValueJson.h"
-#include "web/HandicapDetail.h"
+#include "base/TextRules.h"
+#include "base/ValueJson.h"
+#include "sites/HandicapDetail.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -12,7 +12,7 @@
 namespace chenglan::cli {
 namespace {
 
-// Items 0..7 of one match of HandicapSummary under their meanings.
+// Items 0..7 of one match of handicapSummary under their meanings.
 QJsonObject summaryJson(const Table &summary, int match) {
     const auto item = [&](int i) { return toJson(summary.at(i, match)); };
     return QJsonObject{
@@ -49,17 +49,17 @@ int runHandicap(QStringList args) {
     }
 
     AnalysisState s;
-    s.ListMatchId = Value(id);
-    s.ListMatchTime = Value(*kickOff);
-    s.HandicapSummary = Table(HandicapItems, HandicapMatches);
+    s.listMatchId = Value(id);
+    s.listMatchTime = Value(*kickOff);
+    s.handicapSummary = Table(HandicapItems, HandicapMatches);
     const std::unique_ptr<Web> web = makeWeb();
     StepLog log;
     const HandicapRun run = listMatchHandicapDetail(s, *web, sites, PageRenderer(), &log);
     printJson(QJsonObject{
-        {QStringLiteral("CurrentMatchId"), toJson(s.CurrentMatchId)},
-        {QStringLiteral("MatchDate"), toJson(s.MatchDate)},
-        {QStringLiteral("HandicapSummary"), toJson(s.HandicapSummary)},
-        {QStringLiteral("summary"), summaryJson(s.HandicapSummary, 0)},
+        {QStringLiteral("CurrentMatchId"), toJson(s.currentMatchId)},
+        {QStringLiteral("MatchDate"), toJson(s.matchDate)},
+        {QStringLiteral("HandicapSummary"), toJson(s.handicapSummary)},
+        {QStringLiteral("summary"), summaryJson(s.handicapSummary, 0)},
         {QStringLiteral("changes"), run.changes},
         {QStringLiteral("status"), run.status},
         {QStringLiteral("failures"), failuresJson(log)},

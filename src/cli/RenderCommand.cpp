@@ -1,10 +1,10 @@
 // chenglan-cli render: the text a page shows the scrapers, for a maintainer
 // checking a site whose markup changed.
-#include "analysis/Step.h"
+#include "base/Step.h"
 #include "cli/Cli.h"
 #include "cli/WebOptions.h"
-#include "web/HttpFetch.h"
-#include "web/PageRenderer.h"
+#include "net/HttpFetch.h"
+#include "html/PageRenderer.h"
 
 #include <QFile>
 

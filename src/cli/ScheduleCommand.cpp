@@ -2,9 +2,9 @@
 #include "cli/Cli.h"
 #include "cli/WebOptions.h"
 
-#include "analysis/ValueJson.h"
+#include "base/ValueJson.h"
 #include "model/GridFormats.h"
-#include "model/ScheduleListing.h"
+#include "usecases/ScheduleListing.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -28,7 +28,7 @@ QString outcomeName(ScheduleOutcome outcome) {
     return {};
 }
 
-// The data rows of MFG_BFS: every cell's text, the league cell's colour.
+// The data rows of matchList: every cell's text, the league cell's colour.
 QJsonArray gridJson(const GridData &grid) {
     QJsonArray rows;
     for (int r = 1; r < grid.rows(); ++r) {
@@ -76,8 +76,8 @@ int runSchedule(QStringList args) {
          QJsonObject{{QStringLiteral("game"), request.game == ScheduleRequest::Game::Beidan ? QStringLiteral("beidan")
                                                                                             : QStringLiteral("jingcai")},
                      {QStringLiteral("SelectedDate"), request.selectedDate}}},
-        {QStringLiteral("MatchTable"), toJson(listing.state.MatchTable)},
-        {QStringLiteral("MatchRowFlags"), toJson(listing.state.MatchRowFlags)},
+        {QStringLiteral("MatchTable"), toJson(listing.state.matchTable)},
+        {QStringLiteral("MatchRowFlags"), toJson(listing.state.matchRowFlags)},
         {QStringLiteral("grid"), gridJson(listing.grid)},
         {QStringLiteral("outcome"), outcomeName(listing.outcome)},
         {QStringLiteral("status"), listing.status},

@@ -3,10 +3,10 @@
 #include "cli/Cli.h"
 #include "cli/WebOptions.h"
 
-#include "analysis/ValueJson.h"
+#include "base/ValueJson.h"
 #include "model/GridFormats.h"
-#include "model/MatchClicks.h"
-#include "model/ScheduleListing.h"
+#include "usecases/MatchClicks.h"
+#include "usecases/ScheduleListing.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -70,26 +70,26 @@ int runSimilar(QStringList args) {
 
         printJson(QJsonObject{
             {QStringLiteral("schedule"), listing.status},
-            {QStringLiteral("list"), QJsonObject{{QStringLiteral("ListMatchId"), toJson(state.ListMatchId)},
-                                                 {QStringLiteral("ListMatchCaption"), toJson(state.ListMatchCaption)},
-                                                 {QStringLiteral("StrengthSummary"), toJson(state.StrengthSummary)},
+            {QStringLiteral("list"), QJsonObject{{QStringLiteral("ListMatchId"), toJson(state.listMatchId)},
+                                                 {QStringLiteral("ListMatchCaption"), toJson(state.listMatchCaption)},
+                                                 {QStringLiteral("StrengthSummary"), toJson(state.strengthSummary)},
                                                  {QStringLiteral("status"), list.analysis.status},
                                                  {QStringLiteral("failures"), failuresJson(list.analysis.log)}}},
-            {QStringLiteral("query"), QJsonObject{{QStringLiteral("SimilarQuery"), toJson(state.SimilarQuery)},
-                                                  {QStringLiteral("SimilarMatches"), toJson(state.SimilarMatches)},
+            {QStringLiteral("query"), QJsonObject{{QStringLiteral("SimilarQuery"), toJson(state.similarQuery)},
+                                                  {QStringLiteral("SimilarMatches"), toJson(state.similarMatches)},
                                                   {QStringLiteral("grid"), QJsonArray::fromStringList(grid.dataLines())},
                                                   {QStringLiteral("status"), list.query.status},
                                                   {QStringLiteral("summary"), summarizeSimilarSet(state).text()},
                                                   {QStringLiteral("failures"), failuresJson(list.queryLog)}}},
-            {QStringLiteral("SimilarRowKey"), toJson(state.SimilarRowKey)},
-            {QStringLiteral("CurrentMatchId"), toJson(state.CurrentMatchId)},
-            {QStringLiteral("MatchDate"), toJson(state.MatchDate)},
-            {QStringLiteral("HandicapSummary"), toJson(state.HandicapSummary)},
-            {QStringLiteral("SimilarMatchCaption"), toJson(state.SimilarMatchCaption)},
-            {QStringLiteral("TrendSeries"), toJson(state.TrendSeries)},
-            {QStringLiteral("texts"), QJsonObject{{QStringLiteral("PIC_SR"), drawnTextsJson(pictures.PIC_SR)},
-                                                  {QStringLiteral("PIC_TD0"), drawnTextsJson(pictures.PIC_TD[0])},
-                                                  {QStringLiteral("PIC_TD1"), drawnTextsJson(pictures.PIC_TD[1])}}},
+            {QStringLiteral("SimilarRowKey"), toJson(state.similarRowKey)},
+            {QStringLiteral("CurrentMatchId"), toJson(state.currentMatchId)},
+            {QStringLiteral("MatchDate"), toJson(state.matchDate)},
+            {QStringLiteral("HandicapSummary"), toJson(state.handicapSummary)},
+            {QStringLiteral("SimilarMatchCaption"), toJson(state.similarMatchCaption)},
+            {QStringLiteral("TrendSeries"), toJson(state.trendSeries)},
+            {QStringLiteral("texts"), QJsonObject{{QStringLiteral("PIC_SR"), drawnTextsJson(pictures.strengthPanel)},
+                                                  {QStringLiteral("PIC_TD0"), drawnTextsJson(pictures.trendCharts[0])},
+                                                  {QStringLiteral("PIC_TD1"), drawnTextsJson(pictures.trendCharts[1])}}},
             {QStringLiteral("status"), similarRun.status},
             {QStringLiteral("failures"), failuresJson(similarRun.log)},
             {QStringLiteral("drawing"), failuresJson(drawLog)},

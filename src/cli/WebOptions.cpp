@@ -1,11 +1,11 @@
 #include "cli/WebOptions.h"
 
 #include "cli/Cli.h"
-#include "web/PageCache.h"
-#include "web/PoliteWeb.h"
-#include "web/QtWeb.h"
-#include "web/RecordingWeb.h"
-#include "web/ReplayWeb.h"
+#include "net/PageCache.h"
+#include "net/PoliteWeb.h"
+#include "net/QtWeb.h"
+#include "net/RecordingWeb.h"
+#include "net/ReplayWeb.h"
 
 namespace chenglan::cli {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "analysis/Step.h"
+#include "base/Step.h"
 
 #include <cmath>
 

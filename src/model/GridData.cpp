@@ -1,6 +1,6 @@
 #include "model/GridData.h"
 
-#include "analysis/Step.h"
+#include "base/Step.h"
 
 namespace chenglan {
 

@@ -11,7 +11,7 @@ namespace chenglan {
 // The content of a grid control, as the listing steps write it: a caption row
 // (row 0) and data rows appended from tab-separated lines, with per-cell
 // colours and alignment, row heights in twips and merging in chosen columns.
-// The listing steps (BDBF, BJBM) write one in the core library; the window
+// The listing steps (fillMatchList, fillSimilarList) write one in the core library; the window
 // shows it in a Qt item view and the command line prints it.
 class GridData {
 public:

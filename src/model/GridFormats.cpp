@@ -17,17 +17,17 @@ void formatColumns(GridData &grid, int lastColumn, int width, std::initializer_l
 
 } // namespace
 
-void formatMatchListGrid(GridData &MFG_BFS, StepLog *log) {
-    attempt([&] { MFG_BFS.setFormat(QStringLiteral("联赛 |>时间 |>主队 |>客队 |>主水 |>盘口 |>客水 |>比分 ")); }, log);
-    formatColumns(MFG_BFS, 10, 600, {{0, 800}, {1, 600}, {2, 1000}, {3, 1000}, {5, 1000}}, log);
+void formatMatchListGrid(GridData &matchList, StepLog *log) {
+    attempt([&] { matchList.setFormat(QStringLiteral("联赛 |>时间 |>主队 |>客队 |>主水 |>盘口 |>客水 |>比分 ")); }, log);
+    formatColumns(matchList, 10, 600, {{0, 800}, {1, 600}, {2, 1000}, {3, 1000}, {5, 1000}}, log);
 }
 
-void formatSimilarListGrid(GridData &MFG_JBM, StepLog *log) {
+void formatSimilarListGrid(GridData &similarList, StepLog *log) {
     attempt([&] {
-        MFG_JBM.setFormat(
+        similarList.setFormat(
             QStringLiteral("联赛 |>时间 |>球队 |>盘口 |>实力Ⅰ |>实力Ⅱ |>让球 |>胜平负 |>比分 |>进球数 |>半全场 |>"));
     }, log);
-    formatColumns(MFG_JBM, 22, 700, {{0, 900}, {1, 1000}, {2, 1400}, {3, 1200}}, log);
+    formatColumns(similarList, 22, 700, {{0, 900}, {1, 1000}, {2, 1400}, {3, 1200}}, log);
 }
 
 GridData newMatchListGrid() {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "analysis/Step.h"
+#include "base/Step.h"
 #include "model/GridData.h"
 
 namespace chenglan {
@@ -9,16 +9,16 @@ namespace chenglan {
 // up: captions, column alignment and widths in twips. The listing steps fill
 // the rows of grids prepared this way.
 
-// MFG_BFS, the match list: 15 columns; column 9 holds the MatchTable row.
+// matchList, the match list: 15 columns; column 9 holds the matchTable row.
 constexpr int MatchListColumns = 15;
 constexpr int MatchListKeyColumn = 9;
-// MFG_JBM, the similar-match list: 23 columns; column 12 holds the
-// SimilarMatches row.
+// similarList, the similar-match list: 23 columns; column 12 holds the
+// similarMatches row.
 constexpr int SimilarListColumns = 23;
 constexpr int SimilarListKeyColumn = 12;
 
-void formatMatchListGrid(GridData &MFG_BFS, StepLog *log = nullptr);
-void formatSimilarListGrid(GridData &MFG_JBM, StepLog *log = nullptr);
+void formatMatchListGrid(GridData &matchList, StepLog *log = nullptr);
+void formatSimilarListGrid(GridData &similarList, StepLog *log = nullptr);
 
 // Empty grids of the right size, already formatted.
 GridData newMatchListGrid();

@@ -59,19 +59,19 @@ QString matchListLine(const Table &t, int row) {
     return cells.join(u'\t');
 }
 
-void BDBF(GridData &MFG_BFS, const ScheduleState &s, StepLog *log) {
-    MFG_BFS.setRows(1);
+void fillMatchList(GridData &matchList, const ScheduleState &s, StepLog *log) {
+    matchList.setRows(1);
     int r = 1;
-    for (int i = 0; i < s.MatchTable.rows(); ++i) {
+    for (int i = 0; i < s.matchTable.rows(); ++i) {
         bool listed = false;
-        attempt([&] { listed = s.MatchRowFlags.at(i).equals(1); }, log);
+        attempt([&] { listed = s.matchRowFlags.at(i).equals(1); }, log);
         if (!listed)
             continue;
-        MFG_BFS.addItem(matchListLine(s.MatchTable, i));
-        attempt([&] { MFG_BFS.select(r, 0); }, log);
-        attempt([&] { MFG_BFS.setCellBackColor(HexColorToRgb(field(s.MatchTable, 1, i))); }, log);
-        attempt([&] { MFG_BFS.setCellForeColor(WhiteColor); }, log);
-        attempt([&] { MFG_BFS.setRowHeight(r, MatchListRowTwips); }, log);
+        matchList.addItem(matchListLine(s.matchTable, i));
+        attempt([&] { matchList.select(r, 0); }, log);
+        attempt([&] { matchList.setCellBackColor(HexColorToRgb(field(s.matchTable, 1, i))); }, log);
+        attempt([&] { matchList.setCellForeColor(WhiteColor); }, log);
+        attempt([&] { matchList.setRowHeight(r, MatchListRowTwips); }, log);
         ++r;
     }
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "analysis/AnalysisState.h"
-#include "analysis/Step.h"
+#include "base/AnalysisState.h"
+#include "base/Step.h"
 #include "model/GridData.h"
 
 #include <QString>
@@ -20,13 +20,13 @@ int HexColorToRgb(const QString &color);
 
 // The ten cells of one match in the list, joined by tabs: league, time, home,
 // away, home odds, handicap with the Beidan suffix, away odds, score, an
-// empty cell and the MatchTable row number. Missing fields read as empty.
-QString matchListLine(const Table &MatchTable, int row);
+// empty cell and the matchTable row number. Missing fields read as empty.
+QString matchListLine(const Table &matchTable, int row);
 
-// Lists every MatchTable row whose flag is 1 in MFG_BFS: the data rows are
+// Lists every matchTable row whose flag is 1 in matchList: the data rows are
 // rebuilt, the league cell painted in the league's colour with white text,
 // each row 450 twips high. Rows not flagged leave no gap; column 9 names the
-// MatchTable row each grid row came from.
-void BDBF(GridData &MFG_BFS, const ScheduleState &s, StepLog *log = nullptr);
+// matchTable row each grid row came from.
+void fillMatchList(GridData &matchList, const ScheduleState &s, StepLog *log = nullptr);
 
 } // namespace chenglan

@@ -28,14 +28,14 @@ QList<double> PolynomialRegression(AnalysisState &s, const QList<double> &x, con
     if (y.size() < n)
         indexError(QStringLiteral("%1 ordinates for %2 points").arg(y.size()).arg(n));
 
-    // x may be s.RegressionX itself, which the solver overwrites.
+    // x may be s.regressionX itself, which the solver overwrites.
     const QList<double> xs = x;
 
-    s.DesignMatrix = QList<QList<double>>(n, QList<double>(columns, 0.0));
+    s.designMatrix = QList<QList<double>>(n, QList<double>(columns, 0.0));
     for (int i = 0; i < n; ++i)
         for (int j = 0; j <= d; ++j)
-            s.DesignMatrix[i][j] = checked::pow(xs[i], j);
-    const QList<QList<double>> &X = s.DesignMatrix;
+            s.designMatrix[i][j] = checked::pow(xs[i], j);
+    const QList<QList<double>> &X = s.designMatrix;
 
     QList<QList<double>> normal(columns, QList<double>(columns, 0.0));
     QList<double> rhs(columns, 0.0);
@@ -74,14 +74,14 @@ QList<double> SolveLinearSystem(AnalysisState &s, const QList<QList<double>> &A,
         }
     }
 
-    s.RegressionX = QList<double>(m + 1, 0.0);
+    s.regressionX = QList<double>(m + 1, 0.0);
     for (int i = m; i >= 0; --i) {
-        s.RegressionX[i] = M[i][m + 1];
+        s.regressionX[i] = M[i][m + 1];
         for (int j = i + 1; j <= m; ++j)
-            s.RegressionX[i] = checked::sub(s.RegressionX[i], checked::mul(M[i][j], s.RegressionX[j]));
-        s.RegressionX[i] = checked::div(s.RegressionX[i], M[i][i]);
+            s.regressionX[i] = checked::sub(s.regressionX[i], checked::mul(M[i][j], s.regressionX[j]));
+        s.regressionX[i] = checked::div(s.regressionX[i], M[i][i]);
     }
-    return s.RegressionX;
+    return s.regressionX;
 }
 
 } // namespace chenglan

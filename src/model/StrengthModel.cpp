@@ -56,17 +56,17 @@ int pairRows(const AnalysisState &s, int nH, int nA, Table &pairs, StepLog *log)
     for (int i = 0; i <= nH - 19; ++i) {
         for (int j = j0; j <= nA - 19; ++j) {
             bool qualifies = false;
-            attempt([&] { qualifies = validUntil(s.AwayHistory, j).daysTo(validUntil(s.HomeHistory, i)) >= 0; },
+            attempt([&] { qualifies = validUntil(s.awayHistory, j).daysTo(validUntil(s.homeHistory, i)) >= 0; },
                     log);
             if (!qualifies)
                 continue;
             j0 = j;
-            attempt([&] { pairs.set(0, k, s.HomeHistory.at(Average20Column, i)); }, log);
-            attempt([&] { pairs.set(1, k, s.AwayHistory.at(Average20Column, j)); }, log);
+            attempt([&] { pairs.set(0, k, s.homeHistory.at(Average20Column, i)); }, log);
+            attempt([&] { pairs.set(1, k, s.awayHistory.at(Average20Column, j)); }, log);
             attempt([&] { pairs.set(2, k, Value(checked::sub(pairs.at(0, k).number(), pairs.at(1, k).number()))); },
                     log);
-            attempt([&] { pairs.set(3, k, s.HomeHistory.at(Average10Column, i)); }, log);
-            attempt([&] { pairs.set(4, k, s.AwayHistory.at(Average10Column, j)); }, log);
+            attempt([&] { pairs.set(3, k, s.homeHistory.at(Average10Column, i)); }, log);
+            attempt([&] { pairs.set(4, k, s.awayHistory.at(Average10Column, j)); }, log);
             attempt([&] { pairs.set(5, k, Value(checked::sub(pairs.at(3, k).number(), pairs.at(4, k).number()))); },
                     log);
             ++k;
@@ -77,24 +77,24 @@ int pairRows(const AnalysisState &s, int nH, int nA, Table &pairs, StepLog *log)
 }
 
 void fitSeries(AnalysisState &s, int N, std::array<std::optional<double>, SeriesCount> &forecast, StepLog *log) {
-    s.RegressionDegree = FitDegree;
+    s.regressionDegree = FitDegree;
     for (int c = 0; c < SeriesCount; ++c) {
-        // Each fit leaves its coefficients in RegressionX, so the abscissae
+        // Each fit leaves its coefficients in regressionX, so the abscissae
         // are written anew every time.
-        s.RegressionX = QList<double>(N);
+        s.regressionX = QList<double>(N);
         for (int i = 0; i < N; ++i)
-            s.RegressionX[i] = i + 1;
-        s.RegressionY = QList<double>(N);
+            s.regressionX[i] = i + 1;
+        s.regressionY = QList<double>(N);
         for (int i = 0; i < N; ++i)
-            s.RegressionY[i] = s.TrendSeries.at(c, i).number();
-        attempt([&] { s.RegressionCoefficients = PolynomialRegression(s, s.RegressionX, s.RegressionY,
-                                                                      s.RegressionDegree); },
+            s.regressionY[i] = s.trendSeries.at(c, i).number();
+        attempt([&] { s.regressionCoefficients = PolynomialRegression(s, s.regressionX, s.regressionY,
+                                                                      s.regressionDegree); },
                 log);
         for (int i = 0; i < N; ++i)
-            attempt([&] { s.TrendSeries.set(c + 6, i, Value(polynomialAt(s.RegressionCoefficients, i + 1))); },
+            attempt([&] { s.trendSeries.set(c + 6, i, Value(polynomialAt(s.regressionCoefficients, i + 1))); },
                     log);
         const double x = c >= 3 ? N - 1 : N + 1;
-        attempt([&] { forecast[c] = polynomialAt(s.RegressionCoefficients, x); }, log);
+        attempt([&] { forecast[c] = polynomialAt(s.regressionCoefficients, x); }, log);
     }
 }
 
@@ -102,7 +102,7 @@ void setSummary(AnalysisState &s, int entry, const std::optional<double> &value,
     attempt([&] {
         if (!value)
             throw StepFailure(QStringLiteral("no forecast for strength value %1").arg(entry));
-        s.StrengthSummary.set(entry, Value(*value));
+        s.strengthSummary.set(entry, Value(*value));
     }, log);
 }
 
@@ -121,57 +121,57 @@ double WindowAverage(const Table &table, int column, int window, int startRow) {
     return checked::div(sum, count);
 }
 
-void SRMA(AnalysisState &s, StepLog *log) {
+void computeStrengthTrends(AnalysisState &s, StepLog *log) {
     // A failed fit evaluates the coefficients the previous fit left. They
     // must come from this run, never from the analysis of another match.
-    s.RegressionCoefficients.clear();
+    s.regressionCoefficients.clear();
 
-    const int nH = highestRow(s.HomeHistory);
-    const int nA = highestRow(s.AwayHistory);
-    attempt([&] { s.HomeHistory.set(ValidUntilColumn, 0, s.MatchDate); }, log);
-    attempt([&] { s.AwayHistory.set(ValidUntilColumn, 0, s.MatchDate); }, log);
-    movingAverages(s.HomeHistory, nH, log);
-    movingAverages(s.AwayHistory, nA, log);
+    const int nH = highestRow(s.homeHistory);
+    const int nA = highestRow(s.awayHistory);
+    attempt([&] { s.homeHistory.set(ValidUntilColumn, 0, s.matchDate); }, log);
+    attempt([&] { s.awayHistory.set(ValidUntilColumn, 0, s.matchDate); }, log);
+    movingAverages(s.homeHistory, nH, log);
+    movingAverages(s.awayHistory, nA, log);
 
-    const bool listMode = s.AnalysisMode.number() == 0;
+    const bool listMode = s.analysisMode.number() == 0;
     Table pairs(TrendColumns, nH - 18);
     const int N = nH >= 19 && nA >= 19 ? pairRows(s, nH, nA, pairs, log) : 0;
     if (N == 0) {
         // Without a pair there is nothing to fit: show no trend and neutral
         // strengths rather than whatever the previous analysis left.
-        s.TrendSeries = Table(TrendColumns, 0);
+        s.trendSeries = Table(TrendColumns, 0);
         if (listMode)
             for (int e = 0; e < 8; ++e)
-                attempt([&] { s.StrengthSummary.set(e, Value(0.0)); }, log);
+                attempt([&] { s.strengthSummary.set(e, Value(0.0)); }, log);
         return;
     }
 
     // Oldest pair first.
-    s.TrendSeries = Table(TrendColumns, N);
+    s.trendSeries = Table(TrendColumns, N);
     for (int r = 0; r < N; ++r)
         for (int c = 0; c < SeriesCount; ++c)
-            s.TrendSeries.set(c, N - 1 - r, pairs.at(c, r));
+            s.trendSeries.set(c, N - 1 - r, pairs.at(c, r));
 
     std::array<std::optional<double>, SeriesCount> forecast;
     fitSeries(s, N, forecast, log);
 
     if (!listMode)
         return;
-    attempt([&] { s.StrengthSummary.set(0, s.TrendSeries.at(6, N - 1)); }, log);
-    attempt([&] { s.StrengthSummary.set(1, s.TrendSeries.at(7, N - 1)); }, log);
+    attempt([&] { s.strengthSummary.set(0, s.trendSeries.at(6, N - 1)); }, log);
+    attempt([&] { s.strengthSummary.set(1, s.trendSeries.at(7, N - 1)); }, log);
     setSummary(s, 2, forecast[0], log);
     setSummary(s, 3, forecast[1], log);
-    attempt([&] { s.StrengthSummary.set(4, s.TrendSeries.at(9, N - 1)); }, log);
-    attempt([&] { s.StrengthSummary.set(5, s.TrendSeries.at(10, N - 1)); }, log);
+    attempt([&] { s.strengthSummary.set(4, s.trendSeries.at(9, N - 1)); }, log);
+    attempt([&] { s.strengthSummary.set(5, s.trendSeries.at(10, N - 1)); }, log);
     setSummary(s, 6, forecast[3], log);
     setSummary(s, 7, forecast[4], log);
 }
 
 QString trendShortfall(const AnalysisState &s) {
-    if (s.TrendSeries.allocated() && s.TrendSeries.rows() > 0)
+    if (s.trendSeries.allocated() && s.trendSeries.rows() > 0)
         return {};
-    const int home = s.HomeHistory.allocated() ? s.HomeHistory.rows() : 0;
-    const int away = s.AwayHistory.allocated() ? s.AwayHistory.rows() : 0;
+    const int home = s.homeHistory.allocated() ? s.homeHistory.rows() : 0;
+    const int away = s.awayHistory.allocated() ? s.awayHistory.rows() : 0;
     if (home < 20 && away < 20)
         return QStringLiteral("两队历史都不足20场（主队%1场，客队%2场），无法计算实力趋势").arg(home).arg(away);
     if (home < 20)

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "analysis/AnalysisState.h"
-#include "analysis/Step.h"
+#include "base/AnalysisState.h"
+#include "base/Step.h"
 
 #include <QString>
 
@@ -16,18 +16,18 @@ double WindowAverage(const Table &table, int column, int window, int startRow);
 // The strength model. Writes the 20-match and 10-match moving averages
 // (columns 22 and 24) and the validity ends (column 23) into both histories,
 // pairs the home rows with the away rows valid at the same time, reverses the
-// pairs to oldest first into TrendSeries columns 0..5, fits a degree-6
-// polynomial to each of the six series (columns 6..11) and, when AnalysisMode
+// pairs to oldest first into trendSeries columns 0..5, fits a degree-6
+// polynomial to each of the six series (columns 6..11) and, when analysisMode
 // is 0, condenses the newest fitted values and the forecasts into
-// StrengthSummary.
+// strengthSummary.
 //
 // When either history is shorter than 20 rows or no pair qualifies there is
-// no trend: TrendSeries is left without rows and, in mode 0, StrengthSummary
+// no trend: trendSeries is left without rows and, in mode 0, strengthSummary
 // holds zeros. trendShortfall() says which case it was.
-void SRMA(AnalysisState &s, StepLog *log = nullptr);
+void computeStrengthTrends(AnalysisState &s, StepLog *log = nullptr);
 
-// Why the last SRMA produced no trend, as a sentence for the status bar;
-// empty when TrendSeries has rows.
+// Why the last computeStrengthTrends produced no trend, as a sentence for the status bar;
+// empty when trendSeries has rows.
 QString trendShortfall(const AnalysisState &s);
 
 } // namespace chenglan

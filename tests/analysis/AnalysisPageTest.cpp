@@ -1,4 +1,4 @@
-#include "web/AnalysisPage.h"
+#include "sites/AnalysisPage.h"
 
 #include "support/AnalysisPages.h"
 
@@ -60,7 +60,7 @@ TEST(AnalysisPageScript, SplitsTheTextIntoFourSections) {
     EXPECT_EQ(analysispage::url(bases(), Value()), u"http://analysis.test/analysis/cn.htm"_s);
 }
 
-TEST(SJBM, ReadsTheFourSectionsOfAPage) {
+TEST(LoadAnalysisPage, ReadsTheFourSectionsOfAPage) {
     TwoTeamWorld world;
     PageFacts facts = world.analysedPage();
     facts.homeList = world.homeMatches(0, 2);
@@ -68,45 +68,45 @@ TEST(SJBM, ReadsTheFourSectionsOfAPage) {
     FakeWeb web;
     addGbPage(web, TwoTeamWorld::pageUrl(Base, 100), analysisPageHtml(facts));
     AnalysisState s;
-    s.CurrentMatchId = Value(100.0);
+    s.currentMatchId = Value(100.0);
     StepLog log;
-    SJBM(s, web, bases(), PageRenderer(), &log);
+    loadAnalysisPage(s, web, bases(), PageRenderer(), &log);
     EXPECT_TRUE(log.empty()) << log.first(FailureKind::Data).toStdString();
     EXPECT_EQ(web.requests, QStringList{TwoTeamWorld::pageUrl(Base, 100)});
-    ASSERT_EQ(s.AnalysisData.size(), 4);
+    ASSERT_EQ(s.analysisData.size(), 4);
     const QString expectedHome = world.homeMatch(0).fields(11).join(u',') + u'|' + world.homeMatch(1).fields(11).join(u',') + u'|';
-    EXPECT_EQ(s.AnalysisData.at(0), Value(expectedHome));
-    EXPECT_EQ(s.AnalysisData.at(1).text().count(u'|'), 30);
-    EXPECT_EQ(s.AnalysisData.at(2), Value(QString())); // an empty list gives an empty section
-    EXPECT_EQ(s.AnalysisData.at(3), Value(u"11,22,曼联,利物浦,2022-05-20 19:30"));
+    EXPECT_EQ(s.analysisData.at(0), Value(expectedHome));
+    EXPECT_EQ(s.analysisData.at(1).text().count(u'|'), 30);
+    EXPECT_EQ(s.analysisData.at(2), Value(QString())); // an empty list gives an empty section
+    EXPECT_EQ(s.analysisData.at(3), Value(u"11,22,曼联,利物浦,2022-05-20 19:30"));
 }
 
-TEST(SJBM, PageWithoutMarkersOrFetchGivesEmptySections) {
+TEST(LoadAnalysisPage, PageWithoutMarkersOrFetchGivesEmptySections) {
     FakeWeb web;
     addGbPage(web, TwoTeamWorld::pageUrl(Base, 7),
               u"<html><body><p>比赛不存在</p><script>var h_data = [['a']];</script></body></html>"_s);
     AnalysisState s;
-    s.AnalysisData = elements({Value(u"old"), Value(u"old"), Value(u"old"), Value(u"old")});
-    s.CurrentMatchId = Value(u"7");
-    SJBM(s, web, bases(), PageRenderer());
-    EXPECT_EQ(s.AnalysisData, ValueArray(4));
+    s.analysisData = elements({Value(u"old"), Value(u"old"), Value(u"old"), Value(u"old")});
+    s.currentMatchId = Value(u"7");
+    loadAnalysisPage(s, web, bases(), PageRenderer());
+    EXPECT_EQ(s.analysisData, ValueArray(4));
 
-    s.AnalysisData = elements({Value(u"old")});
-    s.CurrentMatchId = Value(u"8");
+    s.analysisData = elements({Value(u"old")});
+    s.currentMatchId = Value(u"8");
     StepLog log;
-    SJBM(s, web, bases(), PageRenderer(), &log);
-    EXPECT_EQ(s.AnalysisData, ValueArray(4));
+    loadAnalysisPage(s, web, bases(), PageRenderer(), &log);
+    EXPECT_EQ(s.analysisData, ValueArray(4));
     EXPECT_TRUE(log.has(FailureKind::Network));
 }
 
-TEST(SJBM, NamesTheSitePageAndMarkerALayoutChangeRemoved) {
+TEST(LoadAnalysisPage, NamesTheSitePageAndMarkerALayoutChangeRemoved) {
     FakeWeb web;
     addGbPage(web, TwoTeamWorld::pageUrl(Base, 7),
               u"<html><body><p>比赛不存在</p><script>var h_data = [['a']];</script></body></html>"_s);
     AnalysisState s;
-    s.CurrentMatchId = Value(u"7");
+    s.currentMatchId = Value(u"7");
     StepLog log;
-    SJBM(s, web, bases(), PageRenderer(), &log);
+    loadAnalysisPage(s, web, bases(), PageRenderer(), &log);
     ASSERT_TRUE(log.has(FailureKind::Layout)) << log.first(FailureKind::Layout).toStdString();
     const QString first = log.first(FailureKind::Layout);
     EXPECT_TRUE(first.startsWith(u"analysis site, analysis page of match 7: marker \"function show_info(URL)\""_s))
@@ -120,16 +120,16 @@ TEST(SJBM, NamesTheSitePageAndMarkerALayoutChangeRemoved) {
     // A whole page logs no layout failure.
     TwoTeamWorld world;
     addGbPage(web, TwoTeamWorld::pageUrl(Base, 9), analysisPageHtml(world.analysedPage()));
-    s.CurrentMatchId = Value(u"9");
+    s.currentMatchId = Value(u"9");
     StepLog good;
-    SJBM(s, web, bases(), PageRenderer(), &good);
+    loadAnalysisPage(s, web, bases(), PageRenderer(), &good);
     EXPECT_FALSE(good.has(FailureKind::Layout)) << good.first(FailureKind::Layout).toStdString();
 }
 
 // An error status, an empty answer or bytes that are not text: the site sent
 // no page of the match, which is a site error and no changed layout, and
 // nothing of the answer is read, even when it looks like a whole page.
-TEST(SJBM, AnAnswerThatIsNoPageIsASiteErrorAndNothingOfItIsRead) {
+TEST(LoadAnalysisPage, AnAnswerThatIsNoPageIsASiteErrorAndNothingOfItIsRead) {
     TwoTeamWorld world;
     QStringEncoder gb("GB18030");
     const QByteArray page = gb.encode(analysisPageHtml(world.analysedPage()));
@@ -142,10 +142,10 @@ TEST(SJBM, AnAnswerThatIsNoPageIsASiteErrorAndNothingOfItIsRead) {
     for (int id = 1; id <= 4; ++id) {
         SCOPED_TRACE(id);
         AnalysisState s;
-        s.CurrentMatchId = Value(double(id));
+        s.currentMatchId = Value(double(id));
         StepLog log;
-        SJBM(s, web, bases(), PageRenderer(), &log);
-        EXPECT_EQ(s.AnalysisData, ValueArray(4));
+        loadAnalysisPage(s, web, bases(), PageRenderer(), &log);
+        EXPECT_EQ(s.analysisData, ValueArray(4));
         ASSERT_TRUE(log.has(FailureKind::SiteError));
         EXPECT_TRUE(log.first(FailureKind::SiteError).startsWith(u"analysis site, analysis page of match %1: "_s.arg(id)));
         EXPECT_TRUE(log.first(FailureKind::SiteError).contains(QLatin1String(says[id - 1])))
@@ -154,12 +154,12 @@ TEST(SJBM, AnAnswerThatIsNoPageIsASiteErrorAndNothingOfItIsRead) {
     }
 }
 
-TEST(SJBM, CancelledFetchEndsTheRun) {
+TEST(LoadAnalysisPage, CancelledFetchEndsTheRun) {
     FakeWeb web;
     web.abort();
     AnalysisState s;
     try {
-        SJBM(s, web, bases(), PageRenderer());
+        loadAnalysisPage(s, web, bases(), PageRenderer());
         FAIL() << "a cancelled fetch must not be skipped";
     } catch (const StepFailure &f) {
         EXPECT_EQ(f.kind(), FailureKind::Cancelled);

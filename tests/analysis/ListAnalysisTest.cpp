@@ -1,4 +1,4 @@
-#include "analysis/ListAnalysis.h"
+#include "usecases/ListAnalysis.h"
 #include "model/StrengthModel.h"
 
 #include "support/AnalysisPages.h"
@@ -22,14 +22,14 @@ SiteBases bases() {
 // A schedule of two rows; row 1 is the analysed match.
 ScheduleState schedule(int matchId = 100) {
     ScheduleState sc;
-    sc.MatchTable = Table(21, 2);
-    sc.MatchTable.set(0, 0, Value(1.0));
-    sc.MatchTable.set(0, 1, Value(double(matchId)));
-    sc.MatchTable.set(2, 1, Value(u"英格兰超级联赛"_s));
-    sc.MatchTable.set(5, 1, Value(u"曼联足球俱乐部"_s));
-    sc.MatchTable.set(6, 1, Value(u"2-1"_s));
-    sc.MatchTable.set(7, 1, Value(u"利物浦足球俱乐部"_s));
-    sc.MatchRowFlags = ValueArray(2);
+    sc.matchTable = Table(21, 2);
+    sc.matchTable.set(0, 0, Value(1.0));
+    sc.matchTable.set(0, 1, Value(double(matchId)));
+    sc.matchTable.set(2, 1, Value(u"英格兰超级联赛"_s));
+    sc.matchTable.set(5, 1, Value(u"曼联足球俱乐部"_s));
+    sc.matchTable.set(6, 1, Value(u"2-1"_s));
+    sc.matchTable.set(7, 1, Value(u"利物浦足球俱乐部"_s));
+    sc.matchRowFlags = ValueArray(2);
     return sc;
 }
 
@@ -67,40 +67,40 @@ TEST(AnalyzeListRow, RunsTheWholeAnalysis) {
     EXPECT_EQ(f.web.requests, (QStringList{TwoTeamWorld::pageUrl(Base, 100), TwoTeamWorld::pageUrl(Base, 1029),
                                            TwoTeamWorld::pageUrl(Base, 2029)}));
 
-    EXPECT_EQ(s.ListRowKey, Value(u"1"_s));
-    EXPECT_EQ(s.ListMatchId, Value(100.0));
-    EXPECT_EQ(s.HomeTeamId, Value(11.0));
-    EXPECT_EQ(s.AwayTeamId, Value(22.0));
-    EXPECT_EQ(s.HomeTeamName, Value(u"曼联"_s));
-    EXPECT_EQ(s.AwayTeamName, Value(u"利物浦"_s));
-    EXPECT_EQ(s.ListMatchTime, Value(f.world.kickOff));
-    EXPECT_EQ(s.MatchDate, s.ListMatchTime);
-    EXPECT_EQ(s.AnalysisMode.number(), 0);
+    EXPECT_EQ(s.listRowKey, Value(u"1"_s));
+    EXPECT_EQ(s.listMatchId, Value(100.0));
+    EXPECT_EQ(s.homeTeamId, Value(11.0));
+    EXPECT_EQ(s.awayTeamId, Value(22.0));
+    EXPECT_EQ(s.homeTeamName, Value(u"曼联"_s));
+    EXPECT_EQ(s.awayTeamName, Value(u"利物浦"_s));
+    EXPECT_EQ(s.listMatchTime, Value(f.world.kickOff));
+    EXPECT_EQ(s.matchDate, s.listMatchTime);
+    EXPECT_EQ(s.analysisMode.number(), 0);
 
     // The extension pages continue both histories: 30 + 30 rows each.
-    ASSERT_EQ(s.HomeHistory.rows(), 60);
-    ASSERT_EQ(s.AwayHistory.rows(), 60);
+    ASSERT_EQ(s.homeHistory.rows(), 60);
+    ASSERT_EQ(s.awayHistory.rows(), 60);
     for (int k = 0; k < 60; ++k) {
-        EXPECT_EQ(s.HomeHistory.at(15, k), Value(QString::number(1000 + k))) << k;
-        EXPECT_EQ(s.AwayHistory.at(15, k), Value(QString::number(2000 + k))) << k;
+        EXPECT_EQ(s.homeHistory.at(15, k), Value(QString::number(1000 + k))) << k;
+        EXPECT_EQ(s.awayHistory.at(15, k), Value(QString::number(2000 + k))) << k;
     }
     // After the run the state points at the away extension page.
-    EXPECT_EQ(s.CurrentMatchId, Value(u"2029"_s));
-    EXPECT_EQ(s.SideIndex.number(), 1);
-    EXPECT_TRUE(s.AnalysisData.at(1).text().startsWith(f.world.awayMatch(30).date));
+    EXPECT_EQ(s.currentMatchId, Value(u"2029"_s));
+    EXPECT_EQ(s.sideIndex.number(), 1);
+    EXPECT_TRUE(s.analysisData.at(1).text().startsWith(f.world.awayMatch(30).date));
 
-    EXPECT_GT(s.TrendSeries.rows(), 7);
+    EXPECT_GT(s.trendSeries.rows(), 7);
     for (int e = 0; e < 8; ++e) {
-        const double v = s.StrengthSummary.at(e).number();
-        EXPECT_TRUE(s.StrengthSummary.at(e).isNumber()) << e;
-        EXPECT_EQ(v, std::round(v * 100) / 100) << e; // rounded by LXYC
+        const double v = s.strengthSummary.at(e).number();
+        EXPECT_TRUE(s.strengthSummary.at(e).isNumber()) << e;
+        EXPECT_EQ(v, std::round(v * 100) / 100) << e; // rounded by patternCodes
     }
-    EXPECT_EQ(s.PatternCode20.text().size(), 3);
-    EXPECT_EQ(s.PatternCode10.text().size(), 3);
+    EXPECT_EQ(s.patternCode20.text().size(), 3);
+    EXPECT_EQ(s.patternCode10.text().size(), 3);
 
-    EXPECT_TRUE(s.ListMatchCaption.text().startsWith(u"英格兰超 2022-05-20 19:30 "_s));
-    EXPECT_TRUE(s.ListMatchCaption.text().endsWith(u"曼联足球俱2-1 利物浦足球"_s));
-    EXPECT_EQ(s.ChartCaption, s.ListMatchCaption);
+    EXPECT_TRUE(s.listMatchCaption.text().startsWith(u"英格兰超 2022-05-20 19:30 "_s));
+    EXPECT_TRUE(s.listMatchCaption.text().endsWith(u"曼联足球俱2-1 利物浦足球"_s));
+    EXPECT_EQ(s.chartCaption, s.listMatchCaption);
 }
 
 TEST(AnalyzeListRow, ExtensionPagesSideBySideGiveTheSameState) {
@@ -126,12 +126,12 @@ TEST(AnalyzeListRow, AwayExtensionStopsAtAnOverlongRecord) {
     const AnalysisRun run = analyzeListRow(one, schedule(), Value(u"1"_s), AnalysisContext{web, f.sites, f.renderer});
     analyzeListRow(two, schedule(), Value(u"1"_s), AnalysisContext{web, f.sites, f.renderer, &second});
     EXPECT_EQ(one, two);
-    ASSERT_EQ(one.HomeHistory.rows(), 60);
-    ASSERT_EQ(one.AwayHistory.rows(), 60);
-    EXPECT_EQ(one.HomeHistory.at(15, 59), Value(u"1059"_s));
-    EXPECT_EQ(one.AwayHistory.at(15, 35), Value(u"2035"_s));
-    EXPECT_TRUE(one.AwayHistory.at(0, 36).isEmpty());
-    EXPECT_TRUE(one.AwayHistory.at(15, 59).isEmpty());
+    ASSERT_EQ(one.homeHistory.rows(), 60);
+    ASSERT_EQ(one.awayHistory.rows(), 60);
+    EXPECT_EQ(one.homeHistory.at(15, 59), Value(u"1059"_s));
+    EXPECT_EQ(one.awayHistory.at(15, 35), Value(u"2035"_s));
+    EXPECT_TRUE(one.awayHistory.at(0, 36).isEmpty());
+    EXPECT_TRUE(one.awayHistory.at(15, 59).isEmpty());
     EXPECT_TRUE(run.hasTrend);
 }
 
@@ -139,21 +139,21 @@ TEST(AnalyzeListRow, NothingOfThePreviousMatchSurvivesAFailedPage) {
     Fixture f;
     AnalysisState s;
     analyzeListRow(s, schedule(), Value(u"1"_s), f.context(true));
-    ASSERT_GT(s.TrendSeries.rows(), 0);
+    ASSERT_GT(s.trendSeries.rows(), 0);
 
     f.web.fail(TwoTeamWorld::pageUrl(Base, 555), u"connection reset"_s);
     const AnalysisRun run = analyzeListRow(s, schedule(555), Value(u"1"_s), f.context(true));
     EXPECT_FALSE(run.ok);
     EXPECT_TRUE(run.status.contains(u"读取失败"_s)) << run.status.toStdString();
-    EXPECT_EQ(s.ListMatchId, Value(555.0));
-    EXPECT_TRUE(s.HomeTeamId.isEmpty());
-    EXPECT_TRUE(s.HomeTeamName.isEmpty());
-    EXPECT_TRUE(s.MatchDate.isEmpty());
-    EXPECT_EQ(s.HomeHistory.rows(), 0);
-    EXPECT_EQ(s.TrendSeries.rows(), 0);
-    EXPECT_EQ(s.PatternCode20, Value(u"B11"_s));
-    EXPECT_EQ(s.StrengthSummary.at(0), Value(0.0));
-    EXPECT_TRUE(s.HandicapSummary.allocated());
+    EXPECT_EQ(s.listMatchId, Value(555.0));
+    EXPECT_TRUE(s.homeTeamId.isEmpty());
+    EXPECT_TRUE(s.homeTeamName.isEmpty());
+    EXPECT_TRUE(s.matchDate.isEmpty());
+    EXPECT_EQ(s.homeHistory.rows(), 0);
+    EXPECT_EQ(s.trendSeries.rows(), 0);
+    EXPECT_EQ(s.patternCode20, Value(u"B11"_s));
+    EXPECT_EQ(s.strengthSummary.at(0), Value(0.0));
+    EXPECT_TRUE(s.handicapSummary.allocated());
     // No extension page is asked for a history without rows.
     EXPECT_EQ(f.web.requests.last(), TwoTeamWorld::pageUrl(Base, 555));
 }
@@ -165,12 +165,12 @@ TEST(AnalyzeListRow, ShortHistoriesSaySoInsteadOfShowingATrend) {
     f.world.serve(web, Base);
     AnalysisState s;
     const AnalysisRun run = analyzeListRow(s, schedule(), Value(u"1"_s), AnalysisContext{web, f.sites, f.renderer});
-    EXPECT_EQ(s.HomeHistory.rows(), 16);
+    EXPECT_EQ(s.homeHistory.rows(), 16);
     EXPECT_FALSE(run.hasTrend);
     EXPECT_FALSE(run.ok);
     EXPECT_EQ(run.status, trendShortfall(s));
     EXPECT_TRUE(run.status.contains(u"两队"_s));
-    EXPECT_EQ(s.PatternCode10, Value(u"D11"_s));
+    EXPECT_EQ(s.patternCode10, Value(u"D11"_s));
 }
 
 TEST(AnalyzeMatchId, PageWithoutMatchDataSaysSo) {
@@ -182,18 +182,18 @@ TEST(AnalyzeMatchId, PageWithoutMatchDataSaysSo) {
     EXPECT_TRUE(run.status.contains(u"没有比赛数据"_s)) << run.status.toStdString();
     EXPECT_TRUE(run.status.contains(u"analysis site, analysis page of match 4242: marker \"function show_info(URL)\""_s))
         << run.status.toStdString();
-    EXPECT_EQ(s.AnalysisData, ValueArray(4));
+    EXPECT_EQ(s.analysisData, ValueArray(4));
     EXPECT_EQ(f.web.requests.size(), 1);
 }
 
 TEST(AnalyzeListRow, UnknownRowRunsOnEmptyInputs) {
     Fixture f;
     AnalysisState s;
-    s.ListMatchCaption = Value(u"previous"_s);
+    s.listMatchCaption = Value(u"previous"_s);
     const AnalysisRun run = analyzeListRow(s, schedule(), Value(u"9"_s), f.context(false));
-    EXPECT_TRUE(s.ListMatchId.isEmpty());
+    EXPECT_TRUE(s.listMatchId.isEmpty());
     EXPECT_EQ(f.web.requests.first(), Base + u"analysis/cn.htm"_s);
-    EXPECT_TRUE(s.ListMatchCaption.isEmpty());
+    EXPECT_TRUE(s.listMatchCaption.isEmpty());
     EXPECT_FALSE(run.ok);
     EXPECT_EQ(run.status, u"赛程中没有第9行"_s);
 }
@@ -204,10 +204,10 @@ TEST(AnalyzeMatchId, LeavesTheListCaptionsEmpty) {
     analyzeListRow(viaList, schedule(), Value(u"1"_s), f.context(false));
     const AnalysisRun run = analyzeMatchId(viaId, Value(u"100"_s), f.context(true));
     EXPECT_TRUE(run.ok);
-    EXPECT_TRUE(viaId.ListRowKey.isEmpty());
-    EXPECT_TRUE(viaId.ListMatchCaption.isEmpty());
-    EXPECT_EQ(viaId.ListMatchId, Value(u"100"_s));
-    EXPECT_EQ(viaId.TrendSeries, viaList.TrendSeries);
-    EXPECT_EQ(viaId.StrengthSummary, viaList.StrengthSummary);
-    EXPECT_EQ(viaId.PatternCode20, viaList.PatternCode20);
+    EXPECT_TRUE(viaId.listRowKey.isEmpty());
+    EXPECT_TRUE(viaId.listMatchCaption.isEmpty());
+    EXPECT_EQ(viaId.listMatchId, Value(u"100"_s));
+    EXPECT_EQ(viaId.trendSeries, viaList.trendSeries);
+    EXPECT_EQ(viaId.strengthSummary, viaList.strengthSummary);
+    EXPECT_EQ(viaId.patternCode20, viaList.patternCode20);
 }

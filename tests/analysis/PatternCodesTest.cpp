@@ -1,4 +1,4 @@
-#include "analysis/PatternCodes.h"
+#include "model/PatternCodes.h"
 
 #include <gtest/gtest.h>
 
@@ -8,69 +8,69 @@ namespace {
 
 AnalysisState withSummary(const QList<double> &values) {
     AnalysisState s;
-    s.StrengthSummary = ValueArray(8);
+    s.strengthSummary = ValueArray(8);
     for (int i = 0; i < values.size(); ++i)
-        s.StrengthSummary.set(i, Value(values[i]));
+        s.strengthSummary.set(i, Value(values[i]));
     return s;
 }
 
 } // namespace
 
-TEST(LXYC, EmptyOrZeroSummaryIsLevelAndNotStronger) {
+TEST(PatternCodes, EmptyOrZeroSummaryIsLevelAndNotStronger) {
     AnalysisState s = withSummary({});
-    LXYC(s);
-    EXPECT_EQ(s.PatternCode20, Value(u"B11"));
-    EXPECT_EQ(s.PatternCode10, Value(u"D11"));
+    patternCodes(s);
+    EXPECT_EQ(s.patternCode20, Value(u"B11"));
+    EXPECT_EQ(s.patternCode10, Value(u"D11"));
     for (int i = 0; i < 8; ++i)
-        EXPECT_EQ(s.StrengthSummary.at(i), Value(0.0)) << i;
+        EXPECT_EQ(s.strengthSummary.at(i), Value(0.0)) << i;
 }
 
-TEST(LXYC, DirectionsAroundTheLevelThreshold) {
+TEST(PatternCodes, DirectionsAroundTheLevelThreshold) {
     AnalysisState s = withSummary({1.20, 0.90, 1.215, 0.80, 0.50, 0.70, 0.55, 0.60});
-    LXYC(s);
-    EXPECT_EQ(s.PatternCode20, Value(u"A30"));
-    EXPECT_EQ(s.PatternCode10, Value(u"D03"));
+    patternCodes(s);
+    EXPECT_EQ(s.patternCode20, Value(u"A30"));
+    EXPECT_EQ(s.patternCode10, Value(u"D03"));
 
     s = withSummary({1.000, 0.0, 1.005, 0.01, 0.3, 0.3, 0.3, 0.3});
-    LXYC(s);
-    EXPECT_EQ(s.PatternCode20, Value(u"A11")); // 0.005 and exactly 0.01 are level
-    EXPECT_EQ(s.PatternCode10, Value(u"D11"));
+    patternCodes(s);
+    EXPECT_EQ(s.patternCode20, Value(u"A11")); // 0.005 and exactly 0.01 are level
+    EXPECT_EQ(s.patternCode10, Value(u"D11"));
 
     // The difference is taken in binary: 1 - 0.99 is a little over 0.01.
     s = withSummary({1.0, 1.0, 0.99, 1.0, 0, 0, 0, 0});
-    LXYC(s);
-    EXPECT_EQ(s.PatternCode20, Value(u"B01"));
+    patternCodes(s);
+    EXPECT_EQ(s.patternCode20, Value(u"B01"));
 
     s = withSummary({-0.5, -0.6, -0.52, -0.5, 0.81, 0.8, 0.75, 0.9});
-    LXYC(s);
-    EXPECT_EQ(s.PatternCode20, Value(u"A03"));
-    EXPECT_EQ(s.PatternCode10, Value(u"C30"));
+    patternCodes(s);
+    EXPECT_EQ(s.patternCode20, Value(u"A03"));
+    EXPECT_EQ(s.patternCode10, Value(u"C30"));
 }
 
-TEST(LXYC, CodesComeFromTheUnroundedValues) {
+TEST(PatternCodes, CodesComeFromTheUnroundedValues) {
     // 1.004 and 1.015 differ by 0.011 (rising); rounded they would be 1.00
     // and 1.02, rounded first 1.004 vs 1.006 would be level.
     AnalysisState s = withSummary({1.004, 1.0, 1.015, 1.0, 0, 0, 0, 0});
-    LXYC(s);
-    EXPECT_EQ(s.PatternCode20, Value(u"A31"));
-    EXPECT_EQ(s.StrengthSummary.at(0), Value(1.0));
+    patternCodes(s);
+    EXPECT_EQ(s.patternCode20, Value(u"A31"));
+    EXPECT_EQ(s.strengthSummary.at(0), Value(1.0));
 }
 
-TEST(LXYC, RoundsInPlaceTiesToEven) {
+TEST(PatternCodes, RoundsInPlaceTiesToEven) {
     AnalysisState s = withSummary({1.23456, 0.125, 0.375, -0.125, 2.675, 0.995, -1.0, 0.0049});
-    LXYC(s);
+    patternCodes(s);
     const double expected[] = {1.23, 0.12, 0.38, -0.12, 2.68, 1.0, -1.0, 0.0};
     for (int i = 0; i < 8; ++i)
-        EXPECT_EQ(s.StrengthSummary.at(i), Value(expected[i])) << i;
+        EXPECT_EQ(s.strengthSummary.at(i), Value(expected[i])) << i;
 }
 
-TEST(LXYC, UnallocatedSummaryGivesEmptyCodes) {
+TEST(PatternCodes, UnallocatedSummaryGivesEmptyCodes) {
     AnalysisState s;
-    s.PatternCode20 = Value(u"A33");
+    s.patternCode20 = Value(u"A33");
     StepLog log;
-    LXYC(s, &log);
-    EXPECT_EQ(s.PatternCode20, Value(QString()));
-    EXPECT_EQ(s.PatternCode10, Value(QString()));
-    EXPECT_FALSE(s.StrengthSummary.allocated());
+    patternCodes(s, &log);
+    EXPECT_EQ(s.patternCode20, Value(QString()));
+    EXPECT_EQ(s.patternCode10, Value(QString()));
+    EXPECT_FALSE(s.strengthSummary.allocated());
     EXPECT_FALSE(log.empty());
 }

@@ -1,6 +1,6 @@
-#include "analysis/SimilarAnalysis.h"
-#include "model/SimilarMatches.h"
-#include "web/HandicapDetail.h"
+#include "usecases/SimilarAnalysis.h"
+#include "usecases/SimilarMatches.h"
+#include "sites/HandicapDetail.h"
 
 #include "support/AnalysisPages.h"
 
@@ -45,18 +45,18 @@ struct Fixture {
                                                                 u"0-0|早盘|0.92|受让半球/一球|0.94|05-17 12:00"_s}));
         // The state after a list click: the list match's strength profile and
         // the answer of the data service, whose row 1 is the historic match.
-        s.ListMatchId = Value(double(ListId));
-        s.ListMatchTime = Value(QDateTime(QDate(2023, 5, 2), QTime(20, 0), Qt::UTC));
-        s.AnalysisMode = Value::fromInt16(0);
-        s.ListHandicapLoaded = Value::fromInt16(0);
-        s.StrengthSummary = ValueArray(8);
+        s.listMatchId = Value(double(ListId));
+        s.listMatchTime = Value(QDateTime(QDate(2023, 5, 2), QTime(20, 0), Qt::UTC));
+        s.analysisMode = Value::fromInt16(0);
+        s.listHandicapLoaded = Value::fromInt16(0);
+        s.strengthSummary = ValueArray(8);
         for (int i = 0; i < 8; ++i)
-            s.StrengthSummary.set(i, Value(0.25 * i));
-        s.PatternCode20 = Value(u"A31"_s);
-        s.PatternCode10 = Value(u"D10"_s);
-        s.ListMatchCaption = Value(u"list caption"_s);
-        s.HandicapSummary = Table(HandicapItems, HandicapMatches);
-        s.SimilarMatches = parseSimilarAnswer(u"77,,2020-01-01,#FF0000,意甲,a,b,|"_s
+            s.strengthSummary.set(i, Value(0.25 * i));
+        s.patternCode20 = Value(u"A31"_s);
+        s.patternCode10 = Value(u"D10"_s);
+        s.listMatchCaption = Value(u"list caption"_s);
+        s.handicapSummary = Table(HandicapItems, HandicapMatches);
+        s.similarMatches = parseSimilarAnswer(u"77,,2020-01-01,#FF0000,意甲,a,b,|"_s
                                               u"100,,2022-05-20 19:30,#009900,英格兰超级联赛,曼彻斯特联队,利物浦足球俱乐部,3,2,1,|"_s);
     }
     AnalysisContext context() {
@@ -80,30 +80,30 @@ TEST(AnalyzeSimilarRow, AnalysesTheHistoricMatchAndBothHandicaps) {
                            TwoTeamWorld::pageUrl(AnalysisBase, 2029), detailUrl(ListId), detailUrl(100),
                            detailUrl(100)}));
 
-    EXPECT_EQ(f.s.SimilarRowKey, Value(u"1"_s));
-    EXPECT_EQ(f.s.AnalysisMode.number(), 1);
-    EXPECT_EQ(f.s.HomeTeamId, Value(11.0));
-    EXPECT_EQ(f.s.AwayTeamId, Value(22.0));
-    EXPECT_EQ(f.s.HomeHistory.rows(), 60);
-    EXPECT_EQ(f.s.AwayHistory.rows(), 60);
-    EXPECT_GT(f.s.TrendSeries.rows(), 7);
+    EXPECT_EQ(f.s.similarRowKey, Value(u"1"_s));
+    EXPECT_EQ(f.s.analysisMode.number(), 1);
+    EXPECT_EQ(f.s.homeTeamId, Value(11.0));
+    EXPECT_EQ(f.s.awayTeamId, Value(22.0));
+    EXPECT_EQ(f.s.homeHistory.rows(), 60);
+    EXPECT_EQ(f.s.awayHistory.rows(), 60);
+    EXPECT_GT(f.s.trendSeries.rows(), 7);
     // The historic match is described; the list match keeps its own values.
-    EXPECT_EQ(f.s.CurrentMatchId, Value(u"100"_s));
-    EXPECT_EQ(f.s.MatchDate, Value(f.world.kickOff));
-    EXPECT_EQ(f.s.StrengthSummary, before.StrengthSummary);
-    EXPECT_EQ(f.s.PatternCode20, before.PatternCode20);
-    EXPECT_EQ(f.s.ListMatchCaption, before.ListMatchCaption);
-    EXPECT_EQ(f.s.ListMatchTime, before.ListMatchTime);
-    EXPECT_EQ(f.s.SimilarMatches, before.SimilarMatches);
-    EXPECT_TRUE(f.s.HomeTeamName.isEmpty());
+    EXPECT_EQ(f.s.currentMatchId, Value(u"100"_s));
+    EXPECT_EQ(f.s.matchDate, Value(f.world.kickOff));
+    EXPECT_EQ(f.s.strengthSummary, before.strengthSummary);
+    EXPECT_EQ(f.s.patternCode20, before.patternCode20);
+    EXPECT_EQ(f.s.listMatchCaption, before.listMatchCaption);
+    EXPECT_EQ(f.s.listMatchTime, before.listMatchTime);
+    EXPECT_EQ(f.s.similarMatches, before.similarMatches);
+    EXPECT_TRUE(f.s.homeTeamName.isEmpty());
 
-    EXPECT_EQ(f.s.SimilarMatchCaption, Value(u"英格兰超 2022-05-20 19:30 曼彻斯特联2-1 利物浦足球"_s));
-    EXPECT_EQ(f.s.ChartCaption, f.s.SimilarMatchCaption);
+    EXPECT_EQ(f.s.similarMatchCaption, Value(u"英格兰超 2022-05-20 19:30 曼彻斯特联2-1 利物浦足球"_s));
+    EXPECT_EQ(f.s.chartCaption, f.s.similarMatchCaption);
 
-    EXPECT_EQ(f.s.ListHandicapLoaded.number(), 1);
+    EXPECT_EQ(f.s.listHandicapLoaded.number(), 1);
     EXPECT_EQ(run.listChanges, 2);
     EXPECT_EQ(run.similarChanges, 2);
-    const Table &h = f.s.HandicapSummary;
+    const Table &h = f.s.handicapSummary;
     EXPECT_EQ(h.at(1, 0), Value(u"平手/半球"_s));
     EXPECT_EQ(h.at(3, 0), Value(QDateTime(QDate(2023, 4, 28), QTime(10, 0), Qt::UTC)));
     EXPECT_EQ(h.at(5, 0), Value(u"半球"_s));
@@ -127,10 +127,10 @@ TEST(AnalyzeSimilarRow, UnreachableListHandicapIsTriedAgainNextClick) {
     const SimilarRun run = analyzeSimilarRow(f.s, Value(u"1"_s), f.context());
     EXPECT_FALSE(run.ok);
     EXPECT_TRUE(run.status.endsWith(u"；本场的盘口变化读取失败"_s)) << run.status.toStdString();
-    EXPECT_EQ(f.s.ListHandicapLoaded.number(), 0);
+    EXPECT_EQ(f.s.listHandicapLoaded.number(), 0);
     // The historic match's changes still land in match 1, never in match 0.
-    EXPECT_EQ(f.s.HandicapSummary.at(4, 1), Value(0.88));
-    EXPECT_TRUE(f.s.HandicapSummary.at(0, 0).isEmpty());
+    EXPECT_EQ(f.s.handicapSummary.at(4, 1), Value(0.88));
+    EXPECT_TRUE(f.s.handicapSummary.at(0, 0).isEmpty());
 
     f.web.requests.clear();
     analyzeSimilarRow(f.s, Value(u"1"_s), f.context());
@@ -156,7 +156,7 @@ TEST(AnalyzeSimilarRow, AnErrorPageIsSaidAsTheSitesError) {
     EXPECT_FALSE(run.pageRead);
     EXPECT_EQ(run.status.section(u'；', 0, 0),
               u"历史比赛的分析页面读取失败：网站出错（analysis site, analysis page of match 77: HTTP 500）"_s);
-    EXPECT_EQ(f.s.HomeHistory.rows(), 0);
+    EXPECT_EQ(f.s.homeHistory.rows(), 0);
 }
 
 TEST(AnalyzeSimilarRow, MissingPageIsSaidAndLeavesNothingOfThePreviousMatch) {
@@ -167,14 +167,14 @@ TEST(AnalyzeSimilarRow, MissingPageIsSaidAndLeavesNothingOfThePreviousMatch) {
     EXPECT_FALSE(run.ok);
     EXPECT_FALSE(run.pageRead);
     EXPECT_TRUE(run.status.startsWith(u"历史比赛的分析页面读取失败"_s)) << run.status.toStdString();
-    EXPECT_TRUE(f.s.HomeTeamId.isEmpty());
-    EXPECT_TRUE(f.s.MatchDate.isEmpty());
-    EXPECT_EQ(f.s.HomeHistory.rows(), 0);
-    EXPECT_EQ(f.s.TrendSeries.rows(), 0);
-    EXPECT_TRUE(f.s.SimilarMatchCaption.text().startsWith(u"意甲  a"_s)) << f.s.SimilarMatchCaption.text().toStdString();
+    EXPECT_TRUE(f.s.homeTeamId.isEmpty());
+    EXPECT_TRUE(f.s.matchDate.isEmpty());
+    EXPECT_EQ(f.s.homeHistory.rows(), 0);
+    EXPECT_EQ(f.s.trendSeries.rows(), 0);
+    EXPECT_TRUE(f.s.similarMatchCaption.text().startsWith(u"意甲  a"_s)) << f.s.similarMatchCaption.text().toStdString();
     for (int i = 0; i < HandicapItems; ++i)
-        EXPECT_TRUE(f.s.HandicapSummary.at(i, 1).isEmpty()) << i;
-    EXPECT_EQ(f.s.HandicapSummary.at(5, 0), Value(u"半球"_s)); // the list match's stays
+        EXPECT_TRUE(f.s.handicapSummary.at(i, 1).isEmpty()) << i;
+    EXPECT_EQ(f.s.handicapSummary.at(5, 0), Value(u"半球"_s)); // the list match's stays
 }
 
 TEST(AnalyzeSimilarRow, CancellationEndsTheRun) {

@@ -1,8 +1,8 @@
-#include "analysis/Step.h"
-#include "analysis/Table.h"
-#include "analysis/TextRules.h"
-#include "analysis/Value.h"
-#include "analysis/ValueJson.h"
+#include "base/Step.h"
+#include "base/Table.h"
+#include "base/TextRules.h"
+#include "base/Value.h"
+#include "base/ValueJson.h"
 
 #include <gtest/gtest.h>
 

@@ -2,11 +2,11 @@
 // site or the data service: the window says what happened, shows nothing of
 // an earlier result as the new one, and the next command works once the
 // fault is gone.
-#include "app/FrmMain.h"
+#include "app/MainWindow.h"
 #include "app/GridView.h"
 #include "model/GridFormats.h"
 #include "support/FaultProxy.h"
-#include "web/QtWeb.h"
+#include "net/QtWeb.h"
 #include "SampleServers.h"
 #include "SampleWindow.h"
 
@@ -90,7 +90,7 @@ protected:
     }
 
     // The window on the proxies with the real client and short bounds, its list loaded.
-    static std::unique_ptr<FrmMain> openWindow() {
+    static std::unique_ptr<MainWindow> openWindow() {
         return openSampleWindow(proxiedSites(),
                                 []() -> std::unique_ptr<Web> { return std::make_unique<QtWeb>(testLimits()); });
     }
@@ -104,20 +104,20 @@ protected:
 
     // Runs a command and waits until its result is shown.
     template <class Signal>
-    static bool run(FrmMain &w, Signal signal, const std::function<void()> &command) {
+    static bool run(MainWindow &w, Signal signal, const std::function<void()> &command) {
         QSignalSpy shown(&w, signal);
         command();
         return QTest::qWaitFor([&] { return shown.count() >= 1; }, 60000)
             && QTest::qWaitFor([&] { return w.jobs().runningWorkers() == 0; }, 60000);
     }
-    static bool click(FrmMain &w, int row) {
-        return run(w, &FrmMain::analysisShown, [&] { w.MFG_BFS_Click(row, 2); });
+    static bool click(MainWindow &w, int row) {
+        return run(w, &MainWindow::analysisShown, [&] { w.analyzeListedMatch(row, 2); });
     }
 
     // Every text drawn on the three pictures.
-    static QStringList drawnTexts(const FrmMain &w) {
-        return w.pictures().PIC_SR.textStrings() + w.pictures().PIC_TD[0].textStrings()
-               + w.pictures().PIC_TD[1].textStrings();
+    static QStringList drawnTexts(const MainWindow &w) {
+        return w.pictures().strengthPanel.textStrings() + w.pictures().trendCharts[0].textStrings()
+               + w.pictures().trendCharts[1].textStrings();
     }
 
     static inline SampleServers *servers = nullptr;
@@ -145,13 +145,13 @@ TEST_F(FaultTest, TheDaysListIsEmptiedAndSaysWhy) {
     for (const FaultCase &c : cases) {
         SCOPED_TRACE(caseName(c).toStdString());
         inject(*site, QStringLiteral("buy/Jingcai.aspx"), c);
-        ASSERT_TRUE(run(*w, &FrmMain::scheduleShown, [&] { w->munJC_Click(); }));
+        ASSERT_TRUE(run(*w, &MainWindow::scheduleShown, [&] { w->showJingcaiSchedule(); }));
         EXPECT_TRUE(saysInOrder(w->statusText(), c.says)) << w->statusText().toStdString();
         EXPECT_EQ(w->matchList()->grid().rows(), 1) << "no row of the day listed before";
         EXPECT_EQ(listedMatchCount(w->schedule()), 0);
 
         site->clear();
-        ASSERT_TRUE(run(*w, &FrmMain::scheduleShown, [&] { w->munJC_Click(); }));
+        ASSERT_TRUE(run(*w, &MainWindow::scheduleShown, [&] { w->showJingcaiSchedule(); }));
         EXPECT_TRUE(w->statusText().startsWith(QStringLiteral("今日竞彩赛程：共 "))) << w->statusText().toStdString();
         EXPECT_GE(w->matchList()->grid().rows(), 3);
     }
@@ -180,7 +180,7 @@ TEST_F(FaultTest, AFailedAnalysisPageShowsNothingOfThePreviousMatch) {
     for (const FaultCase &c : cases) {
         SCOPED_TRACE(caseName(c).toStdString());
         // The match shown before, on the other row than the one now clicked.
-        const QString before = w->state().ListMatchCaption.text();
+        const QString before = w->state().listMatchCaption.text();
         ASSERT_FALSE(before.isEmpty());
         ASSERT_GT(w->similarList()->grid().rows(), 1);
         row = row == 1 ? 2 : 1;
@@ -188,8 +188,8 @@ TEST_F(FaultTest, AFailedAnalysisPageShowsNothingOfThePreviousMatch) {
         inject(*site, QStringLiteral("zq/analysis/"), c);
         ASSERT_TRUE(click(*w, row));
         EXPECT_TRUE(saysInOrder(w->statusText(), c.says)) << w->statusText().toStdString();
-        EXPECT_EQ(w->state().TrendSeries.rows(), 0);
-        EXPECT_EQ(w->state().HomeHistory.rows(), 0);
+        EXPECT_EQ(w->state().trendSeries.rows(), 0);
+        EXPECT_EQ(w->state().homeHistory.rows(), 0);
         EXPECT_EQ(w->similarList()->grid().rows(), 1) << "no similar match of the previous match";
         for (const QString &text : drawnTexts(*w))
             EXPECT_FALSE(text.contains(before)) << text.toStdString();
@@ -197,7 +197,7 @@ TEST_F(FaultTest, AFailedAnalysisPageShowsNothingOfThePreviousMatch) {
         site->clear();
         ASSERT_TRUE(click(*w, row));
         EXPECT_TRUE(w->statusText().startsWith(QStringLiteral("分析完成；相似比赛 "))) << w->statusText().toStdString();
-        EXPECT_GT(w->state().TrendSeries.rows(), 0);
+        EXPECT_GT(w->state().trendSeries.rows(), 0);
     }
 }
 
@@ -251,8 +251,8 @@ TEST_F(FaultTest, AFailedSimilarQueryEmptiesTheSimilarList) {
         ASSERT_TRUE(click(*w, 2));
         EXPECT_TRUE(saysInOrder(w->statusText(), c.says)) << w->statusText().toStdString();
         EXPECT_EQ(w->similarList()->grid().rows(), 1) << "no similar match of the previous query";
-        EXPECT_EQ(w->state().SimilarMatches.rows(), 0);
-        EXPECT_GT(w->state().TrendSeries.rows(), 0) << "the analysis itself stands";
+        EXPECT_EQ(w->state().similarMatches.rows(), 0);
+        EXPECT_GT(w->state().trendSeries.rows(), 0) << "the analysis itself stands";
 
         service->clear();
         ASSERT_TRUE(click(*w, 1));
@@ -275,17 +275,17 @@ TEST_F(FaultTest, AFailedChangeDetailLeavesNoOldChanges) {
     };
     auto w = openWindow();
     ASSERT_TRUE(click(*w, 1));
-    const auto detail = [&] { return run(*w, &FrmMain::analysisShown, [&] { w->CMD_SQL_Click(); }); };
+    const auto detail = [&] { return run(*w, &MainWindow::analysisShown, [&] { w->showHandicapChanges(); }); };
     ASSERT_TRUE(detail());
     ASSERT_TRUE(w->statusText().startsWith(QStringLiteral("盘口变化 "))) << w->statusText().toStdString();
     for (const FaultCase &c : cases) {
         SCOPED_TRACE(caseName(c).toStdString());
-        ASSERT_FALSE(w->state().HandicapSummary.at(1, 0).isEmpty());
+        ASSERT_FALSE(w->state().handicapSummary.at(1, 0).isEmpty());
         inject(*site, QStringLiteral("changeDetail/"), c);
         ASSERT_TRUE(detail());
         EXPECT_TRUE(saysInOrder(w->statusText(), c.says)) << w->statusText().toStdString();
         for (int item = 0; item < 8; ++item)
-            EXPECT_TRUE(w->state().HandicapSummary.at(item, 0).isEmpty()) << "no change shown from before";
+            EXPECT_TRUE(w->state().handicapSummary.at(item, 0).isEmpty()) << "no change shown from before";
 
         site->clear();
         ASSERT_TRUE(detail());

@@ -1,5 +1,5 @@
 #include "app/JobRunner.h"
-#include "analysis/Step.h"
+#include "base/Step.h"
 #include "TestSite.h"
 
 #include <QSignalSpy>

@@ -3,7 +3,7 @@
 #include "CsvImport.h"
 #include "MatchStore.h"
 #include "support/ServerProcess.h"
-#include "web/SiteBases.h"
+#include "net/SiteBases.h"
 
 #include <QFile>
 #include <QProcess>

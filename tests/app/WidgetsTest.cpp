@@ -33,30 +33,30 @@ GridData sampleGrid() {
 TEST(LayoutRule, HeightsFollowTheOuterHeight) {
     MainLayout l;
     applyLayoutRule(l, 10800);
-    EXPECT_EQ(l.MFG_BFS, (TwipsRect{0, 0, 6495, 9900}));
-    EXPECT_EQ(l.PIC_TD[0], (TwipsRect{6480, 3480, 7485, 3202.5}));
-    EXPECT_EQ(l.PIC_TD[1], (TwipsRect{6480, 6682.5, 7485, 3202.5}));
-    EXPECT_EQ(l.MFG_JBM, (TwipsRect{13920, 720, 10000, 9165}));
-    EXPECT_EQ(l.PIC_SR, MainLayout().PIC_SR);
-    EXPECT_EQ(l.MonthView1, MainLayout().MonthView1);
+    EXPECT_EQ(l.matchList, (TwipsRect{0, 0, 6495, 9900}));
+    EXPECT_EQ(l.trendCharts[0], (TwipsRect{6480, 3480, 7485, 3202.5}));
+    EXPECT_EQ(l.trendCharts[1], (TwipsRect{6480, 6682.5, 7485, 3202.5}));
+    EXPECT_EQ(l.similarList, (TwipsRect{13920, 720, 10000, 9165}));
+    EXPECT_EQ(l.strengthPanel, MainLayout().strengthPanel);
+    EXPECT_EQ(l.calendar, MainLayout().calendar);
 
     applyLayoutRule(l, 6000);
-    EXPECT_EQ(l.MFG_BFS.height, 5100);
-    EXPECT_EQ(l.PIC_TD[0].height, 802.5);
-    EXPECT_EQ(l.PIC_TD[1].top, 4282.5);
-    EXPECT_EQ(l.MFG_JBM.height, 4365);
+    EXPECT_EQ(l.matchList.height, 5100);
+    EXPECT_EQ(l.trendCharts[0].height, 802.5);
+    EXPECT_EQ(l.trendCharts[1].top, 4282.5);
+    EXPECT_EQ(l.similarList.height, 4365);
 }
 
 TEST(LayoutRule, AStepThatWouldGiveANegativeHeightIsSkipped) {
     MainLayout l;
     applyLayoutRule(l, 10800);
     applyLayoutRule(l, 2000); // list 1100: the trend boxes would be negative
-    EXPECT_EQ(l.MFG_BFS.height, 1100);
-    EXPECT_EQ(l.PIC_TD[0].height, 3202.5) << "kept";
-    EXPECT_EQ(l.PIC_TD[1].top, 6682.5);
-    EXPECT_EQ(l.MFG_JBM.height, 365);
+    EXPECT_EQ(l.matchList.height, 1100);
+    EXPECT_EQ(l.trendCharts[0].height, 3202.5) << "kept";
+    EXPECT_EQ(l.trendCharts[1].top, 6682.5);
+    EXPECT_EQ(l.similarList.height, 365);
     applyLayoutRule(l, 500);
-    EXPECT_EQ(l.MFG_BFS.height, 1100) << "kept";
+    EXPECT_EQ(l.matchList.height, 1100) << "kept";
 }
 
 TEST(Twips, ConvertAtTheLogicalDpi) {

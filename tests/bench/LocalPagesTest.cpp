@@ -1,5 +1,5 @@
 #include "localpages/LocalPages.h"
-#include "web/ScheduleScraper.h"
+#include "sites/ScheduleScraper.h"
 
 #include <QCoreApplication>
 #include <QStringList>

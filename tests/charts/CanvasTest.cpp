@@ -13,12 +13,12 @@ using namespace Qt::Literals::StringLiterals;
 
 TEST(Canvas, SizesFollowTheDpi) {
     const ChartPictures pics = ChartPictures::make();
-    EXPECT_EQ(pics.PIC_SR.image().size(), QSize(497, 233));
-    EXPECT_EQ(pics.PIC_TD[0].image().size(), QSize(499, 200));
-    EXPECT_EQ(pics.PIC_SR.width(), PicSrWidth);
+    EXPECT_EQ(pics.strengthPanel.image().size(), QSize(497, 233));
+    EXPECT_EQ(pics.trendCharts[0].image().size(), QSize(499, 200));
+    EXPECT_EQ(pics.strengthPanel.width(), PicSrWidth);
     // The inner area is the box less its 2-pixel border on each side.
-    EXPECT_EQ(pics.PIC_SR.scaleWidth(), (497 - 4) * 15);
-    EXPECT_EQ(pics.PIC_SR.scaleHeight(), (233 - 4) * 15);
+    EXPECT_EQ(pics.strengthPanel.scaleWidth(), (497 - 4) * 15);
+    EXPECT_EQ(pics.strengthPanel.scaleHeight(), (233 - 4) * 15);
 
     const Canvas large(PicSrWidth, PicSrHeight, 120);
     EXPECT_EQ(large.image().size(), QSize(621, 291));
@@ -127,16 +127,16 @@ TEST(Canvas, ResizeKeepsTheDrawingAndReturnsToTwips) {
 
 TEST(Canvas, WritesThePngItShows) {
     ChartPictures pics = ChartPictures::make();
-    pics.PIC_SR.moveTo(150, 50);
-    pics.PIC_SR.print(u"澄岚"_qs);
+    pics.strengthPanel.moveTo(150, 50);
+    pics.strengthPanel.print(u"澄岚"_qs);
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString path = dir.filePath(u"PIC_SR.png"_qs);
-    ASSERT_TRUE(pics.PIC_SR.writePng(path));
+    ASSERT_TRUE(pics.strengthPanel.writePng(path));
     QImage read(path);
-    EXPECT_EQ(read.convertToFormat(QImage::Format_RGB32), pics.PIC_SR.image());
+    EXPECT_EQ(read.convertToFormat(QImage::Format_RGB32), pics.strengthPanel.image());
 
-    const QJsonArray json = drawnTextsJson(pics.PIC_SR);
+    const QJsonArray json = drawnTextsJson(pics.strengthPanel);
     ASSERT_EQ(json.size(), 1);
     EXPECT_EQ(json[0][u"text"_qs].toString(), u"澄岚"_qs);
     EXPECT_EQ(json[0][u"x"_qs].toDouble(), 150);

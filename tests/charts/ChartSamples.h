@@ -1,6 +1,6 @@
 #pragma once
 
-#include "analysis/AnalysisState.h"
+#include "base/AnalysisState.h"
 #include "charts/Canvas.h"
 
 #include <QDir>
@@ -44,16 +44,16 @@ inline ValueArray summary(std::initializer_list<double> values) {
 // against away team 35, six and more results each, a strength summary.
 inline AnalysisState listMatch() {
     AnalysisState s;
-    s.ListMatchCaption = Value(u"英格兰超 2022-10-09 15:30 曼联足球俱2-1 利物浦足球");
-    s.AwayTeamId = Value(35.0);
-    s.HomeHistory = history({{Value(u"1")}, {Value(u"0")}, {Value(u"-1"), QStringLiteral("35"), QStringLiteral("10")},
+    s.listMatchCaption = Value(u"英格兰超 2022-10-09 15:30 曼联足球俱2-1 利物浦足球");
+    s.awayTeamId = Value(35.0);
+    s.homeHistory = history({{Value(u"1")}, {Value(u"0")}, {Value(u"-1"), QStringLiteral("35"), QStringLiteral("10")},
                              {Value(u"1"), QStringLiteral("10"), QStringLiteral("35")}, {Value(u"1")}, {Value(u"0")},
                              {Value(u"-1"), QStringLiteral("35"), QStringLiteral("10")}, {Value(u"1")}});
-    s.AwayHistory = history({{Value(u"-1")}, {Value(u"0")}, {Value(u"1")}, {Value(u"1")}, {Value(u"-1")}, {Value(u"-1")}});
-    s.StrengthSummary = summary({1.2, 0.9, 1.1, 0.85, 0.95, 0.5, 0.9, 0.45});
-    s.PatternCode20 = Value(u"A31");
-    s.PatternCode10 = Value(u"D10");
-    s.HandicapSummary = Table(8, 2);
+    s.awayHistory = history({{Value(u"-1")}, {Value(u"0")}, {Value(u"1")}, {Value(u"1")}, {Value(u"-1")}, {Value(u"-1")}});
+    s.strengthSummary = summary({1.2, 0.9, 1.1, 0.85, 0.95, 0.5, 0.9, 0.45});
+    s.patternCode20 = Value(u"A31");
+    s.patternCode10 = Value(u"D10");
+    s.handicapSummary = Table(8, 2);
     return s;
 }
 

@@ -98,8 +98,8 @@ TEST(ResultCodeToText, MarksTheCodeAndLeavesItsNumberInTheCell) {
 
 TEST(HeadToHead, CountsRowsWhereTheOpponentPlayedOnEitherSide) {
     AnalysisState s;
-    s.AwayTeamId = Value(u"35");
-    s.HomeHistory = history({
+    s.awayTeamId = Value(u"35");
+    s.homeHistory = history({
         {Value(u"1"), QStringLiteral("35"), QStringLiteral("10")},  // win, opponent at home
         {Value(1.0), QStringLiteral("10"), QStringLiteral("35")},   // win, opponent away
         {Value(), QStringLiteral("10"), QStringLiteral("35")},      // empty result: a draw
@@ -110,16 +110,16 @@ TEST(HeadToHead, CountsRowsWhereTheOpponentPlayedOnEitherSide) {
     });
     EXPECT_EQ(countHeadToHead(s), (HeadToHead{2, 1, 1}));
 
-    s.HomeHistory = Table();
+    s.homeHistory = Table();
     StepLog log;
     EXPECT_EQ(countHeadToHead(s, &log), HeadToHead{});
     EXPECT_FALSE(log.empty());
 }
 
-TEST(DRAW_SR, DrawsEveryLineAtItsPlace) {
+TEST(DrawStrengthPanel, DrawsEveryLineAtItsPlace) {
     AnalysisState s = listMatch();
     Canvas pic(PicSrWidth, PicSrHeight);
-    DRAW_SR(s, pic);
+    drawStrengthPanel(s, pic);
     keepPicture(pic, QStringLiteral("strength-panel"));
 
     EXPECT_EQ(pic.textStrings(),
@@ -143,93 +143,93 @@ TEST(DRAW_SR, DrawsEveryLineAtItsPlace) {
     EXPECT_EQ(img.pixel(img.width() / 2, pic.toPixel(0, 1650).y()) & 0xFFFFFF, 0xFFFFFFu);
 
     // The shown result cells hold numbers now; a second drawing is the same.
-    EXPECT_EQ(s.HomeHistory.at(12, 0), Value(1.0));
-    EXPECT_EQ(s.HomeHistory.at(12, 6), Value(u"-1"));
+    EXPECT_EQ(s.homeHistory.at(12, 0), Value(1.0));
+    EXPECT_EQ(s.homeHistory.at(12, 6), Value(u"-1"));
     const QImage first = img;
     const QList<DrawnText> texts = pic.texts();
-    DRAW_SR(s, pic);
+    drawStrengthPanel(s, pic);
     EXPECT_EQ(pic.texts(), texts);
     EXPECT_EQ(pic.image(), first);
 }
 
-TEST(DRAW_SR, FewResultsAndAMissingSummaryShortenTheLines) {
+TEST(DrawStrengthPanel, FewResultsAndAMissingSummaryShortenTheLines) {
     AnalysisState s = listMatch();
-    s.HomeHistory = history({{Value(u"1")}, {Value(u"-1")}, {Value(u"0"), QStringLiteral("35")}});
-    s.StrengthSummary = ValueArray();
+    s.homeHistory = history({{Value(u"1")}, {Value(u"-1")}, {Value(u"0"), QStringLiteral("35")}});
+    s.strengthSummary = ValueArray();
     Canvas pic(PicSrWidth, PicSrHeight);
-    DRAW_SR(s, pic);
+    drawStrengthPanel(s, pic);
     EXPECT_EQ(textAt(pic, 150, 400), QStringLiteral("主队:胜负平"));
     EXPECT_EQ(textAt(pic, 150, 750), QStringLiteral("客队:负平胜胜负负"));
     EXPECT_EQ(textAt(pic, 150, 1100), QStringLiteral("两队近年共对阵:1场 主队:0胜 1平 0负"));
     EXPECT_TRUE(textAt(pic, 150, 1450).isNull()) << "no verdict without a summary";
 
     // An emptied summary (a failed strength model): blank strengths, verdict on 0.
-    s.StrengthSummary = ValueArray(8);
-    s.HomeHistory = Table();
-    DRAW_SR(s, pic);
+    s.strengthSummary = ValueArray(8);
+    s.homeHistory = Table();
+    drawStrengthPanel(s, pic);
     EXPECT_EQ(textAt(pic, 150, 400), QStringLiteral("主队:  实力Ⅰ: 实力Ⅱ: A31"));
     EXPECT_EQ(textAt(pic, 150, 1100), QStringLiteral("两队近年没有对阵"));
     EXPECT_EQ(textAt(pic, 150, 1450), QStringLiteral("两队对应实力差Ⅰ:0 客队实力与主队相当,对应0-0 0-1"));
 }
 
-TEST(DRAW_SR, LongestLinesStayInsideThePanel) {
+TEST(DrawStrengthPanel, LongestLinesStayInsideThePanel) {
     AnalysisState s = listMatch();
-    s.StrengthSummary = summary({-1.75, 1.25, -1.1, 1.1, -1.25, 1.25, -1, 1});
-    s.PatternCode20 = Value(u"D33");
+    s.strengthSummary = summary({-1.75, 1.25, -1.1, 1.1, -1.25, 1.25, -1, 1});
+    s.patternCode20 = Value(u"D33");
     Canvas pic(PicSrWidth, PicSrHeight);
-    DRAW_SR(s, pic);
+    drawStrengthPanel(s, pic);
     keepPicture(pic, QStringLiteral("strength-panel-long"));
     ASSERT_EQ(pic.texts().size(), 5);
     for (const DrawnText &t : pic.texts())
         EXPECT_LE(t.pixel.x() + t.pixelSize.width(), pic.image().width() - 2) << t.text.toStdString();
 }
 
-TEST(DRAW_SR, ACaptionTooWideForThePanelIsDrawnSmallerNotCut) {
+TEST(DrawStrengthPanel, ACaptionTooWideForThePanelIsDrawnSmallerNotCut) {
     AnalysisState s = listMatch();
-    s.ListMatchCaption = Value(u"德国甲级 2026-12-08 19:30 施瓦岑巴赫竞技vs 瓦尔德海姆");
+    s.listMatchCaption = Value(u"德国甲级 2026-12-08 19:30 施瓦岑巴赫竞技vs 瓦尔德海姆");
     Canvas pic(PicSrWidth, PicSrHeight);
-    DRAW_SR(s, pic);
+    drawStrengthPanel(s, pic);
     keepPicture(pic, QStringLiteral("strength-panel-long-caption"));
     ASSERT_EQ(pic.texts().size(), 5);
     const DrawnText &caption = pic.texts()[0];
-    EXPECT_EQ(caption.text, s.ListMatchCaption.text());
+    EXPECT_EQ(caption.text, s.listMatchCaption.text());
     EXPECT_EQ(caption.position, QPointF(150, 50));
     EXPECT_LT(caption.fontSize, 14);
     EXPECT_GE(caption.fontSize, 9);
     EXPECT_LE(caption.pixel.x() + caption.pixelSize.width(), pic.image().width() - 2);
     EXPECT_EQ(pic.texts()[1].fontSize, 13) << "the next line keeps its own size";
 
-    s.SimilarMatchCaption = Value(u"德国甲级 2026-12-01 19:30 施瓦岑巴赫2-1 瓦尔德海姆");
-    s.HandicapSummary.set(0, 0, Value(0.85));
-    s.HandicapSummary.set(1, 0, Value(u"受让半球/一球"));
-    s.HandicapSummary.set(2, 0, Value(1.05));
-    s.HandicapSummary.set(4, 0, Value(0.95));
-    s.HandicapSummary.set(5, 0, Value(u"受让球半/两球"));
-    s.HandicapSummary.set(6, 0, Value(0.93));
-    DRAW_SR2(s, pic);
+    s.similarMatchCaption = Value(u"德国甲级 2026-12-01 19:30 施瓦岑巴赫2-1 瓦尔德海姆");
+    s.handicapSummary.set(0, 0, Value(0.85));
+    s.handicapSummary.set(1, 0, Value(u"受让半球/一球"));
+    s.handicapSummary.set(2, 0, Value(1.05));
+    s.handicapSummary.set(4, 0, Value(0.95));
+    s.handicapSummary.set(5, 0, Value(u"受让球半/两球"));
+    s.handicapSummary.set(6, 0, Value(0.93));
+    drawHandicapComparison(s, pic);
     for (const DrawnText &t : pic.texts())
         EXPECT_LE(t.pixel.x() + t.pixelSize.width(), pic.image().width() - 2) << t.text.toStdString();
 }
 
-TEST(DRAW_SR2, ReplacesOnlyTheBlockBelowTheStrengthPanel) {
+TEST(DrawHandicapComparison, ReplacesOnlyTheBlockBelowTheStrengthPanel) {
     AnalysisState s = listMatch();
     ChartPictures pics = ChartPictures::make();
-    Canvas &pic = pics.PIC_SR;
-    DRAW_SR(s, pic);
+    Canvas &pic = pics.strengthPanel;
+    drawStrengthPanel(s, pic);
     const int blockTop = pic.toPixel(0, 1800).y();
     const QImage panel = pic.image().copy(0, 0, pic.image().width(), blockTop);
     const QStringList panelTexts = pic.textStrings();
 
-    s.SimilarMatchCaption = Value(u"意甲 2021-03-05 20:00 尤文图斯1-1 国际米兰");
-    s.HandicapSummary.set(0, 0, Value(0.85));
-    s.HandicapSummary.set(1, 0, Value(u"半球"));
-    s.HandicapSummary.set(2, 0, Value(1.05));
-    s.HandicapSummary.set(4, 0, Value(0.9));
-    s.HandicapSummary.set(5, 0, Value(u"半球/一球"));
-    s.HandicapSummary.set(6, 0, Value(1.0));
-    s.HandicapSummary.set(0, 1, Value(0.925));
-    s.HandicapSummary.set(1, 1, Value(u"平手"));
-    DRAW_SR2(s, pic);
+    s.similarMatchCaption = Value(u"意甲 2021-03-05 20:00 尤文图斯1-1 国际米兰");
+    s.handicapSummary.set(0, 0, Value(0.85));
+    s.handicapSummary.set(1, 0, Value(u"半球"));
+    s.handicapSummary.set(2, 0, Value(1.05));
+    s.handicapSummary.set(4, 0, Value(0.9));
+    s.handicapSummary.set(5, 0, Value(u"半球/一球"));
+    s.handicapSummary.set(6, 0, Value(1.0));
+    s.handicapSummary.set(0, 1, Value(0.925));
+    s.handicapSummary.set(1, 1, Value(u"平手"));
+    drawHandicapComparison(s, pic);
     keepPicture(pic, QStringLiteral("handicap-panel"));
     EXPECT_EQ(pic.textStrings().mid(0, 5), panelTexts);
     EXPECT_EQ(pic.textStrings().mid(5),
@@ -242,10 +242,10 @@ TEST(DRAW_SR2, ReplacesOnlyTheBlockBelowTheStrengthPanel) {
     EXPECT_EQ(pic.texts()[8].colour, colour::Blue);
 
     // A second similar match: the block is replaced whole, the panel above kept.
-    s.SimilarMatchCaption = Value(u"西甲 2020-01-01 皇马0-0 巴萨");
-    s.HomeHistory = history({{Value(u"1")}, {Value(u"1")}});
-    s.AwayHistory = Table();
-    DRAW_SR2(s, pic);
+    s.similarMatchCaption = Value(u"西甲 2020-01-01 皇马0-0 巴萨");
+    s.homeHistory = history({{Value(u"1")}, {Value(u"1")}});
+    s.awayHistory = Table();
+    drawHandicapComparison(s, pic);
     EXPECT_EQ(pic.textStrings().mid(5),
               (QStringList{QStringLiteral("西甲 2020-01-01 皇马0-0 巴萨"), QStringLiteral("主队:胜胜 客队: 无对阵"),
                            QStringLiteral("本场:初盘 0.85半球1.05 即时 0.90半球/一球1.00"),
@@ -254,16 +254,16 @@ TEST(DRAW_SR2, ReplacesOnlyTheBlockBelowTheStrengthPanel) {
     EXPECT_EQ(pic.textStrings().mid(0, 5), panelTexts);
 
     // A new list match clears the block with the whole box.
-    DRAW_SR(s, pic);
+    drawStrengthPanel(s, pic);
     EXPECT_EQ(pic.texts().size(), 5);
     EXPECT_EQ(countColour(pic.image(), QRect(0, blockTop, pic.image().width(), 60), colour::Blue), 0);
 }
 
-TEST(DRAW_SR2, ShowsTheHeadToHeadCountsWithoutTotal) {
+TEST(DrawHandicapComparison, ShowsTheHeadToHeadCountsWithoutTotal) {
     AnalysisState s = listMatch();
-    s.HomeHistory = history({{Value(u"1"), QStringLiteral("35")}, {Value(u"1"), QStringLiteral("35")}});
-    s.AwayHistory = history({{Value(u"0")}});
+    s.homeHistory = history({{Value(u"1"), QStringLiteral("35")}, {Value(u"1"), QStringLiteral("35")}});
+    s.awayHistory = history({{Value(u"0")}});
     Canvas pic(PicSrWidth, PicSrHeight);
-    DRAW_SR2(s, pic);
+    drawHandicapComparison(s, pic);
     EXPECT_EQ(textAt(pic, 150, 2150), QStringLiteral("主队:胜胜 客队:平 对阵:2胜 0平 0负"));
 }

@@ -15,10 +15,10 @@ namespace {
 
 AnalysisState trendState(Table series, int side = 0, int group = 0) {
     AnalysisState s;
-    s.TrendSeries = std::move(series);
-    s.SideIndex = Value::fromInt16(std::int16_t(side));
-    s.TrendChartIndex = Value::fromInt16(std::int16_t(group));
-    s.ChartCaption = Value(u"英超 2022-10-09 15:30 曼联2-1 利物浦");
+    s.trendSeries = std::move(series);
+    s.sideIndex = Value::fromInt16(std::int16_t(side));
+    s.trendChartIndex = Value::fromInt16(std::int16_t(group));
+    s.chartCaption = Value(u"英超 2022-10-09 15:30 曼联2-1 利物浦");
     return s;
 }
 
@@ -65,7 +65,7 @@ Table flatSeries(int n) {
 
 } // namespace
 
-TEST(DRAW_TD, ChartColoursAndLineStyles) {
+TEST(DrawTrendCharts, ChartColoursAndLineStyles) {
     const Canvas pic = drawn(trendState(flatSeries(10)));
     keepPicture(pic, QStringLiteral("trend-flat"));
     const QImage &img = pic.image();
@@ -108,40 +108,40 @@ TEST(DRAW_TD, ChartColoursAndLineStyles) {
     EXPECT_EQ(pic.texts().at(8).colour, colour::White);
 }
 
-TEST(DRAW_TD, BothGroupsOnTheirPictures) {
+TEST(DrawTrendCharts, BothGroupsOnTheirPictures) {
     AnalysisState s = trendState(trendSeries(25));
     ChartPictures pics = ChartPictures::make();
     drawListMatchCharts(s, pics);
-    keepPicture(pics.PIC_TD[0], QStringLiteral("trend-0"));
-    keepPicture(pics.PIC_TD[1], QStringLiteral("trend-1"));
-    EXPECT_EQ(legend(pics.PIC_TD[0]), (QStringList{u"趋势值"_qs, u" 主队0.67"_qs, u" 客队-0.2"_qs, u" 实力差0.87"_qs}));
-    EXPECT_EQ(legend(pics.PIC_TD[1]), (QStringList{u"趋势值"_qs, u" 主队0.54"_qs, u" 客队-0.24"_qs, u" 实力差0.78"_qs}));
-    EXPECT_TRUE(pics.PIC_TD[1].textStrings().contains(u"实力Ⅱ 英超 2022-10-09 15:30 曼联2-1 利物浦"_qs));
+    keepPicture(pics.trendCharts[0], QStringLiteral("trend-0"));
+    keepPicture(pics.trendCharts[1], QStringLiteral("trend-1"));
+    EXPECT_EQ(legend(pics.trendCharts[0]), (QStringList{u"趋势值"_qs, u" 主队0.67"_qs, u" 客队-0.2"_qs, u" 实力差0.87"_qs}));
+    EXPECT_EQ(legend(pics.trendCharts[1]), (QStringList{u"趋势值"_qs, u" 主队0.54"_qs, u" 客队-0.24"_qs, u" 实力差0.78"_qs}));
+    EXPECT_TRUE(pics.trendCharts[1].textStrings().contains(u"实力Ⅱ 英超 2022-10-09 15:30 曼联2-1 利物浦"_qs));
 
     // Strength II on the upper picture has no caption; no other picture changes.
-    const QImage lower = pics.PIC_TD[1].image();
-    s.SideIndex = Value::fromInt16(0);
-    DRAW_TD(s, pics.PIC_TD);
-    EXPECT_EQ(legend(pics.PIC_TD[0]), legend(pics.PIC_TD[1]));
-    for (const DrawnText &t : pics.PIC_TD[0].texts())
+    const QImage lower = pics.trendCharts[1].image();
+    s.sideIndex = Value::fromInt16(0);
+    drawTrendCharts(s, pics.trendCharts);
+    EXPECT_EQ(legend(pics.trendCharts[0]), legend(pics.trendCharts[1]));
+    for (const DrawnText &t : pics.trendCharts[0].texts())
         EXPECT_FALSE(t.text.startsWith(u"实力"_qs)) << t.text.toStdString();
-    EXPECT_EQ(pics.PIC_TD[1].image(), lower);
+    EXPECT_EQ(pics.trendCharts[1].image(), lower);
 
     // Drawing the same element again, over its upward scale, changes nothing.
-    const QImage upper = pics.PIC_TD[0].image();
-    DRAW_TD(s, pics.PIC_TD);
-    EXPECT_EQ(pics.PIC_TD[0].image(), upper);
+    const QImage upper = pics.trendCharts[0].image();
+    drawTrendCharts(s, pics.trendCharts);
+    EXPECT_EQ(pics.trendCharts[0].image(), upper);
 
     // A side other than 0 or 1 draws nowhere.
-    s.SideIndex = Value::fromInt16(2);
+    s.sideIndex = Value::fromInt16(2);
     StepLog log;
-    DRAW_TD(s, pics.PIC_TD, &log);
+    drawTrendCharts(s, pics.trendCharts, &log);
     EXPECT_FALSE(log.empty());
-    EXPECT_EQ(pics.PIC_TD[0].image(), upper);
-    EXPECT_EQ(pics.PIC_TD[1].image(), lower);
+    EXPECT_EQ(pics.trendCharts[0].image(), upper);
+    EXPECT_EQ(pics.trendCharts[1].image(), lower);
 }
 
-TEST(DRAW_TD, SingleRowScalesToThatRowAndDrawsNoPolyline) {
+TEST(DrawTrendCharts, SingleRowScalesToThatRowAndDrawsNoPolyline) {
     Table one(21, 1);
     one.set(6, 0, Value(0.5));
     one.set(7, 0, Value(-0.2));
@@ -156,7 +156,7 @@ TEST(DRAW_TD, SingleRowScalesToThatRowAndDrawsNoPolyline) {
     EXPECT_EQ(countColour(pic.image(), plot, colour::Yellow), 0);
 }
 
-TEST(DRAW_TD, EqualValuesLieOnTheBottomLine) {
+TEST(DrawTrendCharts, EqualValuesLieOnTheBottomLine) {
     Table same(21, 6);
     for (int i = 0; i < 6; ++i)
         for (int c = 6; c <= 8; ++c)
@@ -171,7 +171,7 @@ TEST(DRAW_TD, EqualValuesLieOnTheBottomLine) {
     EXPECT_GT(countColour(pic.image(), QRect(origin.x() + 2, origin.y() - 1, 300, 3), colour::Yellow), 250);
 }
 
-TEST(DRAW_TD, WithoutSeriesTheLabelsRunFrom999Down) {
+TEST(DrawTrendCharts, WithoutSeriesTheLabelsRunFrom999Down) {
     const Canvas pic = drawn(trendState(Table()));
     keepPicture(pic, QStringLiteral("trend-empty"));
     EXPECT_EQ(labels(pic), (QStringList{u"999"_qs, u"713.57"_qs, u"428.14"_qs, u"142.71"_qs, u"-142.71"_qs,
@@ -185,7 +185,7 @@ TEST(DRAW_TD, WithoutSeriesTheLabelsRunFrom999Down) {
     EXPECT_GT(countColour(pic.image(), QRect(origin.x() + 1, zero, 300, 1), colour::White), 50);
 }
 
-TEST(DRAW_TD, TopGridLineFollowsSinglePrecisionSums) {
+TEST(DrawTrendCharts, TopGridLineFollowsSinglePrecisionSums) {
     // Box heights in pixels where seven single-precision additions of PH / 7
     // end above PH (104, 106: top line dropped) or not (102, 105), and where
     // double precision would decide the other way.
@@ -199,7 +199,7 @@ TEST(DRAW_TD, TopGridLineFollowsSinglePrecisionSums) {
     EXPECT_EQ(gridLines(200), 8) << "the design height";
 }
 
-TEST(DRAW_TD, NoPlotHeightStillEnds) {
+TEST(DrawTrendCharts, NoPlotHeightStillEnds) {
     // 45 pixels leave an inner height of 41 * 15 = 615 twips, less than the
     // margins: no grid line. At 144 dpi, 72 pixels leave exactly the margins
     // (PH = 0), where adding PH / 7 never passes PH: the grid stops at eight.
@@ -210,7 +210,7 @@ TEST(DRAW_TD, NoPlotHeightStillEnds) {
     EXPECT_EQ(labels(pic).size(), 8);
 }
 
-TEST(DRAW_TD, NonFiniteValuesStayOffThePicture) {
+TEST(DrawTrendCharts, NonFiniteValuesStayOffThePicture) {
     Table bad = flatSeries(4);
     bad.set(6, 2, Value(std::numeric_limits<double>::infinity()));
     bad.set(7, 1, Value(std::numeric_limits<double>::quiet_NaN()));

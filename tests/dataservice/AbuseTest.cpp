@@ -214,3 +214,72 @@ TEST_F(AbuseTest, AMebibyteRequestIsRefusedAtOnceAndTheServiceGoesOn) {
     }
     expectServiceAndDatabaseUnchanged();
 }
+
+namespace {
+
+std::size_t countOf(const std::string &text, const std::string &piece) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
+        ++n;
+    return n;
+}
+
+} // namespace
+
+// Requests whose end a proxy in front of the service could find elsewhere
+// than the service does: each is refused at once and its connection closed,
+// so that the request hidden behind it is never read; the honest forms of
+// the same framing are answered.
+TEST_F(AbuseTest, RequestsThatCouldBeReadTwoWaysAreRefusedAndNothingBehindThemIsRead) {
+    const std::string form = "POST " + kPath + " HTTP/1.1\r\nHost: x\r\n"
+                             "Content-Type: application/x-www-form-urlencoded\r\n";
+    const std::string hidden = "GET /hidden HTTP/1.1\r\nHost: x\r\n\r\n";
+    const struct {
+        const char *what;
+        std::string request;
+        int status;
+    } shapes[] = {
+        {"Transfer-Encoding and Content-Length", form + "Transfer-Encoding: chunked\r\nContent-Length: 5\r\n\r\n0\r\n\r\n", 400},
+        {"two different Content-Length", form + "Content-Length: 0\r\nContent-Length: 34\r\n\r\n", 400},
+        {"a list of lengths", form + "Content-Length: 0, 34\r\n\r\n", 400},
+        {"a signed length", form + "Content-Length: +34\r\n\r\n", 400},
+        {"space before the colon", form + "Transfer-Encoding : chunked\r\n\r\n0\r\n\r\n", 400},
+        {"NUL in a header value", form + "Content-Length: 0\r\nX-Note: a\0b\r\n\r\n"s, 400},
+        {"a folded header line", form + "Content-Length: 0\r\nX-Note: a\r\n  Transfer-Encoding: chunked\r\n\r\n", 400},
+        {"a line ended by LF alone", form + "Transfer-Encoding: chunked\nContent-Length: 0\r\n\r\n", 400},
+        {"HTTP/1.1 without Host", "GET /link(0).txt HTTP/1.1\r\n\r\n", 400},
+        {"two Host headers", "GET /link(0).txt HTTP/1.1\r\nHost: x\r\nHost: y\r\n\r\n", 400},
+        {"chunked not last", form + "Transfer-Encoding: chunked, identity\r\n\r\n0\r\n\r\n", 400},
+        {"chunked twice", form + "Transfer-Encoding: chunked\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n", 400},
+        {"chunked in HTTP/1.0", "POST " + kPath + " HTTP/1.0\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n", 400},
+        {"a coding the service lacks", form + "Transfer-Encoding: gzip, chunked\r\n\r\n0\r\n\r\n", 501},
+        {"a negative chunk size", form + "Transfer-Encoding: chunked\r\n\r\n-5\r\nsql=1\r\n0\r\n\r\n", 400},
+        {"a chunk size in C notation", form + "Transfer-Encoding: chunked\r\n\r\n0x5\r\nsql=1\r\n0\r\n\r\n", 400},
+        {"chunk data longer than its size", form + "Transfer-Encoding: chunked\r\n\r\n1\r\nsql=1\r\n0\r\n\r\n", 400},
+        {"another version", "GET /link(0).txt HTTP/2.0\r\nHost: x\r\n\r\n", 505},
+    };
+    for (const auto &shape : shapes) {
+        const RawAnswer answer = rawExchange(m_port, shape.request + hidden);
+        EXPECT_EQ(answer.status, shape.status) << shape.what << "\n" << answer.head;
+        EXPECT_TRUE(answer.closed) << shape.what;
+        // At once: not after the read timeout.
+        EXPECT_LT(answer.ms, 2000) << shape.what;
+        EXPECT_EQ(countOf(answer.body, "HTTP/1.1"), 0u) << shape.what << ": the hidden request was read";
+    }
+
+    // The honest forms, kept alive: a chunked form with an extension, a GET
+    // whose body hides a request, and the next request, which is read.
+    const std::string query = "sql=" + queryWith(99, {});
+    const std::string chunked = form + "Transfer-Encoding: chunked\r\n\r\n4;part=1\r\n" + query.substr(0, 4) + "\r\n" +
+                                [&] { char size[16]; std::snprintf(size, sizeof size, "%zx", query.size() - 4); return std::string(size); }() +
+                                "\r\n" + query.substr(4) + "\r\n0\r\n\r\n";
+    const std::string getWithBody =
+        "GET /link(0).txt HTTP/1.1\r\nHost: x\r\nContent-Length: " + std::to_string(hidden.size()) + "\r\n\r\n" + hidden;
+    const RawAnswer honest =
+        rawExchange(m_port, chunked + getWithBody + "GET /link(1).txt HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(honest.status, 200) << honest.head;
+    EXPECT_EQ(honest.body.substr(0, m_baseline.size()), m_baseline);
+    EXPECT_EQ(countOf(honest.body, "HTTP/1.1 200"), 2u) << honest.body;
+    EXPECT_EQ(countOf(honest.body, "404"), 0u) << "the body of the GET was read as a request";
+    expectServiceAndDatabaseUnchanged();
+}

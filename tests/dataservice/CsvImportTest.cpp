@@ -1,5 +1,6 @@
 #include "CsvImport.h"
 #include "ServiceTestData.h"
+#include "ServiceLimits.h"
 
 #include <QBuffer>
 
@@ -175,4 +176,56 @@ TEST(ImportCsv, AnOverlongLineIsSkipped) {
     const Imported out = runImport(store, csv);
     EXPECT_EQ(out.report.bad, 1);
     EXPECT_EQ(out.report.inserted, 2);
+}
+
+// Text that looks right on screen but is not: digits of another script in the
+// colour, and names holding characters that are invisible or turn the text
+// around them (a name written backwards reads as another team).
+TEST(MatchFromCsv, RefusesLookAlikeDigitsAndHiddenCharacters) {
+    const CsvMatch fullWidth = matchFromCsv(fieldsOf("1,英超,#１１２２３３,曼城,利物浦,2024-03-01 20:00,1,0,2,1,半球,0.95,0.91"));
+    EXPECT_FALSE(fullWidth.facts);
+    EXPECT_EQ(fullWidth.error, QStringLiteral("league_colour is not \"#\" and six hexadecimal digits"));
+
+    const char32_t hidden[] = {0x01,   0x7f,   0x85,   0x9b,   0x061c, 0x200e, 0x200f, 0x202a, 0x202e,
+                               0x2066, 0x2069, 0x2028, 0x2029, 0xfeff, 0xfdd0, 0xfdef, 0xfffe, 0xffff,
+                               0x1fffe, 0x10ffff};
+    for (const char32_t c : hidden) {
+        QString name = QStringLiteral("曼"); // QString::fromUcs4 would drop a leading U+FEFF
+        name.append(QStringView(QChar::fromUcs4(c)));
+        name += QStringLiteral("城");
+        for (int column : {1, 3, 4}) {
+            QStringList fields = fieldsOf(kDocumentedLine);
+            fields[column] = name;
+            const CsvMatch m = matchFromCsv(fields);
+            EXPECT_FALSE(m.facts) << "U+" << std::hex << unsigned(c) << " in column " << column;
+        }
+    }
+    // What real names hold stays accepted.
+    QStringList fields = fieldsOf(kDocumentedLine);
+    fields[3] = QStringLiteral("圣保利·汉堡 FC（女）");
+    fields[4] = QStringLiteral("Atlético Mineiro");
+    const CsvMatch ordinary = matchFromCsv(fields);
+    EXPECT_TRUE(ordinary.facts) << ordinary.error.toStdString();
+}
+
+// The line bound counts the line without its CR LF or LF.
+TEST(ImportCsv, ALineOfExactlyTheBoundIsReadWhateverItsEnding) {
+    TempDatabase db;
+    MatchStore store(db.path());
+    const auto padded = [](const char *line, qsizetype bytes) {
+        QByteArray text(line);
+        return text + QByteArray(bytes - text.size(), ' '); // trailing blanks of the last field are trimmed
+    };
+    constexpr qsizetype kBound = qsizetype(limits::kMaxCsvLineBytes);
+    QByteArray csv = padded("2001,英超,#ff0000,曼城,利物浦,2024-03-01 20:00,1,0,2,1,半球,0.95,0.91", kBound) + "\r\n";
+    csv += padded("2002,英超,#ff0000,曼城,利物浦,2024-03-02 20:00,1,0,2,1,半球,0.95,0.91", kBound) + "\n";
+    csv += padded("2003,英超,#ff0000,曼城,利物浦,2024-03-03 20:00,1,0,2,1,半球,0.95,0.91", kBound + 1) + "\r\n";
+    csv += padded("2004,英超,#ff0000,曼城,利物浦,2024-03-04 20:00,1,0,2,1,半球,0.95,0.91", kBound + 1) + "\n";
+    csv += padded("2005,英超,#ff0000,曼城,利物浦,2024-03-05 20:00,1,0,2,1,半球,0.95,0.91", kBound);
+    const Imported out = runImport(store, csv);
+    EXPECT_EQ(out.report.lines, 5);
+    EXPECT_EQ(out.report.inserted, 3) << out.messages.join(u'\n').toStdString();
+    EXPECT_EQ(out.report.bad, 2);
+    EXPECT_TRUE(store.match(2001) && store.match(2002) && store.match(2005));
+    EXPECT_TRUE(out.messages.contains(QStringLiteral("import: line 3: longer than 16384 bytes, skipped")));
 }

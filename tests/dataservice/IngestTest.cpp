@@ -7,7 +7,7 @@
 #include "ServiceTestData.h"
 #include "support/ServerProcess.h"
 
-#include "web/QtWeb.h"
+#include "net/QtWeb.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -230,9 +230,9 @@ TEST_F(IngestTest, StoresTheAnalysisOfEveryFinishedMatchOnceAndARerunChangesNoth
     const auto profile = store.profile(kFirstOf13April);
     ASSERT_TRUE(profile);
     for (int k = 0; k < kStrengthCount; ++k)
-        EXPECT_EQ(profile->strengths[size_t(k)], hundredthsFromNumber(s.StrengthSummary.at(k).number())) << k;
-    EXPECT_EQ(profile->code20, s.PatternCode20.text());
-    EXPECT_EQ(profile->code10, s.PatternCode10.text());
+        EXPECT_EQ(profile->strengths[size_t(k)], hundredthsFromNumber(s.strengthSummary.at(k).number())) << k;
+    EXPECT_EQ(profile->code20, s.patternCode20.text());
+    EXPECT_EQ(profile->code10, s.patternCode10.text());
 
     const qint64 revision = store.revision();
     const IngestReport second = run(store, days(u"2024-04-12"_s, u"2024-04-13"_s));

@@ -6,6 +6,7 @@
 
 #include "LoadClient.h"
 #include "MatchStore.h"
+#include "ServiceLimits.h"
 #include "ServiceTestData.h"
 #include "support/ServerProcess.h"
 
@@ -13,12 +14,18 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <memory>
+#include <thread>
 
 using namespace chenglan::dataservice;
 using namespace chenglan::dataservice::testing;
@@ -93,6 +100,65 @@ void fill(const QString &path, int count) {
         db.close();
     }
     QSqlDatabase::removeDatabase(name);
+}
+
+// What came back for requests pipelined on one connection.
+struct Pipelined {
+    std::size_t answers = 0;
+    bool reset = false;      // the connection ended in a reset instead of a close
+    bool lastCloses = false; // the last answer said the connection closes
+};
+
+// Sends `count` copies of `request` at once on one connection, the last one
+// asking to close, and reads until the server closes (10 s at most).
+Pipelined pipeline(int port, const std::string &request, std::size_t count) {
+    std::string burst;
+    for (std::size_t i = 0; i + 1 < count; ++i)
+        burst += request + "\r\n";
+    burst += request + "Connection: close\r\n\r\n";
+    Pipelined out;
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(std::uint16_t(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+        ::close(fd);
+        out.reset = true;
+        return out;
+    }
+    std::thread sender([&] {
+        for (std::size_t sent = 0; sent < burst.size();) {
+            const ssize_t n = ::send(fd, burst.data() + sent, burst.size() - sent, MSG_NOSIGNAL);
+            if (n <= 0)
+                return;
+            sent += std::size_t(n);
+        }
+    });
+    std::string received;
+    char buffer[65536];
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (;;) {
+        pollfd pfd{fd, POLLIN, 0};
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || ::poll(&pfd, 1, int(left.count())) <= 0)
+            break;
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n < 0)
+            out.reset = true;
+        if (n <= 0)
+            break;
+        received.append(buffer, std::size_t(n));
+    }
+    ::shutdown(fd, SHUT_RDWR);
+    sender.join();
+    ::close(fd);
+    for (std::size_t at = received.find("HTTP/1.1 200"); at != std::string::npos;
+         at = received.find("HTTP/1.1 200", at + 1)) {
+        ++out.answers;
+        out.lastCloses = received.find("Connection: close", at) < received.find("\r\n\r\n", at);
+    }
+    return out;
 }
 
 class LoadTest : public ::testing::Test {
@@ -225,4 +291,25 @@ TEST_F(LoadTest, AtTwiceTheSustainedRateTheExcessIsRefusedFastAndTheRestAnswered
     ASSERT_GT(rssBefore, 0);
     if (!kAddressSanitizer)
         EXPECT_LT(rssAfter, rssBefore + 32 * 1024);
+}
+
+// A client may send requests without waiting for the answers. The service
+// answers at most its keep-alive limit on one connection, then closes in a
+// way that loses none of those answers (a reset would, with the requests
+// behind them still unread); the client sends the rest again on a new one.
+TEST_F(LoadTest, PipelinedRequestsBeyondTheKeepAliveLimitAreAllAnsweredOverNewConnections) {
+    const std::string request = "GET /link(0).txt HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+    const std::size_t limit = limits::kKeepAliveMaxRequests;
+    for (const std::size_t burst : {limit + 10, limit + 50, 3 * limit}) {
+        std::size_t answered = 0;
+        for (int connection = 1; answered < burst && connection <= 5; ++connection) {
+            const Pipelined got = pipeline(m_port, request, burst - answered);
+            EXPECT_FALSE(got.reset) << burst << " pipelined, connection " << connection << ", after "
+                                    << got.answers << " answers";
+            EXPECT_EQ(got.answers, std::min(burst - answered, limit)) << burst << " pipelined";
+            EXPECT_TRUE(got.lastCloses) << burst << " pipelined";
+            answered += got.answers;
+        }
+        EXPECT_EQ(answered, burst);
+    }
 }

@@ -3,6 +3,7 @@
 // that keeps an idle connection open. None may keep the others waiting
 // longer than the service's timeouts.
 
+#include "BoundedHttpServer.h"
 #include "LoadClient.h"
 #include "MatchStore.h"
 #include "ServiceLimits.h"
@@ -225,4 +226,73 @@ TEST_F(SlowClientTest, IdleKeptAliveConnectionsMakeWayForWaitingOnes) {
     EXPECT_EQ(answer.status, 200);
     // Well under the keep-alive time it would otherwise wait.
     EXPECT_LT(answer.ms, 0.5 * double(std::chrono::milliseconds(limits::kKeepAliveTimeout).count()));
+}
+
+namespace {
+
+// Reads from `fd` until `text` has come, the connection ends, or 5 s pass.
+std::string readUntil(int fd, const std::string &text) {
+    std::string received;
+    char buffer[4096];
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (received.find(text) == std::string::npos) {
+        pollfd pfd{fd, POLLIN, 0};
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0 || ::poll(&pfd, 1, int(left.count())) <= 0)
+            break;
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            break;
+        received.append(buffer, std::size_t(n));
+    }
+    return received;
+}
+
+} // namespace
+
+// The lost queries of the benchmark at as many clients as workers: a client
+// reconnecting after a keep-alive's last answer briefly waits for a worker,
+// and a kept-alive connection that had just been answered was then closed
+// at once, under the next request its client had already sent. Here one
+// worker, a slow first answer, and a connection that starts waiting while
+// it is computed: the request sent right after that answer is answered.
+TEST(KeptAliveConnection, TheNextRequestIsAnsweredWhenAnotherConnectionStartsWaiting) {
+    BoundedServerOptions options;
+    options.workers = 1;
+    BoundedHttpServer server(options);
+    server.Get("/slow", [](const httplib::Request &, httplib::Response &res) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        res.set_content("slow answer\n", "text/plain");
+    });
+    server.Get("/fast", [](const httplib::Request &, httplib::Response &res) {
+        res.set_content("fast answer\n", "text/plain");
+    });
+    const int port = server.bindLoopback(0);
+    ASSERT_GT(port, 0);
+    std::thread listener([&] { server.listen_after_bind(); });
+
+    const int kept = connectTo(port);
+    ASSERT_GE(kept, 0);
+    const std::string slow = "GET /slow HTTP/1.1\r\nHost: x\r\n\r\n";
+    ASSERT_EQ(::send(kept, slow.data(), slow.size(), MSG_NOSIGNAL), ssize_t(slow.size()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // the worker computes the slow answer
+    const int waiting = connectTo(port);
+    ASSERT_GE(waiting, 0);
+    const std::string closing = "GET /fast HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+    ASSERT_EQ(::send(waiting, closing.data(), closing.size(), MSG_NOSIGNAL), ssize_t(closing.size()));
+
+    const std::string first = readUntil(kept, "slow answer\n");
+    EXPECT_EQ(first.rfind("HTTP/1.1 200", 0), 0u) << first;
+    const std::string next = "GET /fast HTTP/1.1\r\nHost: x\r\n\r\n";
+    ASSERT_EQ(::send(kept, next.data(), next.size(), MSG_NOSIGNAL), ssize_t(next.size()));
+    const std::string second = readUntil(kept, "fast answer\n");
+    EXPECT_EQ(second.rfind("HTTP/1.1 200", 0), 0u) << "the kept-alive connection was closed under its request";
+    EXPECT_NE(second.find("Connection: close"), std::string::npos) << "it makes way for the waiting one after";
+    const std::string other = readUntil(waiting, "fast answer\n");
+    EXPECT_EQ(other.rfind("HTTP/1.1 200", 0), 0u) << other;
+
+    ::close(kept);
+    ::close(waiting);
+    server.stop();
+    listener.join();
 }

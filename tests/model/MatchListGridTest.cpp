@@ -36,27 +36,27 @@ void setRow(Table &t, int row, const QStringList &fields) {
 
 ScheduleState threeMatches() {
     ScheduleState s;
-    s.MatchTable = Table(21, 4);
-    s.MatchRowFlags = ValueArray(4);
+    s.matchTable = Table(21, 4);
+    s.matchRowFlags = ValueArray(4);
     //                 0     1           2                 3              4        5                 6      7                 8       9       10
-    setRow(s.MatchTable, 0, {u"1"_qs, u"#009900"_qs, u"英格兰超级联赛"_qs, u"10-09 15:30"_qs, QString(), u"曼联足球俱乐部"_qs,
+    setRow(s.matchTable, 0, {u"1"_qs, u"#009900"_qs, u"英格兰超级联赛"_qs, u"10-09 15:30"_qs, QString(), u"曼联足球俱乐部"_qs,
                              u"2-1"_qs, u"利物浦足球俱乐部"_qs, u"0.95"_qs, u"半球"_qs, u"0.85"_qs});
-    setRow(s.MatchTable, 1, {u"2"_qs, u"#ff0000"_qs, u"德甲"_qs, u"10-09 20:00"_qs});
-    setRow(s.MatchTable, 2, {u"3"_qs, u"#zz0000"_qs, u"法甲"_qs, u"10-09 21:00"_qs, u" (-1)"_qs, u"巴黎"_qs, QString(),
+    setRow(s.matchTable, 1, {u"2"_qs, u"#ff0000"_qs, u"德甲"_qs, u"10-09 20:00"_qs});
+    setRow(s.matchTable, 2, {u"3"_qs, u"#zz0000"_qs, u"法甲"_qs, u"10-09 21:00"_qs, u" (-1)"_qs, u"巴黎"_qs, QString(),
                              u"马赛"_qs, u"1.01"_qs, u"平手"_qs, u"0.80"_qs});
-    setRow(s.MatchTable, 3, {u"4"_qs, u"#0000ff"_qs, u"意甲"_qs});
-    s.MatchRowFlags.set(0, Value::fromInt16(1));
-    s.MatchRowFlags.set(1, Value::fromInt16(0));
-    s.MatchRowFlags.set(2, Value(1.0));
+    setRow(s.matchTable, 3, {u"4"_qs, u"#0000ff"_qs, u"意甲"_qs});
+    s.matchRowFlags.set(0, Value::fromInt16(1));
+    s.matchRowFlags.set(1, Value::fromInt16(0));
+    s.matchRowFlags.set(2, Value(1.0));
     // Row 3 has no flag at all.
     return s;
 }
 
 } // namespace
 
-TEST(BDBF, ListsFlaggedRowsWithoutGapsAndKeepsTheirTableRow) {
+TEST(FillMatchList, ListsFlaggedRowsWithoutGapsAndKeepsTheirTableRow) {
     GridData grid = newMatchListGrid();
-    BDBF(grid, threeMatches());
+    fillMatchList(grid, threeMatches());
 
     ASSERT_EQ(grid.rows(), 3);
     EXPECT_EQ(grid.dataLines(),
@@ -66,10 +66,10 @@ TEST(BDBF, ListsFlaggedRowsWithoutGapsAndKeepsTheirTableRow) {
     EXPECT_EQ(grid.text(2, MatchListKeyColumn), u"2"_qs);
 }
 
-TEST(BDBF, PaintsTheLeagueCellAndKeepsTheDefaultForAnUnreadableColour) {
+TEST(FillMatchList, PaintsTheLeagueCellAndKeepsTheDefaultForAnUnreadableColour) {
     GridData grid = newMatchListGrid();
     StepLog log;
-    BDBF(grid, threeMatches(), &log);
+    fillMatchList(grid, threeMatches(), &log);
 
     EXPECT_EQ(grid.cell(1, 0).backColor, 39168);
     EXPECT_EQ(grid.cell(1, 0).foreColor, WhiteColor);
@@ -82,14 +82,14 @@ TEST(BDBF, PaintsTheLeagueCellAndKeepsTheDefaultForAnUnreadableColour) {
     EXPECT_EQ(log.entries.size(), 1) << "only the bad colour is a skipped statement";
 }
 
-TEST(BDBF, ReplacesThePreviousListAndListsNothingWithoutATable) {
+TEST(FillMatchList, ReplacesThePreviousListAndListsNothingWithoutATable) {
     GridData grid = newMatchListGrid();
-    BDBF(grid, threeMatches());
+    fillMatchList(grid, threeMatches());
     const GridData once = grid;
-    BDBF(grid, threeMatches());
+    fillMatchList(grid, threeMatches());
     EXPECT_EQ(grid, once);
 
-    BDBF(grid, ScheduleState{});
+    fillMatchList(grid, ScheduleState{});
     EXPECT_EQ(grid.rows(), 1);
     EXPECT_EQ(grid.text(0, 0), u"联赛 "_qs) << "the captions stay";
 }

@@ -10,7 +10,7 @@ TEST(PolynomialRegression, StraightLineThroughThreePoints) {
     AnalysisState s;
     const QList<double> c = PolynomialRegression(s, {1, 2, 3}, {2, 4, 6}, 1);
     EXPECT_EQ(c, (QList<double>{0, 2}));
-    EXPECT_EQ(s.DesignMatrix, (QList<QList<double>>{{1, 1}, {1, 2}, {1, 3}}));
+    EXPECT_EQ(s.designMatrix, (QList<QList<double>>{{1, 1}, {1, 2}, {1, 3}}));
 }
 
 TEST(PolynomialRegression, DegreeZeroIsTheMean) {
@@ -22,22 +22,22 @@ TEST(PolynomialRegression, DegreeZeroIsTheMean) {
 
 TEST(PolynomialRegression, RegressionXHoldsTheCoefficientsAfterwards) {
     AnalysisState s;
-    s.RegressionX = {1, 2, 3, 4, 5};
-    s.RegressionY = {3, 5, 7, 9, 11};
-    // The caller passes RegressionX itself as the abscissae.
-    const QList<double> c = PolynomialRegression(s, s.RegressionX, s.RegressionY, 1);
+    s.regressionX = {1, 2, 3, 4, 5};
+    s.regressionY = {3, 5, 7, 9, 11};
+    // The caller passes regressionX itself as the abscissae.
+    const QList<double> c = PolynomialRegression(s, s.regressionX, s.regressionY, 1);
     EXPECT_EQ(c, (QList<double>{1, 2}));
-    EXPECT_EQ(s.RegressionX, c);
-    EXPECT_EQ(s.DesignMatrix.size(), 5);
+    EXPECT_EQ(s.regressionX, c);
+    EXPECT_EQ(s.designMatrix.size(), 5);
 }
 
 TEST(PolynomialRegression, DesignMatrixIsRebuiltOnEveryCall) {
     AnalysisState s;
     PolynomialRegression(s, {1, 2, 3, 4, 5}, {1, 8, 27, 64, 125}, 3);
-    EXPECT_EQ(s.DesignMatrix.size(), 5);
-    EXPECT_EQ(s.DesignMatrix[4], (QList<double>{1, 5, 25, 125}));
+    EXPECT_EQ(s.designMatrix.size(), 5);
+    EXPECT_EQ(s.designMatrix[4], (QList<double>{1, 5, 25, 125}));
     PolynomialRegression(s, {2, 3}, {1, 1}, 1);
-    EXPECT_EQ(s.DesignMatrix, (QList<QList<double>>{{1, 2}, {1, 3}}));
+    EXPECT_EQ(s.designMatrix, (QList<QList<double>>{{1, 2}, {1, 3}}));
 }
 
 TEST(PolynomialRegression, RecoversAPolynomialOfLowerDegree) {
@@ -63,18 +63,18 @@ TEST(PolynomialRegression, SingleAbscissaFailsOnTheZeroPivot) {
     // One point and degree 6: every row of the normal matrix is the same, the
     // first elimination leaves exact zeros and the next pivot is 0 / 0.
     AnalysisState s;
-    s.RegressionX = {9, 9, 9};
+    s.regressionX = {9, 9, 9};
     EXPECT_THROW(PolynomialRegression(s, {1}, {0.5}, 6), StepFailure);
-    EXPECT_EQ(s.RegressionX, (QList<double>{9, 9, 9})); // failed before the solution was written
+    EXPECT_EQ(s.regressionX, (QList<double>{9, 9, 9})); // failed before the solution was written
 }
 
 TEST(PolynomialRegression, RepeatedAbscissaeFailDuringBackSubstitution) {
     // x = 1, 1, 1 with degree 1: the elimination goes through (pivot 3), the
     // last diagonal element is exactly 0 and back substitution divides 0 by 0.
     AnalysisState s;
-    s.RegressionX = {7, 7, 7, 7, 7};
+    s.regressionX = {7, 7, 7, 7, 7};
     EXPECT_THROW(PolynomialRegression(s, {1, 1, 1}, {1, 2, 3}, 1), StepFailure);
-    EXPECT_EQ(s.RegressionX.size(), 2); // resized and partly written before the failure
+    EXPECT_EQ(s.regressionX.size(), 2); // resized and partly written before the failure
 }
 
 TEST(PolynomialRegression, OverflowAndShortInputsFail) {
@@ -92,14 +92,14 @@ TEST(SolveLinearSystem, NoPivotingATinyPivotIsUsedAsItIs) {
     AnalysisState s;
     const QList<double> x = SolveLinearSystem(s, {{1e-20, 1}, {1, 1}}, {1, 2});
     EXPECT_EQ(x, (QList<double>{0, 1}));
-    EXPECT_EQ(s.RegressionX, x);
+    EXPECT_EQ(s.regressionX, x);
 }
 
 TEST(SolveLinearSystem, ExactlyZeroPivotFailsBeforeTheSolutionIsTouched) {
     AnalysisState s;
-    s.RegressionX = {5};
+    s.regressionX = {5};
     EXPECT_THROW(SolveLinearSystem(s, {{0, 1}, {1, 0}}, {1, 1}), StepFailure);
-    EXPECT_EQ(s.RegressionX, (QList<double>{5}));
+    EXPECT_EQ(s.regressionX, (QList<double>{5}));
 }
 
 TEST(SolveLinearSystem, MalformedSystemsFail) {

@@ -1,6 +1,6 @@
 #include "model/GridFormats.h"
 #include "model/MatchListGrid.h"
-#include "model/SimilarMatches.h"
+#include "usecases/SimilarMatches.h"
 
 #include "support/FakeWeb.h"
 
@@ -48,19 +48,19 @@ QString record(const QString &id, const QString &league, const QString &home, co
 
 AnalysisState profiledState() {
     AnalysisState s;
-    s.StrengthSummary = ValueArray(8);
+    s.strengthSummary = ValueArray(8);
     const double values[8] = {0.35, -0.2, 0.4, -0.1, 0.5, 0, 0.45, 0.05};
     for (int i = 0; i < 8; ++i)
-        s.StrengthSummary.set(i, Value(values[i]));
-    s.PatternCode20 = Value(u"A31");
-    s.PatternCode10 = Value(u"D10");
-    s.ListMatchId = Value(2301234.0);
+        s.strengthSummary.set(i, Value(values[i]));
+    s.patternCode20 = Value(u"A31");
+    s.patternCode10 = Value(u"D10");
+    s.listMatchId = Value(2301234.0);
     return s;
 }
 
 } // namespace
 
-TEST(AITJ, QueryTextCarriesProfileCodesAndMatchId) {
+TEST(QuerySimilarMatches, QueryTextCarriesProfileCodesAndMatchId) {
     AnalysisState s = profiledState();
     FakeWeb web;
     const QString query = QStringLiteral("0.35,-0.2,0.4,-0.1,0.5,0,0.45,0.05,A31,D10,2301234");
@@ -68,8 +68,8 @@ TEST(AITJ, QueryTextCarriesProfileCodesAndMatchId) {
     SiteBases bases;
     bases.service = Service;
     GridData grid = newSimilarListGrid();
-    const SimilarQueryResult result = AITJ(s, web, bases, grid);
-    EXPECT_EQ(s.SimilarQuery, Value(query));
+    const SimilarQueryResult result = querySimilarMatches(s, web, bases, grid);
+    EXPECT_EQ(s.similarQuery, Value(query));
     ASSERT_EQ(web.requests.size(), 1);
     EXPECT_EQ(web.methods[0], HttpRequest::Method::Post);
     EXPECT_EQ(result.outcome, SimilarQueryResult::Outcome::Records);
@@ -77,15 +77,15 @@ TEST(AITJ, QueryTextCarriesProfileCodesAndMatchId) {
     EXPECT_EQ(grid.rows(), 3);
 }
 
-TEST(AITJ, EmptyStrengthEntryGivesEmptyField) {
+TEST(QuerySimilarMatches, EmptyStrengthEntryGivesEmptyField) {
     AnalysisState s = profiledState();
-    s.StrengthSummary.set(3, Value());
+    s.strengthSummary.set(3, Value());
     FakeWeb web;
     SiteBases bases;
     bases.service = Service;
     GridData grid = newSimilarListGrid();
-    AITJ(s, web, bases, grid);
-    EXPECT_EQ(s.SimilarQuery.text(), "0.35,-0.2,0.4,,0.5,0,0.45,0.05,A31,D10,2301234");
+    querySimilarMatches(s, web, bases, grid);
+    EXPECT_EQ(s.similarQuery.text(), "0.35,-0.2,0.4,,0.5,0,0.45,0.05,A31,D10,2301234");
 }
 
 TEST(SimilarQueryUrl, EncodesOnlyWhatCouldChangeTheRequest) {
@@ -137,14 +137,14 @@ TEST(ParseSimilarAnswer, NoRecordAndTooManyRecords) {
     EXPECT_EQ(many.rows(), MaxSimilarRecords);
 }
 
-class EASQLTest : public ::testing::Test {
+class FetchSimilarMatchesTest : public ::testing::Test {
 protected:
     void SetUp() override {
         bases.service = Service;
-        s.SimilarQuery = Value(u"q");
+        s.similarQuery = Value(u"q");
         url = Service + QStringLiteral("shili/deep_jc.asp?sql=q");
         // The previous query's answer, which must not survive a failed one.
-        s.SimilarMatches = parseSimilarAnswer(u"old,x,|old2,y,|"_s);
+        s.similarMatches = parseSimilarAnswer(u"old,x,|old2,y,|"_s);
     }
     AnalysisState s;
     SiteBases bases;
@@ -153,71 +153,71 @@ protected:
     StepLog log;
 };
 
-TEST_F(EASQLTest, DecodesGb2312Answer) {
+TEST_F(FetchSimilarMatchesTest, DecodesGb2312Answer) {
     web.add(url, gb(record(u"901"_s, u"德甲联赛"_s, u"拜仁慕尼黑"_s, u"多特蒙德"_s, u"0.5"_s, u"1"_s) + u'|'
                     + record(u"902"_s, u"意甲"_s, u"国际米兰"_s, u"尤文图斯"_s, u"0"_s, u"0"_s) + u'|'));
-    const SimilarQueryResult result = EASQL(s, web, bases, &log);
+    const SimilarQueryResult result = fetchSimilarMatches(s, web, bases, &log);
     EXPECT_EQ(result.outcome, SimilarQueryResult::Outcome::Records);
     EXPECT_EQ(result.records, 2);
-    ASSERT_EQ(s.SimilarMatches.rows(), 2);
-    EXPECT_EQ(s.SimilarMatches.at(5, 0), Value(u"拜仁慕尼黑"));
-    EXPECT_EQ(s.SimilarMatches.at(0, 1), Value(u"902"));
+    ASSERT_EQ(s.similarMatches.rows(), 2);
+    EXPECT_EQ(s.similarMatches.at(5, 0), Value(u"拜仁慕尼黑"));
+    EXPECT_EQ(s.similarMatches.at(0, 1), Value(u"902"));
     EXPECT_TRUE(log.empty());
 }
 
-TEST_F(EASQLTest, FailedRequestClearsThePreviousList) {
+TEST_F(FetchSimilarMatchesTest, FailedRequestClearsThePreviousList) {
     web.fail(url, u"connection refused"_s);
-    const SimilarQueryResult result = EASQL(s, web, bases, &log);
+    const SimilarQueryResult result = fetchSimilarMatches(s, web, bases, &log);
     EXPECT_EQ(result.outcome, SimilarQueryResult::Outcome::Failed);
     EXPECT_TRUE(result.status.contains(u"connection refused")) << result.status.toStdString();
-    EXPECT_TRUE(s.SimilarMatches.allocated());
-    EXPECT_EQ(s.SimilarMatches.rows(), 0);
+    EXPECT_TRUE(s.similarMatches.allocated());
+    EXPECT_EQ(s.similarMatches.rows(), 0);
     EXPECT_TRUE(log.has(FailureKind::Network));
 }
 
 // An error status is the service failing, not an answer without records;
 // its own one-line refusals are quoted, an error page is not.
-TEST_F(EASQLTest, AnErrorStatusFailsTheQueryAndClearsThePreviousList) {
+TEST_F(FetchSimilarMatchesTest, AnErrorStatusFailsTheQueryAndClearsThePreviousList) {
     web.add(url, "<html><body>Service Unavailable</body></html>", 503);
-    const SimilarQueryResult result = EASQL(s, web, bases, &log);
+    const SimilarQueryResult result = fetchSimilarMatches(s, web, bases, &log);
     EXPECT_EQ(result.outcome, SimilarQueryResult::Outcome::Failed);
     EXPECT_EQ(result.status, u"相似比赛查询失败：数据服务出错（data service, similar-match query: HTTP 503）"_s);
-    EXPECT_EQ(s.SimilarMatches.rows(), 0);
+    EXPECT_EQ(s.similarMatches.rows(), 0);
     EXPECT_TRUE(log.has(FailureKind::SiteError));
 
     web.add(url, "bad query: 11 fields, expected 12\n", 400);
-    EXPECT_TRUE(EASQL(s, web, bases).status.endsWith(u"HTTP 400: bad query: 11 fields, expected 12）"_s));
+    EXPECT_TRUE(fetchSimilarMatches(s, web, bases).status.endsWith(u"HTTP 400: bad query: 11 fields, expected 12）"_s));
 }
 
-TEST_F(EASQLTest, AnswerWithoutRecordClearsThePreviousList) {
+TEST_F(FetchSimilarMatchesTest, AnswerWithoutRecordClearsThePreviousList) {
     web.add(url, "<html><body>no records</body></html>");
-    const SimilarQueryResult result = EASQL(s, web, bases, &log);
+    const SimilarQueryResult result = fetchSimilarMatches(s, web, bases, &log);
     EXPECT_EQ(result.outcome, SimilarQueryResult::Outcome::NoRecord);
     EXPECT_TRUE(result.status.contains(u"no records")) << result.status.toStdString();
-    EXPECT_EQ(s.SimilarMatches.rows(), 0);
+    EXPECT_EQ(s.similarMatches.rows(), 0);
     EXPECT_FALSE(log.empty());
 
     web.add(url, "");
-    EXPECT_EQ(EASQL(s, web, bases).outcome, SimilarQueryResult::Outcome::NoRecord);
+    EXPECT_EQ(fetchSimilarMatches(s, web, bases).outcome, SimilarQueryResult::Outcome::NoRecord);
 }
 
-TEST_F(EASQLTest, CancellationEndsTheJob) {
+TEST_F(FetchSimilarMatchesTest, CancellationEndsTheJob) {
     web.abort();
-    EXPECT_THROW(EASQL(s, web, bases), StepFailure);
+    EXPECT_THROW(fetchSimilarMatches(s, web, bases), StepFailure);
 }
 
-class BJBMTest : public ::testing::Test {
+class FillSimilarListTest : public ::testing::Test {
 protected:
-    void fill(const QStringList &records) { s.SimilarMatches = parseSimilarAnswer(records.join(u'|') + u'|'); }
+    void fill(const QStringList &records) { s.similarMatches = parseSimilarAnswer(records.join(u'|') + u'|'); }
     AnalysisState s;
     GridData grid = newSimilarListGrid();
 };
 
-TEST_F(BJBMTest, TwoLinesPerMatchWithColouredLeagueCell) {
+TEST_F(FillSimilarListTest, TwoLinesPerMatchWithColouredLeagueCell) {
     fill({record(u"1"_s, u"英格兰超级联赛"_s, u"曼彻斯特联"_s, u"利物浦足球俱"_s, u"0.5"_s, u"1"_s, u"#ff0000"_s),
           record(u"2"_s, u"英格兰超级联赛"_s, u"阿森纳"_s, u"切尔西"_s, u"-0.333"_s, u"0"_s, u"#0000FF"_s),
           record(u"3"_s, u"西甲"_s, u"皇家马德里俱"_s, u"巴塞罗那"_s, u"2"_s, u"-1.5"_s)});
-    BJBM(s, grid);
+    fillSimilarList(s, grid);
     ASSERT_EQ(grid.rows(), 7);
     EXPECT_EQ(grid.cell(1, 0).backColor, 255);
     EXPECT_EQ(grid.cell(3, 0).backColor, 16711680);
@@ -257,25 +257,25 @@ TEST_F(BJBMTest, TwoLinesPerMatchWithColouredLeagueCell) {
     EXPECT_EQ(grid.text(5, 0), "西甲");
 }
 
-TEST_F(BJBMTest, SecondCallReplacesAllLines) {
+TEST_F(FillSimilarListTest, SecondCallReplacesAllLines) {
     fill({record(u"1"_s, u"a"_s, u"b"_s, u"c"_s, u"1"_s, u"1"_s), record(u"2"_s, u"a"_s, u"b"_s, u"c"_s, u"1"_s, u"1"_s)});
-    BJBM(s, grid);
+    fillSimilarList(s, grid);
     fill({record(u"9"_s, u"z"_s, u"y"_s, u"x"_s, u"1"_s, u"1"_s)});
-    BJBM(s, grid);
+    fillSimilarList(s, grid);
     ASSERT_EQ(grid.rows(), 3);
     EXPECT_EQ(grid.text(1, 0), "z");
     EXPECT_EQ(grid.text(2, 12), "0");
 
-    s.SimilarMatches = Table(SimilarMatchColumns, 0);
-    BJBM(s, grid);
+    s.similarMatches = Table(SimilarMatchColumns, 0);
+    fillSimilarList(s, grid);
     EXPECT_EQ(grid.rows(), 1);
     EXPECT_EQ(grid.text(0, 0), "联赛 ");
 }
 
-TEST_F(BJBMTest, UnreadableFieldsKeepTheLineUsable) {
+TEST_F(FillSimilarListTest, UnreadableFieldsKeepTheLineUsable) {
     fill({record(u"1"_s, u"a"_s, u"b\tb"_s, u"c"_s, u"n/a"_s, u""_s, u"#GG0000"_s)});
     StepLog log;
-    BJBM(s, grid, &log);
+    fillSimilarList(s, grid, &log);
     ASSERT_EQ(grid.rows(), 3);
     // A bad colour leaves the default background; the text is still white.
     EXPECT_FALSE(grid.cell(1, 0).backColor.has_value());
@@ -288,8 +288,8 @@ TEST_F(BJBMTest, UnreadableFieldsKeepTheLineUsable) {
     EXPECT_EQ(grid.text(1, 5), "");
 }
 
-TEST_F(BJBMTest, NeverFilledListsNothing) {
-    BJBM(s, grid);
+TEST_F(FillSimilarListTest, NeverFilledListsNothing) {
+    fillSimilarList(s, grid);
     EXPECT_EQ(grid.rows(), 1);
 }
 
@@ -308,7 +308,7 @@ QString resultRecord(const QString &home, const QString &away, const QString &re
 
 AnalysisState withAnswer(const QString &answer) {
     AnalysisState s;
-    s.SimilarMatches = parseSimilarAnswer(answer);
+    s.similarMatches = parseSimilarAnswer(answer);
     return s;
 }
 

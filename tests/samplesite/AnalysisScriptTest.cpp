@@ -5,10 +5,10 @@
 #include "World.h"
 
 #include "support/QtPrinters.h"
-#include "web/AnalysisPage.h"
-#include "web/JsInterpreter.h"
-#include "web/JsParser.h"
-#include "web/PageRenderer.h"
+#include "sites/AnalysisPage.h"
+#include "script/JsInterpreter.h"
+#include "script/JsParser.h"
+#include "html/PageRenderer.h"
 
 #include <gtest/gtest.h>
 

@@ -12,7 +12,13 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <QElapsedTimer>
 #include <QStringDecoder>
+
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace chenglan::sample;
 using chenglan::testing::ServerProcess;
@@ -337,4 +343,35 @@ TEST_F(SampleSitePages, UnknownAddressesAndMatchesGetTheirPages) {
         EXPECT_NE(missing.contentType.find("charset=gb2312"), std::string::npos);
         EXPECT_TRUE(gbText(missing.body).contains(QStringLiteral("比赛不存在"))) << path;
     }
+}
+
+// `curl -X POST URL` sends neither a body nor its length; HTTP/1.1 reads that
+// as an empty body, so the page is answered at once, not after the read
+// timeout with a 400.
+TEST_F(SampleSitePages, APostWithoutBodyOrLengthIsAnsweredAtOnce) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(s_server->port());
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    const std::string request = "POST /servers/link(0).txt HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+    ASSERT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL), ssize_t(request.size()));
+    QElapsedTimer timer;
+    timer.start();
+    std::string received;
+    char buffer[4096];
+    for (;;) {
+        pollfd pfd{fd, POLLIN, 0};
+        if (::poll(&pfd, 1, 10000) <= 0)
+            break;
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            break;
+        received.append(buffer, std::size_t(n));
+    }
+    ::close(fd);
+    EXPECT_EQ(received.rfind("HTTP/1.1 200", 0), 0u) << received;
+    EXPECT_NE(received.find(kService.toStdString()), std::string::npos) << received;
+    EXPECT_LT(timer.elapsed(), 2000);
 }

@@ -1,6 +1,6 @@
 #include "ScraperView.h"
 
-#include "web/PageRenderer.h"
+#include "html/PageRenderer.h"
 
 namespace chenglan::sample::view {
 

@@ -1,4 +1,4 @@
-#include "service/ServiceEndpoint.h"
+#include "sites/ServiceEndpoint.h"
 
 #include "support/FakeWeb.h"
 

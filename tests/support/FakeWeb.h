@@ -1,6 +1,6 @@
 #pragma once
 
-#include "web/Web.h"
+#include "net/Web.h"
 
 #include <QHash>
 #include <QStringList>

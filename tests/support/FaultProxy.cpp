@@ -1,7 +1,7 @@
 #include "support/FaultProxy.h"
 
-#include "analysis/Step.h"
-#include "web/HttpFetch.h"
+#include "base/Step.h"
+#include "net/HttpFetch.h"
 
 #include <QList>
 #include <QStringEncoder>

@@ -3,9 +3,9 @@
 #include "LocalServer.h"
 #include "support/FaultProxy.h"
 
-#include "analysis/Step.h"
-#include "web/HttpFetch.h"
-#include "web/QtWeb.h"
+#include "base/Step.h"
+#include "net/HttpFetch.h"
+#include "net/QtWeb.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "web/HandicapDetail.h"
+#include "sites/HandicapDetail.h"
 
 #include "support/FakeWeb.h"
 
@@ -37,19 +37,19 @@ QString detailPage(const QStringList &rows) {
     return page;
 }
 
-class SBSJTest : public ::testing::Test {
+class ScrapeHandicapChangesTest : public ::testing::Test {
 protected:
     void SetUp() override {
         bases.detail = u"http://127.0.0.1:9/vip/"_s;
-        s.HandicapSummary = Table(HandicapItems, HandicapMatches);
-        s.CurrentMatchId = Value(1234567.0);
-        s.MatchDate = Value(at(2026, 1, 10, 20, 0));
-        s.ListHandicapLoaded = Value(0.0);
+        s.handicapSummary = Table(HandicapItems, HandicapMatches);
+        s.currentMatchId = Value(1234567.0);
+        s.matchDate = Value(at(2026, 1, 10, 20, 0));
+        s.listHandicapLoaded = Value(0.0);
     }
     QString url(const QString &id = u"1234567"_s) const {
         return bases.detail + u"changeDetail/handicap.aspx?id="_s + id + u"&companyID=3"_s;
     }
-    const Value &item(int i, int match) const { return s.HandicapSummary.at(i, match); }
+    const Value &item(int i, int match) const { return s.handicapSummary.at(i, match); }
 
     AnalysisState s;
     SiteBases bases;
@@ -115,11 +115,11 @@ TEST(HandicapChanges, UnreadableTimeLeavesItEmpty) {
     EXPECT_FALSE(log.empty());
 }
 
-TEST_F(SBSJTest, EarliestAndLatestChangeOfTheListMatch) {
+TEST_F(ScrapeHandicapChangesTest, EarliestAndLatestChangeOfTheListMatch) {
     web.add(url(), gb(detailPage({u"0-0|即时|0.85|受让半球|1.01|01-10 19:55"_s,
                                   u"0-0|即时|0|平手|0.90|01-09 10:00"_s,
                                   u"0-0|早盘|0.95|平手/半球|0.93|12-28 20:15"_s})));
-    EXPECT_EQ(SBSJ(s, web, bases, renderer, &log), 2);
+    EXPECT_EQ(scrapeHandicapChanges(s, web, bases, renderer, &log), 2);
     EXPECT_EQ(web.methods.value(0), HttpRequest::Method::Post);
     EXPECT_EQ(item(0, 0), Value(0.95));
     EXPECT_EQ(item(1, 0), Value(u"平手/半球"_s));
@@ -133,74 +133,74 @@ TEST_F(SBSJTest, EarliestAndLatestChangeOfTheListMatch) {
         EXPECT_TRUE(item(i, 1).isEmpty()) << i;
 }
 
-TEST_F(SBSJTest, OneKeptChangeFillsBothHalvesOfTheSimilarMatch) {
-    s.ListHandicapLoaded = Value(1.0);
-    s.HandicapSummary.set(0, 0, Value(0.7));
+TEST_F(ScrapeHandicapChangesTest, OneKeptChangeFillsBothHalvesOfTheSimilarMatch) {
+    s.listHandicapLoaded = Value(1.0);
+    s.handicapSummary.set(0, 0, Value(0.7));
     web.add(url(), gb(detailPage({u"1-0|即时|0.88|半球|0.98|01-10 21:00"_s})));
-    EXPECT_EQ(SBSJ(s, web, bases, renderer), 1);
+    EXPECT_EQ(scrapeHandicapChanges(s, web, bases, renderer), 1);
     EXPECT_EQ(item(0, 1), Value(0.88));
     EXPECT_EQ(item(4, 1), Value(0.88));
     EXPECT_EQ(item(7, 1), Value(at(2026, 1, 10, 21, 0)));
     EXPECT_EQ(item(0, 0), Value(0.7));
 }
 
-TEST_F(SBSJTest, OtherLoadedMarkStoresNothing) {
-    s.ListHandicapLoaded = Value(2.0);
+TEST_F(ScrapeHandicapChangesTest, OtherLoadedMarkStoresNothing) {
+    s.listHandicapLoaded = Value(2.0);
     web.add(url(), gb(detailPage({u"1-0|即时|0.88|半球|0.98|01-10 21:00"_s})));
-    EXPECT_EQ(SBSJ(s, web, bases, renderer), 1);
-    EXPECT_EQ(s.HandicapSummary, Table(HandicapItems, HandicapMatches));
+    EXPECT_EQ(scrapeHandicapChanges(s, web, bases, renderer), 1);
+    EXPECT_EQ(s.handicapSummary, Table(HandicapItems, HandicapMatches));
 }
 
-TEST_F(SBSJTest, NoUsableChangeEmptiesThePreviousItems) {
+TEST_F(ScrapeHandicapChangesTest, NoUsableChangeEmptiesThePreviousItems) {
     for (int i = 0; i < HandicapItems; ++i)
-        s.HandicapSummary.set(i, 0, Value(u"old"_s));
+        s.handicapSummary.set(i, 0, Value(u"old"_s));
     web.add(url(), gb(detailPage({u"0-0|即时|0|平手|0.90|01-09 10:00"_s})));
-    EXPECT_EQ(SBSJ(s, web, bases, renderer, &log), 0);
+    EXPECT_EQ(scrapeHandicapChanges(s, web, bases, renderer, &log), 0);
     for (int i = 0; i < HandicapItems; ++i)
         EXPECT_TRUE(item(i, 0).isEmpty()) << i;
     EXPECT_TRUE(log.has(FailureKind::Data));
 }
 
-TEST_F(SBSJTest, MissingTableOrFailedFetchEmptiesTheItems) {
-    s.HandicapSummary.set(1, 0, Value(u"old"_s));
+TEST_F(ScrapeHandicapChangesTest, MissingTableOrFailedFetchEmptiesTheItems) {
+    s.handicapSummary.set(1, 0, Value(u"old"_s));
     web.add(url(), gb(u"<html><body>系统维护</body></html>"_s), 500);
-    EXPECT_EQ(SBSJ(s, web, bases, renderer, &log), 0);
+    EXPECT_EQ(scrapeHandicapChanges(s, web, bases, renderer, &log), 0);
     EXPECT_TRUE(item(1, 0).isEmpty());
     EXPECT_TRUE(log.has(FailureKind::SiteError)) << "an error page is no changed layout";
     EXPECT_FALSE(log.has(FailureKind::Layout));
 
-    s.HandicapSummary.set(1, 0, Value(u"old"_s));
+    s.handicapSummary.set(1, 0, Value(u"old"_s));
     StepLog layout;
     web.add(url(), gb(u"<html><body><table><tr><td>无</td></tr></table></body></html>"_s));
-    EXPECT_EQ(SBSJ(s, web, bases, renderer, &layout), 0);
+    EXPECT_EQ(scrapeHandicapChanges(s, web, bases, renderer, &layout), 0);
     EXPECT_TRUE(item(1, 0).isEmpty());
     EXPECT_TRUE(layout.first(FailureKind::Layout).endsWith(u": marker \"<span id=\"odds2\"\" missing"_s))
         << layout.first(FailureKind::Layout).toStdString();
 
-    s.HandicapSummary.set(1, 0, Value(u"old"_s));
+    s.handicapSummary.set(1, 0, Value(u"old"_s));
     StepLog failed;
     web.fail(url(), u"timed out"_s);
-    EXPECT_EQ(SBSJ(s, web, bases, renderer, &failed), 0);
+    EXPECT_EQ(scrapeHandicapChanges(s, web, bases, renderer, &failed), 0);
     EXPECT_TRUE(item(1, 0).isEmpty());
     EXPECT_TRUE(failed.has(FailureKind::Network));
 }
 
-TEST_F(SBSJTest, StrengthTrendCommandFillsTheListMatch) {
-    s.ListMatchId = Value(u"777"_s);
-    s.ListMatchTime = Value(at(2026, 5, 1, 15, 0));
-    s.ListHandicapLoaded = Value(1.0); // a similar match was opened since the list click
-    s.HandicapSummary.set(0, 1, Value(0.5));
+TEST_F(ScrapeHandicapChangesTest, StrengthTrendCommandFillsTheListMatch) {
+    s.listMatchId = Value(u"777"_s);
+    s.listMatchTime = Value(at(2026, 5, 1, 15, 0));
+    s.listHandicapLoaded = Value(1.0); // a similar match was opened since the list click
+    s.handicapSummary.set(0, 1, Value(0.5));
     web.add(url(u"777"_s), gb(detailPage({u"0-0|即时|0.91|一球|0.99|04-30 09:00"_s})));
     const HandicapRun run = listMatchHandicapDetail(s, web, bases, renderer);
     EXPECT_EQ(run.changes, 1);
     EXPECT_TRUE(run.pageRead);
     EXPECT_TRUE(run.status.contains(u"777")) << run.status.toStdString();
-    EXPECT_EQ(s.CurrentMatchId, Value(u"777"_s));
-    EXPECT_EQ(s.MatchDate, Value(at(2026, 5, 1, 15, 0)));
+    EXPECT_EQ(s.currentMatchId, Value(u"777"_s));
+    EXPECT_EQ(s.matchDate, Value(at(2026, 5, 1, 15, 0)));
     EXPECT_EQ(item(3, 0), Value(at(2026, 4, 30, 9, 0)));
     EXPECT_EQ(item(0, 1), Value(0.5));
 
-    s.ListMatchId = Value(u"778"_s); // a page the site does not answer
+    s.listMatchId = Value(u"778"_s); // a page the site does not answer
     const HandicapRun failed = listMatchHandicapDetail(s, web, bases, renderer);
     EXPECT_FALSE(failed.pageRead);
     EXPECT_TRUE(failed.status.contains(u"读取失败")) << failed.status.toStdString();

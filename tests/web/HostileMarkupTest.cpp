@@ -1,9 +1,9 @@
 // Markup that attacks the renderer: deep nesting, huge pages, input cut off
 // anywhere, references out of range, and shapes that would make the work
 // grow faster than the input.
-#include "analysis/Step.h"
-#include "web/JsParser.h"
-#include "web/PageRenderer.h"
+#include "base/Step.h"
+#include "script/JsParser.h"
+#include "html/PageRenderer.h"
 
 #include <QDateTime>
 

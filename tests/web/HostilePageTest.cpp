@@ -1,12 +1,12 @@
 // Pages whose scripts attack the client: each is stopped within its bound,
 // the page's own text before and after the script is kept, and the script
 // reaches nothing but the language's built-ins and the document stand-ins.
-#include "analysis/Step.h"
-#include "web/JsInterpreter.h"
-#include "web/JsParser.h"
-#include "web/PageRenderer.h"
-#include "web/ScriptEngineProcess.h"
-#include "web/ScriptSandbox.h"
+#include "base/Step.h"
+#include "script/JsInterpreter.h"
+#include "script/JsParser.h"
+#include "html/PageRenderer.h"
+#include "script/ScriptEngineProcess.h"
+#include "script/ScriptSandbox.h"
 
 #include "support/QtPrinters.h"
 

@@ -1,6 +1,6 @@
-#include "analysis/Step.h"
+#include "base/Step.h"
 #include "support/FakeWeb.h"
-#include "web/HttpFetch.h"
+#include "net/HttpFetch.h"
 
 #include <gtest/gtest.h>
 

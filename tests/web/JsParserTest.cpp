@@ -1,7 +1,7 @@
 // The script parser that decides what runs without the engine: whatever it
 // accepts must be a script the engine compiles, and plain-data literals come
 // back as values.
-#include "web/JsParser.h"
+#include "script/JsParser.h"
 
 #include "support/QtPrinters.h"
 

@@ -1,9 +1,9 @@
 // The renderer's visible text against libxml2's HTML parser on ordinary
 // pages: libxml2 tokenizes and decodes, the same layout rules lay out its
 // events. Pages without scripts, since libxml2 runs none.
-#include "web/HtmlTokenizer.h"
-#include "web/PageRenderer.h"
-#include "web/TextLayout.h"
+#include "html/HtmlTokenizer.h"
+#include "html/PageRenderer.h"
+#include "html/TextLayout.h"
 
 #include <libxml/HTMLparser.h>
 

@@ -1,6 +1,6 @@
 #include "support/FakeWeb.h"
-#include "web/PageCache.h"
-#include "web/RecordingWeb.h"
+#include "net/PageCache.h"
+#include "net/RecordingWeb.h"
 
 #include <QDir>
 #include <QFile>

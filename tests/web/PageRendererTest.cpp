@@ -1,5 +1,5 @@
-#include "analysis/Step.h"
-#include "web/PageRenderer.h"
+#include "base/Step.h"
+#include "html/PageRenderer.h"
 
 #include <gtest/gtest.h>
 

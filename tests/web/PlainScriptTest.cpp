@@ -1,9 +1,9 @@
 // Scripts run without the engine against the same scripts run in it: the
 // text written and whether the script completed must be the same, and what
 // the plain run cannot do it must leave to the engine without a trace.
-#include "web/JsInterpreter.h"
-#include "web/PageRenderer.h"
-#include "web/ScriptSandbox.h"
+#include "script/JsInterpreter.h"
+#include "html/PageRenderer.h"
+#include "script/ScriptSandbox.h"
 
 #include "support/QtPrinters.h"
 

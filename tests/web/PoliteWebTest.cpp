@@ -1,6 +1,6 @@
 #include "support/FakeWeb.h"
 #include "support/ScriptedWeb.h"
-#include "web/PoliteWeb.h"
+#include "net/PoliteWeb.h"
 
 #include <QTimeZone>
 

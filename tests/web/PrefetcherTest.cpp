@@ -1,7 +1,7 @@
-#include "analysis/Prefetcher.h"
+#include "usecases/Prefetcher.h"
 #include "support/AnalysisPages.h"
-#include "web/HttpFetch.h"
-#include "web/PageCache.h"
+#include "net/HttpFetch.h"
+#include "net/PageCache.h"
 
 #include <QSet>
 #include <QTemporaryDir>
@@ -88,13 +88,13 @@ private:
 
 ScheduleState listOf(const QList<int> &ids) {
     ScheduleState s;
-    s.MatchTable = Table(21, int(ids.size()));
-    s.MatchRowFlags = ValueArray(int(ids.size()));
+    s.matchTable = Table(21, int(ids.size()));
+    s.matchRowFlags = ValueArray(int(ids.size()));
     for (int row = 0; row < ids.size(); ++row) {
-        s.MatchTable.set(0, row, Value(double(ids[row])));
-        s.MatchTable.set(3, row, Value(QStringLiteral("12-08 19:30")));
-        s.MatchTable.set(6, row, Value(QStringLiteral("vs")));
-        s.MatchRowFlags.set(row, Value::fromInt16(1));
+        s.matchTable.set(0, row, Value(double(ids[row])));
+        s.matchTable.set(3, row, Value(QStringLiteral("12-08 19:30")));
+        s.matchTable.set(6, row, Value(QStringLiteral("vs")));
+        s.matchRowFlags.set(row, Value::fromInt16(1));
     }
     return s;
 }

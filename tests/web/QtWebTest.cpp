@@ -1,8 +1,8 @@
 #include "LocalServer.h"
 
-#include "analysis/Step.h"
-#include "web/HttpFetch.h"
-#include "web/QtWeb.h"
+#include "base/Step.h"
+#include "net/HttpFetch.h"
+#include "net/QtWeb.h"
 
 #include <QTcpServer>
 

@@ -1,7 +1,7 @@
 #include "support/FakeWeb.h"
 #include "support/ScriptedWeb.h"
-#include "web/RecordingWeb.h"
-#include "web/ReplayWeb.h"
+#include "net/RecordingWeb.h"
+#include "net/ReplayWeb.h"
 
 #include <QDir>
 #include <QFile>

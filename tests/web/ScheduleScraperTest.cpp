@@ -1,4 +1,4 @@
-#include "web/ScheduleScraper.h"
+#include "sites/ScheduleScraper.h"
 
 #include "support/FakeWeb.h"
 #include "support/SchedulePages.h"
@@ -27,32 +27,32 @@ struct Scrape {
 
 Scrape jingcai(FakeWeb &web, const QString &date = QString()) {
     Scrape s;
-    JCSC(s.state, date, web, testSites(), PageRenderer(), &s.log);
+    scrapeJingcaiSchedule(s.state, date, web, testSites(), PageRenderer(), &s.log);
     return s;
 }
 
 Scrape beidan(FakeWeb &web) {
     Scrape s;
-    BDSC(s.state, web, testSites(), PageRenderer(), &s.log);
+    scrapeBeidanSchedule(s.state, web, testSites(), PageRenderer(), &s.log);
     return s;
 }
 
-QString field(const ScheduleState &s, int f, int r) { return s.MatchTable.at(f, r).text(); }
+QString field(const ScheduleState &s, int f, int r) { return s.matchTable.at(f, r).text(); }
 
 } // namespace
 
-TEST(JCSC, StoresEveryFieldOfAFullRow) {
+TEST(ScrapeJingcaiSchedule, StoresEveryFieldOfAFullRow) {
     FakeWeb web;
     web.add(JingcaiToday, jingcaiPage(matchRow(u"123456"_qs, u"英超"_qs, u"曼联"_qs, u"利物浦"_qs)).toUtf8());
     const Scrape s = jingcai(web);
 
-    ASSERT_EQ(s.state.MatchTable.rows(), 1) << describe(s.state.MatchTable).toStdString();
-    ASSERT_EQ(s.state.MatchTable.columns(), 21);
-    EXPECT_EQ(s.state.MatchTable.at(0, 0), Value(123456.0));
+    ASSERT_EQ(s.state.matchTable.rows(), 1) << describe(s.state.matchTable).toStdString();
+    ASSERT_EQ(s.state.matchTable.columns(), 21);
+    EXPECT_EQ(s.state.matchTable.at(0, 0), Value(123456.0));
     EXPECT_EQ(field(s.state, 1, 0), u"#009900"_qs);
     EXPECT_EQ(field(s.state, 2, 0), u"英超"_qs);
     EXPECT_EQ(field(s.state, 3, 0), u"10-09 15:30"_qs);
-    EXPECT_TRUE(s.state.MatchTable.at(4, 0).isEmpty()) << "the Jingcai scraper never sets the suffix";
+    EXPECT_TRUE(s.state.matchTable.at(4, 0).isEmpty()) << "the Jingcai scraper never sets the suffix";
     EXPECT_EQ(field(s.state, 5, 0), u"曼联"_qs);
     EXPECT_EQ(field(s.state, 6, 0), u"2-1"_qs);
     EXPECT_EQ(field(s.state, 7, 0), u"利物浦"_qs);
@@ -60,20 +60,20 @@ TEST(JCSC, StoresEveryFieldOfAFullRow) {
     EXPECT_EQ(field(s.state, 9, 0), u"半球"_qs);
     EXPECT_EQ(field(s.state, 10, 0), u"0.85"_qs);
     for (int f = 11; f <= 20; ++f)
-        EXPECT_TRUE(s.state.MatchTable.at(f, 0).isEmpty()) << f;
-    EXPECT_EQ(s.state.MatchRowFlags, [] { ValueArray a(1); a.set(0, Value::fromInt16(1)); return a; }());
+        EXPECT_TRUE(s.state.matchTable.at(f, 0).isEmpty()) << f;
+    EXPECT_EQ(s.state.matchRowFlags, [] { ValueArray a(1); a.set(0, Value::fromInt16(1)); return a; }());
     EXPECT_EQ(scheduleOutcome(s.state, s.log), ScheduleOutcome::Listed);
     EXPECT_EQ(web.requests, QStringList{JingcaiToday});
     EXPECT_EQ(web.methods, QList{HttpRequest::Method::Post});
 }
 
-TEST(JCSC, AsksForThePickedDay) {
+TEST(ScrapeJingcaiSchedule, AsksForThePickedDay) {
     FakeWeb web;
     web.add(JingcaiToday + u"2022-10-9"_qs, jingcaiPage(matchRow(u"1"_qs, u"英超"_qs, u"a"_qs, u"b"_qs)).toUtf8());
     EXPECT_EQ(listedMatchCount(jingcai(web, u"2022-10-9"_qs).state), 1);
 }
 
-TEST(JCSC, KeepsRowsOfTwelvePiecesAndDropsShorterOnesWithoutAGap) {
+TEST(ScrapeJingcaiSchedule, KeepsRowsOfTwelvePiecesAndDropsShorterOnesWithoutAGap) {
     const QString eleven = row({u"周日002"_qs, leagueCell(u"#ff0000"_qs, u"德甲"_qs), u"x"_qs, u"x"_qs, u"x"_qs,
                                 u"x"_qs, u"x"_qs, u"x"_qs, handicapLink(u"222"_qs)});
     const QString twelve = row({u"周日003"_qs, leagueCell(u"#0000ff"_qs, u"意甲"_qs), u"x"_qs, u"11:00"_qs,
@@ -84,25 +84,25 @@ TEST(JCSC, KeepsRowsOfTwelvePiecesAndDropsShorterOnesWithoutAGap) {
                               .toUtf8());
     const Scrape s = jingcai(web);
 
-    ASSERT_EQ(s.state.MatchTable.rows(), 3);
-    EXPECT_EQ(s.state.MatchTable.at(0, 0).number(), 111);
-    EXPECT_EQ(s.state.MatchTable.at(0, 1).number(), 333);
-    EXPECT_EQ(s.state.MatchTable.at(0, 2).number(), 444);
+    ASSERT_EQ(s.state.matchTable.rows(), 3);
+    EXPECT_EQ(s.state.matchTable.at(0, 0).number(), 111);
+    EXPECT_EQ(s.state.matchTable.at(0, 1).number(), 333);
+    EXPECT_EQ(s.state.matchTable.at(0, 2).number(), 444);
     EXPECT_EQ(field(s.state, 2, 1), u"意甲"_qs);
     EXPECT_EQ(field(s.state, 7, 1), u"客"_qs);
     for (int f = 8; f <= 10; ++f)
-        EXPECT_TRUE(s.state.MatchTable.at(f, 1).isEmpty()) << "piece missing, field " << f;
+        EXPECT_TRUE(s.state.matchTable.at(f, 1).isEmpty()) << "piece missing, field " << f;
     EXPECT_EQ(listedMatchCount(s.state), 3);
 }
 
-TEST(JCSC, ReadsEitherFormOfTheLeagueColourAndLowerCasesNames) {
+TEST(ScrapeJingcaiSchedule, ReadsEitherFormOfTheLeagueColourAndLowerCasesNames) {
     FakeWeb web;
     web.add(JingcaiToday, jingcaiPage(matchRow(u"1"_qs, u"EPL"_qs, u"Man UTD"_qs, u"LIVERPOOL"_qs)
                                       + matchRow(u"2"_qs, u"英超"_qs, u"a"_qs, u"b"_qs, QString(), true))
                               .toUtf8());
     const Scrape s = jingcai(web);
 
-    ASSERT_EQ(s.state.MatchTable.rows(), 2);
+    ASSERT_EQ(s.state.matchTable.rows(), 2);
     EXPECT_EQ(field(s.state, 2, 0), u"epl"_qs);
     EXPECT_EQ(field(s.state, 5, 0), u"man utd"_qs);
     EXPECT_EQ(field(s.state, 7, 0), u"liverpool"_qs);
@@ -110,7 +110,7 @@ TEST(JCSC, ReadsEitherFormOfTheLeagueColourAndLowerCasesNames) {
     EXPECT_EQ(field(s.state, 2, 1), u"英超"_qs);
 }
 
-TEST(JCSC, ReadsTheMatchIdFromTheStartOfPieceEight) {
+TEST(ScrapeJingcaiSchedule, ReadsTheMatchIdFromTheStartOfPieceEight) {
     // Without the 亚 text the link is not turned into "id," and the rest of
     // its markup stays in the piece behind the digits.
     const QString trailing = row({u"周日001"_qs, leagueCell(u"#009900"_qs, u"英超"_qs), u"x"_qs, u"x"_qs, u"x"_qs,
@@ -122,12 +122,12 @@ TEST(JCSC, ReadsTheMatchIdFromTheStartOfPieceEight) {
     web.add(JingcaiToday, jingcaiPage(trailing + noNumber).toUtf8());
     const Scrape s = jingcai(web);
 
-    ASSERT_EQ(s.state.MatchTable.rows(), 2);
-    EXPECT_EQ(s.state.MatchTable.at(0, 0), Value(987.0));
-    EXPECT_EQ(s.state.MatchTable.at(0, 1), Value(0.0));
+    ASSERT_EQ(s.state.matchTable.rows(), 2);
+    EXPECT_EQ(s.state.matchTable.at(0, 0), Value(987.0));
+    EXPECT_EQ(s.state.matchTable.at(0, 1), Value(0.0));
 }
 
-TEST(JCSC, ReadsTheIdBehindTheAwayTeamsRedCardSpan) {
+TEST(ScrapeJingcaiSchedule, ReadsTheIdBehindTheAwayTeamsRedCardSpan) {
     // The away cell's red-card span turns into a comma and the id, so piece 8
     // is the id followed by the rest of the span's start tag; the analysis
     // links, with blanks between them, fill pieces 13 and 14.
@@ -144,8 +144,8 @@ TEST(JCSC, ReadsTheIdBehindTheAwayTeamsRedCardSpan) {
     web.add(JingcaiToday, jingcaiPage(siteRow).toUtf8());
     const Scrape s = jingcai(web);
 
-    ASSERT_EQ(s.state.MatchTable.rows(), 1) << describe(s.state.MatchTable).toStdString();
-    EXPECT_EQ(s.state.MatchTable.at(0, 0), Value(4242.0));
+    ASSERT_EQ(s.state.matchTable.rows(), 1) << describe(s.state.matchTable).toStdString();
+    EXPECT_EQ(s.state.matchTable.at(0, 0), Value(4242.0));
     EXPECT_EQ(field(s.state, 1, 0), u"#663399"_qs);
     EXPECT_EQ(field(s.state, 2, 0), u"英超"_qs);
     EXPECT_EQ(field(s.state, 7, 0), u"chelsea"_qs);
@@ -154,7 +154,7 @@ TEST(JCSC, ReadsTheIdBehindTheAwayTeamsRedCardSpan) {
     EXPECT_EQ(field(s.state, 10, 0), u"0.96"_qs);
 }
 
-TEST(JCSC, WithoutTheStartMarkerCutsAtPositionTwentyAndSaysTheLayoutChanged) {
+TEST(ScrapeJingcaiSchedule, WithoutTheStartMarkerCutsAtPositionTwentyAndSaysTheLayoutChanged) {
     // "<html><body><table>" is exactly the 19 characters dropped.
     FakeWeb web;
     web.add(JingcaiToday, (u"<html><body><table>"_qs + matchRow(u"5"_qs, u"英超"_qs, u"a"_qs, u"b"_qs)
@@ -168,7 +168,7 @@ TEST(JCSC, WithoutTheStartMarkerCutsAtPositionTwentyAndSaysTheLayoutChanged) {
     EXPECT_TRUE(scheduleStatusText(u"竞彩"_qs, s.state, s.log).contains(u"注意"_qs));
 }
 
-TEST(JCSC, WithoutTheEndMarkerReadsToTheEndOfThePage) {
+TEST(ScrapeJingcaiSchedule, WithoutTheEndMarkerReadsToTheEndOfThePage) {
     FakeWeb web;
     QString page = jingcaiPage(matchRow(u"1"_qs, u"英超"_qs, u"a"_qs, u"b"_qs));
     page.replace(u"divDaoHang"_qs, u"nav"_qs);
@@ -180,25 +180,25 @@ TEST(JCSC, WithoutTheEndMarkerReadsToTheEndOfThePage) {
     EXPECT_TRUE(s.log.has(FailureKind::Layout));
 }
 
-TEST(JCSC, NeverKeepsThePreviousDaysMatches) {
+TEST(ScrapeJingcaiSchedule, NeverKeepsThePreviousDaysMatches) {
     FakeWeb good;
     good.add(JingcaiToday, jingcaiPage(matchRow(u"1"_qs, u"英超"_qs, u"a"_qs, u"b"_qs)).toUtf8());
     ScheduleState state;
-    JCSC(state, QString(), good, testSites(), PageRenderer());
+    scrapeJingcaiSchedule(state, QString(), good, testSites(), PageRenderer());
     ASSERT_EQ(listedMatchCount(state), 1);
 
     FakeWeb down;
     down.fail(JingcaiToday, u"connection refused"_qs);
     StepLog log;
-    JCSC(state, QString(), down, testSites(), PageRenderer(), &log);
-    EXPECT_EQ(state.MatchTable.rows(), 0);
-    EXPECT_EQ(state.MatchRowFlags.size(), 0);
+    scrapeJingcaiSchedule(state, QString(), down, testSites(), PageRenderer(), &log);
+    EXPECT_EQ(state.matchTable.rows(), 0);
+    EXPECT_EQ(state.matchRowFlags.size(), 0);
     EXPECT_EQ(scheduleOutcome(state, log), ScheduleOutcome::NetworkFailed);
     EXPECT_TRUE(scheduleStatusText(u"今日竞彩赛程"_qs, state, log)
                     .startsWith(u"今日竞彩赛程读取失败：连不上赔率网站，列表已清空"_qs));
 }
 
-TEST(JCSC, TellsAnErrorPageFromAChangedLayoutFromADayWithoutMatches) {
+TEST(ScrapeJingcaiSchedule, TellsAnErrorPageFromAChangedLayoutFromADayWithoutMatches) {
     const QByteArray errorPage = "<html><body><h1>Service Unavailable</h1></body></html>";
     FakeWeb web;
     web.add(JingcaiToday + u"1"_qs, errorPage, 503);
@@ -209,19 +209,19 @@ TEST(JCSC, TellsAnErrorPageFromAChangedLayoutFromADayWithoutMatches) {
 
     const Scrape siteError = jingcai(web, u"1"_qs);
     EXPECT_EQ(scheduleOutcome(siteError.state, siteError.log), ScheduleOutcome::SiteError);
-    EXPECT_EQ(siteError.state.MatchTable.rows(), 0);
+    EXPECT_EQ(siteError.state.matchTable.rows(), 0);
     EXPECT_TRUE(scheduleStatusText(u"竞彩"_qs, siteError.state, siteError.log).contains(u"HTTP 503"_qs));
 
     const Scrape layout = jingcai(web, u"2"_qs);
     EXPECT_EQ(scheduleOutcome(layout.state, layout.log), ScheduleOutcome::LayoutChanged);
-    EXPECT_EQ(layout.state.MatchTable.rows(), 0);
+    EXPECT_EQ(layout.state.matchTable.rows(), 0);
     EXPECT_TRUE(scheduleStatusText(u"竞彩"_qs, layout.state, layout.log)
                     .contains(u"odds site, Jingcai schedule page: start marker \"显示</u></a></td></tr>\" missing"_qs));
 
     const Scrape noMatch = jingcai(web, u"3"_qs);
     EXPECT_EQ(scheduleOutcome(noMatch.state, noMatch.log), ScheduleOutcome::NoMatch);
-    EXPECT_EQ(noMatch.state.MatchTable.rows(), 1) << "the row that did not qualify stays, unlisted";
-    EXPECT_TRUE(noMatch.state.MatchRowFlags.at(0).isEmpty());
+    EXPECT_EQ(noMatch.state.matchTable.rows(), 1) << "the row that did not qualify stays, unlisted";
+    EXPECT_TRUE(noMatch.state.matchRowFlags.at(0).isEmpty());
     EXPECT_EQ(scheduleStatusText(u"2022-10-9 竞彩赛程"_qs, noMatch.state, noMatch.log),
               u"2022-10-9 竞彩赛程：这一天没有比赛。"_qs);
 
@@ -231,20 +231,20 @@ TEST(JCSC, TellsAnErrorPageFromAChangedLayoutFromADayWithoutMatches) {
     EXPECT_TRUE(scheduleStatusText(u"竞彩"_qs, empty.state, empty.log).contains(u"the answer is empty"_qs));
 }
 
-TEST(JCSC, ACancelledFetchEndsTheScrape) {
+TEST(ScrapeJingcaiSchedule, ACancelledFetchEndsTheScrape) {
     FakeWeb web;
     web.add(JingcaiToday, jingcaiPage(matchRow(u"1"_qs, u"英超"_qs, u"a"_qs, u"b"_qs)).toUtf8());
     web.abort();
     ScheduleState state;
     try {
-        JCSC(state, QString(), web, testSites(), PageRenderer());
+        scrapeJingcaiSchedule(state, QString(), web, testSites(), PageRenderer());
         FAIL() << "a cancelled scrape must not go on";
     } catch (const StepFailure &f) {
         EXPECT_EQ(f.kind(), FailureKind::Cancelled);
     }
 }
 
-TEST(BDSC, AddsTheHandicapSuffixOnlyWhenPieceFiveHasText) {
+TEST(ScrapeBeidanSchedule, AddsTheHandicapSuffixOnlyWhenPieceFiveHasText) {
     FakeWeb web;
     web.add(BeidanIssue, beidanPage(matchRow(u"7"_qs, u"英超"_qs, u"a"_qs, u"b"_qs, u"-1"_qs)
                                     + matchRow(u"8"_qs, u"德甲"_qs, u"c"_qs, u"d"_qs))
@@ -252,26 +252,26 @@ TEST(BDSC, AddsTheHandicapSuffixOnlyWhenPieceFiveHasText) {
     const Scrape s = beidan(web);
 
     EXPECT_EQ(web.requests, QStringList{BeidanIssue});
-    ASSERT_EQ(s.state.MatchTable.rows(), 2) << describe(s.state.MatchTable).toStdString();
-    EXPECT_EQ(s.state.MatchTable.at(0, 0), Value(7.0));
+    ASSERT_EQ(s.state.matchTable.rows(), 2) << describe(s.state.matchTable).toStdString();
+    EXPECT_EQ(s.state.matchTable.at(0, 0), Value(7.0));
     EXPECT_EQ(field(s.state, 4, 0), u" (-1)"_qs);
     EXPECT_EQ(field(s.state, 9, 0), u"半球"_qs);
-    EXPECT_TRUE(s.state.MatchTable.at(4, 1).isEmpty());
+    EXPECT_TRUE(s.state.matchTable.at(4, 1).isEmpty());
     EXPECT_EQ(field(s.state, 2, 1), u"德甲"_qs);
     EXPECT_FALSE(s.log.has(FailureKind::Layout));
 }
 
-TEST(BDSC, KnowsOnlyTheFirstFormOfTheLeagueColour) {
+TEST(ScrapeBeidanSchedule, KnowsOnlyTheFirstFormOfTheLeagueColour) {
     FakeWeb web;
     web.add(BeidanIssue, beidanPage(matchRow(u"7"_qs, u"英超"_qs, u"a"_qs, u"b"_qs, QString(), true)).toUtf8());
     const Scrape s = beidan(web);
 
-    ASSERT_EQ(s.state.MatchTable.rows(), 1);
+    ASSERT_EQ(s.state.matchTable.rows(), 1);
     EXPECT_EQ(field(s.state, 1, 0), u"英超"_qs) << "the style stays markup, the name is all piece 1 holds";
-    EXPECT_TRUE(s.state.MatchTable.at(2, 0).isEmpty());
+    EXPECT_TRUE(s.state.matchTable.at(2, 0).isEmpty());
 }
 
-TEST(BDSC, WithoutItsMarkerCutsAtPositionTwenty) {
+TEST(ScrapeBeidanSchedule, WithoutItsMarkerCutsAtPositionTwenty) {
     FakeWeb web;
     web.add(BeidanIssue, (u"<html><body><table>"_qs + matchRow(u"9"_qs, u"英超"_qs, u"a"_qs, u"b"_qs, u"+2"_qs)
                           + u"</table>"_qs)

@@ -1,4 +1,4 @@
-#include "web/SiteDoctor.h"
+#include "usecases/SiteDoctor.h"
 
 #include "support/AnalysisPages.h"
 #include "support/FakeWeb.h"

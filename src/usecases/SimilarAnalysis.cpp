@@ -1,0 +1,180 @@
+#include "usecases/SimilarAnalysis.h"
+
+#include "sites/HistoryExtension.h"
+#include "sites/HistoryParsing.h"
+#include "sites/InfoLine.h"
+#include "base/TextRules.h"
+#include "model/StrengthModel.h"
+#include "sites/AnalysisPage.h"
+#include "sites/HandicapDetail.h"
+
+#include <cmath>
+
+namespace chenglan {
+
+namespace {
+
+QString timeText(const Value &when) {
+    return when.isDate() ? text::displayDateTime(*when.asDate()) : when.text();
+}
+
+// The first failure of the given kinds logged from entry `from` on; empty when none.
+QString failureSince(const StepLog &log, qsizetype from, bool (*which)(FailureKind)) {
+    for (qsizetype i = from; i < log.entries.size(); ++i)
+        if (which(log.entries[i].kind))
+            return log.entries[i].message.isEmpty() ? QStringLiteral("?") : log.entries[i].message;
+    return {};
+}
+
+bool notData(FailureKind kind) { return kind != FailureKind::Data; }
+bool network(FailureKind kind) { return kind == FailureKind::Network; }
+bool siteError(FailureKind kind) { return kind == FailureKind::SiteError; }
+
+class SimilarPipeline {
+public:
+    SimilarPipeline(AnalysisState &s, const AnalysisContext &context) : m_s(s), m_c(context) {}
+
+    SimilarRun run(const Value &rowKey) {
+        StepLog *log = &m_run.log;
+        int row = -1;
+        m_run.rowFound = attempt(
+            [&] {
+                const double key = rowKey.toDouble();
+                if (rowKey.isEmpty() || key != std::floor(key))
+                    throw StepFailure(QStringLiteral("\"%1\" is not a row number").arg(rowKey.text()));
+                row = rowKey.toInt16();
+                m_id = m_s.similarMatches.at(0, row);
+            },
+            log);
+        if (!m_run.rowFound) {
+            m_run.status = QStringLiteral("相似比赛列表中没有第%1行").arg(rowKey.text());
+            return std::move(m_run);
+        }
+        start(rowKey);
+
+        const qsizetype beforePage = log->entries.size();
+        step(QStringLiteral("SJBM"), [&] { loadAnalysisPage(m_s, m_c.web, m_c.bases, m_c.renderer, log); });
+        QString pageFailure = failureSince(*log, beforePage, notData);
+        if (!pageFailure.isEmpty() && pageFailure == failureSince(*log, beforePage, siteError))
+            pageFailure = QStringLiteral("网站出错（%1）").arg(pageFailure);
+        const bool pageFailed = !pageFailure.isEmpty();
+        step(QStringLiteral("info"), [&] { readInfoLine(); });
+        const Value kickOff = m_s.matchDate;
+        step(QStringLiteral("SSSS"), [&] { parseTeamHistories(m_s, log); });
+        extend(m_s.homeHistory, 0, QStringLiteral("SSZD"), [&] { extendHomeHistory(m_s, log); });
+        extend(m_s.awayHistory, 1, QStringLiteral("SSKD"), [&] { extendAwayHistory(m_s, log); });
+        step(QStringLiteral("SRMA"), [&] { computeStrengthTrends(m_s, log); });
+        step(QStringLiteral("caption"), [&] {
+            attempt([&] { m_s.similarMatchCaption = Value(similarMatchCaption(m_s.similarMatches, row, kickOff)); },
+                    log);
+            m_s.chartCaption = m_s.similarMatchCaption;
+        });
+
+        bool listFailed = false;
+        if (m_s.listHandicapLoaded.equals(0)) {
+            m_s.currentMatchId = m_s.listMatchId;
+            m_s.matchDate = m_s.listMatchTime;
+            const qsizetype before = log->entries.size();
+            step(QStringLiteral("SBSJ list"), [&] { m_run.listChanges = scrapeHandicapChanges(m_s, 0, m_c.web, m_c.bases, m_c.renderer, log); });
+            // A list match whose page could not be reached is tried again on the next click.
+            listFailed = !failureSince(*log, before, network).isEmpty();
+            if (!listFailed)
+                m_s.listHandicapLoaded = Value::fromInt16(1);
+        }
+        m_s.currentMatchId = m_id;
+        m_s.matchDate = kickOff;
+        const qsizetype before = log->entries.size();
+        step(QStringLiteral("SBSJ"), [&] { m_run.similarChanges = scrapeHandicapChanges(m_s, 1, m_c.web, m_c.bases, m_c.renderer, log); });
+        // The historic match's page is read a second time, the second read
+        // standing; not when the first one did not reach the site.
+        if (failureSince(*log, before, network).isEmpty())
+            step(QStringLiteral("SBSJ again"),
+                 [&] { m_run.similarChanges = scrapeHandicapChanges(m_s, 1, m_c.web, m_c.bases, m_c.renderer, log); });
+
+        m_run.pageRead = !pageFailed && !m_noInfoLine;
+        m_run.hasTrend = m_s.trendSeries.allocated() && m_s.trendSeries.rows() > 0;
+        m_run.ok = m_run.pageRead && m_run.hasTrend && m_run.similarChanges > 0 && m_run.listChanges != 0;
+        if (pageFailed)
+            m_run.status = QStringLiteral("历史比赛的分析页面读取失败：%1").arg(pageFailure);
+        else if (m_noInfoLine)
+            m_run.status = QStringLiteral("历史比赛的分析页面没有比赛数据（比赛编号 %1）").arg(m_id.text());
+        else if (!m_run.hasTrend)
+            m_run.status = trendShortfall(m_s);
+        else
+            m_run.status = QStringLiteral("历史比赛分析完成");
+        if (listFailed)
+            m_run.status += QStringLiteral("；本场的盘口变化读取失败");
+        else if (m_run.listChanges == 0)
+            m_run.status += QStringLiteral("；本场没有盘口变化");
+        if (m_run.similarChanges == 0)
+            m_run.status += QStringLiteral("；历史比赛没有盘口变化");
+        return std::move(m_run);
+    }
+
+private:
+    template <class F>
+    void step(const QString &name, F &&body) {
+        if (m_c.progress)
+            m_c.progress(name);
+        body();
+    }
+
+    // The values of the previously opened similar match must not stand in
+    // for ones this run fails to read.
+    void start(const Value &rowKey) {
+        m_s.similarRowKey = rowKey;
+        m_s.currentMatchId = m_id;
+        m_s.analysisMode = Value::fromInt16(1);
+        m_s.homeTeamId = m_s.awayTeamId = Value();
+        m_s.matchDate = Value();
+        m_s.similarMatchCaption = m_s.chartCaption = Value();
+    }
+
+    void readInfoLine() {
+        StepLog *log = &m_run.log;
+        const InfoLine info = InfoLine::read(m_s.analysisData, log);
+        m_noInfoLine = info.isEmpty();
+        attempt([&] { m_s.homeTeamId = Value(history::fieldNumber(info.item(0))); }, log);
+        attempt([&] { m_s.awayTeamId = Value(history::fieldNumber(info.item(1))); }, log);
+        attempt([&] { m_s.matchDate = Value(Value(info.item(4)).toDate()); }, log);
+    }
+
+    // The page of the team's oldest listed match, and the history list of
+    // that page on which the team appears: sameSide when column 28 of the
+    // last row is 2, else the other side.
+    template <class Extend>
+    void extend(const Table &history, int sameSide, const QString &name, Extend &&extension) {
+        StepLog *log = &m_run.log;
+        bool found = attempt(
+            [&] {
+                const int last = history.lastRow();
+                const bool same = history.at(history::SameSideColumn, last).equals(2);
+                m_s.currentMatchId = history.at(history::MatchIdColumn, last);
+                m_s.sideIndex = Value::fromInt16(std::int16_t(same ? sameSide : 1 - sameSide));
+            },
+            log);
+        if (!found)
+            return;
+        step(QStringLiteral("SJBM ") + name, [&] { loadAnalysisPage(m_s, m_c.web, m_c.bases, m_c.renderer, log); });
+        step(name, extension);
+    }
+
+    AnalysisState &m_s;
+    const AnalysisContext &m_c;
+    SimilarRun m_run;
+    Value m_id;
+    bool m_noInfoLine = false;
+};
+
+} // namespace
+
+QString similarMatchCaption(const Table &similarMatches, int row, const Value &kickOff) {
+    const auto S = [&](int c) { return similarMatches.at(c, row).text(); };
+    return S(4).left(4) + u' ' + timeText(kickOff) + u' ' + S(5).left(5) + S(8) + u'-' + S(9) + u' ' + S(6).left(5);
+}
+
+SimilarRun analyzeSimilarRow(AnalysisState &s, const Value &rowKey, const AnalysisContext &context) {
+    return SimilarPipeline(s, context).run(rowKey);
+}
+
+} // namespace chenglan
