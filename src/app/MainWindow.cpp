@@ -333,7 +333,7 @@ void MainWindow::startSimilarAnalysis(const Value &rowKey) {
     const SiteBases sites = m_sites;
     const PageRenderer renderer = m_renderer;
     startAnalysis(QStringLiteral("分析中…相似比赛"), [rowKey, sites, renderer](AnalysisJobData &d, JobContext &job) {
-        const AnalysisContext context{job.web(), sites, renderer, nullptr, jobProgress(job)};
+        const AnalysisContext context{job.web(), sites, renderer, &job.anotherWeb(), jobProgress(job)};
         const SimilarClickRun run = similarClick(d.state, rowKey, context, d.pictures);
         job.throwIfCancelled();
         d.status = run.analysis.status;

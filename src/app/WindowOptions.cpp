@@ -24,7 +24,7 @@ void addSiteOptions(QCommandLineParser &parser) {
                                             QStringLiteral("URL")));
 }
 
-MainWindowSetup windowSetup(const QCommandLineParser &parser) {
+MainWindowSetup windowSetup(const QCommandLineParser &parser, WindowCacheSetup *cache) {
     MainWindowSetup setup;
     for (const auto &s : SiteOptions)
         if (parser.isSet(QString::fromLatin1(s.name)))
@@ -38,6 +38,8 @@ MainWindowSetup windowSetup(const QCommandLineParser &parser) {
         polite->setTimeBound(bound);
         return polite;
     };
+    if (cache)
+        setup.webs = withCache(std::move(setup.webs), *cache);
     return setup;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/MainWindow.h"
+#include "app/WindowPrefetch.h"
 
 #include <QCommandLineParser>
 
@@ -13,6 +14,8 @@ void addSiteOptions(QCommandLineParser &parser);
 // The window's setup after parser.process: the sites the options name, and
 // polite Qt clients that share one schedule per host, so that jobs following
 // each other quickly still ask a site no faster than its spacing allows.
-MainWindowSetup windowSetup(const QCommandLineParser &parser);
+// With a cache setup, the clients read through its page cache and it gets
+// the clients fetching ahead uses (see WindowPrefetch).
+MainWindowSetup windowSetup(const QCommandLineParser &parser, WindowCacheSetup *cache = nullptr);
 
 } // namespace chenglan

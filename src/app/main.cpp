@@ -6,10 +6,12 @@
 // loaded (after clicking list row N and waiting for its job, then similar
 // grid line K and its job; or with the calendar shown: --calendar), then
 // quits; --odds-site, --analysis-site, --detail-site, --service and
-// --server-list replace the built-in addresses. The click benchmark is
+// --server-list replace the built-in addresses. --cache DIR, --no-cache and
+// --no-prefetch set the page cache and fetching ahead. The click benchmark is
 // bench_window (bench/window), the same window timed.
 #include "app/MainWindow.h"
 #include "app/WindowOptions.h"
+#include "app/WindowPrefetch.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -57,8 +59,15 @@ int main(int argc, char **argv) {
     parser.addOption(similarRow);
     parser.addOption(calendar);
     addSiteOptions(parser);
+    addCacheOptions(parser);
     parser.process(app);
-    MainWindow window(windowSetup(parser));
+    WindowCacheSetup cache = cacheSetup(parser);
+    // A screenshot shows the window without the fetching-ahead hint.
+    cache.prefetch = cache.prefetch && !parser.isSet(screenshot);
+    MainWindowSetup setup = windowSetup(parser, &cache);
+    const SiteBases sites = setup.sites;
+    MainWindow window(std::move(setup));
+    new WindowPrefetch(window, cache, sites); // the window owns it
     window.show();
 
     if (parser.isSet(screenshot)) {
