@@ -190,6 +190,17 @@ public:
         }
         for (const Value &key : m_today.rowKeys)
             listClick(client, m_today, key, s, again);
+        // Similar clicks on the past day's finished matches (none of their
+        // pages read yet), after a click on a match of the day; then the
+        // same similar match again.
+        AnalysisState listed;
+        Row ignored;
+        listClick(client, m_today, m_today.rowKeys.front(), listed, ignored);
+        listed.similarMatches = similarTable();
+        for (int i = 0; i < int(m_past.rowKeys.size()); ++i) {
+            similarClick(client, listed, i, similar);
+            similarClick(client, listed, i, similarAgain);
+        }
         // A finished match clicked twice: the second click.
         {
             AnalysisState p;
@@ -198,16 +209,6 @@ public:
                 listClick(client, m_past, key, p, once);
                 listClick(client, m_past, key, p, finishedAgain);
             }
-        }
-        // Similar clicks on the past day's finished matches, after a click on
-        // a match of the day; then the same similar match again.
-        AnalysisState listed;
-        Row ignored;
-        listClick(client, m_today, m_today.rowKeys.front(), listed, ignored);
-        listed.similarMatches = similarTable();
-        for (int i = 0; i < int(m_past.rowKeys.size()); ++i) {
-            similarClick(client, listed, i, similar);
-            similarClick(client, listed, i, similarAgain);
         }
         out.insert(QStringLiteral("firstClick"), first.json());
         if (client.cached) {
