@@ -3,8 +3,11 @@
 // small load clients that send the similar-match query as the window does.
 //
 //   bench_service [--db FILE] [--profiles N] [benchmark options]
+//   bench_service --replicas postgresql://... [--profiles N] [benchmark options]
 //
 // The database is filled once and kept (default /tmp/chenglan-bench-service.db).
+// With --replicas, the PostgreSQL database is filled instead and two services
+// serve it; BM_TwoReplicasThroughput spreads its clients over both.
 // Reported: median and 99th-percentile latency of one query from one client,
 // requests per second from several concurrent clients, and the in-memory
 // search alone.
@@ -34,6 +37,9 @@ QString g_database = QStringLiteral("/tmp/chenglan-bench-service.db");
 qint64 g_profiles = 1'000'000;
 DataService *g_service = nullptr;
 int g_port = 0;
+// Two services on one PostgreSQL database (--replicas).
+QString g_replicaDatabase;
+int g_replicaPorts[2] = {0, 0};
 
 // Strength profiles shaped like the analysis's: forecasts and earlier points
 // near the newest values, pattern codes derived as the client derives them.
@@ -74,12 +80,12 @@ private:
     std::mt19937_64 m_random;
 };
 
-void fillDatabase() {
-    MatchStore store(g_database);
+void fillDatabase(const QString &where) {
+    MatchStore store(where);
     const qint64 have = store.profileCount();
     if (have >= g_profiles)
         return;
-    std::fprintf(stderr, "filling %s with %lld synthetic analysed matches...\n", qPrintable(g_database),
+    std::fprintf(stderr, "filling %s with %lld synthetic analysed matches...\n", qPrintable(displayAddress(where)),
                  static_cast<long long>(g_profiles));
     QElapsedTimer timer;
     timer.start();
@@ -130,8 +136,8 @@ std::string residentMemory() {
     return resident + " (peak " + peak + ")";
 }
 
-std::unique_ptr<httplib::Client> client() {
-    auto c = std::make_unique<httplib::Client>("127.0.0.1", g_port);
+std::unique_ptr<httplib::Client> client(int port = g_port) {
+    auto c = std::make_unique<httplib::Client>("127.0.0.1", port);
     c->set_url_encode(false);
     c->set_keep_alive(true);
     c->set_tcp_nodelay(true);
@@ -156,6 +162,10 @@ void reportLatencies(benchmark::State &state, std::vector<double> &micros, int f
 
 // The search alone, without HTTP or database.
 void BM_SearchInMemory(benchmark::State &state) {
+    if (!g_service) {
+        state.SkipWithError("no single service in this run (--replicas)");
+        return;
+    }
     ProfileGenerator generator(3);
     std::vector<SimilarQuery> queries;
     for (int i = 0; i < 1000; ++i) {
@@ -170,6 +180,10 @@ BENCHMARK(BM_SearchInMemory)->Unit(benchmark::kMicrosecond);
 
 // A pattern pair no match has: every group is a candidate for the rest.
 void BM_SearchUnknownCodes(benchmark::State &state) {
+    if (!g_service) {
+        state.SkipWithError("no single service in this run (--replicas)");
+        return;
+    }
     ProfileGenerator generator(4);
     const MatchProfile p = generator.next(1);
     const SimilarQuery query{p.strengths, QStringLiteral("X99"), QStringLiteral("X99"), std::nullopt};
@@ -180,6 +194,10 @@ BENCHMARK(BM_SearchUnknownCodes)->Unit(benchmark::kMicrosecond);
 
 // The whole answer without HTTP: parsing, search and the record bytes.
 void BM_AnswerQuery(benchmark::State &state) {
+    if (!g_service) {
+        state.SkipWithError("no single service in this run (--replicas)");
+        return;
+    }
     ProfileGenerator generator(7);
     std::vector<std::string> queries;
     for (int i = 0; i < 1000; ++i)
@@ -192,6 +210,10 @@ BENCHMARK(BM_AnswerQuery)->Unit(benchmark::kMicrosecond);
 
 // One client, one query after the other: the latency the window sees.
 void BM_QueryLatency(benchmark::State &state) {
+    if (!g_service) {
+        state.SkipWithError("no single service in this run (--replicas)");
+        return;
+    }
     auto c = client();
     ProfileGenerator generator(5);
     std::mt19937 random(6);
@@ -216,6 +238,10 @@ BENCHMARK(BM_QueryLatency)->Iterations(20000)->UseRealTime()->Unit(benchmark::kM
 // Several clients at once, each on its own connection: requests per second
 // is items_per_second.
 void BM_QueryThroughput(benchmark::State &state) {
+    if (!g_service) {
+        state.SkipWithError("no single service in this run (--replicas)");
+        return;
+    }
     auto c = client();
     ProfileGenerator generator(100 + unsigned(state.thread_index()));
     std::mt19937 random(200 + unsigned(state.thread_index()));
@@ -255,6 +281,65 @@ BENCHMARK(BM_QueryThroughput)
 // flight. 100,000 queries, so that a lost one in 100,000 shows.
 BENCHMARK(BM_QueryThroughput)->Threads(8)->Iterations(12500)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
+// Clients spread over two services on one PostgreSQL database, each client
+// on its own connection to one of them (even threads the first, odd the
+// second), as a proxy balancing by connection would spread them.
+void BM_TwoReplicasThroughput(benchmark::State &state) {
+    if (g_replicaPorts[0] == 0) {
+        state.SkipWithError("no replicas in this run (--replicas postgresql://...)");
+        return;
+    }
+    auto c = client(g_replicaPorts[state.thread_index() % 2]);
+    ProfileGenerator generator(300 + unsigned(state.thread_index()));
+    std::mt19937 random(400 + unsigned(state.thread_index()));
+    std::uniform_int_distribution<qint64> id(1, g_profiles);
+    std::vector<std::string> paths;
+    for (int i = 0; i < 2000; ++i)
+        paths.push_back(generator.queryPath(id(random)));
+    std::vector<double> micros;
+    int failures = 0;
+    std::size_t i = 0;
+    const auto began = std::chrono::steady_clock::now();
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        const auto res = c->Post(paths[i++ % paths.size()]);
+        micros.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
+        if (!res || res->status != 200 || res->body.empty())
+            ++failures;
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    state.SetItemsProcessed(state.iterations());
+    state.counters["rps"] = double(state.iterations()) / seconds;
+    state.counters["p50_us"] = benchmark::Counter(percentile(micros, 0.50), benchmark::Counter::kAvgThreads);
+    state.counters["p99_us"] = benchmark::Counter(percentile(micros, 0.99), benchmark::Counter::kAvgThreads);
+    state.counters["failed"] = failures;
+    state.counters["profiles"] = benchmark::Counter(double(g_profiles), benchmark::Counter::kAvgThreads);
+}
+BENCHMARK(BM_TwoReplicasThroughput)->Threads(8)->Iterations(5000)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+// The two replicas' run: fill the PostgreSQL database, start both, measure.
+int runReplicas() {
+    fillDatabase(g_replicaDatabase);
+    ServiceOptions options;
+    options.databasePath = g_replicaDatabase;
+    QElapsedTimer timer;
+    timer.start();
+    DataService first(options), second(options);
+    std::fprintf(stderr, "replicas: two services loaded %zu profiles each from PostgreSQL in %.1f s, resident %s\n",
+                 first.index().size(), timer.elapsed() / 1000.0, residentMemory().c_str());
+    g_replicaPorts[0] = first.start(0);
+    g_replicaPorts[1] = second.start(0);
+    if (g_replicaPorts[0] == 0 || g_replicaPorts[1] == 0) {
+        std::fprintf(stderr, "cannot listen on loopback\n");
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    std::fprintf(stderr, "replicas: connections refused as busy: %zu and %zu\n", first.refusedConnections(),
+                 second.refusedConnections());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -263,6 +348,8 @@ int main(int argc, char **argv) {
         const std::string arg = argv[i];
         if (arg == "--db" && i + 1 < argc)
             g_database = QString::fromLocal8Bit(argv[++i]);
+        else if (arg == "--replicas" && i + 1 < argc)
+            g_replicaDatabase = QString::fromLocal8Bit(argv[++i]);
         else if (arg == "--profiles" && i + 1 < argc)
             g_profiles = std::max<qint64>(1, std::atoll(argv[++i]));
         else
@@ -271,7 +358,15 @@ int main(int argc, char **argv) {
     int restCount = int(rest.size());
     benchmark::Initialize(&restCount, rest.data());
 
-    fillDatabase();
+    if (!g_replicaDatabase.isEmpty()) {
+        try {
+            return runReplicas();
+        } catch (const StoreError &e) {
+            std::fprintf(stderr, "%s\n", e.what());
+            return 1;
+        }
+    }
+    fillDatabase(g_database);
     QElapsedTimer timer;
     timer.start();
     ServiceOptions options;

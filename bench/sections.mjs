@@ -4,6 +4,8 @@
 //
 //   node sections.mjs click OURS.json BROWSER.json
 //   node sections.mjs service GBENCH.json SERVICE.log
+//   node sections.mjs start START.jsonl
+//   node sections.mjs replicas GBENCH.json REPLICAS.log
 //   node sections.mjs window WINDOW.json
 //   node sections.mjs failed TITLE REASON
 import { existsSync, readFileSync } from 'node:fs';
@@ -11,6 +13,8 @@ import { existsSync, readFileSync } from 'node:fs';
 const GOAL_CLICK_MS = 25;
 const GOAL_LIST_MS = 1000;
 const GOAL_GROWTH_MB = 5;
+const GOAL_START_MS = 2000;
+const GOAL_PEAK_OVER_STEADY = 1.5;
 
 const fmtMs = (v) => (typeof v !== 'number' || v < 0 ? '-' : v >= 100 ? v.toFixed(0) : v >= 10 ? v.toFixed(1) : v >= 1 ? v.toFixed(2) : v.toFixed(3));
 const fmtRatio = (r) => (r >= 10 ? `${r.toFixed(0)}x` : `${r.toFixed(1)}x`);
@@ -28,7 +32,9 @@ function readResult(path) {
 const TITLES = {
   click: 'Whole list click: the match\'s page, both extension pages and the model, on loopback, ms',
   service: 'Data service at 1,000,000 stored profiles: the similar-match query over HTTP on loopback',
+  replicas: 'Two data services on one PostgreSQL database: the similar-match query spread over both',
   window: 'The window (xcb on Xvfb): start, click, memory',
+  start: 'Data service start at 1,000,000 stored profiles: start to the first answer, resident memory',
   slowlink: 'Clicks on a slow link: today\'s client against the page cache with fetching ahead, in one run',
 };
 
@@ -83,6 +89,37 @@ function click(oursPath, browserPath) {
   };
 }
 
+// Two services on one PostgreSQL database, the clients spread over both.
+function replicas(benchPath, logPath) {
+  const data = JSON.parse(readFileSync(benchPath, 'utf8'));
+  const runs = (data.benchmarks ?? []).filter((b) => b.run_type !== 'aggregate' && b.name.startsWith('BM_TwoReplicas'));
+  const rows = [];
+  const notes = [];
+  const misses = [];
+  let failed = 0;
+  for (const b of runs) {
+    if (b.error_occurred) {
+      rows.push([b.name, 'failed', '-', '-']);
+      notes.push(`${b.name}: ${b.error_message}`);
+      continue;
+    }
+    failed += b.failed ?? 0;
+    rows.push([
+      `${b.threads ?? 1} clients over two replicas, ${Math.round(b.profiles ?? 0)} profiles (${b.iterations} queries)`,
+      fmtMs(b.p50_us / 1000),
+      fmtMs(b.p99_us / 1000),
+      (b.rps ?? 0).toFixed(0),
+    ]);
+  }
+  const log = existsSync(logPath) ? readFileSync(logPath, 'utf8') : '';
+  const loaded = log.match(/replicas: two services loaded (\d+) profiles each from PostgreSQL in ([\d.]+) s, resident (.*)/);
+  if (loaded) notes.push(`both services loaded ${loaded[1]} profiles from PostgreSQL in ${loaded[2]} s; resident memory of the process holding both ${loaded[3]}`);
+  notes.push('half the clients on each replica, one connection each; both replicas in one process on this machine, so they share its cores');
+  if (failed) misses.push(`two replicas: ${failed} queries failed or came back empty`);
+  if (!rows.length) throw new Error('the replica benchmark reported no figures');
+  return { title: TITLES.replicas, columns: ['load', 'p50 ms', 'p99 ms', 'requests/s'], rows, notes, misses };
+}
+
 function service(benchPath, logPath) {
   const data = JSON.parse(readFileSync(benchPath, 'utf8'));
   const runs = (data.benchmarks ?? []).filter((b) => b.run_type !== 'aggregate');
@@ -125,6 +162,29 @@ function service(benchPath, logPath) {
   if (failed) misses.push(`data service: ${failed} queries failed or came back empty`);
   if (!rows.length) throw new Error('the service benchmark reported no query figures');
   return { title: TITLES.service, columns: ['load', 'p50 ms', 'p99 ms', 'requests/s'], rows, notes, misses };
+}
+
+// scripts/service-start: one JSON line per start.
+function start(path) {
+  const lines = readFileSync(path, 'utf8').split('\n').filter((l) => l.trim().startsWith('{')).map((l) => JSON.parse(l));
+  const starts = lines.filter((l) => l.start);
+  const compared = lines.find((l) => 'same_answers' in l);
+  if (!starts.length) throw new Error(`no start measured in ${path}`);
+  const mib = (kib) => (kib / 1024).toFixed(0);
+  const label = { database: 'from the database (--no-index-file)', 'index-file': 'from the index file' };
+  const rows = starts.map((s) => [label[s.start] ?? s.start, `${s.first_answer_ms}`, mib(s.peak_rss_kib), mib(s.steady_rss_kib), s.peak_over_steady]);
+  const misses = [];
+  const quick = starts.find((s) => s.start === 'index-file');
+  if (!quick) misses.push('data service start: no start from the index file');
+  else {
+    if (quick.first_answer_ms > GOAL_START_MS) misses.push(`data service start: first answer ${quick.first_answer_ms} ms after start (goal within ${GOAL_START_MS} ms)`);
+    if (Number(quick.peak_over_steady) > GOAL_PEAK_OVER_STEADY) misses.push(`data service start: peak memory ${quick.peak_over_steady}x steady (goal at most ${GOAL_PEAK_OVER_STEADY}x)`);
+  }
+  const notes = ['chenglan-service serve as a process, measured by scripts/service-start: from its start to the first 200 answer of the similar query; ' +
+    'peak is VmHWM, steady VmRSS after 200 queries'];
+  if (compared) notes.push(`answers to ${compared.queries} queries ${compared.same_answers ? 'byte-identical' : 'DIFFER'} between the two starts`);
+  if (compared && !compared.same_answers) misses.push('data service start: the index file gave other answers than the database');
+  return { title: TITLES.start, columns: ['start', 'first answer ms', 'peak MiB', 'steady MiB', 'peak / steady'], rows, notes, misses };
 }
 
 function window(path) {
@@ -199,11 +259,13 @@ let section;
 try {
   if (what === 'click') section = click(rest[0], rest[1]);
   else if (what === 'service') section = service(rest[0], rest[1]);
+  else if (what === 'replicas') section = replicas(rest[0], rest[1]);
   else if (what === 'window') section = window(rest[0]);
   else if (what === 'slowlink') section = slowlink(...rest);
+  else if (what === 'start') section = start(rest[0]);
   else if (what === 'failed') section = { title: TITLES[rest[0]] ?? rest[0], notes: [`failed: ${rest[1]}`], misses: [`${rest[0]}: failed (${rest[1]})`] };
   else {
-    console.error('usage: node sections.mjs click|service|window|slowlink|failed ...');
+    console.error('usage: node sections.mjs click|service|start|replicas|window|slowlink|failed ...');
     process.exit(2);
   }
 } catch (error) {

@@ -7,7 +7,8 @@ JOBS="${CHENGLAN_JOBS:-2}"
 PACKAGES=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-declarative-dev libqt6sql6-sqlite libgl-dev
-  libxml2-dev libcpp-httplib-dev
+  libqt6sql6-psql postgresql
+  libxml2-dev zlib1g-dev libcpp-httplib-dev prometheus-cpp-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-noto-cjk xvfb xauth x11-utils imagemagick
   clang libclang-rt-14-dev
@@ -154,4 +155,44 @@ start_data_service() {
 
 service_answers() {
   [ "$(curl -sg -o /dev/null -m 2 -w '%{http_code}' "http://127.0.0.1:$1/link(0).txt")" != "000" ]
+}
+
+# A scratch PostgreSQL server for benchmarks: Debian's server programs, a
+# cluster made by initdb in DIR (owned by user postgres when run as root, as
+# initdb refuses root), listening on 127.0.0.1 on a free port, trust
+# authentication, its socket in DIR. Sets PG_ADDRESS to a fresh database's
+# postgresql:// address; stop it with stop_scratch_postgres DIR.
+start_scratch_postgres() {
+  local dir="$1" bin port run=()
+  bin="$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -1)"
+  if [ -z "$bin" ] || [ ! -x "$bin/initdb" ]; then
+    echo "no PostgreSQL server programs (Debian package postgresql)" >&2
+    return 1
+  fi
+  mkdir -p "$dir"
+  if [ "$(id -u)" -eq 0 ]; then
+    chown postgres: "$dir"
+    run=(runuser -u postgres --)
+  fi
+  # A port nothing answers on, from the range the kernel does not hand out.
+  for _ in $(seq 50); do
+    port=$((20000 + RANDOM % 12000))
+    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || break
+  done
+  "${run[@]}" "$bin/initdb" -D "$dir/data" -U postgres --auth=trust -E UTF8 --locale=C --no-sync >"$dir/initdb.log" 2>&1 || {
+    echo "initdb failed (see $dir/initdb.log)" >&2; return 1; }
+  "${run[@]}" "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 30 \
+    -o "-c listen_addresses=127.0.0.1 -p $port -k $dir -c fsync=off -c synchronous_commit=off" start >/dev/null || {
+    echo "the PostgreSQL server did not start (see $dir/server.log)" >&2; return 1; }
+  "${run[@]}" "$bin/createdb" -h 127.0.0.1 -p "$port" -U postgres chenglan
+  PG_ADDRESS="postgresql://postgres@127.0.0.1:$port/chenglan"
+}
+
+stop_scratch_postgres() {
+  local dir="$1" bin run=()
+  [ -d "$dir/data" ] || return 0
+  bin="$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -1)"
+  [ "$(id -u)" -eq 0 ] && run=(runuser -u postgres --)
+  "${run[@]}" "$bin/pg_ctl" -D "$dir/data" -m fast -w stop >/dev/null 2>&1 || true
+  rm -rf "$dir"
 }

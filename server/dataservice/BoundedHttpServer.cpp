@@ -505,9 +505,11 @@ BoundedHttpServer::BoundedHttpServer(BoundedServerOptions options)
     set_keep_alive_max_count(m_options.keepAliveMaxRequests);
     set_keep_alive_timeout(std::max<time_t>(1, time_t(std::chrono::duration_cast<std::chrono::seconds>(
                                                           m_options.keepAliveTimeout).count())));
-    set_logger([](const httplib::Request &, const httplib::Response &res) {
+    set_logger([this](const httplib::Request &req, const httplib::Response &res) {
         if (res.status >= 400)
             t_closeAfterResponse = true;
+        if (m_answerObserver)
+            m_answerObserver(req.path, res.status);
     });
     // The library would read (and drop) a body above the payload limit before
     // answering 413, waiting for bytes a client may never send; it is refused
@@ -549,8 +551,8 @@ BoundedHttpServer::BoundedHttpServer(BoundedServerOptions options)
     }));
 }
 
-int BoundedHttpServer::bindLoopback(int port) {
-    const int bound = port == 0 ? bind_to_any_port("127.0.0.1") : (bind_to_port("127.0.0.1", port) ? port : 0);
+int BoundedHttpServer::bindAddress(const std::string &host, int port) {
+    const int bound = port == 0 ? bind_to_any_port(host) : (bind_to_port(host, port) ? port : 0);
     if (bound <= 0)
         return 0;
     // The library listens with a backlog of 5; a burst of connections beyond
@@ -567,6 +569,8 @@ std::size_t BoundedHttpServer::waitingConnections() const {
 
 void BoundedHttpServer::refuse(socket_t sock) {
     ++m_refused;
+    if (m_busyObserver)
+        m_busyObserver();
     static const char kBusy[] = "HTTP/1.1 503 Service Unavailable\r\n"
                                 "Content-Type: text/plain\r\n"
                                 "Content-Length: 5\r\n"
@@ -606,6 +610,8 @@ bool BoundedHttpServer::process_and_close_socket(socket_t sock) {
         sendAll(sock, closingAnswer(status, reason), Clock::now() + m_options.writeTimeout);
         if (m_refusalObserver)
             m_refusalObserver(status, reason);
+        if (m_answerObserver)
+            m_answerObserver(std::string(), status);
         linger = true;
     };
     for (std::size_t served = 0; served < m_options.keepAliveMaxRequests; ++served) {

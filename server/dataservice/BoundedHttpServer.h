@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
 
 // An HTTP server whose connections are served by a fixed pool of worker
@@ -48,7 +49,9 @@ public:
 
     // Binds 127.0.0.1 (port 0: any free one) with the options' backlog.
     // Returns the port, or 0.
-    int bindLoopback(int port);
+    int bindLoopback(int port) { return bindAddress("127.0.0.1", port); }
+    // The same on any address (a numeric IPv4 or IPv6 address, or a name).
+    int bindAddress(const std::string &host, int port);
 
     // Runs before a request's body is read (the body of a declared size
     // above the byte limit has been refused by then).
@@ -66,6 +69,13 @@ public:
     // Connections answered 503 because every worker was busy.
     std::size_t refusedConnections() const { return m_refused.load(); }
 
+    // Told of every answer: the request path ("" when the request could not
+    // be read) and the status; and of every connection refused as busy. Set
+    // before listening; called on the thread that answered.
+    using AnswerObserver = std::function<void(const std::string &path, int status)>;
+    void setAnswerObserver(AnswerObserver observer) { m_answerObserver = std::move(observer); }
+    void setBusyObserver(std::function<void()> observer) { m_busyObserver = std::move(observer); }
+
 private:
     bool process_and_close_socket(socket_t sock) override;
     void refuse(socket_t sock);
@@ -75,6 +85,8 @@ private:
     HandlerWithResponse m_preRouting;
     HandlerWithResponse m_errorHandler;
     RefusalObserver m_refusalObserver;
+    AnswerObserver m_answerObserver;
+    std::function<void()> m_busyObserver;
     std::atomic<std::size_t> m_refused{0};
     std::atomic<const httplib::TaskQueue *> m_pool{nullptr};
     std::unique_ptr<LingeringCloser> m_closer;

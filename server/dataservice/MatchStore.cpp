@@ -15,11 +15,16 @@ namespace {
 
 std::atomic<int> g_connectionCounter{0};
 
+// The PostgreSQL advisory lock key migrations hold (any fixed number that no
+// other program on the database uses).
+constexpr qint64 kMigrationLock = 0x6368656e676c616e; // "chenglan"
+
 // Each step brings the schema from version i to i + 1.
 const char *const kMigrations[] = {
     // 0 -> 1: facts from the site export, profiles from the analysis, and a
     // revision counter that stamps every changed row so that a server can
-    // pick up exactly what an import changed.
+    // pick up exactly what an import changed. Written as SQLite reads it;
+    // dialectDdl() widens the number types for PostgreSQL.
     R"(
 CREATE TABLE meta (key TEXT PRIMARY KEY, value INTEGER NOT NULL);
 INSERT INTO meta (key, value) VALUES ('revision', 0);
@@ -112,34 +117,26 @@ std::optional<MatchProfile> readProfile(const QSqlQuery &q, int first) {
 
 } // namespace
 
-MatchStore::MatchStore(const QString &path, Access access)
+MatchStore::MatchStore(const QString &where, Access access)
     : m_connection(QStringLiteral("chenglan-service-%1").arg(g_connectionCounter.fetch_add(1))) {
-    m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
-    if (!m_db.isValid())
-        throw StoreError(QStringLiteral("the Qt SQLite driver is not available"));
-    m_db.setDatabaseName(path);
-    QString options = QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(limits::kBusyTimeoutMs);
-    if (access == Access::ReadOnly)
-        options += QStringLiteral(";QSQLITE_OPEN_READONLY");
-    m_db.setConnectOptions(options);
-    if (!m_db.open()) {
-        const QString why = m_db.lastError().text();
-        m_db = QSqlDatabase();
-        QSqlDatabase::removeDatabase(m_connection);
-        throw StoreError(QStringLiteral("cannot open %1: %2").arg(path, why));
-    }
+    m_db = openStoreDatabase(where, access == Access::ReadOnly, m_connection, &m_dialect);
     try {
         if (access == Access::ReadWrite) {
-            // WAL lets a server read while an import writes; it is a property
-            // of the file, set once by the first writer.
-            execText(QStringLiteral("PRAGMA journal_mode=WAL"));
-            execText(QStringLiteral("PRAGMA synchronous=NORMAL"));
+            if (m_dialect == Dialect::SQLite) {
+                // WAL lets a server read while an import writes; it is a
+                // property of the file, set once by the first writer.
+                execText(QStringLiteral("PRAGMA journal_mode=WAL"));
+                execText(QStringLiteral("PRAGMA synchronous=NORMAL"));
+            }
             migrate();
-        } else if (schemaVersion() != kSchemaVersion) {
-            throw StoreError(QStringLiteral("%1 has schema version %2, this program reads %3")
-                                 .arg(path)
-                                 .arg(schemaVersion())
-                                 .arg(kSchemaVersion));
+        } else {
+            if (m_dialect == Dialect::PostgreSQL)
+                execText(QStringLiteral("SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY"));
+            if (schemaVersion() != kSchemaVersion)
+                throw StoreError(QStringLiteral("%1 has schema version %2, this program reads %3")
+                                     .arg(displayAddress(where))
+                                     .arg(schemaVersion())
+                                     .arg(kSchemaVersion));
         }
     } catch (...) {
         m_db.close();
@@ -169,7 +166,7 @@ QSqlQuery MatchStore::prepared(const QString &sql) {
 
 QSqlQuery &MatchStore::cached(QSqlQuery &slot, const char *sql) {
     if (slot.lastQuery().isEmpty())
-        slot = prepared(QString::fromUtf8(sql));
+        slot = prepared(dialectUpsert(sql, m_dialect));
     return slot;
 }
 
@@ -186,9 +183,30 @@ void MatchStore::execText(const QString &sql) {
 
 int MatchStore::schemaVersion() {
     QSqlQuery q(m_db);
+    if (m_dialect == Dialect::PostgreSQL) {
+        // An empty database has no meta table yet: version 0.
+        if (!q.exec(QStringLiteral("SELECT to_regclass('meta') IS NOT NULL")) || !q.next())
+            throw StoreError(QStringLiteral("cannot read the schema version: %1").arg(q.lastError().text()));
+        if (!q.value(0).toBool())
+            return 0;
+        if (!q.exec(QStringLiteral("SELECT value FROM meta WHERE key = 'schema_version'")))
+            throw StoreError(QStringLiteral("cannot read the schema version: %1").arg(q.lastError().text()));
+        return q.next() ? q.value(0).toInt() : 0;
+    }
     if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next())
         throw StoreError(QStringLiteral("cannot read the schema version: %1").arg(q.lastError().text()));
     return q.value(0).toInt();
+}
+
+void MatchStore::setSchemaVersion(int version) {
+    if (m_dialect == Dialect::SQLite) {
+        execText(QStringLiteral("PRAGMA user_version = %1").arg(version));
+        return;
+    }
+    auto q = prepared(QStringLiteral("INSERT INTO meta (key, value) VALUES ('schema_version', ?) "
+                                     "ON CONFLICT (key) DO UPDATE SET value = excluded.value"));
+    q.addBindValue(qint64(version));
+    exec(q, "recording the schema version");
 }
 
 QString MatchStore::journalMode() {
@@ -199,8 +217,12 @@ QString MatchStore::journalMode() {
 }
 
 void MatchStore::migrate() {
-    execText(QStringLiteral("BEGIN IMMEDIATE"));
+    execText(beginWriteSql(m_dialect));
     try {
+        // Services starting together on an empty server: one creates the
+        // schema, the others wait for it and find it made.
+        if (m_dialect == Dialect::PostgreSQL)
+            execText(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kMigrationLock));
         const int version = schemaVersion();
         if (version > kSchemaVersion)
             throw StoreError(QStringLiteral("the database has schema version %1; this program knows up to %2")
@@ -208,10 +230,10 @@ void MatchStore::migrate() {
                                  .arg(kSchemaVersion));
         for (int v = version; v < kSchemaVersion; ++v) {
             // QSqlQuery runs one statement at a time.
-            for (const QString &statement : QString::fromUtf8(kMigrations[v]).split(u';', Qt::SkipEmptyParts))
+            for (const QString &statement : dialectDdl(kMigrations[v], m_dialect).split(u';', Qt::SkipEmptyParts))
                 if (!statement.trimmed().isEmpty())
                     execText(statement);
-            execText(QStringLiteral("PRAGMA user_version = %1").arg(v + 1));
+            setSchemaVersion(v + 1);
         }
         execText(QStringLiteral("COMMIT"));
     } catch (...) {
@@ -223,7 +245,7 @@ void MatchStore::migrate() {
 void MatchStore::beginBatch() {
     if (m_inBatch)
         throw StoreError(QStringLiteral("a batch is already open"));
-    execText(QStringLiteral("BEGIN IMMEDIATE"));
+    execText(beginWriteSql(m_dialect));
     m_inBatch = true;
     try {
         execText(QStringLiteral("UPDATE meta SET value = value + 1 WHERE key = 'revision'"));
@@ -283,8 +305,9 @@ ON CONFLICT (match_id) DO UPDATE SET
   handicap = excluded.handicap, handicap_line = excluded.handicap_line,
   home_odds = excluded.home_odds, away_odds = excluded.away_odds,
   revision = excluded.revision
-WHERE (league, league_short, league_colour, home_team, away_team, kickoff, ht_home, ht_away, ft_home,
-       ft_away, handicap, handicap_line, home_odds, away_odds)
+WHERE (matches.league, matches.league_short, matches.league_colour, matches.home_team, matches.away_team,
+       matches.kickoff, matches.ht_home, matches.ht_away, matches.ft_home, matches.ft_away, matches.handicap,
+       matches.handicap_line, matches.home_odds, matches.away_odds)
   IS NOT (excluded.league, excluded.league_short, excluded.league_colour, excluded.home_team,
           excluded.away_team, excluded.kickoff, excluded.ht_home, excluded.ht_away, excluded.ft_home,
           excluded.ft_away, excluded.handicap, excluded.handicap_line, excluded.home_odds,
@@ -331,7 +354,8 @@ ON CONFLICT (match_id) DO UPDATE SET
   s0 = excluded.s0, s1 = excluded.s1, s2 = excluded.s2, s3 = excluded.s3,
   s4 = excluded.s4, s5 = excluded.s5, s6 = excluded.s6, s7 = excluded.s7,
   code20 = excluded.code20, code10 = excluded.code10, revision = excluded.revision
-WHERE (s0, s1, s2, s3, s4, s5, s6, s7, code20, code10)
+WHERE (profiles.s0, profiles.s1, profiles.s2, profiles.s3, profiles.s4, profiles.s5, profiles.s6, profiles.s7,
+       profiles.code20, profiles.code10)
   IS NOT (excluded.s0, excluded.s1, excluded.s2, excluded.s3, excluded.s4, excluded.s5,
           excluded.s6, excluded.s7, excluded.code20, excluded.code10))");
         upsert.addBindValue(p.matchId);
@@ -388,6 +412,8 @@ qint64 MatchStore::revision() {
     return q.value(0).toLongLong();
 }
 
+qint64 MatchStore::changeStamp() { return m_dialect == Dialect::PostgreSQL ? revision() : dataVersion(); }
+
 qint64 MatchStore::dataVersion() {
     QSqlQuery q(m_db);
     if (!q.exec(QStringLiteral("PRAGMA data_version")) || !q.next())
@@ -399,7 +425,7 @@ qint64 MatchStore::changesSince(qint64 since, const std::function<void(const Ans
                                 const std::function<void(qint64)> &removed) {
     qint64 reached = 0;
     // One read transaction, so the revision and the rows agree.
-    execText(QStringLiteral("BEGIN"));
+    execText(beginSnapshotSql(m_dialect));
     try {
         reached = revision();
         const QString select =

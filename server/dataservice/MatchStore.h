@@ -1,6 +1,7 @@
 #pragma once
 
 #include "MatchRecords.h"
+#include "StoreDialect.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -9,16 +10,11 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
-#include <stdexcept>
 
-// The service's database: one SQLite file holding the match facts and the
-// strength profiles. It is the truth; the similarity index is rebuilt from it.
+// The service's database, holding the match facts and the strength profiles:
+// one SQLite file, or a PostgreSQL database that several services share. It
+// is the truth; the similarity index is rebuilt from it.
 namespace chenglan::dataservice {
-
-class StoreError : public std::runtime_error {
-public:
-    explicit StoreError(const QString &message) : std::runtime_error(message.toStdString()) {}
-};
 
 // What an upsert did.
 enum class UpsertResult { Inserted, Updated, Unchanged };
@@ -30,23 +26,27 @@ struct AnswerRow {
     std::int64_t kickoffMinutes = 0;
 };
 
-// One connection to the database file. A connection belongs to the thread
-// that opened it; every thread that reads opens its own.
+// One connection to the database. A connection belongs to the thread that
+// opened it; every thread that reads opens its own.
 class MatchStore {
 public:
     enum class Access { ReadWrite, ReadOnly };
 
     static constexpr int kSchemaVersion = 1;
 
-    // Opens the file. ReadWrite creates it when missing and brings an older
-    // schema up to date; a schema newer than this program is refused.
+    // Opens the file, or the PostgreSQL database a "postgresql://" address
+    // names. ReadWrite creates the schema when missing and brings an older one
+    // up to date; a schema newer than this program is refused.
     // Throws StoreError.
-    explicit MatchStore(const QString &path, Access access = Access::ReadWrite);
+    explicit MatchStore(const QString &where, Access access = Access::ReadWrite);
     ~MatchStore();
     MatchStore(const MatchStore &) = delete;
     MatchStore &operator=(const MatchStore &) = delete;
 
+    Dialect dialect() const { return m_dialect; }
+    // SQLite: PRAGMA user_version; PostgreSQL: meta's 'schema_version' row.
     int schemaVersion();
+    // SQLite only.
     QString journalMode();
 
     // Writes go in batches: one transaction and one revision each.
@@ -66,8 +66,11 @@ public:
 
     // The revision of the last committed batch.
     qint64 revision();
-    // Counts commits made by other connections; a change means re-read.
+    // SQLite only: counts commits made by other connections.
     qint64 dataVersion();
+    // A number that changes when another connection commits, cheap to read:
+    // SQLite's data_version, PostgreSQL's revision (every write batch raises it).
+    qint64 changeStamp();
     // Walks what changed after revision `since` (0: everything): `changed` gets
     // every analysed finished match whose facts or profile changed,
     // `removed` every analysed match that is no longer one of those (no
@@ -81,10 +84,12 @@ private:
     void exec(QSqlQuery &query, const char *what);
     void execText(const QString &sql);
     void migrate();
+    void setSchemaVersion(int version);
     template<typename Write> UpsertResult inBatch(Write write);
 
     QString m_connection;
     QSqlDatabase m_db;
+    Dialect m_dialect = Dialect::SQLite;
     bool m_inBatch = false;
     qint64 m_batchRevision = 0;
     QSqlQuery m_matchExists, m_matchUpsert, m_profileExists, m_profileUpsert;

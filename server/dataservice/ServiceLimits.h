@@ -35,6 +35,12 @@ inline constexpr int kListenBacklog = 1024;
 
 // How often the server looks for imports made by another process.
 inline constexpr std::chrono::milliseconds kRefreshInterval{1000};
+// A similar query that arrives while the index loads waits this long for it,
+// then gets 503.
+inline constexpr std::chrono::milliseconds kLoadWait{2000};
+// The index file beside the database is rewritten at most this often (and
+// once more when the service stops): a rewrite is a few hundred megabytes.
+inline constexpr std::chrono::seconds kSnapshotInterval{60};
 // SQLite waits this long for a lock held by another writer.
 inline constexpr int kBusyTimeoutMs = 5000;
 

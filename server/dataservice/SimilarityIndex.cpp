@@ -134,6 +134,18 @@ std::size_t SimilarityIndex::size() const { return snapshot()->size; }
 
 std::size_t SimilarityIndex::groupCount() const { return snapshot()->groups.size(); }
 
+SimilarityIndex::Groups SimilarityIndex::groups() const { return snapshot()->groups; }
+
+void SimilarityIndex::replace(Groups groups) {
+    std::lock_guard writeLock(m_writeMutex);
+    auto next = std::make_shared<Snapshot>();
+    next->groups = std::move(groups);
+    for (const auto &[key, group] : next->groups)
+        next->size += group->ids.size();
+    std::lock_guard publishLock(m_publishMutex);
+    m_snapshot = std::move(next);
+}
+
 void SimilarityIndex::apply(const std::vector<IndexEntry> &upserts, const std::vector<qint64> &removals) {
     if (upserts.empty() && removals.empty())
         return;

@@ -72,6 +72,8 @@ struct PatternGroup {
 // answers without the database: each entry keeps its record bytes.
 class SimilarityIndex {
 public:
+    using Groups = std::unordered_map<std::string, std::shared_ptr<const detail::PatternGroup>>;
+
     SimilarityIndex();
 
     // Adds or replaces the entries and drops the removed ids (unknown ids are
@@ -83,9 +85,15 @@ public:
     std::size_t size() const;
     std::size_t groupCount() const;
 
+    // The groups as the readers see them now (for writing them to a file).
+    Groups groups() const;
+    // Replaces every entry by these groups, each whole with its bounding box
+    // (as read back from such a file).
+    void replace(Groups groups);
+
 private:
     struct Snapshot {
-        std::unordered_map<std::string, std::shared_ptr<const detail::PatternGroup>> groups;
+        Groups groups;
         std::size_t size = 0;
     };
 

@@ -4,8 +4,11 @@
 #include "CsvImport.h"
 #include "DataService.h"
 #include "Ingest.h"
+#include "IndexSnapshot.h"
 #include "MatchStore.h"
 #include "ServiceLimits.h"
+#include "ServiceLog.h"
+#include "StoreBackup.h"
 
 #include "net/PoliteWeb.h"
 #include "net/QtWeb.h"
@@ -14,6 +17,8 @@
 #include <QDate>
 #include <QFile>
 #include <QStringList>
+
+#include <arpa/inet.h>
 
 #include <csignal>
 #include <memory>
@@ -26,20 +31,29 @@ using namespace chenglan::dataservice;
 namespace {
 
 const char kDefaultDatabase[] = "chenglan-service.db";
+const char kDefaultHost[] = "127.0.0.1";
+constexpr int kDefaultPort = 18081;
 
 const char kHelp[] = R"(usage:
-  chenglan-service serve [--db FILE] [--port N] [--threads N]
+  chenglan-service serve [--db FILE] [--listen HOST:PORT | --port N] [--threads N]
+                   [--public-url URL] [--no-index-file]
   chenglan-service import [--db FILE] FILE.csv
   chenglan-service ingest [--db FILE] --from Y-M-D --to Y-M-D [--only-new]
                    [--odds-site URL] [--analysis-site URL] [--detail-site URL]
   chenglan-service backtest [--db FILE] [--from Y-M-D] [--to Y-M-D] [--csv]
+  chenglan-service backup [--db FILE] OUT
   chenglan-service --help
 
 serve   answers the similar-match query "shili/deep_jc.asp?sql=" (GET or POST)
         and the server-slot link files "link(0).txt" to "link(2).txt" on
-        127.0.0.1, port N (default 0: any free port). Prints
-        "listening on 127.0.0.1:PORT" first. Reads imports made while it runs
-        within a second. Stops on SIGINT or SIGTERM.
+        HOST:PORT (default 127.0.0.1:18081; --port N: 127.0.0.1:N; port 0:
+        any free port). Prints "listening on HOST:PORT" first, then loads the
+        index: from the index file FILE.index beside the database when it
+        matches the database, else from the database (and writes the file).
+        GET /healthz answers 200 once loaded, 503 while loading or when the
+        database cannot be read; GET /metrics the Prometheus text format.
+        Reads imports made while it runs within a second. Logs on stderr.
+        Stops on SIGINT or SIGTERM.
 import  stores the finished matches of a CSV file in the sample site's export
         columns (see server/dataservice/README.md). Re-running updates, never
         duplicates; a bad line is reported on stderr and skipped.
@@ -61,7 +75,24 @@ backtest
         often the home side won, drew and lost, and how often one of the
         verdict's two suggested scores was the final score. --csv prints CSV.
 
+backup  writes a consistent copy of the database to OUT (which must not
+        exist) while serve, import and ingest go on, and checks it.
+
 --db FILE     the SQLite database, created on first use (default chenglan-service.db)
+--db postgresql://USER@HOST:PORT/DATABASE
+              a PostgreSQL database instead, shared by several services; its
+              tables are created on first use. Each serve follows the others'
+              writes within a second and keeps answering from memory while
+              the server cannot be reached.
+--listen HOST:PORT
+              the address to serve on; an IPv6 address in brackets ([::1]:18081).
+              Anything but loopback is said on stderr: put a TLS proxy in front.
+--public-url URL
+              the address clients reach the service at, behind a proxy
+              (https://.../); the link files name it instead of HOST:PORT
+--no-index-file
+              neither read nor write FILE.index: load from the database
+              (a PostgreSQL database has no index file)
 --odds-site, --analysis-site, --detail-site URL
               the sites ingest reads (each ending in "/"; defaults: the build's)
 --threads N   connections served at once (default 8); a few more wait, the
@@ -104,17 +135,82 @@ QString takeOption(QStringList &args, const QString &name, bool *missingValue) {
     return value;
 }
 
+struct ListenAddress {
+    std::string host;
+    int port = 0;
+};
+
+// "HOST:PORT", "[IPV6]:PORT". No value when it is not one.
+std::optional<ListenAddress> parseListen(const QString &text) {
+    const int colon = text.lastIndexOf(u':');
+    if (colon <= 0)
+        return std::nullopt;
+    QString host = text.left(colon);
+    if (host.startsWith(u'[') && host.endsWith(u']'))
+        host = host.mid(1, host.size() - 2);
+    else if (host.contains(u':'))
+        return std::nullopt; // an IPv6 address needs its brackets
+    bool ok = false;
+    const int port = text.mid(colon + 1).toInt(&ok);
+    if (host.isEmpty() || !ok || port < 0 || port > 65535)
+        return std::nullopt;
+    return ListenAddress{host.toStdString(), port};
+}
+
+// Loopback: 127.0.0.0/8, ::1, and the name localhost.
+bool isLoopback(const std::string &host) {
+    if (host == "localhost")
+        return true;
+    in_addr v4{};
+    if (::inet_pton(AF_INET, host.c_str(), &v4) == 1)
+        return (ntohl(v4.s_addr) >> 24) == 127;
+    in6_addr v6{};
+    return ::inet_pton(AF_INET6, host.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
+}
+
+QString shownAddress(const std::string &host, int port) {
+    const QString h = QString::fromStdString(host);
+    return (h.contains(u':') ? u'[' + h + u']' : h) + QStringLiteral(":%1").arg(port);
+}
+
+bool siteOption(QStringList &args, const QString &name, QString &base);
+
+// Qt's own warnings (the SQL driver's, for one) go into the service's log
+// with its timestamp and level, like every other line.
+void logQtMessage(QtMsgType type, const QMessageLogContext &, const QString &message) {
+    const LogLevel level = type == QtDebugMsg || type == QtInfoMsg ? LogLevel::Info
+                           : type == QtWarningMsg                  ? LogLevel::Warning
+                                                                   : LogLevel::Error;
+    logLine(level, message);
+}
+
 int serve(QStringList args) {
     bool missing = false;
     const QString db = takeOption(args, QStringLiteral("--db"), &missing);
+    const QString listenText = takeOption(args, QStringLiteral("--listen"), &missing);
     const QString portText = takeOption(args, QStringLiteral("--port"), &missing);
     const QString threadsText = takeOption(args, QStringLiteral("--threads"), &missing);
+    const bool noIndexFile = args.removeAll(QStringLiteral("--no-index-file")) > 0;
+    QString publicUrl;
+    if (!siteOption(args, QStringLiteral("--public-url"), publicUrl))
+        return usage("--public-url is an http(s) address ending in \"/\"");
     if (missing || !args.isEmpty())
-        return usage("serve takes --db FILE, --port N and --threads N");
+        return usage("serve takes --db FILE, --listen HOST:PORT (or --port N), --threads N, --public-url URL "
+                     "and --no-index-file");
+    if (!listenText.isNull() && !portText.isNull())
+        return usage("give --listen HOST:PORT or --port N, not both");
+    ListenAddress listen{kDefaultHost, kDefaultPort};
     bool ok = true;
-    const int port = portText.isEmpty() ? 0 : portText.toInt(&ok);
-    if (!ok || port < 0 || port > 65535)
-        return usage("--port needs a number from 0 to 65535");
+    if (!listenText.isNull()) {
+        const auto parsed = parseListen(listenText);
+        if (!parsed)
+            return usage("--listen needs HOST:PORT (an IPv6 address in brackets), the port from 0 to 65535");
+        listen = *parsed;
+    } else if (!portText.isNull()) {
+        listen.port = portText.toInt(&ok);
+        if (!ok || listen.port < 0 || listen.port > 65535)
+            return usage("--port needs a number from 0 to 65535");
+    }
     ServiceOptions options;
     options.databasePath = db.isEmpty() ? QString::fromLatin1(kDefaultDatabase) : db;
     if (!threadsText.isEmpty()) {
@@ -123,7 +219,16 @@ int serve(QStringList args) {
             return usage("--threads needs a number from 1 to 256");
         options.workers = std::size_t(threads);
     }
+    // Listen first, load behind it: a monitor sees "loading" instead of a
+    // refused connection, and queries wait for the index briefly.
+    options.deferLoad = true;
+    options.publicAddress = publicUrl;
+    // The index file lies beside a database file; a PostgreSQL database has
+    // no folder of its own here, so its services load from the database.
+    if (!noIndexFile && !options.databasePath.contains(QLatin1String("://")))
+        options.snapshotPath = snapshotPathFor(options.databasePath);
 
+    qInstallMessageHandler(logQtMessage);
     // Signals are taken by sigwait below, not by whichever thread they hit.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
@@ -134,19 +239,41 @@ int serve(QStringList args) {
 
     try {
         DataService service(options);
-        const int bound = service.start(port);
+        const int bound = service.start(listen.host, listen.port);
         if (bound == 0) {
-            std::fprintf(stderr, "chenglan-service: cannot listen on 127.0.0.1:%d\n", port);
+            logLine(LogLevel::Error,
+                    QStringLiteral("cannot listen on %1").arg(shownAddress(listen.host, listen.port)));
             return 1;
         }
-        std::printf("listening on 127.0.0.1:%d\n", bound);
+        std::printf("listening on %s\n", qPrintable(shownAddress(listen.host, bound)));
         std::fflush(stdout);
-        std::fprintf(stderr, "chenglan-service: %zu analysed finished matches in %zu pattern groups\n",
-                     service.index().size(), service.index().groupCount());
+        if (!isLoopback(listen.host))
+            logLine(LogLevel::Warning,
+                    QStringLiteral("listening on %1, which is not loopback: reachable from other machines; "
+                                   "plain HTTP, so put a TLS proxy in front")
+                        .arg(shownAddress(listen.host, bound)));
+        service.startLoading();
         int signal = 0;
         sigwait(&stopSignals, &signal);
-        std::fprintf(stderr, "chenglan-service: stopping\n");
+        logLine(LogLevel::Info, QStringLiteral("stopping"));
         service.stop();
+    } catch (const StoreError &e) {
+        logLine(LogLevel::Error, QString::fromStdString(e.what()));
+        return 1;
+    }
+    return 0;
+}
+
+int backupCommand(QStringList args) {
+    bool missing = false;
+    const QString db = takeOption(args, QStringLiteral("--db"), &missing);
+    if (missing || args.size() != 1)
+        return usage("backup takes [--db FILE] and the file to write");
+    const QString path = db.isEmpty() ? QString::fromLatin1(kDefaultDatabase) : db;
+    try {
+        const qint64 revision = backupDatabase(path, args.first());
+        std::fprintf(stderr, "backup: %s written, revision %lld\n", qPrintable(args.first()),
+                     static_cast<long long>(revision));
     } catch (const StoreError &e) {
         std::fprintf(stderr, "chenglan-service: %s\n", e.what());
         return 1;
@@ -273,7 +400,7 @@ int backtestCommand(QStringList args) {
     if (missing || bad || !args.isEmpty())
         return usage("backtest takes [--db FILE] [--from Y-M-D] [--to Y-M-D] [--csv]");
     const QString path = db.isEmpty() ? QString::fromLatin1(kDefaultDatabase) : db;
-    if (!QFile::exists(path)) {
+    if (!isPostgresAddress(path) && !QFile::exists(path)) {
         std::fprintf(stderr, "chenglan-service: no database %s\n", qPrintable(path));
         return 1;
     }
@@ -324,5 +451,7 @@ int main(int argc, char **argv) {
     }
     if (command == QLatin1String("backtest"))
         return backtestCommand(args);
+    if (command == QLatin1String("backup"))
+        return backupCommand(args);
     return usage("unknown command");
 }

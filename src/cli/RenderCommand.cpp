@@ -83,15 +83,7 @@ int runRender(QStringList args) {
             }
             // Never more than the renderer would accept anyway.
             const QByteArray bytes = file.read(renderer.limits().pageChars * 4 + 1);
-            try {
-                html = mode >= 0 ? BytesToText(bytes, mode) : decodePage(bytes);
-            } catch (const StepFailure &failure) {
-                if (mode >= 0)
-                    throw;
-                throw StepFailure(failure.message() + QStringLiteral(" A file without a charset is read as GB18030;"
-                                                                     " try --charset utf-8."),
-                                  failure.kind());
-            }
+            html = mode >= 0 ? BytesToText(bytes, mode) : decodeFile(bytes);
         }
         StepLog log;
         const QString text = markup ? renderer.bodyMarkup(html) : renderer.visibleText(html, &log);
@@ -115,8 +107,9 @@ const CommandRegistration registration{
          "between the cells of a row, and every inserted marker (\",\" \"‖\" \"|\" \"$\")\n"
          "where it stands. Run it on a page when a site changed its markup.\n"
          "\n"
-         "FILE is decoded like a fetched page (byte-order mark, else a meta charset,\n"
-         "else GB18030) unless --charset says how.\n"
+         "FILE is decoded as browsers read a local file (byte-order mark, else a meta\n"
+         "charset in its first 1024 bytes, else UTF-8 when its bytes are UTF-8, else\n"
+         "GB18030) unless --charset says how.\n"
          "--url URL fetches the page. With --charset it is fetched the way the\n"
          "  schedule, detail and service scrapers fetch (POST, gb2312 or utf-8);\n"
          "  without, the way the analysis pages are loaded (GET, decoded by the\n"

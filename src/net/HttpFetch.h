@@ -52,11 +52,22 @@ SiteAnswer readSiteAnswer(Web &web, const HttpRequest &request, int mode, const 
 
 // Decodes a page the way a browser picks its encoding: a byte-order mark
 // first (it cannot be wrong), else the charset of the Content-Type header,
-// else a meta charset in the first 1024 bytes, else GB18030. Labels of the
-// GB family all read as GB18030. Fails like BytesToText.
+// else a meta charset in the first 1024 bytes, else GB18030. Labels are
+// those of the WHATWG Encoding Standard, mapped as it says (the GB family
+// reads as GB18030, latin1 and ascii as windows-1252); a label it does not
+// list, or one of an encoding this client does not read (ISO-2022-JP,
+// hz-gb-2312 and the other "replacement" labels, x-user-defined), fails with
+// StepFailure (kind Layout) naming it. Otherwise fails like BytesToText.
 QString decodePage(const QByteArray &body, const QByteArray &contentType = {});
 
-// The encoding decodePage reads a page in ("UTF-8", "GB18030", ...).
+// The encoding decodePage reads a page in ("UTF-8", "GB18030", ...). Fails
+// like decodePage for a refused label.
 QByteArray pageEncoding(const QByteArray &body, const QByteArray &contentType = {});
+
+// Decodes a page read from a file, as browsers sniff local files: a
+// byte-order mark, else a meta charset in the first 1024 bytes, else UTF-8
+// when the bytes are valid UTF-8, else GB18030. Fails like decodePage.
+QString decodeFile(const QByteArray &body);
+QByteArray fileEncoding(const QByteArray &body);
 
 } // namespace chenglan

@@ -184,7 +184,15 @@ FetchOutcome PoliteWeb::fetch(const HttpRequest &request) {
     if (m_stop.raised())
         return aborted();
     PoliteClock &clock = m_schedule->clock();
-    const auto deadline = clock.now() + m_bound;
+    const auto started = clock.now();
+    const auto deadline = started + m_bound;
+    // Each exchange is told how much of the bound is gone, so that the
+    // client's own deadline ends the whole fetch, not each exchange, in time.
+    HttpRequest timed = request;
+    const auto sendTimed = [&] {
+        timed.spent = request.spent + std::chrono::ceil<milliseconds>(clock.now() - started);
+        return m_inner.fetch(timed);
+    };
     const QString host = QUrl(request.url).host().toLower();
     if (host.isEmpty())
         return m_inner.fetch(request); // not a web address: the client says why
@@ -204,7 +212,7 @@ FetchOutcome PoliteWeb::fetch(const HttpRequest &request) {
         break;
     }
 
-    FetchOutcome first = m_inner.fetch(request);
+    FetchOutcome first = sendTimed();
     const auto delay = retryDelay(first, clock);
     if (!delay)
         return first;
@@ -223,7 +231,7 @@ FetchOutcome PoliteWeb::fetch(const HttpRequest &request) {
     case Turn::Go:
         break;
     }
-    return m_inner.fetch(request);
+    return sendTimed();
 }
 
 } // namespace chenglan

@@ -112,7 +112,9 @@ using HostWaitHook = std::function<void(const HostWait &)>;
 // request once when the site answers 429 or 503 with Retry-After, provided the
 // repeat can start within the fetch's time bound; otherwise that answer is
 // returned as it is. A wait longer than the bound fails with Timeout instead
-// of starting late. abort() ends a wait at once and is passed on.
+// of starting late. Each exchange passed on carries in HttpRequest::spent the
+// time the fetch has used so far, so the repeat gets only what is left of the
+// bound. abort() ends a wait at once and is passed on.
 class PoliteWeb : public Web {
 public:
     PoliteWeb(Web &inner, std::shared_ptr<HostSchedule> schedule);

@@ -1,5 +1,7 @@
 #include "net/QtWeb.h"
 
+#include "net/ContentDecoding.h"
+
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QNetworkAccessManager>
@@ -10,7 +12,9 @@
 #include <QThread>
 #include <QUrl>
 
+#include <algorithm>
 #include <memory>
+#include <optional>
 
 namespace chenglan {
 
@@ -42,14 +46,72 @@ bool isRedirect(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
-// Whether the reply carries a whole HTTP answer, an error status included
-// (404 and 500 pages are answers like any other).
+// Statuses a final answer can have. 1xx are interim: a server that sends
+// nothing after one has not answered.
+constexpr int kLowestFinalStatus = 200;
+constexpr int kHighestStatus = 599;
+
+// The errors Qt sets for an error status; the reply still holds the whole
+// answer (404 and 500 pages are answers like any other). Any other error is
+// a transfer that failed, whatever status came before it.
+bool isStatusError(QNetworkReply::NetworkError error) {
+    switch (error) {
+    case QNetworkReply::ContentAccessDenied:
+    case QNetworkReply::ContentOperationNotPermittedError:
+    case QNetworkReply::ContentNotFoundError:
+    case QNetworkReply::AuthenticationRequiredError:
+    case QNetworkReply::ContentConflictError:
+    case QNetworkReply::ContentGoneError:
+    case QNetworkReply::UnknownContentError:
+    case QNetworkReply::ProtocolInvalidOperationError: // 400 and 418
+    case QNetworkReply::ProxyAuthenticationRequiredError:
+    case QNetworkReply::InternalServerError:
+    case QNetworkReply::OperationNotImplementedError:
+    case QNetworkReply::ServiceUnavailableError:
+    case QNetworkReply::UnknownServerError:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Whether the reply carries a whole HTTP answer, an error status included.
 bool isAnswer(const QNetworkReply &reply) {
     if (!reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
         return false;
-    const int error = reply.error();
-    return error == QNetworkReply::NoError || (error >= 201 && error < 300) || (error >= 401 && error < 500);
+    const QNetworkReply::NetworkError error = reply.error();
+    return error == QNetworkReply::NoError
+        || (isStatusError(error) && reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() >= 400);
 }
+
+// A header value shown in a sentence: Latin-1, control characters dropped, cut short.
+QString shownHeader(const QByteArray &value) {
+    constexpr qsizetype kShown = 120;
+    QString text;
+    for (const char c : value.left(kShown))
+        text.append(uchar(c) < 0x20 || uchar(c) == 0x7f ? QChar(u'?') : QChar::fromLatin1(c));
+    return value.size() > kShown ? text + QStringLiteral("…") : text;
+}
+
+// The body length a Content-Length value gives: digits only; a list (two
+// headers joined) only when every entry is the same number. None otherwise.
+std::optional<qint64> contentLength(const QByteArray &value) {
+    std::optional<qint64> length;
+    for (const QByteArray &part : value.split(',')) {
+        const QByteArray digits = part.trimmed();
+        if (digits.isEmpty() || digits.size() > 18
+            || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            return std::nullopt;
+        const qint64 n = digits.toLongLong();
+        if (length && *length != n)
+            return std::nullopt;
+        length = n;
+    }
+    return length;
+}
+
+// Whether an answer of this status carries a body at all.
+bool hasBody(int status) { return status >= kLowestFinalStatus && status != 204 && status != 304; }
 
 QString megabytes(qint64 bytes) {
     if (bytes % (1024 * 1024) == 0)
@@ -71,12 +133,17 @@ public:
         QTimer deadline;
         deadline.setSingleShot(true);
         deadline.setTimerType(Qt::PreciseTimer);
-        connect(&deadline, &QTimer::timeout, this, [this] {
-            stop(Failure::Timeout, QStringLiteral("No complete answer from %1 within %2 s.")
-                                       .arg(m_currentUrl.host())
-                                       .arg(double(m_limits.deadline.count()) / 1000.0));
+        // Time the fetch spent before this exchange counts against the same bound.
+        const auto spent = std::max(std::chrono::milliseconds(0), m_request.spent);
+        connect(&deadline, &QTimer::timeout, this, [this, spent] {
+            QString why = QStringLiteral("No complete answer from %1 within %2 s")
+                              .arg(m_currentUrl.host())
+                              .arg(double(m_limits.deadline.count()) / 1000.0);
+            if (spent.count() > 0)
+                why += QStringLiteral(" (%1 s of them spent before this request)").arg(double(spent.count()) / 1000.0);
+            stop(Failure::Timeout, why + u'.');
         });
-        deadline.start(m_limits.deadline);
+        deadline.start(std::max(std::chrono::milliseconds(0), m_limits.deadline - spent));
 
         HttpRequest::Method method = m_request.method;
         int redirects = 0;
@@ -93,19 +160,38 @@ public:
             if (!isAnswer(*m_reply)) {
                 QString why = QStringLiteral("Fetching %1 failed: %2.").arg(url.toDisplayString(), m_reply->errorString());
                 // An answer that broke off says how far it came.
-                const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
-                if (m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid() && length.isValid()
-                    && m_body.size() < length.toLongLong())
+                if (m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid() && m_length
+                    && m_rawBytes < *m_length)
                     why = QStringLiteral("Fetching %1 failed: %2 after %3 of %4 bytes of the answer.")
                               .arg(url.toDisplayString(), m_reply->errorString())
-                              .arg(m_body.size())
-                              .arg(length.toLongLong());
+                              .arg(m_rawBytes)
+                              .arg(*m_length);
                 discardReply();
                 return FetchOutcome::failed(Failure::Network, why);
             }
-            if (!isRedirect(status) || location.isEmpty())
+            if (const QString why = incomplete(url); !why.isEmpty()) {
+                discardReply();
+                return FetchOutcome::failed(Failure::Network, why);
+            }
+            if (!isRedirect(status))
                 break;
-            const QUrl target = url.resolved(QUrl::fromEncoded(location));
+            if (location.trimmed().isEmpty()) {
+                discardReply();
+                return FetchOutcome::failed(Failure::Redirect,
+                                            QStringLiteral("Fetching %1 failed: it answered %2, a redirect, without"
+                                                           " saying where to (no Location).")
+                                                .arg(url.toDisplayString())
+                                                .arg(status));
+            }
+            const QUrl given = QUrl::fromEncoded(location.trimmed(), QUrl::StrictMode);
+            const QUrl target = given.isValid() ? url.resolved(given) : QUrl();
+            if (!target.isValid() || target.host().isEmpty()) {
+                discardReply();
+                return FetchOutcome::failed(Failure::Redirect,
+                                            QStringLiteral("Fetching %1 failed: it redirected to \"%2\", which is not"
+                                                           " a valid address.")
+                                                .arg(url.toDisplayString(), shownHeader(location)));
+            }
             if (++redirects > m_limits.maxRedirects) {
                 discardReply();
                 return FetchOutcome::failed(Failure::Redirect, QStringLiteral("%1 redirected more than %2 times.")
@@ -133,8 +219,14 @@ public:
         response.status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         response.body = std::move(m_body);
         response.contentType = m_reply->rawHeader("Content-Type");
+        // The body is the decoded one: the headers that described the
+        // encoded bytes would no longer be true of it.
+        const bool decoded = m_decoder && m_decoder->coding() != ContentDecoder::Coding::Identity;
         for (const auto &pair : m_reply->rawHeaderPairs())
-            response.headers.append({pair.first, pair.second});
+            if (!decoded
+                || (pair.first.compare("Content-Encoding", Qt::CaseInsensitive) != 0
+                    && pair.first.compare("Content-Length", Qt::CaseInsensitive) != 0))
+                response.headers.append({pair.first, pair.second});
         response.finalUrl = url.toString();
         discardReply();
         return FetchOutcome::success(std::move(response));
@@ -151,16 +243,21 @@ private:
         for (const auto &header : m_request.headers)
             if (!(bodyDropped && header.first.compare("content-type", Qt::CaseInsensitive) == 0))
                 request.setRawHeader(header.first, header.second);
+        // Asking ourselves turns off Qt's own decompression, which has no
+        // bound on what a body inflates to and reports its faults as
+        // answers: the body arrives as sent and is decoded in take().
+        if (!request.hasRawHeader("Accept-Encoding"))
+            request.setRawHeader("Accept-Encoding", kAcceptedEncodings);
         m_body.clear();
+        m_rawBytes = 0;
+        m_length.reset();
+        m_decoder.reset();
+        m_checked = false;
         QNetworkAccessManager &manager = threadManager();
         m_reply = method == HttpRequest::Method::Post ? manager.post(request, QByteArray()) : manager.get(request);
         // Qt reads no further ahead than this while we have not taken the data.
         m_reply->setReadBufferSize(256 * 1024);
-        connect(m_reply, &QNetworkReply::metaDataChanged, this, [this] {
-            const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
-            if (length.isValid() && length.toLongLong() > m_limits.maxBody)
-                tooLarge();
-        });
+        connect(m_reply, &QNetworkReply::metaDataChanged, this, [this] { checkHead(); });
         connect(m_reply, &QNetworkReply::readyRead, this, [this] { take(); });
         connect(m_reply, &QNetworkReply::finished, this, [this] {
             take();
@@ -168,16 +265,93 @@ private:
         });
     }
 
+    // The head of an answer, as soon as it is in: a status that is none, a
+    // length that is not one number, a coding not asked for, or a declared
+    // body past the bound end the exchange at once.
+    void checkHead() {
+        if (!m_reply || m_failure != Failure::None || m_checked)
+            return;
+        const QVariant statusAttribute = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        if (!statusAttribute.isValid())
+            return;
+        m_checked = true;
+        const QString where = m_currentUrl.toDisplayString();
+        const int status = statusAttribute.toInt();
+        if (status < 100 || status > kHighestStatus)
+            return stop(Failure::Network, QStringLiteral("Fetching %1 failed: the server answered with status %2,"
+                                                         " which is not an HTTP status.")
+                                              .arg(where)
+                                              .arg(status));
+        if (status < kLowestFinalStatus)
+            return stop(Failure::Network, QStringLiteral("Fetching %1 failed: the server sent the interim status %2"
+                                                         " and no answer after it.")
+                                              .arg(where)
+                                              .arg(status));
+        // With Transfer-Encoding the chunks give the length (Qt reads them so).
+        if (m_reply->hasRawHeader("Content-Length") && !m_reply->hasRawHeader("Transfer-Encoding")) {
+            const QByteArray value = m_reply->rawHeader("Content-Length");
+            m_length = contentLength(value);
+            if (!m_length)
+                return stop(Failure::Network, QStringLiteral("Fetching %1 failed: the answer's length is not one"
+                                                             " number (Content-Length: %2).")
+                                                  .arg(where, shownHeader(value)));
+            if (*m_length > m_limits.maxBody)
+                return tooLarge();
+        }
+        // A redirect's body is never read: its coding does not matter.
+        if (isRedirect(status) && !m_reply->rawHeader("Location").trimmed().isEmpty())
+            return;
+        const QByteArray encoding = m_reply->rawHeader("Content-Encoding");
+        const auto coding = ContentDecoder::codingFor(encoding);
+        if (!coding)
+            return stop(Failure::Network, QStringLiteral("Fetching %1 failed: the answer is encoded as \"%2\", which"
+                                                         " this client did not ask for.")
+                                              .arg(where, shownHeader(encoding)));
+        m_decoder = std::make_unique<ContentDecoder>(*coding, m_limits.maxBody);
+    }
+
     void take() {
         if (!m_reply || m_failure != Failure::None)
             return;
+        checkHead();
+        if (m_failure != Failure::None)
+            return;
         const qint64 available = m_reply->bytesAvailable();
-        if (m_body.size() + available > m_limits.maxBody) {
-            tooLarge();
+        if (available <= 0)
+            return;
+        // The bytes as sent are bounded like a plain body, and so is what
+        // they decode to.
+        if (m_rawBytes + available > m_limits.maxBody)
+            return tooLarge();
+        const QByteArray raw = m_reply->read(available);
+        m_rawBytes += raw.size();
+        if (!m_decoder) {
+            m_body.append(raw);
             return;
         }
-        if (available > 0)
-            m_body.append(m_reply->read(available));
+        switch (m_decoder->feed(raw, &m_body)) {
+        case ContentDecoder::State::Ok:
+            break;
+        case ContentDecoder::State::TooLarge:
+            return tooLarge();
+        case ContentDecoder::State::Broken:
+            return stop(Failure::Network, QStringLiteral("Fetching %1 failed: %2.")
+                                              .arg(m_currentUrl.toDisplayString(), m_decoder->error()));
+        }
+    }
+
+    // Why a reply Qt calls complete is not: its bytes fall short of or go
+    // past the length it gave, or its coded body did not end. Empty when whole.
+    QString incomplete(const QUrl &url) {
+        const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (m_length && hasBody(status) && m_rawBytes != *m_length)
+            return QStringLiteral("Fetching %1 failed: the answer has %2 bytes, not the %3 it announced.")
+                .arg(url.toDisplayString())
+                .arg(m_rawBytes)
+                .arg(*m_length);
+        if (m_decoder && m_decoder->finish() == ContentDecoder::State::Broken)
+            return QStringLiteral("Fetching %1 failed: %2.").arg(url.toDisplayString(), m_decoder->error());
+        return {};
     }
 
     void tooLarge() {
@@ -208,7 +382,11 @@ private:
     QEventLoop m_loop;
     QPointer<QNetworkReply> m_reply;
     QUrl m_currentUrl;
-    QByteArray m_body;
+    QByteArray m_body;              // decoded
+    qint64 m_rawBytes = 0;          // as sent
+    std::optional<qint64> m_length; // Content-Length
+    std::unique_ptr<ContentDecoder> m_decoder;
+    bool m_checked = false;         // checkHead() has seen this reply's head
     Failure m_failure = Failure::None;
     QString m_error;
 };

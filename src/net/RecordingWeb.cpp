@@ -1,5 +1,7 @@
 #include "net/RecordingWeb.h"
 
+#include "net/ReplayWeb.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -131,6 +133,13 @@ void Recording::add(const HttpRequest &request, const QDateTime &started, std::c
     }
     QFile index(QDir(m_dir).filePath(QString::fromLatin1(kRecordingIndex)));
     const QByteArray text = line.text();
+    // A line a replay would refuse is not written: the folder stays replayable.
+    if (text.size() > kReplayLineLimit) {
+        failWith(QStringLiteral("cannot store %1: its index line would be longer than %2 bytes")
+                     .arg(request.url)
+                     .arg(kReplayLineLimit));
+        return;
+    }
     if (!index.open(QIODevice::WriteOnly | QIODevice::Append) || index.write(text) != text.size() || !index.flush()) {
         failWith(QStringLiteral("cannot write %1: %2").arg(index.fileName(), index.errorString()));
         return;

@@ -8,6 +8,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace chenglan {
 
 namespace {
@@ -25,27 +32,80 @@ bool isPlainName(const QString &name) {
         && !name.contains(u':');
 }
 
+// Opens a file of the recording for reading, or says why not. Only a regular
+// file: a symbolic link would lead outside the folder (zip and tar keep
+// links), and a FIFO or a device would block or never end. lstat first, so
+// that nothing else is ever opened; the open neither follows a link nor
+// blocks, and fstat checks that the file opened is the one looked at.
+QString openRegularFile(const QString &path, QFile &file, qint64 *size) {
+    const QByteArray name = QFile::encodeName(path);
+    struct stat seen {};
+    if (::lstat(name.constData(), &seen) != 0)
+        return QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+    if (S_ISLNK(seen.st_mode))
+        return QStringLiteral("%1 is a symbolic link, not a file of the recording").arg(path);
+    if (!S_ISREG(seen.st_mode))
+        return QStringLiteral("%1 is not a regular file").arg(path);
+    const int fd = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+    struct stat opened {};
+    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) || opened.st_dev != seen.st_dev
+        || opened.st_ino != seen.st_ino) {
+        ::close(fd);
+        return QStringLiteral("%1 changed while it was opened").arg(path);
+    }
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return QStringLiteral("%1: %2").arg(path, file.errorString());
+    }
+    *size = opened.st_size;
+    return {};
+}
+
 } // namespace
 
 Playback::Playback(QString dir) : m_dir(std::move(dir)) { read(); }
 
 void Playback::read() {
-    QFile index(QDir(m_dir).filePath(QString::fromLatin1(kRecordingIndex)));
-    if (!index.open(QIODevice::ReadOnly)) {
-        m_error = QStringLiteral("no recording in %1 (%2: %3)").arg(m_dir, index.fileName(), index.errorString());
+    const QString indexPath = QDir(m_dir).filePath(QString::fromLatin1(kRecordingIndex));
+    QFile index;
+    qint64 indexSize = 0;
+    if (const QString why = openRegularFile(indexPath, index, &indexSize); !why.isEmpty()) {
+        m_error = QStringLiteral("no recording in %1 (%2)").arg(m_dir, why);
+        return;
+    }
+    if (indexSize > kReplayIndexLimit) {
+        m_error = QStringLiteral("%1 has %2 bytes, more than a recording's index may hold (%3)")
+                      .arg(indexPath)
+                      .arg(indexSize)
+                      .arg(kReplayIndexLimit);
+        return;
+    }
+    // The size can still grow after fstat: never read past the bound.
+    const QByteArray text = index.read(kReplayIndexLimit + 1);
+    if (text.size() > kReplayIndexLimit) {
+        m_error = QStringLiteral("%1 is longer than a recording's index may be (%2 bytes)").arg(indexPath).arg(kReplayIndexLimit);
         return;
     }
     QHash<QString, QList<Exchange>> exchanges;
     int size = 0;
     int lineNumber = 0;
-    while (!index.atEnd()) {
-        const QByteArray line = index.readLine().trimmed();
+    qsizetype from = 0;
+    while (from < text.size()) {
+        qsizetype end = text.indexOf('\n', from);
+        if (end < 0)
+            end = text.size();
         ++lineNumber;
+        const auto fail = [&](const QString &why) {
+            m_error = QStringLiteral("%1 line %2: %3").arg(indexPath).arg(lineNumber).arg(why);
+        };
+        if (end - from > kReplayLineLimit)
+            return fail(QStringLiteral("longer than %1 bytes").arg(kReplayLineLimit));
+        const QByteArray line = text.mid(from, end - from).trimmed();
+        from = end + 1;
         if (line.isEmpty())
             continue;
-        const auto fail = [&](const QString &why) {
-            m_error = QStringLiteral("%1 line %2: %3").arg(index.fileName()).arg(lineNumber).arg(why);
-        };
         QJsonParseError parseError;
         const QJsonDocument document = QJsonDocument::fromJson(line, &parseError);
         if (!document.isObject())
@@ -94,21 +154,25 @@ void Playback::read() {
 FetchOutcome Playback::withBody(const Exchange &exchange) const {
     if (!exchange.outcome.ok())
         return exchange.outcome;
-    QFile file(QDir(m_dir).filePath(exchange.bodyFile));
-    if (!file.open(QIODevice::ReadOnly))
-        return FetchOutcome::failed(FetchOutcome::Failure::Network,
-                                    QStringLiteral("recorded body missing: %1").arg(file.fileName()));
-    if (file.size() != exchange.bytes)
+    const QString path = QDir(m_dir).filePath(exchange.bodyFile);
+    QFile file;
+    qint64 size = 0;
+    if (const QString why = openRegularFile(path, file, &size); !why.isEmpty())
+        return FetchOutcome::failed(FetchOutcome::Failure::Network, QStringLiteral("recorded body unusable: %1").arg(why));
+    if (size != exchange.bytes)
         return FetchOutcome::failed(FetchOutcome::Failure::Network,
                                     QStringLiteral("recorded body %1 has %2 bytes, the index says %3")
-                                        .arg(file.fileName())
-                                        .arg(file.size())
+                                        .arg(path)
+                                        .arg(size)
                                         .arg(exchange.bytes));
     FetchOutcome outcome = exchange.outcome;
-    outcome.response->body = file.read(exchange.bytes);
+    // One byte more than the index says: a file that grew is not passed off either.
+    outcome.response->body = file.read(exchange.bytes + 1);
     if (outcome.response->body.size() != exchange.bytes)
         return FetchOutcome::failed(FetchOutcome::Failure::Network,
-                                    QStringLiteral("cannot read %1: %2").arg(file.fileName(), file.errorString()));
+                                    QStringLiteral("cannot read %1: it has not the %2 bytes the index says")
+                                        .arg(path)
+                                        .arg(exchange.bytes));
     return outcome;
 }
 

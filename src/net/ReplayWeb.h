@@ -14,10 +14,16 @@ namespace chenglan {
 
 // Largest body a replay reads, the same limit the client puts on an answer.
 inline constexpr qint64 kReplayBodyLimit = 16 * 1024 * 1024;
+// Largest index a replay reads, and its longest line. A line holds one
+// exchange: its address, and headers that the client bounds far below this.
+inline constexpr qint64 kReplayIndexLimit = 16 * 1024 * 1024;
+inline constexpr qint64 kReplayLineLimit = 1024 * 1024;
 
 // The answers of one recording folder, read once and shared by every Web that
 // replays it, so that an address fetched again by a later job gets the
-// answer the recording holds for that turn. Thread-safe.
+// answer the recording holds for that turn. Thread-safe. A recording comes
+// from someone else's bug report: only regular files directly inside the
+// folder are read (never through a symbolic link, never a FIFO or device).
 class Playback {
 public:
     explicit Playback(QString dir);

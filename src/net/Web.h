@@ -5,6 +5,7 @@
 #include <QPair>
 #include <QString>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -19,6 +20,10 @@ struct HttpRequest {
     Method method = Method::Get;
     QString url;
     QList<QPair<QByteArray, QByteArray>> headers;
+    // Time this fetch already spent before the exchange (waiting for its
+    // turn, a repeat after Retry-After). A client's time bound counts it, so
+    // that the whole fetch, waits and repeat included, keeps to one bound.
+    std::chrono::milliseconds spent{0};
     // Whether the answer can still change. The client decides it from what it
     // knows of the page (a finished match's page is final), never from the
     // site's headers; a page cache keeps only final answers for good.

@@ -82,7 +82,7 @@ bool isEngineGlobal(QStringView name) {
         u"Qt", u"RangeError", u"ReferenceError", u"Reflect", u"RegExp", u"Set", u"SharedArrayBuffer",
         u"String", u"Symbol", u"SyntaxError", u"TypeError", u"URIError", u"URL", u"URLSearchParams",
         u"Uint16Array", u"Uint32Array", u"Uint8Array", u"Uint8ClampedArray", u"WeakMap", u"WeakSet",
-        u"XMLHttpRequest", u"__defineGetter__", u"__defineSetter__", u"__lookupGetter__",
+        u"XMLHttpRequest", u"__chenglan_mul", u"__defineGetter__", u"__defineSetter__", u"__lookupGetter__",
         u"__lookupSetter__", u"__proto__", u"addEventListener", u"alert", u"arguments", u"attachEvent",
         u"blur", u"clearInterval", u"clearTimeout", u"close", u"confirm", u"console", u"constructor",
         u"decodeURI", u"decodeURIComponent", u"detachEvent", u"document", u"encodeURI",

@@ -5,6 +5,7 @@
 #include <QJSEngine>
 #include <QObject>
 
+#include <algorithm>
 #include <condition_variable>
 #include <initializer_list>
 #include <mutex>
@@ -227,6 +228,20 @@ private:
     std::thread m_thread; // last: starts once the members above exist
 };
 
+// The engine multiplies two integers as integers and so drops the sign of
+// a zero product (0 * -1 is 0 there, -0 in the language). Every "a * b"
+// becomes a call of this function, and "x *= b" becomes "x = f(x, b)" where
+// x is a name or a pure property; operands are evaluated in the same order.
+const QString SignedMulName = QStringLiteral("__chenglan_mul");
+const char signedMulSource[] = R"JS(
+(function (a, b) {
+    var r = a * b;
+    if (r !== 0 || typeof a !== 'number' || typeof b !== 'number')
+        return r;
+    return (a < 0 || 1 / a < 0) !== (b < 0 || 1 / b < 0) ? -0 : 0;
+})
+)JS";
+
 // The engine with the page's document and window, started on demand.
 struct Engine {
     explicit Engine(const ScriptSandbox::Writer &writer) : host(writer), watchdog(engine) {
@@ -240,6 +255,11 @@ struct Engine {
         ready = make.isCallable() && helper.isObject() && jsonParse.isCallable() && defineProperty.isCallable();
         if (ready)
             installWindow(engine, helper);
+        // Neither writable nor configurable: a page cannot replace it.
+        QJSValue descriptor = engine.newObject();
+        descriptor.setProperty(QStringLiteral("value"), engine.evaluate(QString::fromUtf8(signedMulSource)));
+        signedMul = ready && descriptor.property(QStringLiteral("value")).isCallable()
+            && !defineProperty.call({global, SignedMulName, descriptor}).isError();
     }
 
     QJSEngine engine;
@@ -248,6 +268,7 @@ struct Engine {
     QJSValue jsonParse;
     QJSValue defineProperty;
     bool ready = false;
+    bool signedMul = false; // products keep the sign of a zero
 };
 
 // Literals shorter than this are compiled as they stand: building them from
@@ -271,77 +292,184 @@ struct LocalScriptEngine::Private {
     int depth = 0;
 };
 
-// Evaluates a script in the engine. Where literalsAsData is on and the
-// script parsed, each large plain-data array literal of a top-level var
-// statement is made beforehand with JSON.parse and the statement reads it
-// from a hidden global instead ("var h_data = __chenglan_literals1[0];"),
-// which keeps the statement's place in the order the script runs.
+namespace {
+
+// One change to a script's text: `removed` characters at `at` replaced by
+// `text`. Where two changes meet at one place, a closing one comes first.
+struct Edit {
+    qsizetype at;
+    qsizetype removed;
+    QString text;
+    int order; // 0 closes, 1 replaces, 2 opens
+};
+
+QString applyEdits(const QString &code, std::vector<Edit> &edits) {
+    std::stable_sort(edits.begin(), edits.end(),
+                     [](const Edit &x, const Edit &y) { return x.at != y.at ? x.at < y.at : x.order < y.order; });
+    QString out;
+    out.reserve(code.size() + qsizetype(edits.size()) * 8);
+    qsizetype from = 0;
+    for (const Edit &edit : edits) {
+        out.append(QStringView(code).sliced(from, edit.at - from));
+        out += edit.text;
+        from = edit.at + edit.removed;
+    }
+    out.append(QStringView(code).sliced(from));
+    return out;
+}
+
+// Where the operator that follows the left operand begins: past closing
+// parentheses, white space and comments (which may hold a "*"). -1 if the
+// text is not as expected.
+qsizetype operatorAt(const QString &code, qsizetype from, qsizetype to, QStringView op) {
+    qsizetype i = from;
+    while (i < to) {
+        const QChar c = code[i];
+        if (c == u')' || c.isSpace() || c == QChar(0xFEFF)) {
+            ++i;
+        } else if (c == u'/' && i + 1 < to && code[i + 1] == u'*') {
+            const qsizetype close = code.indexOf(QStringLiteral("*/"), i + 2);
+            if (close < 0)
+                return -1;
+            i = close + 2;
+        } else if (c == u'/' && i + 1 < to && code[i + 1] == u'/') {
+            while (i < to && code[i] != u'\n' && code[i] != u'\r' && code[i] != QChar(0x2028) && code[i] != QChar(0x2029))
+                ++i;
+        } else {
+            return QStringView(code).sliced(i).startsWith(op) ? i : -1;
+        }
+    }
+    return -1;
+}
+
+// An expression that reads the same value however often it is evaluated
+// and changes nothing: a name, this, a number or string, or a property of
+// such a one by name or by such a key.
+bool isPure(const js::Ast &ast, int index) {
+    const js::Node &n = ast.node(index);
+    switch (n.kind) {
+    case js::NodeKind::Identifier:
+    case js::NodeKind::This:
+        return true;
+    case js::NodeKind::Constant:
+        return !ast.constants[size_t(n.value)].isArray();
+    case js::NodeKind::Member:
+        return isPure(ast, n.a);
+    case js::NodeKind::Index:
+        return isPure(ast, n.a) && isPure(ast, n.b);
+    default:
+        return false;
+    }
+}
+
+void signedZeroEdits(const QString &code, const js::Ast &ast, std::vector<Edit> &edits) {
+    std::vector<int> pending{ast.program};
+    std::vector<Edit> found;
+    while (!pending.empty()) {
+        const int index = pending.back();
+        pending.pop_back();
+        if (index < 0)
+            continue;
+        const js::Node &n = ast.node(index);
+        for (const int child : {n.a, n.b, n.c, n.d})
+            pending.push_back(child);
+        for (int i = 0; i < n.count; ++i)
+            pending.push_back(ast.child(n, i));
+        if (n.kind == js::NodeKind::Binary && n.op == js::Punct::Star) {
+            const qsizetype op = operatorAt(code, ast.node(n.a).end, ast.node(n.b).begin, u"*");
+            if (op < 0)
+                return; // not as parsed: leave the whole script alone
+            found.push_back({n.begin, 0, SignedMulName + u'(', 2});
+            found.push_back({op, 1, QStringLiteral(","), 1});
+            found.push_back({n.end, 0, QStringLiteral(")"), 0});
+        } else if (n.kind == js::NodeKind::Assign && n.op == js::Punct::StarAssign && isPure(ast, n.a)) {
+            const js::Node &target = ast.node(n.a);
+            const qsizetype op = operatorAt(code, target.end, ast.node(n.b).begin, u"*=");
+            if (op < 0)
+                return;
+            const QString targetText = code.sliced(target.begin, target.end - target.begin);
+            found.push_back({op, 2, QStringLiteral("= ") + SignedMulName + u'(' + targetText + u',', 1});
+            found.push_back({n.end, 0, QStringLiteral(")"), 0});
+        }
+    }
+    edits.insert(edits.end(), found.begin(), found.end());
+}
+
+} // namespace
+
+// Evaluates a script in the engine, changed where it parsed: products go
+// through the signed multiplication above, and, where literalsAsData is on,
+// each large plain-data array literal of a top-level var statement is made
+// beforehand with JSON.parse and the statement reads it from a hidden global
+// instead ("var h_data = __chenglan_literals1[0];"), which keeps the
+// statement's place in the order the script runs. No change adds a line.
 QJSValue LocalScriptEngine::Private::evaluate(const QString &code, const js::Ast *ast) {
     QJSEngine &js = engine.engine;
-    if (!ast || !literalsAsData || code.contains(LiteralsName))
+    if (!ast)
         return js.evaluate(code);
+    std::vector<Edit> edits;
+    if (engine.signedMul && !code.contains(SignedMulName))
+        signedZeroEdits(code, *ast, edits);
+
     struct Range {
         qsizetype begin;
         qsizetype end;
     };
     std::vector<Range> ranges;
     QString json(u'[');
-    json.reserve(code.size());
-    const js::Node &program = ast->node(ast->program);
-    for (int i = 0; i < program.count; ++i) {
-        const js::Node &statement = ast->node(ast->child(program, i));
-        if (statement.kind != js::NodeKind::Var)
-            continue;
-        for (int j = 0; j < statement.count; ++j) {
-            const js::Node &declarator = ast->node(ast->child(statement, j));
-            if (declarator.a < 0)
+    if (literalsAsData && !code.contains(LiteralsName)) {
+        const js::Node &program = ast->node(ast->program);
+        for (int i = 0; i < program.count; ++i) {
+            const js::Node &statement = ast->node(ast->child(program, i));
+            if (statement.kind != js::NodeKind::Var)
                 continue;
-            const js::Node &init = ast->node(declarator.a);
-            if (init.kind != js::NodeKind::Constant || init.end - init.begin < MinLiteralLength
-                || !ast->constants[size_t(init.value)].isArray())
-                continue;
-            const qsizetype mark = json.size();
-            if (!ranges.empty())
-                json += u',';
-            if (js::appendJson(json, ast->constants[size_t(init.value)]))
-                ranges.push_back({init.begin, init.end});
-            else
-                json.truncate(mark);
+            for (int j = 0; j < statement.count; ++j) {
+                const js::Node &declarator = ast->node(ast->child(statement, j));
+                if (declarator.a < 0)
+                    continue;
+                const js::Node &init = ast->node(declarator.a);
+                if (init.kind != js::NodeKind::Constant || init.end - init.begin < MinLiteralLength
+                    || !ast->constants[size_t(init.value)].isArray())
+                    continue;
+                const qsizetype mark = json.size();
+                if (!ranges.empty())
+                    json += u',';
+                if (js::appendJson(json, ast->constants[size_t(init.value)]))
+                    ranges.push_back({init.begin, init.end});
+                else
+                    json.truncate(mark);
+            }
         }
     }
-    if (ranges.empty())
-        return js.evaluate(code);
-    json += u']';
-
-    const QJSValue values = engine.jsonParse.call({QJSValue(json)});
-    const QString name = LiteralsName + QString::number(depth);
-    QJSValue descriptor = js.newObject();
-    descriptor.setProperty(QStringLiteral("value"), values);
-    descriptor.setProperty(QStringLiteral("configurable"), true);
     QJSValue global = js.globalObject();
-    if (values.isError() || engine.defineProperty.call({global, name, descriptor}).isError())
-        return js.evaluate(code);
-
-    QString rewritten;
-    rewritten.reserve(code.size());
-    qsizetype at = 0;
-    for (size_t k = 0; k < ranges.size(); ++k) {
-        rewritten.append(QStringView(code).sliced(at, ranges[k].begin - at));
-        rewritten += name;
-        rewritten += u'[';
-        rewritten += QString::number(k);
-        rewritten += u']';
-        // Line breaks inside the literal stay, so that lines keep their numbers.
-        for (qsizetype i = ranges[k].begin; i < ranges[k].end; ++i) {
-            const QChar c = code[i];
-            if (c == u'\n' || c == u'\r' || c == QChar(0x2028) || c == QChar(0x2029))
-                rewritten += c;
+    QString name;
+    if (!ranges.empty()) {
+        json += u']';
+        const QJSValue values = engine.jsonParse.call({QJSValue(json)});
+        name = LiteralsName + QString::number(depth);
+        QJSValue descriptor = js.newObject();
+        descriptor.setProperty(QStringLiteral("value"), values);
+        descriptor.setProperty(QStringLiteral("configurable"), true);
+        if (values.isError() || engine.defineProperty.call({global, name, descriptor}).isError()) {
+            name.clear();
+        } else {
+            for (size_t k = 0; k < ranges.size(); ++k) {
+                QString text = name + u'[' + QString::number(k) + u']';
+                // Line breaks inside the literal stay, so that lines keep their numbers.
+                for (qsizetype i = ranges[k].begin; i < ranges[k].end; ++i) {
+                    const QChar c = code[i];
+                    if (c == u'\n' || c == u'\r' || c == QChar(0x2028) || c == QChar(0x2029))
+                        text += c;
+                }
+                edits.push_back({ranges[k].begin, ranges[k].end - ranges[k].begin, std::move(text), 1});
+            }
         }
-        at = ranges[k].end;
     }
-    rewritten.append(QStringView(code).sliced(at));
-    const QJSValue result = js.evaluate(rewritten);
-    global.deleteProperty(name);
+    if (edits.empty())
+        return js.evaluate(code);
+    const QJSValue result = js.evaluate(applyEdits(code, edits));
+    if (!name.isEmpty())
+        global.deleteProperty(name);
     return result;
 }
 
@@ -380,7 +508,7 @@ ScriptSandbox::Outcome LocalScriptEngine::run(const QString &code, const js::Ast
         } else {
             js::Ast parsed;
             js::ParseFacts facts;
-            const bool ok = d->literalsAsData && js::parseScript(code, parsed, facts);
+            const bool ok = js::parseScript(code, parsed, facts);
             result = d->evaluate(code, ok ? &parsed : nullptr);
         }
     }

@@ -57,6 +57,15 @@ std::optional<QString> serviceBaseFromLink(const QString &text, QString *why) {
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || (scheme != u"http" && scheme != u"https") || url.host().isEmpty())
         return refuse(QStringLiteral("链接文件不是 http(s) 地址：“%1”").arg(shown));
+    // A user name or password would go with every query to whoever the
+    // list names; the service takes none.
+    const qsizetype authorityStart = address.indexOf(QStringLiteral("//")) + 2;
+    qsizetype authorityEnd = address.indexOf(u'/', authorityStart);
+    if (authorityEnd < 0)
+        authorityEnd = address.size();
+    if (!url.userInfo().isEmpty() || address.mid(authorityStart, authorityEnd - authorityStart).contains(u'@'))
+        return refuse(QStringLiteral("链接文件的地址带有用户名或密码：“%1”")
+                          .arg(url.toDisplayString(QUrl::RemoveUserInfo).left(60))); // the password is not shown
     if (url.hasQuery() || url.hasFragment() || !address.endsWith(u'/'))
         return refuse(QStringLiteral("链接文件的地址不以“/”结尾：“%1”").arg(shown));
     return address;

@@ -38,8 +38,8 @@ QString serverLinkUrl(const QString &serverListBase, int slot);
 
 // The service address a link file names: its text without outer blanks and
 // line breaks, accepted only as an absolute http(s) address with a host,
-// without query or fragment, ending in "/". No value otherwise, with the
-// reason in *why.
+// without user name or password, query or fragment, ending in "/". No value
+// otherwise, with the reason in *why.
 std::optional<QString> serviceBaseFromLink(const QString &text, QString *why = nullptr);
 
 // What choosing a slot did.

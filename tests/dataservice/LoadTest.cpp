@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -175,6 +176,10 @@ protected:
             QStringList{QStringLiteral("serve"), QStringLiteral("--db"), s_dir->filePath(QStringLiteral("load.db"))});
         ASSERT_TRUE(m_service->ok()) << m_service->error().toStdString();
         m_port = m_service->port();
+        // The service listens before its index is loaded; as a load balancer
+        // would, the test waits for /healthz to say it is ready.
+        for (int i = 0; i < 1200 && rawExchange(m_port, getRequest("/healthz")).status != 200; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
         const RawAnswer first = rawExchange(m_port, getRequest(kTarget));
         ASSERT_EQ(first.status, 200);
         ASSERT_EQ(std::count(first.body.begin(), first.body.end(), '|'), 30);

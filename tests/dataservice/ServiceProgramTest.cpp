@@ -3,6 +3,7 @@
 
 #include "MatchStore.h"
 #include "ServiceTestData.h"
+#include "TestPostgres.h"
 #include "support/ServerProcess.h"
 
 #include <QFileInfo>
@@ -20,16 +21,18 @@ namespace {
 const QString kServiceBinary = QStringLiteral(CHENGLAN_BINARY_DIR "/server/dataservice/chenglan-service");
 const QString kSiteBinary = QStringLiteral(CHENGLAN_BINARY_DIR "/server/samplesite/chenglan-sample-site");
 
+class ServiceProgramOn : public OnBothBackends {};
+CHENGLAN_ON_BOTH_BACKENDS(ServiceProgramOn);
+
 } // namespace
 
-TEST(ServiceProgram, ServesTheQueryAndTheLinkFilesOnThePortItPrints) {
-    TempDatabase db;
+TEST_P(ServiceProgramOn, ServesTheQueryAndTheLinkFilesOnThePortItPrints) {
     {
-        MatchStore store(db.path());
+        MatchStore store(where());
         store.upsertMatch(finishedMatch(11));
         store.upsertProfile(profileOf(11, Strengths{35, -20, 40, -10, 50, 0, 45, 5}));
     }
-    chenglan::testing::ServerProcess service(kServiceBinary, {QStringLiteral("serve"), QStringLiteral("--db"), db.path()});
+    chenglan::testing::ServerProcess service(kServiceBinary, {QStringLiteral("serve"), QStringLiteral("--db"), where()});
     ASSERT_TRUE(service.ok()) << service.error().toStdString();
 
     httplib::Client client("127.0.0.1", service.port());
@@ -46,29 +49,33 @@ TEST(ServiceProgram, ServesTheQueryAndTheLinkFilesOnThePortItPrints) {
     EXPECT_TRUE(text.endsWith(QStringLiteral(",|")));
 }
 
-TEST(ServiceProgram, ImportsTheSampleSitesExportTwiceWithoutDuplicates) {
+TEST_P(ServiceProgramOn, ImportsTheSampleSitesExportTwiceWithoutDuplicatesAndBacktestsIt) {
     if (!QFileInfo::exists(kSiteBinary))
         GTEST_SKIP() << "the sample site is not built";
-    TempDatabase db;
-    const QString csv = db.path() + QStringLiteral(".csv");
+    TempDatabase folder;
+    const QString csv = folder.path() + QStringLiteral(".csv");
     const ProgramRun exported = runProgram(kSiteBinary, {QStringLiteral("--today"), QStringLiteral("2022-10-09"),
                                                    QStringLiteral("--export-csv"), csv});
     ASSERT_EQ(exported.exitCode, 0) << exported.errors.toStdString();
 
-    const ProgramRun first = runProgram(kServiceBinary, {QStringLiteral("import"), QStringLiteral("--db"), db.path(), csv});
+    const ProgramRun first = runProgram(kServiceBinary, {QStringLiteral("import"), QStringLiteral("--db"), where(), csv});
     ASSERT_EQ(first.exitCode, 0) << first.errors.toStdString();
     EXPECT_TRUE(first.errors.contains(QStringLiteral(" 0 bad"))) << first.errors.toStdString();
-    const qint64 count = MatchStore(db.path()).matchCount();
+    const qint64 count = MatchStore(where()).matchCount();
     EXPECT_GT(count, 1000);
 
-    const ProgramRun second = runProgram(kServiceBinary, {QStringLiteral("import"), QStringLiteral("--db"), db.path(), csv});
+    const ProgramRun second = runProgram(kServiceBinary, {QStringLiteral("import"), QStringLiteral("--db"), where(), csv});
     ASSERT_EQ(second.exitCode, 0) << second.errors.toStdString();
     EXPECT_TRUE(second.errors.contains(QStringLiteral(" 0 new, 0 updated"))) << second.errors.toStdString();
-    EXPECT_EQ(MatchStore(db.path()).matchCount(), count);
+    EXPECT_EQ(MatchStore(where()).matchCount(), count);
 
     // Short league names and the handicap line come through.
-    const auto first1 = MatchStore(db.path()).match(1900000);
+    const auto first1 = MatchStore(where()).match(1900000);
     ASSERT_TRUE(first1);
     EXPECT_FALSE(first1->leagueShort.isEmpty());
     EXPECT_TRUE(first1->handicapLine.has_value());
+
+    const ProgramRun backtest = runProgram(kServiceBinary, {QStringLiteral("backtest"), QStringLiteral("--db"), where(),
+                                                            QStringLiteral("--csv")});
+    EXPECT_EQ(backtest.exitCode, 0) << backtest.errors.toStdString();
 }

@@ -81,7 +81,14 @@ TEST(ServiceBaseFromLink, AcceptsOnlyServiceAddresses) {
     EXPECT_EQ(serviceBaseFromLink(u"http://10.0.0.1:8080/"_s), u"http://10.0.0.1:8080/"_s);
     EXPECT_EQ(serviceBaseFromLink(u"HTTPS://host.example/a/b/\n"_s), u"HTTPS://host.example/a/b/"_s);
     EXPECT_EQ(serviceBaseFromLink(QChar(0xFEFF) + u"http://h/"_s), u"http://h/"_s);
+    EXPECT_EQ(serviceBaseFromLink(u"http://h/@x/"_s), u"http://h/@x/"_s); // an "@" of the path is no credential
     QString why;
+    // Credentials in the address would be sent with every query, to whoever the list names.
+    for (const QString &text : {u"http://user:pw@h/"_s, u"http://user@h/"_s, u"https://:pw@h:8080/"_s, u"http://@h/"_s}) {
+        why.clear();
+        EXPECT_FALSE(serviceBaseFromLink(text, &why).has_value()) << text.toStdString();
+        EXPECT_TRUE(why.contains(u"用户名"_s)) << why.toStdString();
+    }
     for (const QString &text : {u""_s, u"\r\n"_s, u"127.0.0.1:8080/"_s, u"ftp://h/"_s, u"http://h"_s,
                                 u"http:///"_s, u"http://h/?x=1/"_s, u"http://h/ x/"_s, u"http://h/\nhttp://i/"_s,
                                 u"服务器维护中"_s, QString(5000, u'a') + u"/"_s}) {

@@ -253,7 +253,8 @@ TEST(HostilePage, TheEngineOffersOnlyTheBuiltInsAndTheStandIns) {
     const QString standIns =
         u"addEventListener alert attachEvent blur clearInterval clearTimeout close confirm console detachEvent"
         u" document focus frames history location navigator open parent prompt removeEventListener screen"
-        u" scrollTo self setInterval setTimeout top window"_qs;
+        u" scrollTo self setInterval setTimeout top window"_qs
+        + u" __chenglan_mul"_qs; // the products that keep the sign of a zero
     QStringList expected = (builtIns + u' ' + standIns).split(u' ');
     expected.sort();
     for (Path path : {Path::Engine, Path::InProcess}) {

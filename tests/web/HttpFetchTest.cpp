@@ -107,8 +107,37 @@ TEST(DecodePage, MetaBeyondTheFirstKilobyteIsNotSeen) {
     const QByteArray late = QByteArray(1100, ' ') + "<meta charset=\"utf-8\">\xE4\xB8\xAD";
     EXPECT_EQ(failureOf([&] { decodePage(late); }), FailureKind::Layout); // read as GB18030: cut off
     EXPECT_EQ(decodePage("<meta charset=\"utf-8\">\xE4\xB8\xAD").right(1), QStringLiteral("中"));
-    // An unknown label is ignored in favour of the default.
-    EXPECT_EQ(decodePage("\xD6\xD0", "text/html; charset=klingon"), QStringLiteral("中"));
+}
+
+// Labels as the WHATWG Encoding Standard maps them; any other label, and
+// those of encodings this client does not read, fail the page naming the
+// label instead of decoding it to garbage.
+TEST(DecodePage, CharsetLabelsOfTheEncodingStandardOnly) {
+    EXPECT_EQ(decodePage("caf\xE9", "text/html; charset=ISO-8859-1"), QStringLiteral("café"));
+    EXPECT_EQ(decodePage("\x80", "text/html; charset=latin1"), QStringLiteral("€")); // read as windows-1252
+    EXPECT_EQ(decodePage("\x80", "text/html; charset=us-ascii"), QStringLiteral("€"));
+    EXPECT_EQ(decodePage("\xD6\xD0", "text/html; charset=x-gbk"), QStringLiteral("中"));
+    EXPECT_EQ(decodePage("\xD6\xD0", "text/html; charset=csGB2312"), QStringLiteral("中"));
+    EXPECT_EQ(pageEncoding("<meta charset=gb_2312-80>"), "GB18030");
+    EXPECT_EQ(pageEncoding("<meta charset=utf-16le>x"), "UTF-8"); // no page declares UTF-16 from inside
+    EXPECT_EQ(pageEncoding("x", "text/html; charset=utf-16"), "UTF-16LE");
+    for (const char *label : {"utf-7", "utf-32", "hz-gb-2312", "iso-2022-jp", "iso-2022-kr", "x-user-defined",
+                              "klingon", "cp936", "unicode-1-1-utf-7"}) {
+        SCOPED_TRACE(label);
+        for (const QByteArray &page : {QByteArray("<meta charset=") + label + "><p>+ZeVnLIqe-</p>",
+                                       QByteArray("<meta http-equiv=content-type content='text/html; charset=") + label
+                                           + "'>x"}) {
+            try {
+                decodePage(page);
+                ADD_FAILURE() << "decoded " << page.toStdString();
+            } catch (const StepFailure &failure) {
+                EXPECT_EQ(failure.kind(), FailureKind::Layout);
+                EXPECT_TRUE(failure.message().contains(QStringLiteral("\"%1\"").arg(QLatin1String(label))))
+                    << failure.message().toStdString();
+            }
+        }
+        EXPECT_EQ(failureOf([&] { decodePage("abc", QByteArray("text/html; charset=") + label); }), FailureKind::Layout);
+    }
 }
 
 } // namespace

@@ -139,6 +139,20 @@ TEST(PlainScript, OperatorsAsTheEngineDoesThem) {
         expectSameWithoutEngine(script);
 }
 
+TEST(PlainScript, TheEngineKeepsTheSignOfAZeroProduct) {
+    // The engine multiplies integers as integers, which drops the sign of a
+    // zero product; the language keeps it, and so does our interpreter.
+    expectSameWithoutEngine(u"var z = 0, m = -1; document.write(1 / (z * m), 1 / (m * z), 1 / (z * -1), 1 / (z * z),"
+                            u" 1 / (-1 * z * 3), 1 / ((m) /* * */ * (z)), 1 / (-0 * -1));"
+                            u" var q = 0; q *= -3; document.write(1 / q, ' ', 2 * 3 * 7)"_qs);
+    // What sends a page to the engine (an object) changes nothing; nor does a
+    // property as the target of "*=".
+    const QString page = u"<script>var o = {}; var z = 0, m = -1; var a = [0]; a[0] *= -2;"
+                         u" document.write(1 / (z * m), ' ', 1 / a[0], ' ', 1 / ('-1' * 0), ' ', 'a' * 2);</script>"_qs;
+    EXPECT_EQ(render(page, false, false), QStringLiteral("-Infinity -Infinity -Infinity NaN"));
+    expectSameEveryWay(page);
+}
+
 TEST(PlainScript, StatementsHoistingAndLoops) {
     const QStringList scripts = {
         u"for (var i = 0; i < 5; i++) { if (i == 1) continue; if (i == 4) break; document.write(i) }"_qs,

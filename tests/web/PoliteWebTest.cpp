@@ -205,6 +205,23 @@ TEST(PoliteWeb, RetryAfterOnlyWithinTheFetchTimeBound) {
     EXPECT_EQ(web->fetch(get(kA2)).response->status, 200);
 }
 
+TEST(PoliteWeb, EachExchangeIsToldTheTimeTheFetchHasSpent) {
+    // The client's own deadline then ends the whole fetch in time: the
+    // repeat gets what is left of the bound, not a fresh one.
+    Polite polite;
+    ScriptedWeb site;
+    QList<milliseconds> spent;
+    site.onFetch = [&](const HttpRequest &request) {
+        spent.append(request.spent);
+        polite.clock->advance(2s); // each exchange takes 2 s
+    };
+    site.then(kA1, 503, "busy", {{"Retry-After", "5"}});
+    site.then(kA1, 200, "page");
+    auto web = polite.wrap(site);
+    ASSERT_EQ(web->fetch(get(kA1)).response->status, 200);
+    EXPECT_EQ(spent, (QList<milliseconds>{0ms, 7000ms}));
+}
+
 TEST(PoliteWeb, RetryAfterOnlyFor429And503) {
     Polite polite;
     ScriptedWeb site;

@@ -1,10 +1,15 @@
 #include "LocalServer.h"
 
 #include "base/Step.h"
+#include "support/RawAnswerServer.h"
 #include "net/HttpFetch.h"
+#include "net/PoliteWeb.h"
 #include "net/QtWeb.h"
 
+#include <QElapsedTimer>
 #include <QTcpServer>
+
+#include <zlib.h>
 
 #include <gtest/gtest.h>
 
@@ -121,6 +126,17 @@ protected:
                 return !gate->pause(20ms);
             });
         });
+        s.Get("/busy-then-silent", [](const httplib::Request &, httplib::Response &res) {
+            if (busyAnswered++ == 0) {
+                res.status = 503;
+                res.set_header("Retry-After", "1");
+                res.set_content("busy", "text/plain");
+                return;
+            }
+            gate->arrive();
+            gate->waitForRelease();
+            res.set_content("late", "text/plain");
+        });
         s.Get("/hang", [](const httplib::Request &, httplib::Response &res) {
             gate->arrive();
             gate->waitForRelease();
@@ -144,7 +160,44 @@ protected:
     static inline chenglan::testing::LocalServer *site = nullptr;
     static inline Gate *gate = nullptr;
     static inline std::atomic<size_t> hugeWritten{0};
+    static inline std::atomic<int> busyAnswered{0};
 };
+
+// `bytes` compressed as one gzip member (windowBits 16 + 15), as a zlib
+// stream (15) or as bare deflate data (-15).
+QByteArray compressed(const QByteArray &bytes, int windowBits) {
+    z_stream z{};
+    if (deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, windowBits, 9, Z_DEFAULT_STRATEGY) != Z_OK)
+        return {};
+    QByteArray out(qsizetype(deflateBound(&z, uLong(bytes.size()))), Qt::Uninitialized);
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(bytes.constData()));
+    z.avail_in = uInt(bytes.size());
+    z.next_out = reinterpret_cast<Bytef *>(out.data());
+    z.avail_out = uInt(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(qsizetype(z.total_out));
+    deflateEnd(&z);
+    return out;
+}
+
+QByteArray gzipped(const QByteArray &bytes) { return compressed(bytes, 16 + MAX_WBITS); }
+
+QByteArray rawAnswer(const QByteArray &head, const QByteArray &body) {
+    return head + "\r\nConnection: close\r\n\r\n" + body;
+}
+
+QByteArray codedAnswer(const QByteArray &coding, const QByteArray &body) {
+    return rawAnswer("HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Encoding: " + coding
+                         + "\r\nContent-Length: " + QByteArray::number(body.size()),
+                     body);
+}
+
+FetchOutcome fetchFrom(const chenglan::testing::RawAnswerServer &server, const QString &path, FetchLimits limits = {}) {
+    QtWeb web(limits);
+    HttpRequest request;
+    request.url = server.url(path);
+    return web.fetch(request);
+}
 
 TEST_F(QtWebTest, ErrorStatusesAreAnswersWithTheirBodies) {
     QtWeb web;
@@ -285,6 +338,151 @@ TEST_F(QtWebTest, FetchesInsideAWorkerThread) {
     worker.join();
     ASSERT_TRUE(outcome.ok()) << outcome.error.toStdString();
     EXPECT_EQ(outcome.response->status, 200);
+}
+
+TEST_F(QtWebTest, RepeatAfterRetryAfterGetsWhatIsLeftOfTheBound) {
+    // 503 with Retry-After: 1, then silence: the whole fetch, wait and
+    // repeat included, ends at the 3 s bound, not 1 s + 3 s.
+    FetchLimits limits;
+    limits.deadline = 3s;
+    PoliteWeb web(std::make_unique<QtWeb>(limits), std::make_shared<HostSchedule>());
+    web.setTimeBound(limits.deadline);
+    busyAnswered = 0;
+    QElapsedTimer timer;
+    timer.start();
+    const FetchOutcome outcome = web.fetch(get(QStringLiteral("/busy-then-silent")));
+    const qint64 took = timer.elapsed();
+    EXPECT_EQ(busyAnswered.load(), 2);
+    EXPECT_EQ(outcome.failure, Failure::Timeout);
+    EXPECT_TRUE(outcome.error.contains(u"within 3 s")) << outcome.error.toStdString();
+    EXPECT_LT(took, 3600) << outcome.error.toStdString();
+}
+
+// Compressed answers are bounded and checked like plain ones: the client
+// inflates them itself, as they arrive.
+TEST(QtWebCoded, GzipAndDeflateAnswersAreDecodedAndStoredDecoded) {
+    const QByteArray page = "<p>\xE4\xB8\xAD ok</p>" + QByteArray(5000, 'x');
+    chenglan::testing::RawAnswerServer server([&](const QByteArray &head) {
+        const QByteArray target = chenglan::testing::RawAnswerServer::target(head);
+        if (!head.contains("Accept-Encoding: gzip, deflate"))
+            return rawAnswer("HTTP/1.1 400 Bad Request\r\nContent-Length: 0", {});
+        if (target == "/gzip")
+            return codedAnswer("gzip", gzipped(page));
+        if (target == "/zlib")
+            return codedAnswer("deflate", compressed(page, MAX_WBITS));
+        if (target == "/bare")
+            return codedAnswer("deflate", compressed(page, -MAX_WBITS));
+        // Two gzip members one after the other make one body.
+        return codedAnswer("x-gzip", gzipped(page.left(100)) + gzipped(page.mid(100)));
+    });
+    ASSERT_TRUE(server.ok());
+    for (const char *path : {"/gzip", "/zlib", "/bare", "/members"}) {
+        SCOPED_TRACE(path);
+        const FetchOutcome outcome = fetchFrom(server, QString::fromLatin1(path));
+        ASSERT_TRUE(outcome.ok()) << outcome.error.toStdString();
+        EXPECT_EQ(outcome.response->status, 200);
+        EXPECT_EQ(outcome.response->body, page);
+        // The headers describe the body as kept: decoded.
+        for (const auto &header : outcome.response->headers) {
+            EXPECT_NE(header.first.toLower(), "content-encoding");
+            EXPECT_NE(header.first.toLower(), "content-length");
+        }
+        EXPECT_EQ(outcome.response->contentType, "text/html; charset=utf-8");
+    }
+}
+
+TEST(QtWebCoded, BrokenOrOversizedCodingFailsTheFetch) {
+    // Text that does not shrink to nothing, so that half of it is half a stream.
+    QByteArray page;
+    for (quint32 x = 1; page.size() < 100000;) {
+        x = x * 1103515245u + 12345u;
+        page.append(char('a' + (x >> 16) % 26));
+    }
+    const QByteArray packed = gzipped(page);
+    // 40 MiB of text in 40 KB, and 2 GiB in 2 MB (32 members of 64 MiB).
+    const QByteArray past = gzipped(QByteArray(40 * 1024 * 1024, 'a'));
+    const QByteArray member = gzipped(QByteArray(64 * 1024 * 1024, '\0'));
+    QByteArray bomb;
+    for (int i = 0; i < 32; ++i)
+        bomb += member;
+    chenglan::testing::RawAnswerServer server([&](const QByteArray &head) {
+        const QByteArray target = chenglan::testing::RawAnswerServer::target(head);
+        if (target == "/half")
+            return codedAnswer("gzip", packed.left(packed.size() / 2));
+        if (target == "/garbage")
+            return codedAnswer("gzip", packed + "garbage after the end");
+        if (target == "/noise")
+            return codedAnswer("gzip", "\x1f\x8b\x08\x00 this is not deflate data at all");
+        if (target == "/deflate-half")
+            return codedAnswer("deflate", compressed(page, MAX_WBITS).left(packed.size() / 2));
+        if (target == "/brotli")
+            return codedAnswer("br", "whatever");
+        if (target == "/past")
+            return codedAnswer("gzip", past);
+        return codedAnswer("gzip", bomb);
+    });
+    ASSERT_TRUE(server.ok());
+    for (const char *path : {"/half", "/garbage", "/noise", "/deflate-half", "/brotli"}) {
+        SCOPED_TRACE(path);
+        const FetchOutcome outcome = fetchFrom(server, QString::fromLatin1(path));
+        ASSERT_FALSE(outcome.ok()) << "accepted " << outcome.response->body.size() << " bytes";
+        EXPECT_EQ(outcome.failure, Failure::Network);
+        EXPECT_TRUE(outcome.error.startsWith(QStringLiteral("Fetching %1 failed: ").arg(server.url(QString::fromLatin1(path)))))
+            << outcome.error.toStdString();
+    }
+    for (const char *path : {"/past", "/bomb"}) {
+        SCOPED_TRACE(path);
+        QElapsedTimer timer;
+        timer.start();
+        const FetchOutcome outcome = fetchFrom(server, QString::fromLatin1(path));
+        EXPECT_EQ(outcome.failure, Failure::TooLarge);
+        EXPECT_EQ(outcome.error,
+                  QStringLiteral("The answer from 127.0.0.1 is larger than 16 MiB; reading stopped."));
+        EXPECT_LT(timer.elapsed(), 10000); // at once, not at the 20 s deadline
+    }
+}
+
+// Answers that parse but mean nothing fail, each with a sentence naming the address.
+TEST(QtWebCoded, MeaninglessAnswersFail) {
+    chenglan::testing::RawAnswerServer server([](const QByteArray &head) -> QByteArray {
+        const QByteArray target = chenglan::testing::RawAnswerServer::target(head);
+        if (target == "/two-lengths")
+            return "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 40\r\nConnection: close\r\n\r\n"
+                   "0123456789012345678901234567890123456789";
+        if (target == "/plus-length")
+            return rawAnswer("HTTP/1.1 200 OK\r\nContent-Length: +4", "abcd");
+        if (target == "/status-0")
+            return rawAnswer("HTTP/1.1 000 Nothing\r\nContent-Length: 2", "ok");
+        if (target == "/status-999")
+            return rawAnswer("HTTP/1.1 999 Whatever\r\nContent-Length: 2", "ok");
+        if (target == "/interim")
+            return rawAnswer("HTTP/1.1 102 Processing", {});
+        if (target == "/no-location")
+            return rawAnswer("HTTP/1.1 302 Found\r\nContent-Length: 0", {});
+        if (target == "/empty-location")
+            return rawAnswer("HTTP/1.1 302 Found\r\nLocation: \r\nContent-Length: 0", {});
+        if (target == "/bad-location")
+            return rawAnswer("HTTP/1.1 302 Found\r\nLocation: http://[::1\r\nContent-Length: 0", {});
+        if (target == "/same-lengths")
+            return "HTTP/1.1 200 OK\r\nContent-Length: 4\r\nContent-Length: 4\r\nConnection: close\r\n\r\nabcd";
+        return rawAnswer("HTTP/1.1 299 Unheard Of\r\nContent-Length: 4", "body");
+    });
+    ASSERT_TRUE(server.ok());
+    for (const char *path : {"/two-lengths", "/plus-length", "/status-0", "/status-999", "/interim", "/no-location",
+                             "/empty-location", "/bad-location"}) {
+        SCOPED_TRACE(path);
+        const FetchOutcome outcome = fetchFrom(server, QString::fromLatin1(path));
+        ASSERT_FALSE(outcome.ok()) << "accepted status " << outcome.response->status;
+        EXPECT_TRUE(outcome.error.contains(server.url(QString::fromLatin1(path)))) << outcome.error.toStdString();
+    }
+    EXPECT_TRUE(fetchFrom(server, QStringLiteral("/bad-location")).error.contains(u"http://[::1"));
+    // A repeated equal length is one length; an unknown status of a known class is an answer.
+    const FetchOutcome same = fetchFrom(server, QStringLiteral("/same-lengths"));
+    ASSERT_TRUE(same.ok()) << same.error.toStdString();
+    EXPECT_EQ(same.response->body, "abcd");
+    const FetchOutcome unheard = fetchFrom(server, QStringLiteral("/unheard"));
+    ASSERT_TRUE(unheard.ok()) << unheard.error.toStdString();
+    EXPECT_EQ(unheard.response->status, 299);
 }
 
 TEST(QtWeb, RefusesWhatIsNotAWebAddress) {

@@ -12,7 +12,12 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
 #include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace chenglan;
 using chenglan::testing::FakeWeb;
@@ -194,6 +199,76 @@ TEST(ReplayWeb, DamagedRecordingSaysWhyInsteadOfAnswering) {
     const FetchOutcome cut = truncated.answer(get(kPage));
     EXPECT_FALSE(cut.ok());
     EXPECT_TRUE(cut.error.contains(QStringLiteral("has 2 bytes, the index says 4"))) << cut.error.toStdString();
+}
+
+// A recording comes from someone else's bug report; zip and tar keep
+// symbolic links and FIFOs. Nothing but regular files of the folder is read,
+// and nothing read can block.
+TEST(ReplayWeb, ReadsOnlyRegularFilesOfItsFolder) {
+    QTemporaryDir tmp;
+    const QString dir = tmp.filePath(QStringLiteral("rec"));
+    ASSERT_TRUE(QDir().mkpath(dir));
+    const QString secret = tmp.filePath(QStringLiteral("secret"));
+    writeFile(secret, "root:x:0:0");
+    const QString index = QDir(dir).filePath(QString::fromLatin1(kRecordingIndex));
+    const QString body = QDir(dir).filePath(QStringLiteral("0001.body"));
+    const QByteArray line = "{\"seq\":1,\"method\":\"GET\",\"url\":\"" + kPage.toUtf8()
+        + "\",\"status\":200,\"headers\":[],\"body\":\"0001.body\",\"bytes\":10}\n";
+    writeFile(index, line);
+
+    // A body that links outside, with the size of what it links to.
+    ASSERT_TRUE(QFile::link(secret, body));
+    const FetchOutcome linked = ReplayWeb(dir).fetch(get(kPage));
+    ASSERT_FALSE(linked.ok()) << "replayed " << linked.response->body.toStdString();
+    EXPECT_TRUE(linked.error.contains(QStringLiteral("symbolic link"))) << linked.error.toStdString();
+
+    // A FIFO body fails at once instead of waiting for a writer for ever.
+    ASSERT_TRUE(QFile::remove(body));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(body).constData(), 0600), 0);
+    auto fifoFetch = std::async(std::launch::async, [&] { return ReplayWeb(dir).fetch(get(kPage)); });
+    if (fifoFetch.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        // Let the blocked open go before failing, so the test ends.
+        const int writer = ::open(QFile::encodeName(body).constData(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0)
+            ::close(writer);
+        fifoFetch.wait();
+        FAIL() << "a FIFO body blocked the replay";
+    }
+    const FetchOutcome fifo = fifoFetch.get();
+    EXPECT_FALSE(fifo.ok());
+    EXPECT_TRUE(fifo.error.contains(QStringLiteral("not a regular file"))) << fifo.error.toStdString();
+
+    // The index itself: neither a link nor a FIFO, nor oversized, nor with an endless line.
+    ASSERT_TRUE(QFile::remove(body));
+    writeFile(body, "0123456789");
+    ASSERT_TRUE(QFile::remove(index));
+    writeFile(secret, line);
+    ASSERT_TRUE(QFile::link(secret, index));
+    EXPECT_TRUE(Playback(dir).error().contains(QStringLiteral("symbolic link"))) << Playback(dir).error().toStdString();
+    ASSERT_TRUE(QFile::remove(index));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(index).constData(), 0600), 0);
+    auto fifoIndex = std::async(std::launch::async, [&] { return Playback(dir).error(); });
+    if (fifoIndex.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        const int writer = ::open(QFile::encodeName(index).constData(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0)
+            ::close(writer);
+        fifoIndex.wait();
+        FAIL() << "a FIFO index blocked the replay";
+    }
+    EXPECT_TRUE(fifoIndex.get().contains(QStringLiteral("not a regular file")));
+    ASSERT_TRUE(QFile::remove(index));
+
+    writeFile(index, line + QByteArray(kReplayLineLimit + 1, ' ') + "{}\n");
+    EXPECT_TRUE(Playback(dir).error().contains(QStringLiteral("line 2: longer than"))) << Playback(dir).error().toStdString();
+    QFile huge(index);
+    ASSERT_TRUE(huge.resize(kReplayIndexLimit + 1)); // sparse: costs no disk
+    EXPECT_TRUE(Playback(dir).error().contains(QStringLiteral("more than a recording's index may hold")))
+        << Playback(dir).error().toStdString();
+
+    writeFile(index, line);
+    const FetchOutcome plain = ReplayWeb(dir).fetch(get(kPage));
+    ASSERT_TRUE(plain.ok()) << plain.error.toStdString();
+    EXPECT_EQ(plain.response->body, "0123456789");
 }
 
 TEST(Recording, RefusesAFolderThatAlreadyHoldsFilesButStillAnswers) {
