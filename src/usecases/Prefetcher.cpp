@@ -127,16 +127,17 @@ void Prefetcher::start(const ScheduleState &schedule) {
         m_running->abort();
     if (m_stop)
         m_stop->raise();
-    if (!m_enabled || m_quit)
-        return;
-    m_pending = std::move(work);
-    m_changed.notify_all();
+    m_pending.reset();
+    if (m_enabled && !m_quit && !work.matchIds.isEmpty())
+        m_pending = std::move(work);
+    m_changed.notify_all(); // the thread takes the list; waitIdle() sees one dropped
 }
 
 void Prefetcher::cancel() {
     const std::lock_guard lock(m_mutex);
     ++m_generation;
     m_pending.reset();
+    m_changed.notify_all();
     if (m_running)
         m_running->abort();
     if (m_stop)
