@@ -11,7 +11,7 @@ PACKAGES=(
   libxml2-dev zlib1g-dev libcpp-httplib-dev prometheus-cpp-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-noto-cjk xvfb xauth x11-utils imagemagick
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   sqlite3 curl procps python3
 )
 
@@ -31,6 +31,8 @@ ensure_packages() {
   fi
 }
 
+# Configures DIR once, then builds it. Cache settings given after DIR are
+# applied to an existing build folder too.
 configure_and_build() {
   local dir="$1"; shift
   if [ ! -f "$dir/build.ninja" ]; then
@@ -39,6 +41,8 @@ configure_and_build() {
     local launcher=()
     command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
     cmake -S "$ROOT" -B "$dir" -G Ninja "${launcher[@]}" "$@" >/dev/null
+  elif [ $# -gt 0 ]; then
+    cmake -S "$ROOT" -B "$dir" "$@" >/dev/null
   fi
   cmake --build "$dir" -j "$JOBS"
 }

@@ -139,8 +139,8 @@ void MainWindow::buildControls() {
     m_similarList->setGrid(newSimilarListGrid());
     connect(m_similarList, &GridView::cellClicked, this, &MainWindow::analyzeSimilarMatch);
 
-    // The calendar lies over the match list, at the design size of the
-    // original month view: week numbers off and one-character day names so
+    // The calendar lies over the match list, at its design size: week
+    // numbers off and one-character day names so
     // that a whole month fits.
     m_calendar = new QCalendarWidget(area);
     m_calendar->setObjectName(QStringLiteral("MonthView1"));

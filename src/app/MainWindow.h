@@ -40,7 +40,7 @@ struct AnalysisJobData {
     GridData similar;
     QString status;
     // The failures behind the status, for its tooltip.
-    StepLog log;
+    StepLog log{};
     // A list click's times on the window's session clock (nanoseconds):
     // the click, and the three pictures drawn; -1 for other jobs.
     qint64 clickedNs = -1;

@@ -11,8 +11,8 @@ namespace chenglan {
 
 // A two-dimensional table of value cells addressed (column, row). It grows by
 // rows and keeps every cell when it does; a never-written cell is empty.
-// A default-constructed table is unallocated: reading it fails as the
-// original's unallocated array did.
+// A default-constructed table is unallocated: reading it fails (StepFailure),
+// so the statement reading it is skipped.
 class Table {
 public:
     Table() = default;

@@ -35,7 +35,7 @@ QString fixed2(double value);
 
 // The plain decimal form: "0.3", "-0.2", "5". No trailing zeros, no exponent
 // for the magnitudes that occur in odds, goals and strength values; at most 15
-// significant digits, as the original's number-to-text conversion gave.
+// significant digits, as the pages and the stored profiles write numbers.
 QString plainDecimal(double value);
 
 // Reads the date and date/time texts that the pages carry:

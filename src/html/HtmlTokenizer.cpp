@@ -242,7 +242,7 @@ void HtmlTokenizer::emitTag(qsizetype end) {
     finishAttribute();
     // Copies, because a sink may feed written text (and so other tags)
     // before it is done with this one.
-    char16_t name[std::size(m_name)];
+    char16_t name[sizeof m_name / sizeof m_name[0]];
     const int length = std::min(m_nameLength, int(std::size(m_name)));
     std::copy_n(m_name, length, name);
     const QList<Attribute> attributes = m_keepAttributes ? m_attributes : QList<Attribute>();

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-// Arithmetic that fails the way the original's floating-point checks did:
+// Arithmetic that fails where the stored profiles' computation failed:
 // an operation that raises the IEEE division-by-zero, invalid or overflow
 // exception throws StepFailure. The conditions are tested on operands and
 // result rather than on the floating-point environment, so the outcome does

@@ -8,7 +8,7 @@ namespace {
 
 [[noreturn]] void indexError(const QString &what) { throw StepFailure(QStringLiteral("index error: %1").arg(what)); }
 
-// The point count and the column count are 16-bit integers in the original.
+// The point and column counts are 16-bit integers: the stored profiles were fitted under that bound.
 std::int16_t int16Count(qsizetype count, const char *what) {
     if (count > 32767)
         throw StepFailure(QStringLiteral("overflow: %1 of %2").arg(QLatin1String(what)).arg(count));

@@ -10,8 +10,8 @@
 namespace chenglan {
 
 // Least-squares polynomial fit through the normal equations, solved by plain
-// Gaussian elimination. The numbers must match the original client's, so the
-// method is kept as it was: no pivoting, no scaling, no tolerance. Every
+// Gaussian elimination. The data service's stored profiles were computed so,
+// and new ones must compare with them: no pivoting, no scaling, no tolerance. Every
 // floating-point operation is checked: a division by zero, an invalid
 // operation or an overflow throws StepFailure at once (underflow and inexact
 // results are not errors), and no partial result is returned.

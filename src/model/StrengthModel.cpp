@@ -37,7 +37,7 @@ void movingAverages(Table &history, int n, StepLog *log) {
 
 QDate validUntil(const Table &history, int row) { return history.at(ValidUntilColumn, row).toDate().date(); }
 
-// c0 + c1·x + c2·x² + ... + c6·x⁶, summed left to right as the original did.
+// c0 + c1·x + c2·x² + ... + c6·x⁶, summed left to right as the stored profiles were.
 double polynomialAt(const QList<double> &c, double x) {
     if (c.size() <= FitDegree)
         throw StepFailure(QStringLiteral("no coefficients of degree %1 to evaluate").arg(FitDegree));

@@ -61,7 +61,7 @@ struct Node {
     int list = 0;   // first index into Ast::lists
     int count = 0;  // number of entries there
     int value = -1; // index into Ast::constants
-    QStringView name;
+    QStringView name{};
     qsizetype begin = 0; // source range
     qsizetype end = 0;
 };

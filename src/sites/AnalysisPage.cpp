@@ -30,7 +30,7 @@ const QString DumpStatements = QStringLiteral(
 
 constexpr int SectionCount = 4;
 
-// Only blanks, as the original trimmed; line breaks around the code stay.
+// Only blanks; line breaks around the code stay part of the script as sent.
 QString trimBlanks(const QString &text) {
     qsizetype begin = 0;
     qsizetype end = text.size();

@@ -27,7 +27,7 @@ struct AnalysisContext {
     // The resulting state is the same as with the pages loaded one by one.
     Web *secondWeb = nullptr;
     // Called with the name of each step before it runs.
-    std::function<void(const QString &step)> progress;
+    std::function<void(const QString &step)> progress{};
 };
 
 // How a run went: the failures of its skipped statements, the time of each

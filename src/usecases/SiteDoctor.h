@@ -20,15 +20,15 @@ struct MarkerCheck {
 struct PageCheck {
     QString site;           // "odds site", "analysis site", ...
     QString page;           // "Jingcai schedule", ...
-    QString url;
+    QString url{};
     bool reached = false;   // an answer came, whatever its status
     int status = 0;         // the HTTP status of the answer
-    QString networkError;   // why no answer came
-    QString encoding;       // the charset the body was decoded with
-    QString decodeError;    // why the body is no text in that charset
-    QList<MarkerCheck> markers;
+    QString networkError{}; // why no answer came
+    QString encoding{};     // the charset the body was decoded with
+    QString decodeError{};  // why the body is no text in that charset
+    QList<MarkerCheck> markers{};
     int rows = -1;          // records the reader got out of it; -1 when not read
-    QString note;           // a page not checked, or what the rows are
+    QString note{};         // a page not checked, or what the rows are
 
     // Reached with a status below 400, decoded, every marker found and at
     // least one row read.

@@ -10,12 +10,16 @@ using namespace chenglan::dataservice;
 using namespace chenglan::dataservice::testing;
 using namespace Qt::StringLiterals;
 
-namespace {
-
+// In the row's namespace, where GoogleTest looks for it, so that a failed
+// comparison prints the row rather than its bytes.
+namespace chenglan::dataservice {
 void PrintTo(const BacktestRow &r, std::ostream *os) {
     *os << r.key.toStdString() << ": " << r.matches << " matches, " << r.won << "/" << r.drawn << "/" << r.lost
         << ", " << r.scoreHits << " hits";
 }
+} // namespace chenglan::dataservice
+
+namespace {
 
 MatchFacts finished(qint64 id, int home, int away, const QString &kickoff = u"2024-03-01 20:00"_s) {
     MatchFacts f = finishedMatch(id, kickoff);

@@ -110,7 +110,7 @@ std::vector<Exchange> runLoad(int port, const LoadPlan &plan) {
         std::size_t index;
         Clock::time_point intended;
         std::size_t sent = 0;
-        std::string received;
+        std::string received{};
     };
     const int epoll = ::epoll_create1(0);
     std::unordered_map<int, InFlight> flying;

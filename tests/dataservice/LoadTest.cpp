@@ -211,8 +211,9 @@ TEST_F(LoadTest, TwoHundredConnectionsAtOnceAreEachAnsweredOrRefused) {
     double slowest = 0;
     for (const Exchange &e : exchanges) {
         EXPECT_TRUE(e.status == 200 || e.status == 503) << "request " << &e - exchanges.data() << ": " << e.status;
-        if (e.status == 200)
+        if (e.status == 200) {
             EXPECT_TRUE(e.bodyMatches);
+        }
         slowest = std::max(slowest, e.latencyMs);
     }
     std::printf("[ figures  ] 200 connections at once: %zu answered (p50 %.0f ms), %zu refused with 503 "
@@ -294,8 +295,9 @@ TEST_F(LoadTest, AtTwiceTheSustainedRateTheExcessIsRefusedFastAndTheRestAnswered
     // size also holds its quarantine of freed blocks (up to 256 MB), which
     // grows with any churn; the plain build checks the bound.
     ASSERT_GT(rssBefore, 0);
-    if (!kAddressSanitizer)
+    if (!kAddressSanitizer) {
         EXPECT_LT(rssAfter, rssBefore + 32 * 1024);
+    }
 }
 
 // A client may send requests without waiting for the answers. The service

@@ -87,8 +87,8 @@ TEST(PolynomialRegression, OverflowAndShortInputsFail) {
 }
 
 TEST(SolveLinearSystem, NoPivotingATinyPivotIsUsedAsItIs) {
-    // With a row exchange the answer would be close to (1, 1); the original
-    // eliminates on the tiny pivot and loses x0 entirely.
+    // With a row exchange the answer would be close to (1, 1); the fit
+    // eliminates on the tiny pivot and loses x0 entirely, as the stored profiles did.
     AnalysisState s;
     const QList<double> x = SolveLinearSystem(s, {{1e-20, 1}, {1, 1}}, {1, 2});
     EXPECT_EQ(x, (QList<double>{0, 1}));

@@ -120,8 +120,9 @@ TEST_F(WorldTest, HistoriesAreNewestFirstFinishedAndTheTeamsOwn) {
                 EXPECT_TRUE(list[i]->home == team || list[i]->away == team);
                 EXPECT_LT(list[i]->kickoff, m->kickoff);
                 EXPECT_TRUE(list[i]->finishedBy(now()));
-                if (i > 0)
+                if (i > 0) {
                     EXPECT_LT(list[i]->kickoff, list[i - 1]->kickoff);
+                }
             }
         }
     }
@@ -232,8 +233,9 @@ TEST_F(WorldTest, HandicapHistoriesLookLikeABookmakers) {
         EXPECT_EQ(m.changes.front().state, QStringLiteral("初盘"));
         for (size_t i = 0; i < m.changes.size(); ++i) {
             const OddsChange &c = m.changes[i];
-            if (i > 0)
+            if (i > 0) {
                 ASSERT_GT(c.time, m.changes[i - 1].time);
+            }
             ASSERT_EQ(c.inPlay(), c.time >= m.kickoff);
             ASSERT_GE(c.time, m.kickoff - 60 * 1440);   // a month-day time stays within the year rule
             suspended += !c.hasOdds;

@@ -100,8 +100,9 @@ TEST_F(FaultProxyWebTest, EachFaultIsTheFailureOrAnswerItIs) {
         EXPECT_EQ(seen.failure, c.failure) << seen.error.toStdString();
         EXPECT_EQ(seen.status, c.status);
         EXPECT_EQ(seen.body == Page.toUtf8(), c.wholePage);
-        if (c.failure != Failure::None)
+        if (c.failure != Failure::None) {
             EXPECT_FALSE(seen.error.isEmpty());
+        }
     }
     // The next fetch once the fault is gone gets the page.
     proxy->clear();

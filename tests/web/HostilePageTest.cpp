@@ -154,10 +154,11 @@ TEST_P(HostileScript, IsStoppedWithinItsBoundAndThePageKeepsItsText) {
         EXPECT_LT(r.ms, boundMs(limits));
         // A later script runs, unless the engine had to be killed (the log
         // says so) or the output is capped.
-        if (!r.log.entries.isEmpty())
+        if (!r.log.entries.isEmpty()) {
             EXPECT_NE(path, Path::InProcess);
-        else if (!hostile.capsOutput)
+        } else if (!hostile.capsOutput) {
             EXPECT_TRUE(r.text.endsWith(u"later"_qs)) << r.text.right(200).toStdString() << " in " << r.ms << " ms";
+        }
     }
 }
 

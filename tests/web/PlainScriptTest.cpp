@@ -225,9 +225,11 @@ TEST(PlainScript, KnowsEveryGlobalOfTheEngine) {
                                  false, false);
     const QStringList list = names.split(u' ', Qt::SkipEmptyParts);
     ASSERT_GT(list.size(), 50);
-    for (const QString &name : list)
-        if (name != u"names" && name != u"o")
+    for (const QString &name : list) {
+        if (name != u"names" && name != u"o") {
             EXPECT_TRUE(js::isEngineGlobal(name)) << name.toStdString();
+        }
+    }
 }
 
 TEST(PlainScript, AnEngineScriptAfterPlainOnesSeesTheirGlobalsAndTheirTextStaysOnce) {

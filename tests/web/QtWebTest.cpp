@@ -487,7 +487,7 @@ TEST(QtWebCoded, MeaninglessAnswersFail) {
 
 TEST(QtWeb, RefusesWhatIsNotAWebAddress) {
     QtWeb web;
-    for (const QString url : {QStringLiteral("ftp://127.0.0.1/x"), QStringLiteral("no address"), QString()}) {
+    for (const QString &url : {QStringLiteral("ftp://127.0.0.1/x"), QStringLiteral("no address"), QString()}) {
         HttpRequest request;
         request.url = url;
         const FetchOutcome outcome = web.fetch(request);

@@ -310,7 +310,7 @@ TEST(Recording, TwoThreadsShareOneFolder) {
     EXPECT_EQ(seqs.size(), 2 * perThread);
 
     ReplayWeb replay(tmp.path());
-    for (const QString site : {QStringLiteral("home.test"), QStringLiteral("away.test")})
+    for (const QString &site : {QStringLiteral("home.test"), QStringLiteral("away.test")})
         for (int i = 0; i < perThread; ++i) {
             const FetchOutcome o = replay.fetch(get(QStringLiteral("http://%1/%2").arg(site).arg(i)));
             ASSERT_TRUE(o.ok()) << o.error.toStdString();
