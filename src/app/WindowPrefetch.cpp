@@ -26,8 +26,8 @@ void addCacheOptions(QCommandLineParser &parser) {
 WindowCacheSetup cacheSetup(const QCommandLineParser &parser) {
     WindowCacheSetup setup;
     if (!parser.isSet(NoCacheOption))
-        setup.cache = std::make_shared<PageCache>(parser.isSet(CacheOption) ? parser.value(CacheOption)
-                                                                            : defaultPageCacheDir());
+        setup.cache =
+            std::make_shared<PageCache>(parser.isSet(CacheOption) ? parser.value(CacheOption) : defaultPageCacheDir());
     // Without a cache nothing fetched ahead would be kept for the click.
     setup.prefetch = setup.cache && !parser.isSet(NoPrefetchOption);
     return setup;
@@ -55,7 +55,8 @@ WindowPrefetch::WindowPrefetch(MainWindow &window, const WindowCacheSetup &setup
     m_prefetcher = std::make_unique<Prefetcher>(setup.aheadWebs, sites, setup.gate);
     m_prefetcher->setEnabled(setup.prefetch);
     m_prefetcher->setProgressHook([this](const AheadProgress &progress) {
-        QMetaObject::invokeMethod(this, [this, progress] { showProgress(progress); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, progress] { showProgress(progress); }, Qt::QueuedConnection);
     });
     connect(&window, &MainWindow::scheduleShown, this, [this] {
         m_label->clear();

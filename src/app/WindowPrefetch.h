@@ -18,8 +18,8 @@ namespace chenglan {
 struct WindowCacheSetup {
     std::shared_ptr<PageCache> cache; // none with --no-cache
     std::shared_ptr<UserFirstGate> gate = std::make_shared<UserFirstGate>();
-    bool prefetch = true;             // off with --no-prefetch or --no-cache
-    WebFactory aheadWebs;             // the Webs fetching ahead uses; set with the user's
+    bool prefetch = true; // off with --no-prefetch or --no-cache
+    WebFactory aheadWebs; // the Webs fetching ahead uses; set with the user's
 };
 
 void addCacheOptions(QCommandLineParser &parser);

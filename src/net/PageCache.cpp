@@ -35,7 +35,7 @@ constexpr qint64 kStrayAgeMs = 60LL * 60 * 1000;
 
 QString requestKey(const HttpRequest &request) {
     return (request.method == HttpRequest::Method::Post ? QStringLiteral("POST ") : QStringLiteral("GET "))
-        + request.url;
+           + request.url;
 }
 
 QString fileName(const QString &key) {

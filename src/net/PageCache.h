@@ -28,9 +28,9 @@ QString defaultPageCacheDir();
 
 // What a cache did since it was opened, for tests, recordings and the bench.
 struct PageCacheCounts {
-    int hits = 0;    // final answers served from the disk
-    int stored = 0;  // final answers written
-    int damaged = 0; // entries that failed their checks, dropped
+    int hits = 0;       // final answers served from the disk
+    int stored = 0;     // final answers written
+    int damaged = 0;    // entries that failed their checks, dropped
     int aheadTaken = 0; // changing answers fetched ahead and handed to a click
 };
 
@@ -90,15 +90,15 @@ private:
     QString m_error;
     QHash<QString, Entry> m_entries; // by file name
     qint64 m_bytes = 0;
-    QHash<QString, Held> m_ahead;    // by request key
+    QHash<QString, Held> m_ahead; // by request key
     qint64 m_aheadBytes = 0;
     PageCacheCounts m_counts;
 };
 
 // Serves final requests from the cache and keeps what it fetches for them;
 // hands a user's request the answer fetched ahead for it (a request fetched
-// ahead reads it without taking it); passes everything else on. Answers from the cache carry fromCache. Like any Web, one instance
-// belongs to one job; abort() makes this and every later fetch fail.
+// ahead reads it without taking it); passes everything else on. Answers from the cache carry fromCache. Like any Web,
+// one instance belongs to one job; abort() makes this and every later fetch fail.
 class CachingWeb : public Web {
 public:
     CachingWeb(Web &inner, std::shared_ptr<PageCache> cache);

@@ -17,7 +17,7 @@ QDateTime onSiteClock(const QDateTime &wallTime) {
 
 bool pastBy(const QDateTime &kickOff, std::chrono::hours by, const QDateTime &now) {
     return kickOff.isValid() && now.isValid()
-        && kickOff.addSecs(std::chrono::duration_cast<std::chrono::seconds>(by).count()) < now;
+           && kickOff.addSecs(std::chrono::duration_cast<std::chrono::seconds>(by).count()) < now;
 }
 
 } // namespace

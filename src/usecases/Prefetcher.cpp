@@ -216,8 +216,8 @@ void Prefetcher::runList(const Work &work, quint64 generation, Web &ahead, StopS
         if (!mayAsk())
             return;
         AnalysisState page;
-        page.analysisData = analysispage::load(work.settled[i] ? static_cast<Web &>(final) : ahead, bases, renderer,
-                                               work.matchIds[i]);
+        page.analysisData =
+            analysispage::load(work.settled[i] ? static_cast<Web &>(final) : ahead, bases, renderer, work.matchIds[i]);
         attempt([&] { parseTeamHistories(page); });
         addExtension(page.homeHistory, extensions, seen);
         addExtension(page.awayHistory, extensions, seen);

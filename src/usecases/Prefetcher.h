@@ -58,8 +58,8 @@ private:
 
 // How far fetching ahead got with the list on screen.
 struct AheadProgress {
-    int done = 0;     // pages asked for (or found kept already)
-    int total = 0;    // the listed matches' pages, then their extension pages as they become known
+    int done = 0;  // pages asked for (or found kept already)
+    int total = 0; // the listed matches' pages, then their extension pages as they become known
     bool finished = false;
 };
 
@@ -118,8 +118,8 @@ private:
     bool m_busy = false;
     quint64 m_generation = 0;
     std::optional<Work> m_pending;
-    Web *m_running = nullptr;             // the Web of the list being fetched
-    std::shared_ptr<StopSignal> m_stop;   // raised to end that list's waits
+    Web *m_running = nullptr;           // the Web of the list being fetched
+    std::shared_ptr<StopSignal> m_stop; // raised to end that list's waits
     QThread *m_thread = nullptr;
 };
 

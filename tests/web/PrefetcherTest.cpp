@@ -107,7 +107,8 @@ void waitFor(const std::function<bool()> &condition) {
 
 struct Rig {
     explicit Rig(std::chrono::milliseconds aheadDelay)
-        : site(aheadDelay), cache(std::make_shared<PageCache>(dir.path())), gate(std::make_shared<UserFirstGate>(100ms)),
+        : site(aheadDelay), cache(std::make_shared<PageCache>(dir.path())),
+          gate(std::make_shared<UserFirstGate>(100ms)),
           prefetcher([this] { return std::make_unique<CachingWeb>(std::make_unique<SiteClient>(site), cache); },
                      SiteBases{QString(), kBase, QString(), QString(), QString()}, gate) {}
 
@@ -146,8 +147,8 @@ TEST(Prefetcher, FetchingAheadNeverDelaysAUsersClick) {
     rig.prefetcher.waitIdle();
     for (const SlowSite::Ask &a : rig.site.asks())
         if (a.ahead)
-            EXPECT_FALSE(a.start > clickStart && a.start < clickEnd + 90ms) << "fetched ahead during a click: "
-                                                                            << a.url.toStdString();
+            EXPECT_FALSE(a.start > clickStart && a.start < clickEnd + 90ms)
+                << "fetched ahead during a click: " << a.url.toStdString();
 
     const int asked = rig.site.aheadAsks();
     EXPECT_LE(asked, int(ids.size()) * 3);
