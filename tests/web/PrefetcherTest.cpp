@@ -145,10 +145,12 @@ TEST(Prefetcher, FetchingAheadNeverDelaysAUsersClick) {
     const auto clickEnd = Clock::now();
     EXPECT_LT(clickEnd - clickStart, 50ms) << "the click waited for fetching ahead";
     rig.prefetcher.waitIdle();
-    for (const SlowSite::Ask &a : rig.site.asks())
-        if (a.ahead)
+    for (const SlowSite::Ask &a : rig.site.asks()) {
+        if (a.ahead) {
             EXPECT_FALSE(a.start > clickStart && a.start < clickEnd + 90ms)
                 << "fetched ahead during a click: " << a.url.toStdString();
+        }
+    }
 
     const int asked = rig.site.aheadAsks();
     EXPECT_LE(asked, int(ids.size()) * 3);
