@@ -95,7 +95,7 @@ int make(const QStringList &args) {
         bases.detail = site + QStringLiteral("vip/");
 
         const QString scheduleUrl = jingcaiScheduleUrl(bases, QString());
-        const QString schedule = jingcaiTablePage(HttpFetchText(web, scheduleUrl, 1));
+        const QString schedule = jingcaiTablePage(HttpFetchText(web, scheduleUrl, Charset::Utf8));
         keep(QStringLiteral("schedule"), schedule, scheduleUrl);
 
         const qint64 id = bench::firstMatchId(renderer.visibleText(schedule));
@@ -108,7 +108,7 @@ int make(const QStringList &args) {
         keep(QStringLiteral("analysis"), bench::analysisDumpPage(fetchPage(web, analysisUrl), renderer), analysisUrl);
 
         const QString detailUrl = handicapDetailUrl(bases.detail, matchId);
-        keep(QStringLiteral("detail"), handicapChangeMarkup(HttpFetchText(web, detailUrl, 0)), detailUrl);
+        keep(QStringLiteral("detail"), handicapChangeMarkup(HttpFetchText(web, detailUrl, Charset::Gb18030)), detailUrl);
 
         keep(QStringLiteral("large"), bench::largeTablePage(schedule, largeBytes),
              QStringLiteral("the schedule's rows repeated"));

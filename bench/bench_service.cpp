@@ -170,7 +170,7 @@ void BM_SearchInMemory(benchmark::State &state) {
     std::vector<SimilarQuery> queries;
     for (int i = 0; i < 1000; ++i) {
         const MatchProfile p = generator.next(i);
-        queries.push_back(SimilarQuery{p.strengths, p.code20, p.code10, i});
+        queries.push_back(SimilarQuery{{p.strengths, p.code20, p.code10}, i});
     }
     std::size_t i = 0;
     for (auto _ : state)

@@ -11,6 +11,7 @@
 //   bench_slowlink --site http://127.0.0.1:PORT/ --today Y-M-D [--matches 8] [--delay-ms N]
 //
 // --delay-ms only names the proxy's delay in the result.
+#include "base/Columns.h"
 #include "usecases/ListAnalysis.h"
 #include "usecases/Prefetcher.h"
 #include "usecases/SimilarAnalysis.h"
@@ -38,8 +39,6 @@
 using namespace chenglan;
 
 namespace {
-
-constexpr int kSimilarColumns = 51;
 
 [[noreturn]] void fail(const QString &why) {
     std::fprintf(stderr, "bench_slowlink: %s\n", qPrintable(why));
@@ -155,13 +154,14 @@ public:
     // them as similar: id and kick-off.
     Table similarTable() const {
         const Table &t = m_past.listing.state.matchTable;
-        Table similar(kSimilarColumns, int(m_past.rowKeys.size()));
+        Table table(SimilarMatchColumns, int(m_past.rowKeys.size()));
         for (int i = 0; i < int(m_past.rowKeys.size()); ++i) {
             const int r = m_past.rowKeys[std::size_t(i)].toInt16();
-            similar.set(0, i, t.at(0, r));
-            similar.set(2, i, Value(m_pastDay.toString(QStringLiteral("yyyy-")) + t.at(3, r).text()));
+            table.set(similar::MatchId, i, t.at(matchtable::MatchIdField, r));
+            table.set(similar::Kickoff, i,
+                      Value(m_pastDay.toString(QStringLiteral("yyyy-")) + t.at(matchtable::KickOffField, r).text()));
         }
-        return similar;
+        return table;
     }
 
     QJsonObject run(Client &client) {

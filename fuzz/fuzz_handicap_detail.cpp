@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // The markup is a piece of the lower-cased page, "," after every cell.
     QString text;
     try {
-        text = BytesToText(page, 0);
+        text = BytesToText(page, Charset::Gb18030);
     } catch (const StepFailure &) {
         text = QString::fromUtf8(page);
     }

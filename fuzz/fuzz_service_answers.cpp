@@ -26,7 +26,7 @@ void similarAnswer(const QByteArray &body) {
     fuzzing::PagesWeb web({body}, "text/plain");
     const SiteBases bases;
     AnalysisState s;
-    s.strengthSummary = ValueArray(8);
+    s.profile.strengths = ValueArray(8);
     s.listMatchId = Value(QStringLiteral("100"));
     GridData grid = newSimilarListGrid();
     StepLog log;

@@ -112,7 +112,7 @@ void Backtest::add(const MatchFacts &facts, const MatchProfile &profile) {
         return;
     // The panel judges the strengths as the client holds them after rounding:
     // the nearest doubles to the stored hundredths.
-    const double d = double(profile.strengths[0]) / 100.0 - double(profile.strengths[1]) / 100.0;
+    const double d = double(profile.strengths[strength::Home20]) / 100.0 - double(profile.strengths[strength::Away20]) / 100.0;
     const StrengthLevel level = strengthLevel(d);
     if (level.number < 1 || level.number > StrengthLevelCount)
         return;

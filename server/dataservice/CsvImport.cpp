@@ -58,7 +58,7 @@ bool allDigits(QStringView text) {
 // Outer: the text was readable; inner: it held a value.
 std::optional<std::optional<int>> goals(const QString &text) {
     if (text.isEmpty())
-        return std::optional<int>();
+        return std::optional<std::optional<int>>(std::in_place); // readable, no value
     if (text.size() > 2 || !allDigits(text))
         return std::nullopt;
     return std::optional<int>(text.toInt());

@@ -190,22 +190,12 @@ IngestedMatch analyseForIngest(const MatchFacts &listed, const AnalysisContext &
         }
         result.facts.kickoff = s.listMatchTime.asDate()->toString(QStringLiteral("yyyy-MM-dd HH:mm"));
 
-        MatchProfile profile;
-        profile.matchId = listed.matchId;
-        for (int k = 0; k < kStrengthCount; ++k) {
-            const auto h = hundredthsFromNumber(s.strengthSummary.at(k).number());
-            if (!h) {
-                result.failure = QStringLiteral("strength %1 is out of range").arg(k);
-                return result;
-            }
-            profile.strengths[size_t(k)] = *h;
-        }
-        profile.code20 = s.patternCode20.text();
-        profile.code10 = s.patternCode10.text();
-        if (!validPatternCode(profile.code20) || !validPatternCode(profile.code10)) {
-            result.failure = QStringLiteral("no pattern codes");
+        const std::optional<HundredthsProfile> hundredths = hundredthsProfile(s.profile, &result.failure);
+        if (!hundredths)
             return result;
-        }
+        MatchProfile profile;
+        static_cast<HundredthsProfile &>(profile) = *hundredths;
+        profile.matchId = listed.matchId;
         result.profile = profile;
     } catch (const StepFailure &failure) {
         result.failure = failure.message();

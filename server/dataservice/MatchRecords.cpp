@@ -138,6 +138,25 @@ std::optional<std::int64_t> kickoffMinutes(QStringView kickoff) {
     return days * 1440 + hour * 60 + minute;
 }
 
+std::optional<HundredthsProfile> hundredthsProfile(const StrengthProfile &profile, QString *why) {
+    HundredthsProfile hundredths;
+    for (int k = 0; k < kStrengthCount; ++k) {
+        const auto h = hundredthsFromNumber(profile.strengths.at(k).number());
+        if (!h) {
+            *why = QStringLiteral("strength %1 is out of range").arg(k);
+            return std::nullopt;
+        }
+        hundredths.strengths[size_t(k)] = *h;
+    }
+    hundredths.code20 = profile.code20.text();
+    hundredths.code10 = profile.code10.text();
+    if (!validPatternCode(hundredths.code20) || !validPatternCode(hundredths.code10)) {
+        *why = QStringLiteral("no pattern codes");
+        return std::nullopt;
+    }
+    return hundredths;
+}
+
 QString describe(const MatchFacts &f) {
     return QStringLiteral("MatchFacts{%1 %2/%3 %4 %5-%6 %7 ht %8:%9 ft %10:%11 hc '%12' %13 odds %14/%15}")
         .arg(f.matchId)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/StrengthProfile.h"
+
 #include <QString>
 
 #include <array>
@@ -12,11 +14,22 @@
 // client's analysis computed for it.
 namespace chenglan::dataservice {
 
-inline constexpr int kStrengthCount = 8;
+inline constexpr int kStrengthCount = strength::Count;
 
-// The eight strength values in hundredths. The client sends them rounded to
-// two decimals, so whole hundredths compare exactly and ties are real ties.
+// The eight strength values in hundredths, by the strength:: indices. The
+// client sends them rounded to two decimals, so whole hundredths compare
+// exactly and ties are real ties.
 using Strengths = std::array<std::int32_t, kStrengthCount>;
+
+// A strength profile as the service stores, is asked for and compares it:
+// the client's StrengthProfile with its values in hundredths.
+struct HundredthsProfile {
+    Strengths strengths{};
+    QString code20;
+    QString code10;
+
+    bool operator==(const HundredthsProfile &) const = default;
+};
 
 // Facts of one match as the sample site exports them. A match is finished when
 // both full-time goal counts are known.
@@ -43,14 +56,17 @@ struct MatchFacts {
 
 // The client's analysis of a match before its kick-off: the eight strength
 // values and the two pattern codes.
-struct MatchProfile {
+struct MatchProfile : HundredthsProfile {
     qint64 matchId = 0;
-    Strengths strengths{};
-    QString code20;
-    QString code10;
 
     bool operator==(const MatchProfile &) const = default;
 };
+
+// The profile of an analysis in hundredths; no value, with the reason in
+// *why, when a strength is beyond the strength range or a pattern code is
+// missing or malformed. A profile without its eight values fails as its
+// cells do (StepFailure).
+std::optional<HundredthsProfile> hundredthsProfile(const StrengthProfile &profile, QString *why);
 
 // Hundredths of a plain decimal text ("0.35", "-2", "1.005"): digits after the
 // second decimal are rounded half to even on the decimal text itself. Empty

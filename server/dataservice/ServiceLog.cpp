@@ -32,7 +32,8 @@ QString formatLogLine(LogLevel level, const QString &message) {
         std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
     std::tm utc{};
     gmtime_r(&seconds, &utc);
-    char stamp[40];
+    // Room for any int the fields could hold, so the stamp is never cut.
+    char stamp[96];
     std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
                   utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, int(millis));
     // A message is one line: a line break in it (from an error text) would

@@ -12,10 +12,7 @@
 // eight strength values, the two pattern codes and the analysed match id.
 namespace chenglan::dataservice {
 
-struct SimilarQuery {
-    Strengths strengths{};
-    QString code20;
-    QString code10;
+struct SimilarQuery : HundredthsProfile {
     std::optional<qint64> excludedMatchId; // the analysed match itself
 
     bool operator==(const SimilarQuery &) const = default;

@@ -3,8 +3,11 @@
 #include "app/MainLayout.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
+
+#include <algorithm>
 
 namespace chenglan {
 
@@ -36,9 +39,16 @@ public:
 
     void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override {
         painter->save();
+        // The cell's own colour, else the base colour over the style's solid
+        // highlight of a selected row, which the tint replaces.
         const QVariant back = index.data(Qt::BackgroundRole);
-        if (back.canConvert<QColor>())
-            painter->fillRect(option.rect, back.value<QColor>());
+        painter->fillRect(option.rect, back.canConvert<QColor>() ? back.value<QColor>()
+                                                                : option.palette.color(QPalette::Base));
+        if (option.state & QStyle::State_Selected) {
+            QColor tint = option.palette.color(QPalette::Highlight);
+            tint.setAlpha(SelectionAlpha);
+            painter->fillRect(option.rect, tint);
+        }
         const QVariant fore = index.data(Qt::ForegroundRole);
         painter->setPen(fore.canConvert<QColor>() ? fore.value<QColor>() : option.palette.color(QPalette::Text));
         painter->setFont(option.font);
@@ -65,10 +75,42 @@ public:
                               QFontMetrics(font).elidedText(line, Qt::ElideRight, area.width()));
             top += step;
         }
+        paintFocusFrame(painter, option, index);
         painter->restore();
     }
 
 private:
+    // How much of the highlight colour tints a selected cell, of 255: the
+    // cell's own colours stay readable under it.
+    static constexpr int SelectionAlpha = 55;
+    static constexpr int FocusFrameWidth = 2;
+
+    // The current row of a view that has the focus is framed: top and
+    // bottom edges in every cell, the sides in its first and last visible
+    // cells.
+    void paintFocusFrame(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const {
+        const auto *view = qobject_cast<const QTableView *>(parent());
+        if (!view || !view->hasFocus() || view->currentIndex().row() != index.row())
+            return;
+        const QRect r = option.rect.adjusted(0, 0, -1, -1);
+        QPen pen(option.palette.color(QPalette::Active, QPalette::Highlight), FocusFrameWidth);
+        pen.setJoinStyle(Qt::MiterJoin);
+        painter->setPen(pen);
+        const int half = FocusFrameWidth / 2;
+        painter->drawLine(r.left(), r.top() + half, r.right(), r.top() + half);
+        painter->drawLine(r.left(), r.bottom() - half + 1, r.right(), r.bottom() - half + 1);
+        int first = 0;
+        while (first < view->model()->columnCount() && view->isColumnHidden(first))
+            ++first;
+        int last = view->model()->columnCount() - 1;
+        while (last > 0 && view->isColumnHidden(last))
+            --last;
+        if (index.column() == first)
+            painter->drawLine(r.left() + half, r.top(), r.left() + half, r.bottom());
+        if (index.column() == last)
+            painter->drawLine(r.right() - half + 1, r.top(), r.right() - half + 1, r.bottom());
+    }
+
     // Breaks after a blank or a "/" ("受让平手/半球"), the blank dropped.
     static QStringList fitLines(const QString &text, const QFontMetrics &fm, const QRect &area) {
         if (fm.horizontalAdvance(text) <= area.width())
@@ -128,6 +170,15 @@ void GridModel::setCellBackColor(int gridRow, int column, int color) {
     emit dataChanged(i, i, {Qt::BackgroundRole});
 }
 
+void GridModel::restoreCellBackColor(int gridRow, int column, std::optional<int> color) {
+    if (gridRow < 1 || gridRow >= m_grid.rows() || column < 0 || column >= m_grid.columns())
+        return;
+    m_grid.select(gridRow, column);
+    m_grid.restoreCellBackColor(color);
+    const QModelIndex i = index(gridRow - 1, column);
+    emit dataChanged(i, i, {Qt::BackgroundRole});
+}
+
 int GridModel::rowCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : m_grid.rows() - 1; }
 
 int GridModel::columnCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : m_grid.columns(); }
@@ -137,8 +188,14 @@ QVariant GridModel::data(const QModelIndex &index, int role) const {
         return {};
     const GridData::Cell &cell = m_grid.cell(index.row() + 1, index.column());
     switch (role) {
-    case Qt::DisplayRole:
     case Qt::ToolTipRole:
+        if (m_toolTips) {
+            const QString full = m_toolTips(index.row() + 1, index.column());
+            if (!full.isEmpty())
+                return full;
+        }
+        return cell.text;
+    case Qt::DisplayRole:
         return cell.text;
     case Qt::BackgroundRole:
         if (cell.backColor)
@@ -179,7 +236,9 @@ GridView::GridView(int fixedColumns, int keyColumn, QWidget *parent) : QTableVie
     horizontalHeader()->setHighlightSections(false);
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setMinimumSectionSize(1);
-    setSelectionMode(QAbstractItemView::NoSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setFocusPolicy(Qt::StrongFocus);
     setItemDelegate(new CellDelegate(this));
     // Half-width digits, as the grid control's classic font had: "10-09"
     // and "15:30" fit the 600-twip columns.
@@ -189,9 +248,93 @@ GridView::GridView(int fixedColumns, int keyColumn, QWidget *parent) : QTableVie
     setFont(cells);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     connect(this, &QTableView::clicked, this, [this](const QModelIndex &index) {
+        m_keyRest.stop(); // the click is newer than any key
         if (index.isValid())
             emit cellClicked(index.row() + 1, index.column());
     });
+    m_keyRest.setSingleShot(true);
+    m_keyRest.setInterval(KeyRestMs);
+    connect(&m_keyRest, &QTimer::timeout, this, &GridView::reportCurrent);
+    // The focus frame is drawn across the whole current row.
+    connect(selectionModel(), &QItemSelectionModel::currentRowChanged, viewport(), qOverload<>(&QWidget::update));
+}
+
+void GridView::focusInEvent(QFocusEvent *event) {
+    QTableView::focusInEvent(event);
+    viewport()->update();
+}
+
+void GridView::focusOutEvent(QFocusEvent *event) {
+    QTableView::focusOutEvent(event);
+    viewport()->update();
+}
+
+void GridView::reportCurrent() {
+    m_keyRest.stop();
+    const QModelIndex current = currentIndex();
+    if (current.isValid())
+        emit cellClicked(current.row() + 1, current.column());
+}
+
+QString GridView::rowKey(int row) const {
+    return m_keyColumn >= 0 && m_keyColumn < m_model.columnCount() ? m_model.grid().text(row + 1, m_keyColumn)
+                                                                   : QString::number(row);
+}
+
+QList<int> GridView::selectedGridRows() const {
+    QList<int> rows;
+    for (const QModelIndex &index : selectionModel()->selectedRows())
+        rows.append(index.row() + 1);
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+void GridView::keyPressEvent(QKeyEvent *event) {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        reportCurrent();
+        event->accept();
+        return;
+    }
+    if (event == QKeySequence::Copy) {
+        emit copied();
+        event->accept();
+        return;
+    }
+    const QModelIndex before = currentIndex();
+    QTableView::keyPressEvent(event);
+    // Shift or Ctrl with a move extends the selection, for copying: no analysis.
+    const bool selecting = event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier);
+    if (currentIndex() != before && currentIndex().isValid() && !selecting)
+        m_keyRest.start();
+}
+
+// Up and Down go to the next record, past the further lines of the current
+// one, in a column without merged cells; the first key starts on the first
+// row. The other moves are the table's own.
+QModelIndex GridView::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) {
+    const int rows = m_model.rowCount();
+    if (rows == 0)
+        return {};
+    const QModelIndex from = currentIndex();
+    const int keyboardColumn = std::min(KeyboardColumn, m_model.columnCount() - 1);
+    if (!from.isValid())
+        return m_model.index(0, keyboardColumn);
+    if (action != MoveUp && action != MoveDown)
+        return QTableView::moveCursor(action, modifiers);
+    const int step = action == MoveDown ? 1 : -1;
+    const QString key = rowKey(from.row());
+    int row = from.row() + step;
+    while (row >= 0 && row < rows && (isRowHidden(row) || rowKey(row) == key))
+        row += step;
+    if (row < 0 || row >= rows)
+        return from;
+    // The first line of a record, when moving up into it.
+    while (step < 0 && row > 0 && rowKey(row - 1) == rowKey(row))
+        --row;
+    const int column = rowSpan(from.row(), from.column()) > 1 || rowSpan(row, from.column()) > 1
+        ? keyboardColumn
+        : from.column();
+    return m_model.index(row, column);
 }
 
 void GridView::setGrid(const GridData &grid) {

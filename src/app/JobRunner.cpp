@@ -4,9 +4,11 @@
 
 #include <QRunnable>
 
+#include <algorithm>
 #include <atomic>
 #include <exception>
 #include <mutex>
+#include <utility>
 
 namespace chenglan {
 
@@ -82,14 +84,27 @@ JobRunner::JobRunner(WebFactory webs, QObject *parent) : QObject(parent), m_webs
 }
 
 JobRunner::~JobRunner() {
+    for (Current &c : m_current)
+        c = Current{};
     for (Worker *w : std::as_const(m_workers))
         w->control->cancel();
     m_threads.waitForDone();
     qDeleteAll(m_workers);
 }
 
-quint64 JobRunner::start(const QString &what, JobWork work) {
-    cancelCurrent();
+bool JobRunner::busy() const {
+    return std::any_of(std::begin(m_current), std::end(m_current), [](const Current &c) { return c.job != 0; });
+}
+
+JobRunner::Current *JobRunner::laneOf(quint64 job) {
+    for (Current &c : m_current)
+        if (job != 0 && c.job == job)
+            return &c;
+    return nullptr;
+}
+
+quint64 JobRunner::start(const QString &what, JobWork work, Lane lane) {
+    cancelCurrent(lane);
     const quint64 job = m_next++;
     auto control = std::make_shared<JobControl>();
     control->webs = m_webs;
@@ -102,8 +117,7 @@ quint64 JobRunner::start(const QString &what, JobWork work) {
             this, [this, job, apply = std::move(apply), failure] { complete(job, apply, failure); },
             Qt::QueuedConnection);
     };
-    m_current = job;
-    m_currentControl = control;
+    m_current[int(lane)] = {job, what, control};
 
     auto *worker = new Worker;
     worker->control = control;
@@ -135,40 +149,40 @@ void JobRunner::run(const std::shared_ptr<JobControl> &control, const JobWork &w
     control->postCompletion(std::move(apply), failure);
 }
 
-bool JobRunner::cancelCurrent() {
-    if (!m_currentControl)
+bool JobRunner::cancelCurrent(Lane lane) {
+    Current &c = m_current[int(lane)];
+    if (!c.control)
         return false;
-    m_currentControl->cancel();
-    m_currentControl.reset();
-    m_current = 0;
+    c.control->cancel();
+    const Current old = std::exchange(c, Current{});
+    emit cancelled(old.job, old.what);
     return true;
 }
 
-void JobRunner::cancel() {
-    if (cancelCurrent())
+void JobRunner::cancel(Lane lane) {
+    if (cancelCurrent(lane) && !busy())
         emit idle();
 }
 
 void JobRunner::reportProgress(quint64 job, const QString &sentence) {
-    if (job == m_current)
+    if (laneOf(job))
         emit status(sentence);
 }
 
 void JobRunner::complete(quint64 job, JobApply apply, const QString &failure) {
-    if (job != m_current)
+    Current *lane = laneOf(job);
+    if (!lane)
         return;
-    m_current = 0;
-    m_currentControl.reset();
+    *lane = Current{};
     if (apply && failure.isEmpty()) {
         apply();
         emit finished(job);
     } else {
-        emit failed(job, failure.isEmpty() ? QStringLiteral("操作被中止。")
-                                           : QStringLiteral("操作失败：%1").arg(failure));
+        emit failed(job, QStringLiteral("操作没有完成。"), failure.isEmpty() ? QStringLiteral("aborted") : failure);
     }
     // Applying may have started the next job (a list shown, then a row
     // clicked): the runner is idle only when it did not.
-    if (m_current == 0)
+    if (!busy())
         emit idle();
 }
 

@@ -47,27 +47,38 @@ using JobApply = std::function<void()>;
 // any other exception is reported as a failure of the job.
 using JobWork = std::function<JobApply(JobContext &)>;
 
-// Runs the window's commands off the window's thread, one current job at a
-// time: starting a job cancels the running one (its Web is aborted, so its
-// fetch returns at once) and the results of a cancelled job are dropped.
-// Jobs run on worker threads that are kept for the next job (a new one is
-// made only while every kept thread is busy), so what a thread caches, such
-// as its loaded fonts, serves every job after the first.
+// The lanes jobs run in. A newer job cancels an older one in its own lane
+// only, as both write the same thing: a list replaces a list, a click (a
+// list click, a similar click, the handicap command) replaces a click. A
+// server-slot lookup and fetching ahead write nothing the others write, so
+// they neither cancel nor are cancelled by anything but their own kind.
+enum class Lane { List, Click, ServerSlot, Prefetch };
+inline constexpr int LaneCount = 4;
+
+// Runs the window's commands off the window's thread, at most one current
+// job per lane: starting a job cancels the running one of its lane (its Web
+// is aborted, so its fetch returns at once) and the results of a cancelled
+// job are dropped. Jobs run on worker threads that are kept for the next job
+// (a new one is made only while every kept thread is busy), so what a thread
+// caches, such as its loaded fonts, serves every job after the first.
 class JobRunner : public QObject {
     Q_OBJECT
 public:
     explicit JobRunner(WebFactory webs, QObject *parent = nullptr);
-    // Cancels the current job and waits for every worker to end.
+    // Cancels the current jobs and waits for every worker to end.
     ~JobRunner() override;
 
-    // Starts work as the current job; what is the status sentence shown until
-    // the job reports progress. Returns the job's number.
-    quint64 start(const QString &what, JobWork work);
-    // Cancels the current job without starting another.
-    void cancel();
+    // Starts work as the current job of its lane, cancelling the one running
+    // there; what is the status sentence shown until the job reports
+    // progress. Returns the job's number.
+    quint64 start(const QString &what, JobWork work, Lane lane = Lane::Click);
+    // Cancels the current job of a lane without starting another.
+    void cancel(Lane lane = Lane::Click);
 
-    bool busy() const { return m_current != 0; }
-    quint64 currentJob() const { return m_current; }
+    // A job is current in any lane, or in the given one.
+    bool busy() const;
+    bool busy(Lane lane) const { return current(lane).job != 0; }
+    quint64 currentJob(Lane lane = Lane::Click) const { return current(lane).job; }
     // Jobs whose work is still running, the cancelled ones included.
     int runningWorkers() const { return int(m_workers.size()); }
 
@@ -76,14 +87,25 @@ signals:
     void status(const QString &sentence);
     // The current job's results were applied.
     void finished(quint64 job);
-    // The current job ended without results; the sentence says why.
-    void failed(quint64 job, const QString &sentence);
-    // No job is current any more (after finished, failed or cancel).
+    // The current job ended without results; the sentence says why, the
+    // detail is the technical cause (for the log and a tooltip).
+    void failed(quint64 job, const QString &sentence, const QString &detail);
+    // A job was cancelled before its results were applied: by a newer job of
+    // its lane or by cancel(); what is the title it was started with.
+    void cancelled(quint64 job, const QString &what);
+    // No job is current in any lane any more.
     void idle();
 
 private:
     struct Worker;
-    bool cancelCurrent();
+    struct Current {
+        quint64 job = 0;
+        QString what;
+        std::shared_ptr<JobControl> control;
+    };
+    const Current &current(Lane lane) const { return m_current[int(lane)]; }
+    Current *laneOf(quint64 job);
+    bool cancelCurrent(Lane lane);
     void complete(quint64 job, JobApply apply, const QString &failure);
     void reportProgress(quint64 job, const QString &sentence);
     void workerEnded(Worker *worker);
@@ -91,8 +113,7 @@ private:
 
     WebFactory m_webs;
     quint64 m_next = 1;
-    quint64 m_current = 0;
-    std::shared_ptr<JobControl> m_currentControl;
+    Current m_current[LaneCount];
     QList<Worker *> m_workers;
     QThreadPool m_threads;
 };

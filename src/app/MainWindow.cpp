@@ -3,12 +3,21 @@
 #include "app/AnalysisRecording.h"
 #include "app/GridView.h"
 #include "app/PictureBox.h"
+#include "app/WindowComforts.h"
+#include "app/WindowFit.h"
 #include "model/GridFormats.h"
 #include "usecases/MatchClicks.h"
 #include "usecases/SimilarMatches.h"
 #include "sites/HandicapDetail.h"
 
 #include <QCalendarWidget>
+#include <QDebug>
+#include <QDesktopServices>
+#include <QDir>
+#include <QMenu>
+#include <QMessageBox>
+#include <QScrollBar>
+#include <QUrl>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenuBar>
@@ -24,44 +33,32 @@ namespace chenglan {
 namespace {
 
 const QDate EarliestPick(2022, 1, 1);
+// Failures the status's tooltip lists at most.
+constexpr int MaxDetailLines = 5;
 
 // The date text the Jingcai page expects: no leading zeros, 2022-3-5.
 QString selectedDateText(const QDate &day) {
     return QStringLiteral("%1-%2-%3").arg(day.year()).arg(day.month()).arg(day.day());
 }
 
-// What the status bar says while a step of a click runs.
-QString stepSentence(const QString &step) {
-    static const QHash<QString, QString> names{
-        {QStringLiteral("SJBM"), QStringLiteral("读取分析页面")},
-        {QStringLiteral("info"), QStringLiteral("读取比赛信息")},
-        {QStringLiteral("SSSS"), QStringLiteral("解析两队历史")},
-        {QStringLiteral("SJBM extensions"), QStringLiteral("读取两队更早的历史")},
-        {QStringLiteral("SJBM home"), QStringLiteral("读取主队更早的历史")},
-        {QStringLiteral("SJBM away"), QStringLiteral("读取客队更早的历史")},
-        {QStringLiteral("SJBM SSZD"), QStringLiteral("读取主队更早的历史")},
-        {QStringLiteral("SJBM SSKD"), QStringLiteral("读取客队更早的历史")},
-        {QStringLiteral("SSZD"), QStringLiteral("扩展主队历史")},
-        {QStringLiteral("SSKD"), QStringLiteral("扩展客队历史")},
-        {QStringLiteral("SRMA"), QStringLiteral("计算实力趋势")},
-        {QStringLiteral("LXYC"), QStringLiteral("推算走势代码")},
-        {QStringLiteral("caption"), QStringLiteral("写标题")},
-        {QStringLiteral("DRAW"), QStringLiteral("绘图")},
-        {QStringLiteral("AITJ"), QStringLiteral("查询相似比赛")},
-        {QStringLiteral("SBSJ list"), QStringLiteral("读取本场的盘口变化")},
-        {QStringLiteral("SBSJ"), QStringLiteral("读取历史比赛的盘口变化")},
-        {QStringLiteral("SBSJ again"), QStringLiteral("再次读取历史比赛的盘口变化")},
-    };
-    const QString name = step.section(u' ', 0, 0);
-    return QStringLiteral("分析中…%1（%2）").arg(names.value(step, step), name);
+// The status bar's sentence while a step of a click runs; the step's label
+// stays out of it.
+QString stepSentence(AnalysisStep step) { return QStringLiteral("分析中…%1").arg(stepPhrase(step)); }
+
+// A job's title without the trailing ellipsis, for "已取消：…".
+QString titleOf(const QString &what) {
+    QString title = what;
+    while (title.endsWith(u'…'))
+        title.chop(1);
+    return title;
 }
 
 } // namespace
 
 // The progress of an analysis run as the job's status, and the point where a
 // newer command's cancel ends it between two steps.
-std::function<void(const QString &)> jobProgress(JobContext &job) {
-    return [&job](const QString &step) {
+std::function<void(AnalysisStep)> jobProgress(JobContext &job) {
+    return [&job](AnalysisStep step) {
         job.throwIfCancelled();
         job.progress(stepSentence(step));
     };
@@ -76,11 +73,27 @@ MainWindow::MainWindow(MainWindowSetup setup, QWidget *parent)
       m_jobs(std::move(setup.webs)) {
     setWindowTitle(QStringLiteral("澄岚竞彩"));
     m_recordingsRoot = setup.recordingsRoot.isEmpty() ? defaultRecordingsRoot() : setup.recordingsRoot;
+    m_firstGame = setup.firstGame;
     m_session.start();
     buildControls();
+    addWindowComforts(this);
 
-    connect(&m_jobs, &JobRunner::status, this, &MainWindow::setStatus);
-    connect(&m_jobs, &JobRunner::failed, this, [this](quint64, const QString &sentence) { setStatus(sentence); });
+    connect(&m_jobs, &JobRunner::status, this, [this](const QString &sentence) {
+        setStatus(m_cancelNote.isEmpty() ? sentence : m_cancelNote + sentence);
+    });
+    connect(&m_jobs, &JobRunner::failed, this, [this](quint64 job, const QString &sentence, const QString &detail) {
+        m_cancelNote.clear();
+        setStatus(sentence, detail);
+        if (job == m_clickJob)
+            setRetry(m_pendingRetry);
+        clickEnded(job);
+    });
+    connect(&m_jobs, &JobRunner::finished, this, &MainWindow::clickEnded);
+    // Whatever was cancelled is said, until the next result replaces it.
+    connect(&m_jobs, &JobRunner::cancelled, this, [this](quint64, const QString &what) {
+        m_cancelNote = QStringLiteral("已取消：%1。").arg(titleOf(what));
+        setStatus(m_cancelNote);
+    });
 
     // The design's outer height leaves the match list 900 twips short of
     // it; the status bar comes on top of that.
@@ -88,6 +101,7 @@ MainWindow::MainWindow(MainWindowSetup setup, QWidget *parent)
     const double dpiY = logicalDpiY();
     const int statusHeight = statusBar()->sizeHint().height();
     resize(twipsToPixels(m_layout.designWidth() + 60, dpiX), twipsToPixels(10800, dpiY) + statusHeight);
+    fitWindowToScreen(this);
     layoutControls();
 
     QMetaObject::invokeMethod(this, &MainWindow::loadFirstSchedule, Qt::QueuedConnection);
@@ -97,34 +111,45 @@ MainWindow::~MainWindow() = default;
 
 void MainWindow::buildControls() {
     m_jingcaiAction = menuBar()->addAction(QStringLiteral("胜平负竞彩"), this, &MainWindow::showJingcaiSchedule);
-    m_jingcaiAction->setObjectName(QStringLiteral("munJC"));
+    m_jingcaiAction->setObjectName(QStringLiteral("jingcaiSchedule"));
     m_beidanAction = menuBar()->addAction(QStringLiteral("北京单场"), this, &MainWindow::showBeidanSchedule);
-    m_beidanAction->setObjectName(QStringLiteral("munBD"));
+    m_beidanAction->setObjectName(QStringLiteral("beidanSchedule"));
     m_calendarAction = menuBar()->addAction(QStringLiteral("完场查询"), this, &MainWindow::toggleCalendar);
-    m_calendarAction->setObjectName(QStringLiteral("munOver"));
-    m_recordAction = menuBar()->addAction(QStringLiteral("记录分析"), this, &MainWindow::recordLastClick);
-    m_recordAction->setObjectName(QStringLiteral("munRecord"));
+    m_calendarAction->setObjectName(QStringLiteral("finishedMatches"));
+    m_helpMenu = menuBar()->findChild<QMenu *>(QStringLiteral("helpMenu"));
+    if (!m_helpMenu) {
+        m_helpMenu = menuBar()->addMenu(QStringLiteral("帮助"));
+        m_helpMenu->setObjectName(QStringLiteral("helpMenu"));
+    }
+    m_recordAction = m_helpMenu->addAction(QStringLiteral("保存诊断记录…"), this, &MainWindow::recordLastClick);
+    m_recordAction->setObjectName(QStringLiteral("saveDiagnostics"));
+    m_retryAction = new QAction(QStringLiteral("重试"), this);
+    m_retryAction->setObjectName(QStringLiteral("retry"));
+    m_retryAction->setShortcut(QKeySequence(Qt::Key_F5));
+    m_retryAction->setEnabled(false);
+    connect(m_retryAction, &QAction::triggered, this, &MainWindow::retry);
+    addAction(m_retryAction);
 
     auto *area = new QWidget(this);
     area->setObjectName(QStringLiteral("controls"));
     setCentralWidget(area);
 
     m_matchList = new GridView(1, MatchListKeyColumn, area);
-    m_matchList->setObjectName(QStringLiteral("MFG_BFS"));
+    m_matchList->setObjectName(QStringLiteral("matchList"));
     m_matchList->setGrid(newMatchListGrid());
     connect(m_matchList, &GridView::cellClicked, this, &MainWindow::analyzeListedMatch);
 
     m_strengthPanel = new PictureBox(area);
-    m_strengthPanel->setObjectName(QStringLiteral("PIC_SR"));
+    m_strengthPanel->setObjectName(QStringLiteral("strengthPanel"));
     for (int i = 0; i < 2; ++i) {
         m_trendCharts[i] = new PictureBox(area);
-        m_trendCharts[i]->setObjectName(QStringLiteral("PIC_TD%1").arg(i));
+        m_trendCharts[i]->setObjectName(QStringLiteral("trendChart%1").arg(i));
     }
 
     m_commandStrip = new QGroupBox(area);
-    m_commandStrip->setObjectName(QStringLiteral("FRM_COM"));
+    m_commandStrip->setObjectName(QStringLiteral("commandStrip"));
     m_trendButton = new QPushButton(QStringLiteral("实力趋势"), m_commandStrip);
-    m_trendButton->setObjectName(QStringLiteral("CMD_SQL"));
+    m_trendButton->setObjectName(QStringLiteral("trendButton"));
     connect(m_trendButton, &QPushButton::clicked, this, &MainWindow::showHandicapChanges);
     for (int slot = 0; slot < ServerSlotCount; ++slot) {
         m_serverSlots[slot] = new QRadioButton(serverSlotCaption(slot), m_commandStrip);
@@ -135,7 +160,7 @@ void MainWindow::buildControls() {
     m_similarSummary->setObjectName(QStringLiteral("SimilarSummary"));
 
     m_similarList = new GridView(1, SimilarListKeyColumn, area);
-    m_similarList->setObjectName(QStringLiteral("MFG_JBM"));
+    m_similarList->setObjectName(QStringLiteral("similarList"));
     m_similarList->setGrid(newSimilarListGrid());
     connect(m_similarList, &GridView::cellClicked, this, &MainWindow::analyzeSimilarMatch);
 
@@ -143,7 +168,7 @@ void MainWindow::buildControls() {
     // numbers off and one-character day names so
     // that a whole month fits.
     m_calendar = new QCalendarWidget(area);
-    m_calendar->setObjectName(QStringLiteral("MonthView1"));
+    m_calendar->setObjectName(QStringLiteral("calendar"));
     m_calendar->setLocale(QLocale(QLocale::Chinese, QLocale::China));
     m_calendar->setVerticalHeaderFormat(QCalendarWidget::NoVerticalHeader);
     m_calendar->setHorizontalHeaderFormat(QCalendarWidget::SingleLetterDayNames);
@@ -160,6 +185,13 @@ void MainWindow::buildControls() {
     m_status->setObjectName(QStringLiteral("status"));
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
     statusBar()->addWidget(m_status, 1);
+    m_retryButton = new QPushButton(QStringLiteral("重试"), this);
+    m_retryButton->setObjectName(QStringLiteral("retryButton"));
+    m_retryButton->setToolTip(QStringLiteral("再试一次（F5）"));
+    m_retryButton->setFlat(true);
+    m_retryButton->hide();
+    connect(m_retryButton, &QPushButton::clicked, this, &MainWindow::retry);
+    statusBar()->addPermanentWidget(m_retryButton);
     statusBar()->setSizeGripEnabled(false);
 }
 
@@ -179,6 +211,7 @@ void MainWindow::layoutControls() {
     if (isVisible())
         outer = std::min(outer, centralWidget()->height() + twipsToPixels(LayoutReserveTwips, dpiY));
     applyLayoutRule(m_layout, pixelsToTwips(outer, dpiY));
+    fitLayoutToWidth(m_layout, pixelsToTwips(width(), dpiX));
 
     GridData list = m_matchList->grid();
     formatMatchListGrid(list);
@@ -204,19 +237,29 @@ void MainWindow::layoutControls() {
     fitPictures();
 }
 
-// The trend canvases follow their boxes' heights; what was drawn stays.
+// The pictures follow their boxes: at another size they are drawn again
+// from the state they show, as a click at that size would draw them.
 void MainWindow::fitPictures() {
+    bool fits = true;
+    for (int i = 0; i < 2; ++i)
+        fits = fits && std::abs(m_pictures.trendCharts[i].image().height() - m_trendCharts[i]->height()) <= 1;
+    if (!fits)
+        redrawPictures();
     m_strengthPanel->setImage(m_pictures.strengthPanel.image());
-    for (int i = 0; i < 2; ++i) {
-        Canvas &canvas = m_pictures.trendCharts[i];
-        if (std::abs(canvas.image().height() - m_trendCharts[i]->height()) > 1)
-            canvas.resize(m_layout.trendCharts[i].width, m_layout.trendCharts[i].height);
-        m_trendCharts[i]->setImage(canvas.image());
-    }
+    for (int i = 0; i < 2; ++i)
+        m_trendCharts[i]->setImage(m_pictures.trendCharts[i].image());
+}
+
+void MainWindow::redrawPictures() {
+    m_pictures = ChartPictures::make(logicalDpiY(), m_layout.trendCharts[0].height);
+    if (m_redrawList)
+        m_redrawList(m_pictures);
+    if (m_redrawSimilar)
+        m_redrawSimilar(m_pictures);
 }
 
 void MainWindow::loadFirstSchedule() {
-    startSchedule({ScheduleRequest::Game::Jingcai, m_state.selectedDate.text()});
+    startSchedule({m_firstGame, m_state.selectedDate.text()});
     const QDate today = m_today();
     m_calendar->setSelectedDate(today);
     m_calendar->setMaximumDate(today);
@@ -247,23 +290,57 @@ void MainWindow::showBeidanSchedule() { startSchedule({ScheduleRequest::Game::Be
 void MainWindow::toggleCalendar() { m_calendar->setVisible(!m_calendar->isVisible()); }
 
 void MainWindow::recordLastClick() {
-    if (!m_lastClick) {
-        setStatus(QStringLiteral("没有可记录的分析：请先在列表中点一场比赛。"));
+    if (!m_lastClick || m_shownExchanges.isEmpty()) {
+        setStatus(QStringLiteral("没有可保存的诊断记录：请先在列表中点一场比赛。"));
         return;
     }
+    // The listing the click was made from first, so that a replay of the
+    // click finds its schedule.
+    QList<KeptExchanges::Exchange> exchanges;
+    for (const auto &kept : std::as_const(m_shownExchanges))
+        if (kept)
+            exchanges += kept->all();
     const QString dir = newRecordingDir(m_recordingsRoot, QDateTime::currentDateTime());
-    auto recording = std::make_shared<Recording>(dir);
-    if (!recording->error().isEmpty()) {
-        setStatus(QStringLiteral("无法记录分析：%1").arg(recording->error()));
+    QString why;
+    const int stored = storeRecording(dir, exchanges, &why);
+    const QString shown = QDir::toNativeSeparators(dir);
+    if (!why.isEmpty()) {
+        setStatus(QStringLiteral("诊断记录没有保存完整。"), why);
         return;
     }
-    const RecordedClick click = *m_lastClick;
-    const SiteBases sites = m_sites;
-    const PageRenderer renderer = m_renderer;
-    startAnalysis(QStringLiteral("正在记录分析……"),
-                  [click, recording, sites, renderer](AnalysisJobData &d, JobContext &job) {
-                      recordListClick(d, job, click, recording, sites, renderer);
-                  });
+    const QString replay = replayCommandLine(*m_lastClick, dir);
+    setStatus(QStringLiteral("诊断记录已保存。"),
+              QStringLiteral("%1 exchanges in %2; replay: %3").arg(stored).arg(shown, replay));
+    qInfo().noquote() << "diagnostic record:" << stored << "exchanges in" << shown << "replay:" << replay;
+
+    // Not modal: the window stays usable while the note is open.
+    auto *box = new QMessageBox(QMessageBox::Information, QStringLiteral("保存诊断记录"),
+                                QStringLiteral("诊断记录已保存在文件夹：\n%1\n\n可把这个文件夹打包附在问题报告中。").arg(shown),
+                                QMessageBox::Close, this);
+    box->setObjectName(QStringLiteral("diagnosticsSaved"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    QPushButton *open = box->addButton(QStringLiteral("打开文件夹"), QMessageBox::ActionRole);
+    open->setObjectName(QStringLiteral("openFolder"));
+    // An action-role button would close the box; the folder opens and the box stays.
+    open->disconnect();
+    connect(open, &QPushButton::clicked, box, [dir] { QDesktopServices::openUrl(QUrl::fromLocalFile(dir)); });
+    box->setModal(false);
+    box->show();
+}
+
+void MainWindow::retry() {
+    if (!m_retry)
+        return;
+    const std::function<void()> command = std::exchange(m_retry, {});
+    setRetry({});
+    command();
+}
+
+void MainWindow::setRetry(std::function<void()> command) {
+    m_retry = std::move(command);
+    m_retryAction->setEnabled(bool(m_retry));
+    m_retryButton->setVisible(bool(m_retry));
 }
 
 void MainWindow::showCalendarDay(const QDate &day) {
@@ -273,16 +350,41 @@ void MainWindow::showCalendarDay(const QDate &day) {
 }
 
 void MainWindow::showHandicapChanges() {
+    // A click being analysed is the match to read: the command waits for it.
+    if (m_clickJob != 0) {
+        m_handicapWaiting = true;
+        setStatus(QStringLiteral("实力趋势：等本场分析完成后读取盘口变化…"));
+        return;
+    }
+    startHandicapChanges();
+}
+
+void MainWindow::startHandicapChanges() {
+    m_handicapWaiting = false;
     if (m_state.listMatchId.isEmpty()) {
         setStatus(QStringLiteral("请先在左边的列表中点选一场比赛。"));
         return;
     }
     const SiteBases sites = m_sites;
     const PageRenderer renderer = m_renderer;
-    startAnalysis(QStringLiteral("正在读取本场的盘口变化……"), [sites, renderer](AnalysisJobData &d, JobContext &job) {
-        const HandicapRun run = listMatchHandicapDetail(d.state, job.web(), sites, renderer, &d.log);
+    const QString title = QStringLiteral("正在读取本场的盘口变化……");
+    m_clickJob = startAnalysis(title, [sites, renderer](AnalysisJobData &d, JobContext &job) {
+        KeepingWeb web(job.web(), d.exchanges);
+        const HandicapRun run = listMatchHandicapDetail(d.state, web, sites, renderer, &d.log);
         d.status = run.status;
+        d.failed = !run.pageRead;
     });
+    MainWindow *window = this;
+    m_pendingRetry = [window] { window->startHandicapChanges(); };
+}
+
+// A click (or the handicap command) is over: shown, failed or replaced.
+void MainWindow::clickEnded(quint64 job) {
+    if (job == 0 || job != m_clickJob)
+        return;
+    m_clickJob = 0;
+    if (m_handicapWaiting)
+        startHandicapChanges();
 }
 
 void MainWindow::analyzeListedMatch(int gridRow, int column) {
@@ -290,8 +392,8 @@ void MainWindow::analyzeListedMatch(int gridRow, int column) {
     const GridData &grid = m_matchList->grid();
     if (gridRow < 1 || gridRow >= grid.rows())
         return;
-    m_matchList->setCellBackColor(gridRow, column == 3 ? 3 : 2, HighlightColor);
-    m_lastClick = RecordedClick{m_listed, gridRow};
+    highlight(m_matchList, m_listHighlight, gridRow, column == 3 ? 3 : 2);
+    m_clicked = RecordedClick{m_listed, gridRow};
     startListAnalysis(Value(grid.text(gridRow, MatchListKeyColumn)), clicked);
 }
 
@@ -300,8 +402,25 @@ void MainWindow::analyzeSimilarMatch(int gridRow, int column) {
     const GridData &grid = m_similarList->grid();
     if (gridRow < 1 || gridRow >= grid.rows())
         return;
-    m_similarList->setCellBackColor(gridRow, 2, HighlightColor);
+    highlight(m_similarList, m_similarHighlight, gridRow, 2);
     startSimilarAnalysis(Value(grid.text(gridRow, SimilarListKeyColumn)));
+}
+
+// One current match per list: the cell highlighted before gets its own
+// colour back.
+void MainWindow::highlight(GridView *grid, std::optional<Highlight> &current, int row, int column) {
+    if (current && current->row < grid->grid().rows())
+        grid->restoreCellBackColor(current->row, current->column, current->previous);
+    current = Highlight{row, column, grid->grid().cell(row, column).backColor};
+    grid->setCellBackColor(row, column, HighlightColor);
+}
+
+// A new list shows no current match and starts at its top-left corner.
+void MainWindow::showNewGrid(GridView *grid, const GridData &data, std::optional<Highlight> &current) {
+    current.reset();
+    grid->setGrid(data);
+    grid->scrollToTop();
+    grid->horizontalScrollBar()->setValue(0);
 }
 
 // The list click after the highlight, as one job: the analysis, the three
@@ -309,22 +428,40 @@ void MainWindow::analyzeSimilarMatch(int gridRow, int column) {
 void MainWindow::startListAnalysis(const Value &rowKey, qint64 clicked) {
     QString match;
     attempt([&] {
-        match = QStringLiteral("%1 对 %2").arg(m_schedule.matchTable.at(5, rowKey.toInt16()).text().trimmed(),
-                                                m_schedule.matchTable.at(7, rowKey.toInt16()).text().trimmed());
+        match = QStringLiteral("%1 对 %2").arg(m_schedule.matchTable.at(matchtable::HomeTeamField, rowKey.toInt16()).text().trimmed(),
+                                                m_schedule.matchTable.at(matchtable::AwayTeamField, rowKey.toInt16()).text().trimmed());
     });
     const SiteBases sites = m_sites;
     const PageRenderer renderer = m_renderer;
     const QElapsedTimer session = m_session;
-    startAnalysis(QStringLiteral("分析中…%1").arg(match),
-                  [rowKey, sites, renderer, session, clicked](AnalysisJobData &d, JobContext &job) {
-                      d.clickedNs = clicked;
-                      const AnalysisContext context{job.web(), sites, renderer, &job.anotherWeb(), jobProgress(job)};
-                      const ListClickRun run = listClick(d.state, d.schedule, rowKey, context, d.pictures, d.similar,
-                                                         [&] { d.chartsDrawnNs = session.nsecsElapsed(); });
-                      job.throwIfCancelled();
-                      d.status = run.status;
-                      d.log.entries = run.analysis.log.entries + run.queryLog.entries + run.drawLog.entries;
-                  });
+    MainWindow *window = this;
+    const auto again = [window, rowKey] { window->startListAnalysis(rowKey, window->m_session.nsecsElapsed()); };
+    m_clickJob = startAnalysis(
+        QStringLiteral("分析中…%1").arg(match),
+        [rowKey, sites, renderer, session, clicked, click = m_clicked, listing = m_listExchanges](AnalysisJobData &d,
+                                                                                                  JobContext &job) {
+            d.clickedNs = clicked;
+            d.click = click;
+            d.listingExchanges = listing;
+            KeepingWeb web(job.web(), d.exchanges);
+            KeepingWeb second(job.anotherWeb(), d.exchanges);
+            const AnalysisContext context{web, sites, renderer, &second, jobProgress(job)};
+            const ListClickRun run = listClick(d.state, d.schedule, rowKey, context, d.pictures, d.similar,
+                                               [&] { d.chartsDrawnNs = session.nsecsElapsed(); });
+            job.throwIfCancelled();
+            d.status = run.status;
+            d.failed = !run.analysis.pageRead;
+            d.log.entries = run.analysis.log.entries + run.queryLog.entries + run.drawLog.entries;
+            const bool drawable = run.analysis.pageRead && run.analysis.trendFitted;
+            d.redraw = [state = d.state, drawable, why = run.analysis.status](ChartPictures &pictures) {
+                AnalysisState s = state;
+                if (drawable)
+                    drawListMatchCharts(s, pictures);
+                else
+                    drawNoTrend(pictures, why);
+            };
+        });
+    m_pendingRetry = again;
 }
 
 // The similar click as one job: the historic match's analysis and handicap
@@ -332,41 +469,75 @@ void MainWindow::startListAnalysis(const Value &rowKey, qint64 clicked) {
 void MainWindow::startSimilarAnalysis(const Value &rowKey) {
     const SiteBases sites = m_sites;
     const PageRenderer renderer = m_renderer;
-    startAnalysis(QStringLiteral("分析中…相似比赛"), [rowKey, sites, renderer](AnalysisJobData &d, JobContext &job) {
-        const AnalysisContext context{job.web(), sites, renderer, &job.anotherWeb(), jobProgress(job)};
+    MainWindow *window = this;
+    const QString title = QStringLiteral("分析中…相似比赛");
+    m_clickJob = startAnalysis(title, [rowKey, sites, renderer](AnalysisJobData &d, JobContext &job) {
+        KeepingWeb web(job.web(), d.exchanges);
+        KeepingWeb second(job.anotherWeb(), d.exchanges);
+        const AnalysisContext context{web, sites, renderer, &second, jobProgress(job)};
         const SimilarClickRun run = similarClick(d.state, rowKey, context, d.pictures);
         job.throwIfCancelled();
         d.status = run.analysis.status;
+        d.failed = run.analysis.rowFound && !run.analysis.pageRead;
         d.log.entries = run.analysis.log.entries + run.drawLog.entries;
+        if (!run.analysis.rowFound)
+            return;
+        const bool drawable = run.analysis.pageRead && run.analysis.trendFitted;
+        d.redraw = [state = d.state, drawable, why = run.analysis.status](ChartPictures &pictures) {
+            AnalysisState s = state;
+            if (drawable)
+                drawSimilarMatchCharts(s, pictures);
+            else
+                drawSimilarMatchNoTrend(s, pictures, why);
+        };
     });
+    m_pendingRetry = [window, rowKey] { window->startSimilarAnalysis(rowKey); };
 }
 
-void MainWindow::startAnalysis(const QString &title, AnalysisWork work) {
+quint64 MainWindow::startAnalysis(const QString &title, AnalysisWork work) {
     AnalysisJobData data{m_state, m_schedule, m_pictures, m_similarList->grid(), QString()};
+    data.exchanges = std::make_shared<KeptExchanges>();
     MainWindow *window = this;
-    m_jobs.start(title, [data = std::move(data), work = std::move(work), window](JobContext &job) mutable -> JobApply {
-        work(data, job);
+    auto job = [data = std::move(data), work = std::move(work), window](JobContext &context) mutable -> JobApply {
+        work(data, context);
         return [window, data = std::move(data)] { window->applyAnalysis(data); };
-    });
+    };
+    return m_jobs.start(title, std::move(job), Lane::Click);
 }
 
 void MainWindow::applyAnalysis(const AnalysisJobData &data) {
+    // The day the list was asked for belongs to the list's commands, which
+    // may have changed it while this job ran.
+    const Value selectedDate = m_state.selectedDate;
     m_state = data.state;
+    m_state.selectedDate = selectedDate;
+    const bool listClick = data.clickedNs >= 0;
+    if (listClick) {
+        m_redrawList = data.redraw;
+        m_redrawSimilar = {};
+        m_shownExchanges = {data.listingExchanges, data.exchanges};
+        m_lastClick = data.click;
+    } else if (data.redraw) {
+        m_redrawSimilar = data.redraw;
+        m_shownExchanges.append(data.exchanges);
+    }
     m_pictures = data.pictures;
     fitPictures();
     if (!(data.similar == m_similarList->grid()))
-        m_similarList->setGrid(data.similar);
+        showNewGrid(m_similarList, data.similar, m_similarHighlight);
     // A list click replaces the similar set; a similar click leaves it.
-    if (!m_state.analysisMode.equals(1))
+    if (m_state.analysisMode != AnalysisMode::SimilarMatch)
         m_similarSummary->setText(summarizeSimilarSet(m_state).text());
-    QString status = data.status;
-    if (data.clickedNs >= 0) {
+    QString detail = details(data.log);
+    if (listClick) {
         const double ms = double(m_session.nsecsElapsed() - data.clickedNs) / 1e6;
         m_clickTimesMs.append(ms);
-        status += QStringLiteral("；用时 %1 ms").arg(ms, 0, 'f', 0);
+        const QString time = QStringLiteral("click to result: %1 ms").arg(ms, 0, 'f', 0);
+        detail = detail.isEmpty() ? time : time + u'\n' + detail;
     }
-    setStatus(status);
-    showDetails(data.log);
+    m_cancelNote.clear();
+    setStatus(data.status, detail);
+    setRetry(data.failed ? m_pendingRetry : std::function<void()>());
     emit analysisShown();
 }
 
@@ -379,13 +550,15 @@ double MainWindow::medianClickMs() const {
     return n % 2 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2;
 }
 
-// The chosen option bold in red, the others as every button is.
+// The slot in use bold in red and ticked, a slot being looked up marked
+// pending, the others as every button is.
 void MainWindow::showServerSlotLooks() {
     for (int option = 0; option < ServerSlotCount; ++option) {
         QRadioButton *button = m_serverSlots[option];
         const ServerSlotLook look = serverSlotLook(option, m_selectedSlot);
         QFont font = button->font();
         font.setBold(look.bold);
+        font.setItalic(option == m_pendingSlot);
         button->setFont(font);
         QPalette palette = m_commandStrip->palette();
         if (look.color) {
@@ -393,28 +566,39 @@ void MainWindow::showServerSlotLooks() {
             palette.setColor(QPalette::WindowText, colorFromValue(*look.color));
         }
         button->setPalette(palette);
+        button->setText(option == m_pendingSlot ? serverSlotCaption(option) + QStringLiteral("…")
+                                                : serverSlotCaption(option));
+        // A click ticks an option at once; only the slot in use stays ticked.
+        button->setAutoExclusive(false);
+        button->setChecked(option == m_selectedSlot);
+        button->setAutoExclusive(true);
     }
-    if (m_selectedSlot >= 0)
-        m_serverSlots[m_selectedSlot]->setChecked(true);
 }
 
 void MainWindow::selectServerSlot(int slot) {
     if (slot < 0 || slot >= ServerSlotCount)
         return;
-    m_selectedSlot = slot;
+    m_pendingSlot = slot;
     showServerSlotLooks();
     SiteBases sites = m_sites;
     MainWindow *window = this;
-    m_jobs.start(QStringLiteral("正在读取%1的地址……").arg(serverSlotCaption(slot)),
-                 [sites, slot, window](JobContext &job) mutable -> JobApply {
-                     const ServerSlotChoice choice = SelectServerSlot(sites, slot, job.web());
-                     return [window, choice, service = sites.service] {
-                         if (choice.changed)
-                             window->m_sites.service = service;
-                         window->setStatus(choice.status);
-                         emit window->serverSlotShown();
-                     };
-                 });
+    m_jobs.start(
+        QStringLiteral("正在读取%1的地址……").arg(serverSlotCaption(slot)),
+        [sites, slot, window](JobContext &job) mutable -> JobApply {
+            StepLog log;
+            const ServerSlotChoice choice = SelectServerSlot(sites, slot, job.web(), &log);
+            return [window, choice, slot, service = sites.service, detail = details(log)] {
+                window->m_pendingSlot = -1;
+                if (choice.changed) {
+                    window->m_sites.service = service;
+                    window->m_selectedSlot = slot;
+                }
+                window->showServerSlotLooks();
+                window->setStatus(choice.status, detail);
+                emit window->serverSlotShown();
+            };
+        },
+        Lane::ServerSlot);
 }
 
 void MainWindow::startSchedule(const ScheduleRequest &request) {
@@ -422,37 +606,53 @@ void MainWindow::startSchedule(const ScheduleRequest &request) {
     const SiteBases sites = m_sites;
     const PageRenderer renderer = m_renderer;
     MainWindow *window = this;
-    m_jobs.start(QStringLiteral("正在读取%1……").arg(request.title()),
-                 [request, sites, renderer, window](JobContext &job) -> JobApply {
-                     ScheduleListing listing = listSchedule(request, job.web(), sites, renderer);
-                     return [window, listing = std::move(listing)] { window->applySchedule(listing); };
-                 });
+    m_jobs.start(
+        QStringLiteral("正在读取%1……").arg(request.title()),
+        [request, sites, renderer, window](JobContext &job) -> JobApply {
+            auto exchanges = std::make_shared<KeptExchanges>();
+            KeepingWeb web(job.web(), exchanges);
+            ScheduleListing listing = listSchedule(request, web, sites, renderer);
+            return [window, request, exchanges, listing = std::move(listing)] {
+                window->applySchedule(listing, exchanges);
+                const bool failed = listing.outcome == ScheduleOutcome::NetworkFailed
+                                    || listing.outcome == ScheduleOutcome::SiteError;
+                window->setRetry(failed ? std::function<void()>([window, request] { window->startSchedule(request); })
+                                        : std::function<void()>());
+            };
+        },
+        Lane::List);
 }
 
-void MainWindow::applySchedule(const ScheduleListing &listing) {
+void MainWindow::applySchedule(const ScheduleListing &listing, const std::shared_ptr<KeptExchanges> &exchanges) {
     m_schedule = listing.state;
-    m_matchList->setGrid(listing.grid);
-    setStatus(listing.status);
-    showDetails(listing.log);
+    m_listExchanges = exchanges;
+    showNewGrid(m_matchList, listing.grid, m_listHighlight);
+    m_cancelNote.clear();
+    setStatus(listing.status, details(listing.log));
     emit scheduleShown();
 }
 
-// The technical side of what went wrong, for whoever hovers over the status.
-void MainWindow::showDetails(const StepLog &log) {
+// The technical side of what went wrong, for the status's tooltip and the log.
+QString MainWindow::details(const StepLog &log) {
     QStringList details;
     for (const StepLog::Entry &e : log.entries)
-        if (details.size() < 5 && !details.contains(e.message))
+        if (details.size() < MaxDetailLines && !details.contains(e.message))
             details << e.message;
-    m_status->setToolTip(details.join(u'\n'));
+    return details.join(u'\n');
 }
 
 QString MainWindow::statusText() const { return m_status->text(); }
 
+QString MainWindow::statusDetail() const { return m_statusDetail; }
+
 QString MainWindow::similarSummaryText() const { return m_similarSummary->text(); }
 
-void MainWindow::setStatus(const QString &sentence) {
+void MainWindow::setStatus(const QString &sentence, const QString &detail) {
     m_status->setText(sentence);
-    m_status->setToolTip(QString());
+    m_statusDetail = detail;
+    m_status->setToolTip(detail);
+    if (!detail.isEmpty())
+        qInfo().noquote() << sentence << "|" << QString(detail).replace(u'\n', QStringLiteral(" | "));
 }
 
 } // namespace chenglan

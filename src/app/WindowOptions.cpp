@@ -1,43 +1,40 @@
 #include "app/WindowOptions.h"
 
-#include "net/PoliteWeb.h"
-#include "net/QtWeb.h"
+#include "net/NetworkWeb.h"
 
 #include <memory>
 
 namespace chenglan {
 
-namespace {
-
-const struct {
-    const char *name;
-    QString SiteBases::*field;
-} SiteOptions[] = {{"odds-site", &SiteBases::odds},     {"analysis-site", &SiteBases::analysis},
-                   {"detail-site", &SiteBases::detail}, {"service", &SiteBases::service},
-                   {"server-list", &SiteBases::serverList}};
-
-} // namespace
-
 void addSiteOptions(QCommandLineParser &parser) {
-    for (const auto &s : SiteOptions)
-        parser.addOption(QCommandLineOption(QString::fromLatin1(s.name), QStringLiteral("Base address (ends in /)."),
-                                            QStringLiteral("URL")));
+    for (const SiteField &f : siteFields())
+        parser.addOption(QCommandLineOption(f.option, QStringLiteral("Base address (ends in /)."), QStringLiteral("URL")));
 }
 
-MainWindowSetup windowSetup(const QCommandLineParser &parser, WindowCacheSetup *cache) {
+CommandLineSites commandLineSites(const QCommandLineParser &parser, QString *error) {
+    CommandLineSites sites;
+    for (const SiteField &f : siteFields()) {
+        if (!parser.isSet(f.option))
+            continue;
+        const QString value = parser.value(f.option);
+        const QString problem = siteAddressProblem(f, value);
+        if (problem.isEmpty())
+            sites.insert(f.key, value);
+        else if (error && error->isEmpty())
+            *error = problem;
+    }
+    return sites;
+}
+
+MainWindowSetup windowSetup(const QCommandLineParser &parser, QString *error, const AppSettings *settings,
+                            WindowCacheSetup *cache) {
     MainWindowSetup setup;
-    for (const auto &s : SiteOptions)
-        if (parser.isSet(QString::fromLatin1(s.name)))
-            setup.sites.*s.field = parser.value(QString::fromLatin1(s.name));
+    setup.sites = withOverrides(settings ? settings->sites() : SiteBases(), commandLineSites(parser, error));
+    if (settings)
+        setup.firstGame = settings->lastGame();
 
     auto hosts = std::make_shared<HostSchedule>();
-    setup.webs = [hosts]() -> std::unique_ptr<Web> {
-        auto client = std::make_unique<QtWeb>();
-        const auto bound = client->limits().deadline;
-        auto polite = std::make_unique<PoliteWeb>(std::move(client), hosts);
-        polite->setTimeBound(bound);
-        return polite;
-    };
+    setup.webs = [hosts]() -> std::unique_ptr<Web> { return politeNetworkWeb(hosts); };
     if (cache)
         setup.webs = withCache(std::move(setup.webs), *cache);
     return setup;

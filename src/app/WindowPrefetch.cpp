@@ -60,6 +60,9 @@ WindowPrefetch::WindowPrefetch(MainWindow &window, const WindowCacheSetup &setup
     });
     connect(&window, &MainWindow::scheduleShown, this, [this] {
         m_label->clear();
+        // The addresses in use now: the settings or a server slot may have
+        // changed them since the start.
+        m_prefetcher->setSiteBases(m_window.sites());
         m_prefetcher->start(m_window.schedule());
     });
 }

@@ -10,6 +10,7 @@
 // --no-prefetch set the page cache and fetching ahead. The click benchmark is
 // bench_window (bench/window), the same window timed.
 #include "app/MainWindow.h"
+#include "app/SettingsMenu.h"
 #include "app/WindowOptions.h"
 #include "app/WindowPrefetch.h"
 
@@ -42,6 +43,8 @@ void saveWhenIdle(MainWindow &window, const QString &path) {
 
 int main(int argc, char **argv) {
     QApplication app(argc, argv);
+    // Where QSettings keeps what the window remembers.
+    QApplication::setOrganizationName(QStringLiteral("chenglan"));
     QApplication::setApplicationName(QStringLiteral("chenglan"));
 
     QCommandLineParser parser;
@@ -61,13 +64,29 @@ int main(int argc, char **argv) {
     addSiteOptions(parser);
     addCacheOptions(parser);
     parser.process(app);
+    // A screenshot shows the build's defaults and leaves the user's settings alone.
+    const bool remember = !parser.isSet(screenshot);
+    AppSettings settings;
     WindowCacheSetup cache = cacheSetup(parser);
-    // A screenshot shows the window without the fetching-ahead hint.
-    cache.prefetch = cache.prefetch && !parser.isSet(screenshot);
-    MainWindowSetup setup = windowSetup(parser, &cache);
+    // Fetching ahead as the settings' switch says, and never for a screenshot
+    // (which shows the window without the fetching-ahead hint).
+    cache.prefetch = cache.prefetch && remember && settings.fetchAhead();
+    QString badOption;
+    MainWindowSetup setup = windowSetup(parser, &badOption, remember ? &settings : nullptr, &cache);
+    if (!badOption.isEmpty()) {
+        std::fprintf(stderr, "chenglan: %s\n", qPrintable(badOption));
+        return 2;
+    }
+    const WebFactory webs = setup.webs;
     const SiteBases sites = setup.sites;
     MainWindow window(std::move(setup));
-    new WindowPrefetch(window, cache, sites); // the window owns it
+    auto *prefetch = new WindowPrefetch(window, cache, sites); // the window owns it
+    addSettingsCommand(&window, &settings, commandLineSites(parser), webs,
+                       [prefetch](bool on) { prefetch->setEnabled(on); });
+    if (remember) {
+        restoreRemembered(&window, settings);
+        rememberChanges(&window, &settings);
+    }
     window.show();
 
     if (parser.isSet(screenshot)) {

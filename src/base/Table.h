@@ -11,8 +11,8 @@ namespace chenglan {
 
 // A two-dimensional table of value cells addressed (column, row). It grows by
 // rows and keeps every cell when it does; a never-written cell is empty.
-// A default-constructed table is unallocated: reading it fails (StepFailure),
-// so the statement reading it is skipped.
+// A default-constructed table is unallocated: reading it fails, so that a
+// step reading a table no earlier step filled skips that statement.
 class Table {
 public:
     Table() = default;
@@ -43,7 +43,7 @@ private:
     QList<Value> m_cells; // row-major: rows grow at the end
 };
 
-// A one-dimensional array of value cells (strengthSummary, matchRowFlags,
+// A one-dimensional array of value cells (profile.strengths, matchRowFlags,
 // analysisData). Unallocated until it is given a size.
 class ValueArray {
 public:

@@ -195,4 +195,14 @@ QString dateCellText(const QDateTime &when) {
     return when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
+QString trimBlanks(const QString &text) {
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text[begin] == u' ')
+        ++begin;
+    while (end > begin && text[end - 1] == u' ')
+        --end;
+    return text.mid(begin, end - begin);
+}
+
 } // namespace chenglan::text

@@ -35,7 +35,8 @@ QString fixed2(double value);
 
 // The plain decimal form: "0.3", "-0.2", "5". No trailing zeros, no exponent
 // for the magnitudes that occur in odds, goals and strength values; at most 15
-// significant digits, as the pages and the stored profiles write numbers.
+// significant digits: the query text and the stored profiles rely on this
+// form.
 QString plainDecimal(double value);
 
 // Reads the date and date/time texts that the pages carry:
@@ -53,5 +54,9 @@ QString displayDate(const QDate &day);
 
 // The text a date cell turns into when a step uses it as text.
 QString dateCellText(const QDateTime &when);
+
+// The text without the blanks (U+0020 only) at either end; tabs and line
+// breaks stay.
+QString trimBlanks(const QString &text);
 
 } // namespace chenglan::text

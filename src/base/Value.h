@@ -15,9 +15,9 @@ namespace chenglan {
 //
 // Numeric reads (number()) follow the pages' convention: empty is 0, text
 // counts by its leading number, a date counts as days since 1899-12-30.
-// Checked conversions (toDouble(), toDate()) throw StepFailure where the
-// value cannot be converted, so that the statement using them is skipped, as
-// the stored profiles and the pages' figures were computed.
+// Checked conversions (toDouble(), toDate()) throw StepFailure for a cell
+// that is no number or date, so that the statement using them is skipped:
+// the steps rely on that to pass over broken cells.
 class Value {
 public:
     enum class Kind { Empty, Text, Double, Int16, Date };
@@ -41,7 +41,7 @@ public:
 
     // Numeric value: empty 0, text by its leading number, date as a day count.
     double number() const;
-    // Compares numerically with a number (text by its leading number).
+    // Compares numerically with a number: text cells by their numeric value.
     bool equals(double other) const { return number() == other; }
 
     // Text form: empty "", numbers in the plain decimal form, dates as
@@ -63,8 +63,8 @@ private:
     std::variant<std::monostate, QString, double, std::int16_t, QDateTime> m_data;
 };
 
-// The day count of a date as the pages and stored profiles count it (days since 1899-12-30,
-// the time of day as a fraction).
+// The day count of a date: days since 1899-12-30, the time of day as a
+// fraction. Dates compare and convert to numbers by it.
 double dateToSerial(const QDateTime &when);
 QDateTime serialToDate(double serial);
 

@@ -33,8 +33,17 @@ struct ChartPictures {
 // sideIndex and trendChartIndex as each chart needs them.
 void drawListMatchCharts(AnalysisState &s, ChartPictures &pictures, StepLog *log = nullptr);
 
+// What the pictures show when an analysis formed no trend (its page was not
+// read, or the histories were too short): all three blank, no verdict and no
+// axes, and on the strength panel one line that says why.
+void drawNoTrend(ChartPictures &pictures, const QString &why);
+
 // The drawings that follow a similar match's analysis: the handicap block
 // below the strength panel and that match's strength I on trend picture 1.
 void drawSimilarMatchCharts(AnalysisState &s, ChartPictures &pictures, StepLog *log = nullptr);
+
+// The same for a similar match without a trend: the handicap block, and on
+// the trend picture of the similar match one line that says why.
+void drawSimilarMatchNoTrend(AnalysisState &s, ChartPictures &pictures, const QString &why, StepLog *log = nullptr);
 
 } // namespace chenglan

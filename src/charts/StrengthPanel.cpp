@@ -12,9 +12,6 @@ namespace {
 
 // Rows of a history whose results the panels show as marks.
 constexpr int ShownResults = 6;
-constexpr int ResultColumn = 12;
-constexpr int HomeIdColumn = 4;
-constexpr int AwayIdColumn = 6;
 
 // Where the handicap block starts; the strength panel keeps the rest.
 constexpr double HandicapBlockTop = 1800;
@@ -37,9 +34,9 @@ QString resultMarks(Table &history, StepLog *log) {
     QString marks;
     for (int row = 0; row < ShownResults; ++row) {
         attempt([&] {
-            Value code = history.at(ResultColumn, row);
+            Value code = history.at(history::ResultColumn, row);
             const QString mark = ResultCodeToText(code);
-            history.set(ResultColumn, row, std::move(code));
+            history.set(history::ResultColumn, row, std::move(code));
             marks += mark;
         }, log);
     }
@@ -69,9 +66,11 @@ void printAt(Canvas &canvas, double x, double y, const QString &text) {
 
 // "本场:初盘 0.851.000.95 即时 0.90一球0.90": opening and latest handicap of one match.
 QString handicapLine(const Table &summary, int match, const QString &prefix, const QString &latest) {
+    using namespace handicap;
     const auto item = [&](int i) -> const Value & { return summary.at(i, match); };
-    return prefix + fixed2Cell(item(0)) + item(1).text() + fixed2Cell(item(2)) + latest +
-           fixed2Cell(item(4)) + item(5).text() + fixed2Cell(item(6));
+    return prefix + fixed2Cell(item(EarliestItems + HomeOddsItem)) + item(EarliestItems + HandicapItem).text() +
+           fixed2Cell(item(EarliestItems + AwayOddsItem)) + latest + fixed2Cell(item(LatestItems + HomeOddsItem)) +
+           item(LatestItems + HandicapItem).text() + fixed2Cell(item(LatestItems + AwayOddsItem));
 }
 
 struct VerdictLevel {
@@ -138,8 +137,8 @@ StrengthLevel strengthLevel(double d) {
     return {};
 }
 
-QString StrengthVerdict(const ValueArray &summary) {
-    const double d = summary.at(0).toDouble() - summary.at(1).toDouble();
+QString StrengthVerdict(const ValueArray &strengths) {
+    const double d = strengths.at(strength::Home20).toDouble() - strengths.at(strength::Away20).toDouble();
     if (!std::isfinite(d))
         throw StepFailure(QStringLiteral("strength difference is not a number"));
     return QStringLiteral("两队对应实力差Ⅰ:") + text::plainDecimal(text::roundHalfEven(d, 2)) + strengthLevel(d).text;
@@ -154,9 +153,10 @@ HeadToHead countHeadToHead(const AnalysisState &s, StepLog *log) {
     for (int row = 0; row <= last; ++row) {
         attempt([&] {
             const Table &h = s.homeHistory;
-            if (h.at(HomeIdColumn, row).number() != opponent && h.at(AwayIdColumn, row).number() != opponent)
+            if (h.at(history::HomeIdColumn, row).number() != opponent
+                && h.at(history::AwayIdColumn, row).number() != opponent)
                 return;
-            const Value &result = h.at(ResultColumn, row);
+            const Value &result = h.at(history::ResultColumn, row);
             if (result.equals(1))
                 ++count.wins;
             else if (result.equals(0))
@@ -183,13 +183,15 @@ void drawStrengthPanel(AnalysisState &s, Canvas &strengthPanel, StepLog *log) {
 
     QString home = QStringLiteral("主队:") + resultMarks(s.homeHistory, log);
     attempt([&] {
-        home += QStringLiteral("  实力Ⅰ:") + fixed2Cell(s.strengthSummary.at(0)) + QStringLiteral(" 实力Ⅱ:") +
-                s.strengthSummary.at(4).text() + u' ' + s.patternCode20.text();
+        home += QStringLiteral("  实力Ⅰ:") + fixed2Cell(s.profile.strengths.at(strength::Home20)) +
+                QStringLiteral(" 实力Ⅱ:") + s.profile.strengths.at(strength::Home10).text() + u' ' +
+                s.profile.code20.text();
     }, log);
     QString away = QStringLiteral("客队:") + resultMarks(s.awayHistory, log);
     attempt([&] {
-        away += QStringLiteral("  实力Ⅰ:") + fixed2Cell(s.strengthSummary.at(1)) + QStringLiteral(" 实力Ⅱ:") +
-                s.strengthSummary.at(5).text() + u' ' + s.patternCode10.text();
+        away += QStringLiteral("  实力Ⅰ:") + fixed2Cell(s.profile.strengths.at(strength::Away20)) +
+                QStringLiteral(" 实力Ⅱ:") + s.profile.strengths.at(strength::Away10).text() + u' ' +
+                s.profile.code10.text();
     }, log);
     printAt(strengthPanel, 150, 400, home);
     printAt(strengthPanel, 150, 750, away);
@@ -201,7 +203,7 @@ void drawStrengthPanel(AnalysisState &s, Canvas &strengthPanel, StepLog *log) {
             : QStringLiteral("两队近年没有对阵");
     printAt(strengthPanel, 150, 1100, record);
 
-    attempt([&] { printAt(strengthPanel, 150, 1450, StrengthVerdict(s.strengthSummary)); }, log);
+    attempt([&] { printAt(strengthPanel, 150, 1450, StrengthVerdict(s.profile.strengths)); }, log);
 }
 
 void drawHandicapComparison(AnalysisState &s, Canvas &strengthPanel, StepLog *log) {
@@ -223,12 +225,12 @@ void drawHandicapComparison(AnalysisState &s, Canvas &strengthPanel, StepLog *lo
     strengthPanel.setForeColour(colour::Black);
     attempt([&] {
         printAt(strengthPanel, 150, 2500,
-                handicapLine(s.handicapSummary, 0, QStringLiteral("本场:初盘 "), QStringLiteral(" 即时 ")));
+                handicapLine(s.handicapSummary, handicap::ListMatchRow, QStringLiteral("本场:初盘 "), QStringLiteral(" 即时 ")));
     }, log);
     strengthPanel.setForeColour(colour::Blue);
     attempt([&] {
         printAt(strengthPanel, 150, 2850,
-                handicapLine(s.handicapSummary, 1, QStringLiteral("历史:初盘 "), QStringLiteral(" 终盘 ")));
+                handicapLine(s.handicapSummary, handicap::SimilarMatchRow, QStringLiteral("历史:初盘 "), QStringLiteral(" 终盘 ")));
     }, log);
 }
 

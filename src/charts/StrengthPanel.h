@@ -17,11 +17,12 @@ namespace chenglan {
 // numbers afterwards; their marks do not change by it.
 QString ResultCodeToText(Value &code);
 
-// The 14-level verdict on home strength I minus away strength I (elements 0
-// and 1 of the summary): "两队对应实力差Ⅰ:" + the difference rounded to two
-// decimals + the level's text. The levels are judged on the unrounded
-// difference. Throws StepFailure when an element is missing or not a number.
-QString StrengthVerdict(const ValueArray &summary);
+// The 14-level verdict on home strength I minus away strength I (values
+// strength::Home20 and Away20 of a profile): "两队对应实力差Ⅰ:" + the
+// difference rounded to two decimals + the level's text. The levels are
+// judged on the unrounded difference. Throws StepFailure when a value is
+// missing or not a number.
+QString StrengthVerdict(const ValueArray &strengths);
 
 // One of the verdict's 14 levels: number 1 (the home side far stronger) to
 // 14 (the away side far stronger), its text as the verdict ends with it
@@ -42,7 +43,7 @@ StrengthLevel strengthLevel(double d);
 
 // Wins, draws and losses of the home team against the away team: every row
 // of homeHistory in which awayTeamId played on either side counts by its
-// result code (column 12); other codes are not counted.
+// result code (history::ResultColumn); other codes are not counted.
 struct HeadToHead {
     int wins = 0;
     int draws = 0;

@@ -14,18 +14,21 @@ constexpr double LeftMargin = 540;
 constexpr double BottomMargin = 340;
 constexpr double TopMargin = 340;
 constexpr int GridIntervals = 7;
-constexpr double FirstColumn = 6;
+// The fitted series are drawn: group 0 the 20-match fits, group 1 the
+// 10-match fits.
+constexpr double FirstColumn = trend::FittedOffset + trend::Home20Column;
 
 int seriesColour(int column) {
+    using namespace trend;
     switch (column) {
-    case 6:
-    case 9:
+    case FittedOffset + Home20Column:
+    case FittedOffset + Home10Column:
         return colour::Red;
-    case 7:
-    case 10:
+    case FittedOffset + Away20Column:
+    case FittedOffset + Away10Column:
         return colour::Blue;
-    case 8:
-    case 11:
+    case FittedOffset + Difference20Column:
+    case FittedOffset + Difference10Column:
         return colour::Yellow;
     default:
         return -1;

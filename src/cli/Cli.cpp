@@ -35,22 +35,13 @@ QString takeOption(QStringList &args, const QString &name) {
 bool takeFlag(QStringList &args, const QString &name) { return args.removeAll(name) > 0; }
 
 bool takeSiteOverrides(QStringList &args, SiteBases &bases) {
-    const struct {
-        const char *option;
-        QString SiteBases::*field;
-    } overrides[] = {
-        {"--odds-site", &SiteBases::odds},       {"--analysis-site", &SiteBases::analysis},
-        {"--detail-site", &SiteBases::detail},   {"--service", &SiteBases::service},
-        {"--server-list", &SiteBases::serverList},
-    };
-    for (const auto &o : overrides) {
-        const QString value = takeOption(args, QString::fromLatin1(o.option));
+    for (const SiteOverride &o : SiteOverrides) {
+        const QString value = takeOption(args, QStringLiteral("--") + QString::fromLatin1(o.name));
         if (value.isNull())
             continue;
-        if (!(value.startsWith(QStringLiteral("http://")) || value.startsWith(QStringLiteral("https://")))
-            || !value.endsWith(u'/')) {
-            printError(QStringLiteral("%1 needs an http(s) address ending in \"/\", not \"%2\"")
-                           .arg(QString::fromLatin1(o.option), value));
+        const QString problem = siteOverrideProblem(o.name, value);
+        if (!problem.isEmpty()) {
+            printError(problem);
             return false;
         }
         bases.*o.field = value;

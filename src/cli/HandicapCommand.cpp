@@ -12,18 +12,19 @@
 namespace chenglan::cli {
 namespace {
 
-// Items 0..7 of one match of handicapSummary under their meanings.
+// The items of one match of handicapSummary under their meanings.
 QJsonObject summaryJson(const Table &summary, int match) {
-    const auto item = [&](int i) { return toJson(summary.at(i, match)); };
+    using namespace handicap;
+    const auto change = [&](int first) {
+        const auto item = [&](int i) { return toJson(summary.at(first + i, match)); };
+        return QJsonObject{{QStringLiteral("homeOdds"), item(HomeOddsItem)},
+                           {QStringLiteral("handicap"), item(HandicapItem)},
+                           {QStringLiteral("awayOdds"), item(AwayOddsItem)},
+                           {QStringLiteral("time"), item(TimeItem)}};
+    };
     return QJsonObject{
-        {QStringLiteral("earliest"), QJsonObject{{QStringLiteral("homeOdds"), item(0)},
-                                                 {QStringLiteral("handicap"), item(1)},
-                                                 {QStringLiteral("awayOdds"), item(2)},
-                                                 {QStringLiteral("time"), item(3)}}},
-        {QStringLiteral("latest"), QJsonObject{{QStringLiteral("homeOdds"), item(4)},
-                                               {QStringLiteral("handicap"), item(5)},
-                                               {QStringLiteral("awayOdds"), item(6)},
-                                               {QStringLiteral("time"), item(7)}}},
+        {QStringLiteral("earliest"), change(EarliestItems)},
+        {QStringLiteral("latest"), change(LatestItems)},
     };
 }
 
@@ -59,7 +60,7 @@ int runHandicap(QStringList args) {
         {QStringLiteral("CurrentMatchId"), toJson(s.currentMatchId)},
         {QStringLiteral("MatchDate"), toJson(s.matchDate)},
         {QStringLiteral("HandicapSummary"), toJson(s.handicapSummary)},
-        {QStringLiteral("summary"), summaryJson(s.handicapSummary, 0)},
+        {QStringLiteral("summary"), summaryJson(s.handicapSummary, handicap::ListMatchRow)},
         {QStringLiteral("changes"), run.changes},
         {QStringLiteral("status"), run.status},
         {QStringLiteral("failures"), failuresJson(log)},

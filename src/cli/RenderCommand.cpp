@@ -55,11 +55,11 @@ int runRender(QStringList args) {
     if (!takeWebOptions(args, makeWeb))
         return 2;
 
-    int mode = -1;
+    Charset decoding = Charset::FromPage;
     if (charset == u"gb2312")
-        mode = 0;
+        decoding = Charset::Gb18030;
     else if (charset == u"utf-8")
-        mode = 1;
+        decoding = Charset::Utf8;
     else if (!charset.isNull()) {
         printError(QStringLiteral("chenglan-cli render: --charset is gb2312 or utf-8, not \"%1\"").arg(charset));
         return 2;
@@ -74,7 +74,7 @@ int runRender(QStringList args) {
         QString html;
         if (!url.isNull()) {
             const std::unique_ptr<Web> web = makeWeb();
-            html = mode >= 0 ? HttpFetchText(*web, url, mode) : fetchPage(*web, url);
+            html = decoding != Charset::FromPage ? HttpFetchText(*web, url, decoding) : fetchPage(*web, url);
         } else {
             QFile file(args.first());
             if (!file.open(QIODevice::ReadOnly)) {
@@ -83,7 +83,7 @@ int runRender(QStringList args) {
             }
             // Never more than the renderer would accept anyway.
             const QByteArray bytes = file.read(renderer.limits().pageChars * 4 + 1);
-            html = mode >= 0 ? BytesToText(bytes, mode) : decodeFile(bytes);
+            html = decoding != Charset::FromPage ? BytesToText(bytes, decoding) : decodeFile(bytes);
         }
         StepLog log;
         const QString text = markup ? renderer.bodyMarkup(html) : renderer.visibleText(html, &log);

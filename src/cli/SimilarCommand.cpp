@@ -72,7 +72,7 @@ int runSimilar(QStringList args) {
             {QStringLiteral("schedule"), listing.status},
             {QStringLiteral("list"), QJsonObject{{QStringLiteral("ListMatchId"), toJson(state.listMatchId)},
                                                  {QStringLiteral("ListMatchCaption"), toJson(state.listMatchCaption)},
-                                                 {QStringLiteral("StrengthSummary"), toJson(state.strengthSummary)},
+                                                 {QStringLiteral("StrengthSummary"), toJson(state.profile.strengths)},
                                                  {QStringLiteral("status"), list.analysis.status},
                                                  {QStringLiteral("failures"), failuresJson(list.analysis.log)}}},
             {QStringLiteral("query"), QJsonObject{{QStringLiteral("SimilarQuery"), toJson(state.similarQuery)},

@@ -1,9 +1,8 @@
 #include "cli/WebOptions.h"
 
 #include "cli/Cli.h"
+#include "net/NetworkWeb.h"
 #include "net/PageCache.h"
-#include "net/PoliteWeb.h"
-#include "net/QtWeb.h"
 #include "net/RecordingWeb.h"
 #include "net/ReplayWeb.h"
 
@@ -57,10 +56,7 @@ bool takeWebOptions(QStringList &args, WebFactory &factory) {
         cache = std::make_shared<PageCache>(cacheDir.isNull() ? defaultPageCacheDir() : cacheDir);
     auto schedule = std::make_shared<HostSchedule>();
     factory = [schedule, recording, cache]() -> std::unique_ptr<Web> {
-        auto client = std::make_unique<QtWeb>();
-        const auto bound = client->limits().deadline;
-        auto polite = std::make_unique<PoliteWeb>(std::move(client), schedule);
-        polite->setTimeBound(bound);
+        auto polite = politeNetworkWeb(schedule);
         polite->setWaitHook([](const HostWait &wait) {
             if (wait.retryAfter)
                 printError(QStringLiteral("chenglan-cli: %1").arg(wait.text()));

@@ -43,7 +43,7 @@ public:
     QString visibleText(const QString &html, StepLog *log = nullptr) const;
 
     // The body markup of the page, with every closing script tag written
-    // "</SCRIPT>", the end mark the page readers look for. Scripts are not run.
+    // "</SCRIPT>", the form the analysis page reader cuts at. Scripts are not run.
     // The body starts after the first <body> tag (else after </head>, else at
     // the top); </body> and </html> are left out.
     QString bodyMarkup(const QString &html) const;

@@ -4,8 +4,9 @@
 
 #include <cmath>
 
-// Arithmetic that fails where the stored profiles' computation failed:
-// an operation that raises the IEEE division-by-zero, invalid or overflow
+// Arithmetic that fails where the strength model must not go on with a
+// number (the stored profiles rely on which statements are skipped): an
+// operation that raises the IEEE division-by-zero, invalid or overflow
 // exception throws StepFailure. The conditions are tested on operands and
 // result rather than on the floating-point environment, so the outcome does
 // not depend on how the compiler orders or folds the operations.

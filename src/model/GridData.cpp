@@ -83,6 +83,8 @@ void GridData::select(int row, int column) {
 
 GridData::Cell &GridData::currentCell() { return m_rows[m_currentRow].cells[m_currentColumn]; }
 
+void GridData::restoreCellBackColor(std::optional<int> color) { currentCell().backColor = color; }
+
 void GridData::setCellBackColor(int color) { currentCell().backColor = color; }
 void GridData::setCellForeColor(int color) { currentCell().foreColor = color; }
 void GridData::setCellAlignment(int alignment) { currentCell().alignment = alignment; }

@@ -54,6 +54,8 @@ public:
     // throw StepFailure, as the control raised an error.
     void select(int row, int column);
     void setCellBackColor(int color);
+    // Gives the current cell back a colour it had, or none.
+    void restoreCellBackColor(std::optional<int> color);
     void setCellForeColor(int color);
     void setCellAlignment(int alignment);
     void setRowHeight(int row, int twips);

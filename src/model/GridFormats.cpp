@@ -19,7 +19,11 @@ void formatColumns(GridData &grid, int lastColumn, int width, std::initializer_l
 
 void formatMatchListGrid(GridData &matchList, StepLog *log) {
     attempt([&] { matchList.setFormat(QStringLiteral("联赛 |>时间 |>主队 |>客队 |>主水 |>盘口 |>客水 |>比分 ")); }, log);
-    formatColumns(matchList, 10, 600, {{0, 800}, {1, 600}, {2, 1000}, {3, 1000}, {5, 1000}}, log);
+    using namespace matchlist;
+    formatColumns(matchList, LastFormattedColumn, 600,
+                  {{LeagueColumn, 800}, {TimeColumn, 600}, {HomeTeamColumn, 1000}, {AwayTeamColumn, 1000},
+                   {HandicapColumn, 1000}},
+                  log);
 }
 
 void formatSimilarListGrid(GridData &similarList, StepLog *log) {
@@ -27,7 +31,9 @@ void formatSimilarListGrid(GridData &similarList, StepLog *log) {
         similarList.setFormat(
             QStringLiteral("联赛 |>时间 |>球队 |>盘口 |>实力Ⅰ |>实力Ⅱ |>让球 |>胜平负 |>比分 |>进球数 |>半全场 |>"));
     }, log);
-    formatColumns(similarList, 22, 700, {{0, 900}, {1, 1000}, {2, 1400}, {3, 1200}}, log);
+    using namespace similarlist;
+    formatColumns(similarList, LastFormattedColumn, 700,
+                  {{LeagueColumn, 900}, {TimeColumn, 1000}, {TeamColumn, 1400}, {HandicapColumn, 1200}}, log);
 }
 
 GridData newMatchListGrid() {

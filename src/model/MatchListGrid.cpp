@@ -1,5 +1,8 @@
 #include "model/MatchListGrid.h"
 
+#include "base/TextRules.h"
+#include "model/GridFormats.h"
+
 #include <QStringList>
 
 namespace chenglan {
@@ -29,13 +32,7 @@ int HexColorToRgb(const QString &color) {
     QString h = color;
     h.remove(u'#');
     h.remove(u'\'');
-    qsizetype begin = 0;
-    qsizetype end = h.size();
-    while (begin < end && h[begin] == u' ')
-        ++begin;
-    while (end > begin && h[end - 1] == u' ')
-        --end;
-    h = h.mid(begin, end - begin).left(6).toUpper();
+    h = text::trimBlanks(h).left(6).toUpper();
 
     int components[3] = {0, 0, 0};
     for (qsizetype p = 0; p < h.size() && p < 6; p += 2)
@@ -44,15 +41,16 @@ int HexColorToRgb(const QString &color) {
 }
 
 QString matchListLine(const Table &t, int row) {
+    using namespace matchtable;
     const QStringList cells{
-        field(t, 2, row).left(3),
-        field(t, 3, row),
-        field(t, 5, row).left(4),
-        field(t, 7, row).left(4),
-        field(t, 8, row),
-        field(t, 9, row) + field(t, 4, row),
-        field(t, 10, row),
-        field(t, 6, row),
+        field(t, LeagueField, row).left(3),
+        field(t, KickOffField, row),
+        field(t, HomeTeamField, row).left(4),
+        field(t, AwayTeamField, row).left(4),
+        field(t, HomeOddsField, row),
+        field(t, HandicapField, row) + field(t, HandicapSuffixField, row),
+        field(t, AwayOddsField, row),
+        field(t, ScoreField, row),
         QString(),
         QString::number(row),
     };
@@ -68,8 +66,8 @@ void fillMatchList(GridData &matchList, const ScheduleState &s, StepLog *log) {
         if (!listed)
             continue;
         matchList.addItem(matchListLine(s.matchTable, i));
-        attempt([&] { matchList.select(r, 0); }, log);
-        attempt([&] { matchList.setCellBackColor(HexColorToRgb(field(s.matchTable, 1, i))); }, log);
+        attempt([&] { matchList.select(r, matchlist::LeagueColumn); }, log);
+        attempt([&] { matchList.setCellBackColor(HexColorToRgb(field(s.matchTable, matchtable::LeagueColourField, i))); }, log);
         attempt([&] { matchList.setCellForeColor(WhiteColor); }, log);
         attempt([&] { matchList.setRowHeight(r, MatchListRowTwips); }, log);
         ++r;

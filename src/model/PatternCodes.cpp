@@ -24,18 +24,19 @@ QString direction(double earlier, double later) {
 } // namespace
 
 void patternCodes(AnalysisState &s, StepLog *log) {
-    const auto S = [&](int i) { return s.strengthSummary.at(i).number(); };
+    const auto S = [&](int i) { return s.profile.strengths.at(i).number(); };
     QString c1, c2, c3, c4, c5, c6;
-    attempt([&] { c1 = S(0) > S(1) ? QStringLiteral("A") : QStringLiteral("B"); }, log);
-    attempt([&] { c2 = direction(S(0), S(2)); }, log);
-    attempt([&] { c3 = direction(S(1), S(3)); }, log);
-    attempt([&] { c4 = S(4) > S(5) ? QStringLiteral("C") : QStringLiteral("D"); }, log);
-    attempt([&] { c5 = direction(S(6), S(4)); }, log);
-    attempt([&] { c6 = direction(S(7), S(5)); }, log);
-    for (int i = 0; i < 8; ++i)
-        attempt([&] { s.strengthSummary.set(i, Value(text::roundHalfEven(S(i), 2))); }, log);
-    s.patternCode20 = Value(c1 + c2 + c3);
-    s.patternCode10 = Value(c4 + c5 + c6);
+    using namespace strength;
+    attempt([&] { c1 = S(Home20) > S(Away20) ? QStringLiteral("A") : QStringLiteral("B"); }, log);
+    attempt([&] { c2 = direction(S(Home20), S(Home20Forecast)); }, log);
+    attempt([&] { c3 = direction(S(Away20), S(Away20Forecast)); }, log);
+    attempt([&] { c4 = S(Home10) > S(Away10) ? QStringLiteral("C") : QStringLiteral("D"); }, log);
+    attempt([&] { c5 = direction(S(Home10Before), S(Home10)); }, log);
+    attempt([&] { c6 = direction(S(Away10Before), S(Away10)); }, log);
+    for (int i = 0; i < Count; ++i)
+        attempt([&] { s.profile.strengths.set(i, Value(text::roundHalfEven(S(i), 2))); }, log);
+    s.profile.code20 = Value(c1 + c2 + c3);
+    s.profile.code10 = Value(c4 + c5 + c6);
 }
 
 } // namespace chenglan

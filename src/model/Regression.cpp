@@ -8,7 +8,7 @@ namespace {
 
 [[noreturn]] void indexError(const QString &what) { throw StepFailure(QStringLiteral("index error: %1").arg(what)); }
 
-// The point and column counts are 16-bit integers: the stored profiles were fitted under that bound.
+// The point count and the column count are 16-bit integers: more fails as an overflow.
 std::int16_t int16Count(qsizetype count, const char *what) {
     if (count > 32767)
         throw StepFailure(QStringLiteral("overflow: %1 of %2").arg(QLatin1String(what)).arg(count));
@@ -17,8 +17,7 @@ std::int16_t int16Count(qsizetype count, const char *what) {
 
 } // namespace
 
-QList<double> PolynomialRegression(AnalysisState &s, const QList<double> &x, const QList<double> &y,
-                                   std::int16_t d) {
+QList<double> PolynomialRegression(const QList<double> &x, const QList<double> &y, std::int16_t d) {
     if (x.isEmpty())
         indexError(QStringLiteral("no abscissae"));
     const int n = int16Count(x.size(), "point count");
@@ -28,14 +27,10 @@ QList<double> PolynomialRegression(AnalysisState &s, const QList<double> &x, con
     if (y.size() < n)
         indexError(QStringLiteral("%1 ordinates for %2 points").arg(y.size()).arg(n));
 
-    // x may be s.regressionX itself, which the solver overwrites.
-    const QList<double> xs = x;
-
-    s.designMatrix = QList<QList<double>>(n, QList<double>(columns, 0.0));
+    QList<QList<double>> X(n, QList<double>(columns, 0.0));
     for (int i = 0; i < n; ++i)
         for (int j = 0; j <= d; ++j)
-            s.designMatrix[i][j] = checked::pow(xs[i], j);
-    const QList<QList<double>> &X = s.designMatrix;
+            X[i][j] = checked::pow(x[i], j);
 
     QList<QList<double>> normal(columns, QList<double>(columns, 0.0));
     QList<double> rhs(columns, 0.0);
@@ -46,10 +41,10 @@ QList<double> PolynomialRegression(AnalysisState &s, const QList<double> &x, con
         for (int i = 0; i < n; ++i)
             rhs[k] = checked::add(checked::mul(X[i][k], y[i]), rhs[k]);
     }
-    return SolveLinearSystem(s, normal, rhs);
+    return SolveLinearSystem(normal, rhs);
 }
 
-QList<double> SolveLinearSystem(AnalysisState &s, const QList<QList<double>> &A, const QList<double> &b) {
+QList<double> SolveLinearSystem(const QList<QList<double>> &A, const QList<double> &b) {
     if (A.isEmpty())
         indexError(QStringLiteral("no system matrix"));
     const int m = int(A.size()) - 1;
@@ -74,14 +69,16 @@ QList<double> SolveLinearSystem(AnalysisState &s, const QList<QList<double>> &A,
         }
     }
 
-    s.regressionX = QList<double>(m + 1, 0.0);
+    // Sized from b, which holds at least m + 1 values: gcc 12 cannot see that
+    // m + 1 is positive and warns of a memset of negative size otherwise.
+    QList<double> solution = b.first(m + 1);
     for (int i = m; i >= 0; --i) {
-        s.regressionX[i] = M[i][m + 1];
+        solution[i] = M[i][m + 1];
         for (int j = i + 1; j <= m; ++j)
-            s.regressionX[i] = checked::sub(s.regressionX[i], checked::mul(M[i][j], s.regressionX[j]));
-        s.regressionX[i] = checked::div(s.regressionX[i], M[i][i]);
+            solution[i] = checked::sub(solution[i], checked::mul(M[i][j], solution[j]));
+        solution[i] = checked::div(solution[i], M[i][i]);
     }
-    return s.regressionX;
+    return solution;
 }
 
 } // namespace chenglan

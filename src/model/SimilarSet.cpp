@@ -1,6 +1,7 @@
 #include "model/SimilarSet.h"
 
 #include "base/TextRules.h"
+#include "model/GridFormats.h"
 #include "model/MatchListGrid.h"
 
 #include <cmath>
@@ -47,52 +48,49 @@ void fillSimilarList(const AnalysisState &s, GridData &grid, StepLog *log) {
     const Table &m = s.similarMatches;
     if (!m.allocated())
         return;
+    using namespace similar;
     for (int r = 0; r < m.rows(); ++r) {
         const auto S = [&](int c) { return field(m, c, r); };
         const QString key = QString::number(r);
+        // The home side's line, then the away side's.
         const QStringList first = {
-            S(4).left(4),
-            kickOffDate(S(2)),
-            S(5).left(4) + u'(' + S(7) + u')',
-            S(22),
-            twoDecimals(S(23)),
-            twoDecimals(S(27)),
-            S(12), S(14), S(16), S(18), S(20),
+            S(League).left(4),
+            kickOffDate(S(Kickoff)),
+            S(HomeTeam).left(4) + u'(' + S(HandicapLine) + u')',
+            S(Handicap),
+            twoDecimals(S(Strength0)),
+            twoDecimals(S(Strength4)),
+            S(HomeOdds), S(HomeResult), S(FullTimeScore), S(FullTimeGoals), S(HomeHalfFull),
             QString(),
             key,
         };
         const QStringList second = {
-            S(4).left(4),
-            kickOffTime(S(2)),
-            S(6).left(5),
-            S(8) + u'-' + S(9) + QStringLiteral(" (") + S(10) + u'-' + S(11) + u')',
-            twoDecimals(S(24)),
-            twoDecimals(S(28)),
-            S(13), S(15), S(17), S(19), S(21),
+            S(League).left(4),
+            kickOffTime(S(Kickoff)),
+            S(AwayTeam).left(5),
+            S(FullTimeHome) + u'-' + S(FullTimeAway) + QStringLiteral(" (") + S(HalfTimeHome) + u'-' +
+                S(HalfTimeAway) + u')',
+            twoDecimals(S(Strength1)),
+            twoDecimals(S(Strength5)),
+            S(AwayOdds), S(AwayResult), S(HalfTimeScore), S(HalfTimeGoals), S(AwayHalfFull),
             QString(),
             key,
         };
         grid.addItem(first.join(u'\t'));
         grid.addItem(second.join(u'\t'));
-        attempt([&] { grid.select(g, 0); }, log);
-        attempt([&] { grid.setCellBackColor(HexColorToRgb(S(3))); }, log);
+        attempt([&] { grid.select(g, similarlist::LeagueColumn); }, log);
+        attempt([&] { grid.setCellBackColor(HexColorToRgb(S(LeagueColour))); }, log);
         grid.setCellForeColor(WhiteColor);
         attempt([&] { grid.setRowHeight(g, SimilarLineHeight); }, log);
         attempt([&] { grid.setRowHeight(g + 1, SimilarLineHeight); }, log);
         grid.setMergeMode(2);
-        attempt([&] { grid.setMergeColumn(0, true); }, log);
+        attempt([&] { grid.setMergeColumn(similarlist::LeagueColumn, true); }, log);
         grid.setCellAlignment(GridData::Center);
         g += 2;
     }
 }
 
 namespace {
-
-// Columns of an answer record the summary reads.
-constexpr int HomeGoalsColumn = 8;
-constexpr int AwayGoalsColumn = 9;
-constexpr int HomeResultColumn = 14;
-constexpr int DistanceColumn = 33;
 
 std::optional<double> cellNumber(const Table &t, int column, int row) {
     const auto n = text::strictNumber(t.at(column, row).text().trimmed());
@@ -117,7 +115,7 @@ QString SimilarSetSummary::text() const {
 SimilarSetSummary summarizeSimilarSet(const AnalysisState &s) {
     SimilarSetSummary summary;
     const Table &t = s.similarMatches;
-    if (!t.allocated() || t.columns() <= DistanceColumn)
+    if (!t.allocated() || t.columns() <= similar::Distance)
         return summary;
     // A running mean: a sum of distances near the largest double would
     // overflow to infinity.
@@ -127,9 +125,9 @@ SimilarSetSummary summarizeSimilarSet(const AnalysisState &s) {
         ++summary.matches;
         // The service's result word first; the score when the word is missing.
         int outcome = 2;
-        const QString result = t.at(HomeResultColumn, row).text().trimmed();
-        const auto home = cellNumber(t, HomeGoalsColumn, row);
-        const auto away = cellNumber(t, AwayGoalsColumn, row);
+        const QString result = t.at(similar::HomeResult, row).text().trimmed();
+        const auto home = cellNumber(t, similar::FullTimeHome, row);
+        const auto away = cellNumber(t, similar::FullTimeAway, row);
         if (result == QStringLiteral("胜"))
             outcome = 1;
         else if (result == QStringLiteral("平"))
@@ -144,7 +142,7 @@ SimilarSetSummary summarizeSimilarSet(const AnalysisState &s) {
         case -1: ++summary.losses; break;
         default: ++summary.unknown; break;
         }
-        if (const auto d = cellNumber(t, DistanceColumn, row); d && *d >= 0) {
+        if (const auto d = cellNumber(t, similar::Distance, row); d && *d >= 0) {
             ++distances;
             distanceMean += (*d - distanceMean) / distances;
         }

@@ -252,15 +252,16 @@ LabelMeaning metaCharset(const QByteArray &body) {
 
 } // namespace
 
-QString BytesToText(const QByteArray &body, int mode) {
-    switch (mode) {
-    case 0:
+QString BytesToText(const QByteArray &body, Charset charset) {
+    switch (charset) {
+    case Charset::Gb18030:
         return decodeStrictly(body, gb18030);
-    case 1:
+    case Charset::Utf8:
         return decodeStrictly(body, "UTF-8");
-    default:
-        throw StepFailure(QStringLiteral("Unknown character set mode %1 (0 is gb2312, 1 is utf-8).").arg(mode));
+    case Charset::FromPage:
+        break;
     }
+    throw StepFailure(QStringLiteral("a body is decoded as gb2312 or utf-8 here, not by the page's own character set"));
 }
 
 HttpRequest formPost(const QString &url) {
@@ -278,7 +279,7 @@ HttpRequest pageGet(const QString &url) {
     return request;
 }
 
-SiteAnswer readSiteAnswer(Web &web, const HttpRequest &request, int mode, const QString &where, bool emptyIsAnswer) {
+SiteAnswer readSiteAnswer(Web &web, const HttpRequest &request, Charset charset, const QString &where, bool emptyIsAnswer) {
     const FetchOutcome outcome = web.fetch(request);
     if (!outcome.ok())
         fail(outcome);
@@ -289,7 +290,8 @@ SiteAnswer readSiteAnswer(Web &web, const HttpRequest &request, int mode, const 
         throw StepFailure(QStringLiteral("%1: the answer is empty (HTTP %2)").arg(where).arg(response.status),
                           FailureKind::SiteError);
     try {
-        answer.text = mode < 0 ? decodePage(response.body, response.contentType) : BytesToText(response.body, mode);
+        answer.text = charset == Charset::FromPage ? decodePage(response.body, response.contentType)
+                                                     : BytesToText(response.body, charset);
     } catch (const StepFailure &failure) {
         if (failure.kind() != FailureKind::Layout)
             throw;
@@ -302,16 +304,16 @@ SiteAnswer readSiteAnswer(Web &web, const HttpRequest &request, int mode, const 
     return answer;
 }
 
-QString HttpFetchText(Web &web, const QString &url, int mode) {
+QString HttpFetchText(Web &web, const QString &url, Charset charset) {
     const FetchOutcome outcome = web.fetch(formPost(url));
     if (!outcome.ok())
         fail(outcome);
-    return BytesToText(outcome.response->body, mode);
+    return BytesToText(outcome.response->body, charset);
 }
 
-std::optional<QString> tryHttpFetchText(Web &web, const QString &url, int mode, QString *why) {
+std::optional<QString> tryHttpFetchText(Web &web, const QString &url, Charset charset, QString *why) {
     try {
-        return HttpFetchText(web, url, mode);
+        return HttpFetchText(web, url, charset);
     } catch (const StepFailure &failure) {
         if (failure.kind() == FailureKind::Cancelled)
             throw;

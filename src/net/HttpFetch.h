@@ -9,21 +9,29 @@
 
 namespace chenglan {
 
-// Decodes a response body: mode 0 as GB18030 (reads gb2312 and GBK pages),
-// mode 1 as UTF-8. No byte-order mark in the result. A multi-byte character
-// cut off at the end of the body, or bytes that are not text in that
-// encoding, make it fail with StepFailure (kind Layout: the page is broken).
-QString BytesToText(const QByteArray &body, int mode);
+// The character set a reader decodes a site's answer in.
+enum class Charset {
+    Gb18030,  // gb2312 and GBK pages read as GB18030
+    Utf8,
+    FromPage, // as a browser picks it (decodePage); readSiteAnswer only
+};
+
+// Decodes a response body in Charset::Gb18030 or Charset::Utf8. No
+// byte-order mark in the result. A multi-byte character cut off at the end of
+// the body, or bytes that are not text in that encoding, make it fail with
+// StepFailure (kind Layout: the page is broken); Charset::FromPage fails as
+// Data.
+QString BytesToText(const QByteArray &body, Charset charset);
 
 // One POST with the header CONTENT-TYPE: application/x-www-form-urlencoded
 // and no body, decoded with BytesToText. The status code is not examined: an
 // error page's body is returned like any other. Fails with StepFailure
 // (kind Network, or Cancelled when the job was aborted) saying why.
-QString HttpFetchText(Web &web, const QString &url, int mode);
+QString HttpFetchText(Web &web, const QString &url, Charset charset);
 
 // The variant that gives no value instead of failing, with the reason.
 // Cancellation still throws: it ends the whole job.
-std::optional<QString> tryHttpFetchText(Web &web, const QString &url, int mode, QString *why = nullptr);
+std::optional<QString> tryHttpFetchText(Web &web, const QString &url, Charset charset, QString *why = nullptr);
 
 // The plain GET of a page, as a browser navigates to it, decoded with
 // decodePage. Fails like HttpFetchText.
@@ -41,13 +49,13 @@ struct SiteAnswer {
 };
 
 // Fetches and decodes an answer for a reader that names the page in `where`
-// ("analysis site, analysis page of match 7"): mode 0 or 1 as BytesToText,
-// -1 as decodePage by the answer's Content-Type. No answer fails as Network
+// ("analysis site, analysis page of match 7"): Gb18030 or Utf8 as
+// BytesToText, FromPage as decodePage by the answer's Content-Type. No answer fails as Network
 // (Cancelled when aborted). An answer that is not a page fails as SiteError
 // naming `where`: bytes that are not text in its encoding, or an empty body
 // unless emptyIsAnswer. An error status is returned for the caller to judge,
 // unless its page is not text either: then it fails as that status.
-SiteAnswer readSiteAnswer(Web &web, const HttpRequest &request, int mode, const QString &where,
+SiteAnswer readSiteAnswer(Web &web, const HttpRequest &request, Charset charset, const QString &where,
                           bool emptyIsAnswer = false);
 
 // Decodes a page the way a browser picks its encoding: a byte-order mark

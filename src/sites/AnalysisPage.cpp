@@ -1,5 +1,7 @@
 #include "sites/AnalysisPage.h"
 
+#include "base/TextRules.h"
+
 #include "net/HttpFetch.h"
 
 #include <QElapsedTimer>
@@ -28,19 +30,6 @@ const QString DumpStatements = QStringLiteral(
     "document.write (h2h_home+\",\"+h2h_away+\",\"+hometeam+\",\"+guestteam+\",\"+strTime);"
     "</SCRIPT>");
 
-constexpr int SectionCount = 4;
-
-// Only blanks; line breaks around the code stay part of the script as sent.
-QString trimBlanks(const QString &text) {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text[begin] == u' ')
-        ++begin;
-    while (end > begin && text[end - 1] == u' ')
-        --end;
-    return text.mid(begin, end - begin);
-}
-
 } // namespace
 
 QString url(const SiteBases &bases, const Value &matchId) {
@@ -57,7 +46,8 @@ QString scriptCode(const QString &bodyMarkup) {
     const qsizetype end = code.indexOf(EndMarker, 0, Qt::CaseSensitive);
     if (end < 0)
         return code;
-    return trimBlanks(code.left(end));
+    // Only blanks: line breaks around the code stay.
+    return text::trimBlanks(code.left(end));
 }
 
 QString dumpPage(const QString &scriptCode) {
@@ -65,11 +55,11 @@ QString dumpPage(const QString &scriptCode) {
 }
 
 ValueArray sections(const QString &renderedText) {
-    ValueArray data(SectionCount);
+    ValueArray data(analysisdata::Elements);
     if (renderedText.isEmpty())
         return data; // an empty text has no parts, not one empty part
     const QStringList parts = renderedText.split(u'$');
-    for (int i = 0; i < SectionCount && i < parts.size(); ++i)
+    for (int i = 0; i < analysisdata::Elements && i < parts.size(); ++i)
         data.set(i, Value(parts[i]));
     return data;
 }
@@ -82,7 +72,7 @@ ValueArray load(Web &web, const SiteBases &bases, const PageRenderer &renderer, 
     const QString where = QStringLiteral("analysis site, analysis page of match %1").arg(matchId.text());
     // An error page is not the match's page: nothing of it is read.
     const bool fetched = attempt([&] {
-        SiteAnswer answer = readSiteAnswer(web, pageGet(url(bases, matchId)), -1, where);
+        SiteAnswer answer = readSiteAnswer(web, pageGet(url(bases, matchId)), Charset::FromPage, where);
         if (answer.status >= 400)
             throw StepFailure(QStringLiteral("%1: HTTP %2").arg(where).arg(answer.status), FailureKind::SiteError);
         html = std::move(answer.text);

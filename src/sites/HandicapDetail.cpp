@@ -18,10 +18,11 @@ const QString TableEnd = QStringLiteral("</table>");
 const QString *fieldAt(const QStringList &fields, int i) { return i < fields.size() ? &fields[i] : nullptr; }
 
 void storeChange(Table &summary, int matchIndex, int firstItem, const HandicapChange &change, StepLog *log) {
-    attempt([&] { summary.set(firstItem + 0, matchIndex, change.homeOdds); }, log);
-    attempt([&] { summary.set(firstItem + 1, matchIndex, change.handicap); }, log);
-    attempt([&] { summary.set(firstItem + 2, matchIndex, change.awayOdds); }, log);
-    attempt([&] { summary.set(firstItem + 3, matchIndex, change.changeTime); }, log);
+    using namespace handicap;
+    attempt([&] { summary.set(firstItem + HomeOddsItem, matchIndex, change.homeOdds); }, log);
+    attempt([&] { summary.set(firstItem + HandicapItem, matchIndex, change.handicap); }, log);
+    attempt([&] { summary.set(firstItem + AwayOddsItem, matchIndex, change.awayOdds); }, log);
+    attempt([&] { summary.set(firstItem + TimeItem, matchIndex, change.changeTime); }, log);
 }
 
 } // namespace
@@ -103,7 +104,7 @@ int scrapeHandicapChanges(AnalysisState &s, int matchIndex, Web &web, const Site
     int status = 0;
     const QString where = QStringLiteral("odds-detail site, change detail of match %1").arg(id);
     const bool fetched = attempt([&] {
-        SiteAnswer answer = readSiteAnswer(web, formPost(handicapDetailUrl(bases.detail, s.currentMatchId)), 0, where);
+        SiteAnswer answer = readSiteAnswer(web, formPost(handicapDetailUrl(bases.detail, s.currentMatchId)), Charset::Gb18030, where);
         status = answer.status;
         page = std::move(answer.text);
     }, log);
@@ -125,14 +126,14 @@ int scrapeHandicapChanges(AnalysisState &s, int matchIndex, Web &web, const Site
     if (fetched && !markup.isEmpty() && changes.isEmpty() && log)
         log->add(FailureKind::Data, QStringLiteral("The handicap page of match %1 lists no change").arg(id));
 
-    if (matchIndex != 0 && matchIndex != 1)
+    if (matchIndex != handicap::ListMatchRow && matchIndex != handicap::SimilarMatchRow)
         return int(changes.size());
     if (changes.isEmpty()) {
         for (int item = 0; item < HandicapItems; ++item)
             attempt([&] { s.handicapSummary.set(item, matchIndex, Value()); }, log);
     } else {
-        storeChange(s.handicapSummary, matchIndex, 0, changes.first(), log);
-        storeChange(s.handicapSummary, matchIndex, 4, changes.last(), log);
+        storeChange(s.handicapSummary, matchIndex, handicap::EarliestItems, changes.first(), log);
+        storeChange(s.handicapSummary, matchIndex, handicap::LatestItems, changes.last(), log);
     }
     return int(changes.size());
 }
@@ -150,11 +151,11 @@ HandicapRun listMatchHandicapDetail(AnalysisState &s, Web &web, const SiteBases 
     const QString id = s.currentMatchId.text();
     run.pageRead = !own.has(FailureKind::Network) && !own.has(FailureKind::Layout) && !own.has(FailureKind::SiteError);
     if (own.has(FailureKind::Network))
-        run.status = QStringLiteral("盘口变化页面读取失败：%1").arg(own.first(FailureKind::Network));
+        run.status = QStringLiteral("盘口变化页面读取失败：连不上盘口网站");
     else if (own.has(FailureKind::SiteError))
-        run.status = QStringLiteral("盘口变化页面读取失败：网站出错（%1）").arg(own.first(FailureKind::SiteError));
+        run.status = QStringLiteral("盘口变化页面读取失败：盘口网站出错");
     else if (own.has(FailureKind::Layout))
-        run.status = QStringLiteral("盘口变化页面没有变化表（%1）").arg(own.first(FailureKind::Layout));
+        run.status = QStringLiteral("盘口变化页面没有变化表：页面格式变了");
     else if (run.changes == 0)
         run.status = QStringLiteral("盘口变化页面没有可用的变化（比赛编号 %1）").arg(id);
     else

@@ -12,11 +12,6 @@
 
 namespace chenglan {
 
-// handicapSummary items of one match: the earliest kept change (0..3) and the
-// latest (4..7), each as home odds, handicap text, away odds, change time.
-inline constexpr int HandicapItems = 8;
-inline constexpr int HandicapMatches = 2; // 0 the list match, 1 the similar match
-
 // One change of the bookmaker's handicap line.
 struct HandicapChange {
     Value homeOdds;    // number

@@ -26,7 +26,7 @@ private:
     StepLog *m_log;
 };
 
-void extend(AnalysisState &s, Table &table, const Value &teamId, int sameSideField, Runner run) {
+void extend(AnalysisState &s, Table &table, const Value &teamId, int sameSideIdColumn, Runner run) {
     QStringList recs;
     int u = -1;
     run([&] { recs = records(s.analysisData.at(s.sideIndex.toInt16()).text()); });
@@ -46,20 +46,20 @@ void extend(AnalysisState &s, Table &table, const Value &teamId, int sameSideFie
             run([&] { table.set(j, row, Value(fields[j])); });
 
         bool atHome = false;
-        run([&] { atHome = fieldNumber(field(fields, HomeIdField)) == id; });
+        run([&] { atHome = fieldNumber(field(fields, HomeIdColumn)) == id; });
         if (atHome) {
-            run([&] { table.set(OwnGoalsColumn, row, Value(fieldNumber(field(fields, HomeGoalsField)))); });
-            run([&] { table.set(ConcededColumn, row, Value(fieldNumber(field(fields, AwayGoalsField)))); });
-            if (sameSideField == HomeIdField)
-                table.set(SameSideColumn, row, Value::fromInt16(2));
+            run([&] { table.set(OwnGoalsColumn, row, Value(fieldNumber(field(fields, HomeGoalsColumn)))); });
+            run([&] { table.set(ConcededColumn, row, Value(fieldNumber(field(fields, AwayGoalsColumn)))); });
+            if (sameSideIdColumn == HomeIdColumn)
+                table.set(SameSideColumn, row, Value::fromInt16(SameSideMark));
         }
         bool away = false;
-        run([&] { away = fieldNumber(field(fields, AwayIdField)) == id; });
+        run([&] { away = fieldNumber(field(fields, AwayIdColumn)) == id; });
         if (away) {
-            run([&] { table.set(OwnGoalsColumn, row, Value(fieldNumber(field(fields, AwayGoalsField)))); });
-            run([&] { table.set(ConcededColumn, row, Value(fieldNumber(field(fields, HomeGoalsField)))); });
-            if (sameSideField == AwayIdField)
-                table.set(SameSideColumn, row, Value::fromInt16(2));
+            run([&] { table.set(OwnGoalsColumn, row, Value(fieldNumber(field(fields, AwayGoalsColumn)))); });
+            run([&] { table.set(ConcededColumn, row, Value(fieldNumber(field(fields, HomeGoalsColumn)))); });
+            if (sameSideIdColumn == AwayIdColumn)
+                table.set(SameSideColumn, row, Value::fromInt16(SameSideMark));
         }
         table.set(ScoreColumn, row, ResultScore(table.at(OwnGoalsColumn, row), table.at(ConcededColumn, row)));
     }
@@ -67,16 +67,16 @@ void extend(AnalysisState &s, Table &table, const Value &teamId, int sameSideFie
 
 } // namespace
 
-void extendHomeHistory(AnalysisState &s, StepLog *log) { extend(s, s.homeHistory, s.homeTeamId, HomeIdField, Runner(false, log)); }
+void extendHomeHistory(AnalysisState &s, StepLog *log) { extend(s, s.homeHistory, s.homeTeamId, HomeIdColumn, Runner(false, log)); }
 
 void extendAwayHistory(AnalysisState &s, StepLog *log) {
     try {
-        extend(s, s.awayHistory, s.awayTeamId, AwayIdField, Runner(true, log));
+        extend(s, s.awayHistory, s.awayTeamId, AwayIdColumn, Runner(true, log));
     } catch (const StepFailure &failure) {
         if (failure.kind() == FailureKind::Cancelled)
             throw;
         if (log)
-            log->add(failure.kind(), QStringLiteral("SSKD stopped: %1").arg(failure.message()));
+            log->add(failure.kind(), QStringLiteral("extendAwayHistory stopped: %1").arg(failure.message()));
     }
 }
 

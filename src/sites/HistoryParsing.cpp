@@ -34,11 +34,9 @@ using namespace history;
 
 double cellNumber(const Value &v) { return v.isText() ? fieldNumber(*v.asText()) : v.number(); }
 
-constexpr int StoredFields = 17; // fields 0..16 are kept by the parser
-
-// One team's table. sameSideField is the record field that holds the team's
+// One team's table. sameSideIdColumn is the column that holds the team's
 // id when it played on the side it plays in the analysed match.
-void parseHistory(const AnalysisState &s, int element, const Value &teamId, int sameSideField, Table &table,
+void parseHistory(const AnalysisState &s, int element, const Value &teamId, int sameSideIdColumn, Table &table,
                   StepLog *log) {
     QStringList recs;
     attempt([&] { recs = records(s.analysisData.at(element).text()); }, log);
@@ -47,35 +45,35 @@ void parseHistory(const AnalysisState &s, int element, const Value &teamId, int 
     bool shortNamed = false;
     for (int i = 0; i < recs.size(); ++i) {
         const QStringList fields = history::fields(recs[i]);
-        if (fields.size() < StoredFields && log && !shortNamed) {
+        if (fields.size() < RecordFields && log && !shortNamed) {
             // Said once per list: a changed record layout shortens them all.
             shortNamed = true;
             log->add(FailureKind::Layout,
                      QStringLiteral("analysis site, analysis page of match %1: %2 history record %3 has %4 "
                                     "fields, the parser reads %5")
-                         .arg(s.currentMatchId.text(), element == 0 ? QStringLiteral("home") : QStringLiteral("away"))
+                         .arg(s.currentMatchId.text(), element == analysisdata::HomeList ? QStringLiteral("home") : QStringLiteral("away"))
                          .arg(i + 1)
                          .arg(fields.size())
-                         .arg(StoredFields));
+                         .arg(RecordFields));
         }
-        for (int j = 0; j < StoredFields && j < fields.size(); ++j)
+        for (int j = 0; j < RecordFields && j < fields.size(); ++j)
             table.set(j, i, Value(fields[j]));
 
         bool atHome = false;
-        attempt([&] { atHome = fieldNumber(field(fields, HomeIdField)) == id; }, log);
+        attempt([&] { atHome = fieldNumber(field(fields, HomeIdColumn)) == id; }, log);
         if (atHome) {
-            attempt([&] { table.set(OwnGoalsColumn, i, Value(fieldNumber(field(fields, HomeGoalsField)))); }, log);
-            attempt([&] { table.set(ConcededColumn, i, Value(fieldNumber(field(fields, AwayGoalsField)))); }, log);
-            if (sameSideField == HomeIdField)
-                table.set(SameSideColumn, i, Value::fromInt16(2));
+            attempt([&] { table.set(OwnGoalsColumn, i, Value(fieldNumber(field(fields, HomeGoalsColumn)))); }, log);
+            attempt([&] { table.set(ConcededColumn, i, Value(fieldNumber(field(fields, AwayGoalsColumn)))); }, log);
+            if (sameSideIdColumn == HomeIdColumn)
+                table.set(SameSideColumn, i, Value::fromInt16(SameSideMark));
         }
         bool away = false;
-        attempt([&] { away = fieldNumber(field(fields, AwayIdField)) == id; }, log);
+        attempt([&] { away = fieldNumber(field(fields, AwayIdColumn)) == id; }, log);
         if (away) {
-            attempt([&] { table.set(OwnGoalsColumn, i, Value(fieldNumber(field(fields, AwayGoalsField)))); }, log);
-            attempt([&] { table.set(ConcededColumn, i, Value(fieldNumber(field(fields, HomeGoalsField)))); }, log);
-            if (sameSideField == AwayIdField)
-                table.set(SameSideColumn, i, Value::fromInt16(2));
+            attempt([&] { table.set(OwnGoalsColumn, i, Value(fieldNumber(field(fields, AwayGoalsColumn)))); }, log);
+            attempt([&] { table.set(ConcededColumn, i, Value(fieldNumber(field(fields, HomeGoalsColumn)))); }, log);
+            if (sameSideIdColumn == AwayIdColumn)
+                table.set(SameSideColumn, i, Value::fromInt16(SameSideMark));
         }
         table.set(ScoreColumn, i, ResultScore(table.at(OwnGoalsColumn, i), table.at(ConcededColumn, i)));
     }
@@ -104,8 +102,8 @@ Value ResultScore(const Value &own, const Value &conceded) {
 }
 
 void parseTeamHistories(AnalysisState &s, StepLog *log) {
-    parseHistory(s, 0, s.homeTeamId, HomeIdField, s.homeHistory, log);
-    parseHistory(s, 1, s.awayTeamId, AwayIdField, s.awayHistory, log);
+    parseHistory(s, analysisdata::HomeList, s.homeTeamId, HomeIdColumn, s.homeHistory, log);
+    parseHistory(s, analysisdata::AwayList, s.awayTeamId, AwayIdColumn, s.awayHistory, log);
 }
 
 } // namespace chenglan

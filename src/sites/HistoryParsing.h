@@ -25,18 +25,9 @@ void parseTeamHistories(AnalysisState &s, StepLog *log = nullptr);
 // Shared by the parser and the extension.
 namespace history {
 
-// Column numbers of the history tables.
-inline constexpr int Columns = 31;
+// Records of a history list read at most. A record's field k lands in
+// column k of the table (base/Columns.h names them).
 inline constexpr int MaxRecords = 30;
-inline constexpr int HomeIdField = 4;
-inline constexpr int AwayIdField = 6;
-inline constexpr int HomeGoalsField = 8;
-inline constexpr int AwayGoalsField = 9;
-inline constexpr int MatchIdColumn = 15;
-inline constexpr int OwnGoalsColumn = 17;
-inline constexpr int ConcededColumn = 18;
-inline constexpr int ScoreColumn = 21;
-inline constexpr int SameSideColumn = 28;
 
 // The records of a history list: the text split at "|" without the part
 // after the last "|" (empty for a well-formed list), at most 30 of them.

@@ -1,5 +1,6 @@
 #include "sites/PageFinality.h"
 
+#include "base/Columns.h"
 #include "base/TextRules.h"
 
 #include <QRegularExpression>
@@ -40,11 +41,11 @@ bool analysisPageSettled(const Value &kickOff, const QDateTime &now) {
 bool listedAnalysisPageSettled(const Table &matchTable, int row, const QDateTime &now) {
     static const QRegularExpression score(QStringLiteral(R"(^\s*\d+\s*-\s*\d+\s*$)"));
     static const QRegularExpression monthDayTime(QStringLiteral(R"(^\s*(\d{1,2})-(\d{1,2})\s+(\d{1,2}):(\d{2})\s*$)"));
-    if (row < 0 || row >= matchTable.rows() || matchTable.columns() <= 6)
+    if (row < 0 || row >= matchTable.rows() || matchTable.columns() <= matchtable::ScoreField)
         return false;
-    if (!score.match(matchTable.at(6, row).text()).hasMatch())
+    if (!score.match(matchTable.at(matchtable::ScoreField, row).text()).hasMatch())
         return false;
-    const auto m = monthDayTime.match(matchTable.at(3, row).text());
+    const auto m = monthDayTime.match(matchTable.at(matchtable::KickOffField, row).text());
     if (!m.hasMatch())
         return false;
     const QTime time(m.captured(3).toInt(), m.captured(4).toInt());

@@ -34,7 +34,7 @@ bool matchFinished(const Value &kickOff, const QDateTime &now = QDateTime::curre
 bool analysisPageSettled(const Value &kickOff, const QDateTime &now = QDateTime::currentDateTimeUtc());
 
 // The analysis page of a listed match (a schedule row: kick-off "MM-DD HH:mm"
-// in field 3, the score or "vs" in field 6) is final when the row shows a
+// in matchtable::KickOffField, the score or "vs" in matchtable::ScoreField) is final when the row shows a
 // score and the latest such kick-off before now lies a day past the match.
 // The row has no year; a played match lies in the past, so the latest past
 // date is the only one that can be meant (an older one is more settled yet).

@@ -23,15 +23,6 @@ const QString &pieceAt(const QStringList &pieces, int index) {
     return pieces[index];
 }
 
-QString trimBlanks(const QString &text) {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text[begin] == u' ')
-        ++begin;
-    while (end > begin && text[end - 1] == u' ')
-        --end;
-    return text.mid(begin, end - begin);
-}
 
 // How one schedule page is read: its address, the markers that cut the
 // match table out of it, and the Beidan differences.
@@ -47,7 +38,6 @@ struct SchedulePage {
 // The text resumes 20 characters after the start of the start marker, for
 // either page; without the marker, from position 20 of the whole page.
 constexpr qsizetype StartCutOffset = 20;
-constexpr int MatchFields = 21;
 constexpr int FlagListed = 1;
 
 // The local page the renderer is given: the page lower-cased, cut to its
@@ -69,7 +59,7 @@ QString markedTablePage(QString html, const SchedulePage &page, bool fetched, St
                 throw StepFailure(QStringLiteral("odds site, %1 page: end marker \"%2\" missing")
                                       .arg(page.name, page.endMarker),
                                   FailureKind::Layout);
-            html = trimBlanks(html.left(end));
+            html = text::trimBlanks(html.left(end));
         }, log);
 
     html.replace(QStringLiteral("</td>"), QStringLiteral(",</td>"));
@@ -97,7 +87,7 @@ void scrapeSchedule(ScheduleState &s, const SchedulePage &page, Web &web, const 
     int status = 0;
     const QString where = QStringLiteral("odds site, %1 page").arg(page.name);
     const bool fetched = attempt([&] {
-        SiteAnswer answer = readSiteAnswer(web, formPost(page.url), 1, where);
+        SiteAnswer answer = readSiteAnswer(web, formPost(page.url), Charset::Utf8, where);
         status = answer.status;
         html = std::move(answer.text);
     }, log);
@@ -117,7 +107,7 @@ void scrapeSchedule(ScheduleState &s, const SchedulePage &page, Web &web, const 
 
     // A page without any row end empties the schedule: the list must not
     // show the previous day's matches as if they were this one's.
-    s.matchTable = Table(MatchFields, n + 1);
+    s.matchTable = Table(matchtable::Fields, n + 1);
     s.matchRowFlags = ValueArray(n >= 0 ? n + 1 : 0);
 
     int k = 0;
@@ -127,22 +117,23 @@ void scrapeSchedule(ScheduleState &s, const SchedulePage &page, Web &web, const 
             continue;
         const int row = k;
         Table &t = s.matchTable;
+        using namespace matchtable;
         auto copy = [&](int field, int piece) {
             attempt([&] { t.set(field, row, Value(pieceAt(pieces, piece))); }, log);
         };
-        attempt([&] { t.set(0, row, Value(text::leadingNumber(pieceAt(pieces, 8)))); }, log);
+        attempt([&] { t.set(MatchIdField, row, Value(text::leadingNumber(pieceAt(pieces, 8)))); }, log);
         const QStringList league = splitPieces(pieces[1], u';');
-        attempt([&] { t.set(1, row, Value(pieceAt(league, 0))); }, log);
-        attempt([&] { t.set(2, row, Value(pieceAt(splitPieces(pieceAt(league, 1), u'>'), 1))); }, log);
-        copy(3, 3);
+        attempt([&] { t.set(LeagueColourField, row, Value(pieceAt(league, 0))); }, log);
+        attempt([&] { t.set(LeagueField, row, Value(pieceAt(splitPieces(pieceAt(league, 1), u'>'), 1))); }, log);
+        copy(KickOffField, 3);
         if (page.handicapSuffix && !pieces[5].isEmpty())
-            attempt([&] { t.set(4, row, Value(QStringLiteral(" (") + pieces[5] + u')')); }, log);
-        copy(5, 4);
-        copy(6, 6);
-        copy(7, 7);
-        copy(8, 15);
-        copy(9, 16);
-        copy(10, 17);
+            attempt([&] { t.set(HandicapSuffixField, row, Value(QStringLiteral(" (") + pieces[5] + u')')); }, log);
+        copy(HomeTeamField, 4);
+        copy(ScoreField, 6);
+        copy(AwayTeamField, 7);
+        copy(HomeOddsField, 15);
+        copy(HandicapField, 16);
+        copy(AwayOddsField, 17);
         attempt([&] { s.matchRowFlags.set(row, Value::fromInt16(FlagListed)); }, log);
         ++k;
     }
@@ -212,13 +203,11 @@ QString scheduleStatusText(const QString &what, const ScheduleState &s, const St
     case ScheduleOutcome::NoMatch:
         return QStringLiteral("%1：这一天没有比赛。").arg(what);
     case ScheduleOutcome::NetworkFailed:
-        return QStringLiteral("%1读取失败：连不上赔率网站，列表已清空（%2）。").arg(what, log.first(FailureKind::Network));
+        return QStringLiteral("%1读取失败：连不上赔率网站，列表已清空。").arg(what);
     case ScheduleOutcome::SiteError:
-        return QStringLiteral("%1读取失败：赔率网站出错，列表已清空（%2）。")
-            .arg(what, log.first(FailureKind::SiteError));
+        return QStringLiteral("%1读取失败：赔率网站出错，列表已清空。").arg(what);
     case ScheduleOutcome::LayoutChanged:
-        return QStringLiteral("%1读取失败：赔率网站的页面格式变了，读不出赛程，列表已清空（%2）。")
-            .arg(what, log.first(FailureKind::Layout));
+        return QStringLiteral("%1读取失败：赔率网站的页面格式变了，读不出赛程，列表已清空。").arg(what);
     }
     return {};
 }

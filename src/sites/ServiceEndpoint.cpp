@@ -83,9 +83,8 @@ ServerSlotChoice SelectServerSlot(SiteBases &bases, int slot, Web &web, StepLog 
     const QString caption = serverSlotCaption(slot);
     StepLog fetchLog;
     QString text;
-    if (!attempt([&] { text = HttpFetchText(web, serverLinkUrl(bases.serverList, slot), 0); }, &fetchLog)) {
-        choice.status = QStringLiteral("%1：服务器列表读取失败（%2），数据服务仍为 %3")
-                            .arg(caption, fetchLog.first(FailureKind::Network), bases.service);
+    if (!attempt([&] { text = HttpFetchText(web, serverLinkUrl(bases.serverList, slot), Charset::Gb18030); }, &fetchLog)) {
+        choice.status = QStringLiteral("%1：服务器列表读取失败，数据服务仍为 %2").arg(caption, bases.service);
         if (log)
             log->entries.append(fetchLog.entries);
         return choice;

@@ -13,6 +13,13 @@ const QString QueryPath = QStringLiteral("shili/deep_jc.asp?sql=");
 
 } // namespace
 
+QString similarQueryText(const StrengthProfile &profile, const Value &matchId, StepLog *log) {
+    QString query;
+    for (int i = 0; i < strength::Count; ++i)
+        attempt([&] { query += profile.strengths.at(i).text() + u','; }, log);
+    return query + profile.code20.text() + u',' + profile.code10.text() + u',' + matchId.text();
+}
+
 QString similarQueryUrl(const QString &serviceBase, const QString &query) {
     return serviceBase + QueryPath + QString::fromLatin1(QUrl::toPercentEncoding(query, ","));
 }

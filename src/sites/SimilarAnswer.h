@@ -1,17 +1,23 @@
 #pragma once
 
+#include "base/Columns.h"
+#include "base/Step.h"
+#include "base/StrengthProfile.h"
 #include "base/Table.h"
 
 #include <QString>
 
 namespace chenglan {
 
-// similarMatches holds columns 0..50 of every answer record.
-inline constexpr int SimilarMatchColumns = 51;
 // Records of one answer kept at most. The service sends a few dozen; the cap
 // keeps a broken or hostile answer (a body of nothing but "|") from turning
 // into millions of table rows.
 inline constexpr int MaxSimilarRecords = 1000;
+
+// The query text of a profile: the eight strength values, the two pattern
+// codes and the analysed match's id, as texts separated by ",". A strength
+// value the profile lacks is left out with its "," (and logged).
+QString similarQueryText(const StrengthProfile &profile, const Value &matchId, StepLog *log = nullptr);
 
 // The service address of a query: ServiceBase + "shili/deep_jc.asp?sql=" and
 // the query text. Characters other than letters, digits and ",.-_~" are

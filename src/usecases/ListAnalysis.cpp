@@ -34,7 +34,7 @@ std::optional<ExtensionTarget> extensionTarget(const Table &history, int sameSid
     std::optional<ExtensionTarget> target;
     attempt([&] {
         const int last = history.lastRow();
-        const bool same = history.at(history::SameSideColumn, last).equals(2);
+        const bool same = history.at(history::SameSideColumn, last).equals(history::SameSideMark);
         target = ExtensionTarget{history.at(history::MatchIdColumn, last),
                                  Value::fromInt16(std::int16_t(same ? sameSide : 1 - sameSide))};
     }, log);
@@ -52,7 +52,7 @@ public:
     AnalysisRun run(const ScheduleState *schedule, const Value &rowKey, const Value &matchId) {
         startAnalysis(schedule, rowKey, matchId);
         const qsizetype logBefore = m_run.log.entries.size();
-        step(QStringLiteral("SJBM"), false, [&] {
+        step(AnalysisStep::LoadPage, false, [&] {
             // A listed match finished a day ago has a page that no longer
             // changes; any other is fetched every time.
             bool settled = false;
@@ -79,21 +79,22 @@ public:
                 if (layoutFailure.isEmpty())
                     layoutFailure = e.message;
             } else if (e.kind != FailureKind::Data && pageFailure.isEmpty()) {
-                pageFailure = e.kind == FailureKind::SiteError ? QStringLiteral("网站出错（%1）").arg(e.message)
-                                                                : e.message;
+                pageFailure = e.kind == FailureKind::Network ? QStringLiteral("连不上分析网站")
+                                                             : QStringLiteral("分析网站出错");
             }
         }
-        step(QStringLiteral("info"), true, [&] { readInfoLine(); });
-        step(QStringLiteral("SSSS"), true, [&] { parseTeamHistories(m_s, &m_run.log); });
+        step(AnalysisStep::ReadInfo, true, [&] { readInfoLine(); });
+        step(AnalysisStep::ParseHistories, true, [&] { parseTeamHistories(m_s, &m_run.log); });
         extend();
-        step(QStringLiteral("SRMA"), true, [&] { computeStrengthTrends(m_s, &m_run.log); });
-        step(QStringLiteral("LXYC"), true, [&] { patternCodes(m_s, &m_run.log); });
+        step(AnalysisStep::ComputeTrends, true, [&] { computeStrengthTrends(m_s, &m_run.log); });
+        step(AnalysisStep::PatternCodes, true, [&] { patternCodes(m_s, &m_run.log); });
         if (schedule) {
-            step(QStringLiteral("caption"), false, [&] { setCaption(*schedule); });
+            step(AnalysisStep::Caption, false, [&] { setCaption(*schedule); });
         }
 
         m_run.pageRead = pageFailure.isEmpty() && !m_noInfoLine;
         m_run.hasTrend = m_s.trendSeries.allocated() && m_s.trendSeries.rows() > 0;
+        m_run.trendFitted = trendFitted(m_s);
         m_run.ok = !m_rowMissing && m_run.pageRead && m_run.hasTrend;
         if (m_rowMissing)
             m_run.status = QStringLiteral("赛程中没有第%1行").arg(rowKey.text());
@@ -102,12 +103,12 @@ public:
         else if (m_noInfoLine)
             m_run.status = layoutFailure.isEmpty()
                                ? QStringLiteral("分析页面没有比赛数据（比赛编号 %1）").arg(m_s.listMatchId.text())
-                               : QStringLiteral("分析页面没有比赛数据（比赛编号 %1；%2）")
-                                     .arg(m_s.listMatchId.text(), layoutFailure);
-        else if (!m_run.hasTrend)
+                               : QStringLiteral("分析页面没有比赛数据（比赛编号 %1，页面格式变了）")
+                                     .arg(m_s.listMatchId.text());
+        else if (!m_run.trendFitted)
             m_run.status = trendShortfall(m_s);
         else if (!m_extensionFailure.isEmpty())
-            m_run.status = QStringLiteral("分析完成；历史扩展页面读取失败（%1），趋势只用了较短的历史").arg(m_extensionFailure);
+            m_run.status = QStringLiteral("分析完成；历史扩展页面读取失败，趋势只用了较短的历史");
         else
             m_run.status = QStringLiteral("分析完成");
         return std::move(m_run);
@@ -115,14 +116,14 @@ public:
 
 private:
     template <class F>
-    void step(const QString &name, bool model, F &&body) {
+    void step(AnalysisStep name, bool model, F &&body) {
         if (m_c.progress)
             m_c.progress(name);
         QElapsedTimer clock;
         clock.start();
         body();
         const qint64 ns = clock.nsecsElapsed();
-        m_run.steps.append({name, ns});
+        m_run.steps.append({stepLabel(name), ns});
         if (model)
             m_run.modelNs += ns;
     }
@@ -133,30 +134,31 @@ private:
         m_s.listRowKey = rowKey;
         m_s.listMatchId = Value();
         if (schedule)
-            m_rowMissing = !attempt([&] { m_s.listMatchId = schedule->matchTable.at(0, rowKey.toInt16()); },
+            m_rowMissing = !attempt([&] { m_s.listMatchId = schedule->matchTable.at(matchtable::MatchIdField, rowKey.toInt16()); },
                                     &m_run.log);
         else
             m_s.listMatchId = matchId;
         m_s.currentMatchId = m_s.listMatchId;
-        m_s.analysisMode = Value::fromInt16(0);
+        m_s.analysisMode = AnalysisMode::ListMatch;
         m_s.listHandicapLoaded = Value::fromInt16(0);
-        m_s.strengthSummary = ValueArray(8);
-        m_s.handicapSummary = Table(8, 2);
+        m_s.profile.strengths = ValueArray(strength::Count);
+        m_s.handicapSummary = Table(HandicapItems, HandicapMatches);
         m_s.homeTeamId = m_s.awayTeamId = Value();
         m_s.homeTeamName = m_s.awayTeamName = Value();
         m_s.listMatchTime = m_s.matchDate = Value();
         m_s.listMatchCaption = m_s.chartCaption = Value();
     }
 
+    // Every value set here was emptied by startAnalysis, so an item that
+    // cannot be read leaves its value empty.
     void readInfoLine() {
-        StepLog *log = &m_run.log;
-        const InfoLine info = InfoLine::read(m_s.analysisData, log);
-        m_noInfoLine = info.isEmpty();
-        attempt([&] { m_s.homeTeamId = Value(history::fieldNumber(info.item(0))); }, log);
-        attempt([&] { m_s.awayTeamId = Value(history::fieldNumber(info.item(1))); }, log);
-        attempt([&] { m_s.homeTeamName = Value(info.item(2)); }, log);
-        attempt([&] { m_s.awayTeamName = Value(info.item(3)); }, log);
-        attempt([&] { m_s.listMatchTime = Value(Value(info.item(4)).toDate()); }, log);
+        const InfoLineValues info = chenglan::readInfoLine(m_s.analysisData, true, &m_run.log);
+        m_noInfoLine = info.lineMissing;
+        m_s.homeTeamId = info.homeTeamId;
+        m_s.awayTeamId = info.awayTeamId;
+        m_s.homeTeamName = info.homeTeamName;
+        m_s.awayTeamName = info.awayTeamName;
+        m_s.listMatchTime = info.kickOff;
         m_s.matchDate = m_s.listMatchTime;
     }
 
@@ -164,8 +166,8 @@ private:
     // can be loaded at the same time; they are applied in the fixed order,
     // home then away, so the state is the same as when loaded one by one.
     void extend() {
-        const auto home = extensionTarget(m_s.homeHistory, 0, &m_run.log);
-        const auto away = extensionTarget(m_s.awayHistory, 1, &m_run.log);
+        const auto home = extensionTarget(m_s.homeHistory, analysisdata::HomeList, &m_run.log);
+        const auto away = extensionTarget(m_s.awayHistory, analysisdata::AwayList, &m_run.log);
 
         std::future<ValueArray> awayPage;
         StepLog awayLog;
@@ -173,7 +175,7 @@ private:
         const bool sideBySide = home && away && m_c.secondWeb;
         std::optional<ValueArray> homePage;
         if (sideBySide) {
-            step(QStringLiteral("SJBM extensions"), false, [&] {
+            step(AnalysisStep::LoadExtensions, false, [&] {
                 const PageRenderer awayRenderer(m_c.renderer.limits());
                 awayPage = std::async(std::launch::async, [&, awayRenderer] {
                     MarkingWeb final(*m_c.secondWeb, MarkingWeb::Mark::Final);
@@ -188,9 +190,9 @@ private:
             m_s.currentMatchId = home->matchId;
             m_s.sideIndex = home->side;
             if (!homePage)
-                step(QStringLiteral("SJBM home"), false, [&] { homePage = loadPage(home->matchId); });
+                step(AnalysisStep::LoadHomeExtension, false, [&] { homePage = loadPage(home->matchId); });
             m_s.analysisData = *homePage;
-            step(QStringLiteral("SSZD"), true, [&] { extendHomeHistory(m_s, &m_run.log); });
+            step(AnalysisStep::ExtendHome, true, [&] { extendHomeHistory(m_s, &m_run.log); });
         }
         if (away) {
             m_s.currentMatchId = away->matchId;
@@ -202,9 +204,9 @@ private:
                 m_run.pages.renderNs += awayTimes.renderNs;
                 noteExtensionFailure(awayLog, 0);
             } else {
-                step(QStringLiteral("SJBM away"), false, [&] { m_s.analysisData = loadPage(away->matchId); });
+                step(AnalysisStep::LoadAwayExtension, false, [&] { m_s.analysisData = loadPage(away->matchId); });
             }
-            step(QStringLiteral("SSKD"), true, [&] { extendAwayHistory(m_s, &m_run.log); });
+            step(AnalysisStep::ExtendAway, true, [&] { extendAwayHistory(m_s, &m_run.log); });
         }
     }
 
@@ -227,14 +229,15 @@ private:
 
     void setCaption(const ScheduleState &schedule) {
         attempt([&] {
+            using namespace matchtable;
             const Table &t = schedule.matchTable;
             const int row = m_s.listRowKey.toInt16();
-            const QString home = t.at(5, row).text();
+            const QString home = t.at(HomeTeamField, row).text();
             if (home.size() < 2)
                 throw StepFailure(QStringLiteral("home team text \"%1\" is shorter than 2 characters").arg(home));
-            m_s.listMatchCaption = Value(t.at(2, row).text().left(4) + u' ' + timeText(m_s.listMatchTime) + u' ' +
-                                         home.left(home.size() - 2) + t.at(6, row).text() + u' ' +
-                                         t.at(7, row).text().left(5));
+            m_s.listMatchCaption = Value(t.at(LeagueField, row).text().left(4) + u' ' + timeText(m_s.listMatchTime) +
+                                         u' ' + home.left(home.size() - 2) + t.at(ScoreField, row).text() + u' ' +
+                                         t.at(AwayTeamField, row).text().left(5));
         }, &m_run.log);
         m_s.chartCaption = m_s.listMatchCaption;
     }
@@ -275,9 +278,9 @@ QJsonObject analysisJson(const AnalysisState &s, const AnalysisRun &run) {
         {QStringLiteral("HomeHistory"), toJson(s.homeHistory)},
         {QStringLiteral("AwayHistory"), toJson(s.awayHistory)},
         {QStringLiteral("TrendSeries"), toJson(s.trendSeries)},
-        {QStringLiteral("StrengthSummary"), toJson(s.strengthSummary)},
-        {QStringLiteral("PatternCode20"), toJson(s.patternCode20)},
-        {QStringLiteral("PatternCode10"), toJson(s.patternCode10)},
+        {QStringLiteral("StrengthSummary"), toJson(s.profile.strengths)},
+        {QStringLiteral("PatternCode20"), toJson(s.profile.code20)},
+        {QStringLiteral("PatternCode10"), toJson(s.profile.code10)},
         {QStringLiteral("ListMatchCaption"), toJson(s.listMatchCaption)},
         {QStringLiteral("StepTimes"), steps},
         {QStringLiteral("Status"), run.status},

@@ -2,6 +2,7 @@
 
 #include "base/AnalysisState.h"
 #include "base/Step.h"
+#include "usecases/AnalysisSteps.h"
 #include "sites/AnalysisPage.h"
 #include "html/PageRenderer.h"
 #include "net/SiteBases.h"
@@ -26,8 +27,8 @@ struct AnalysisContext {
     // side, this one on a second thread: it must be usable from any thread.
     // The resulting state is the same as with the pages loaded one by one.
     Web *secondWeb = nullptr;
-    // Called with the name of each step before it runs.
-    std::function<void(const QString &step)> progress{};
+    // Called with each step before it runs.
+    std::function<void(AnalysisStep step)> progress{};
 };
 
 // How a run went: the failures of its skipped statements, the time of each
@@ -43,6 +44,7 @@ struct AnalysisRun {
     qint64 modelNs = 0;   // parsing, extension, strength model and pattern codes
     bool pageRead = false; // the analysed match's page was read and had its info line
     bool hasTrend = false;
+    bool trendFitted = false; // enough pairs for the fit: a trend to show and to ask about
     bool ok = false;       // the page was read and a trend was formed
     QString status;
 };

@@ -8,31 +8,38 @@ namespace chenglan {
 
 namespace {
 
-void report(const AnalysisContext &context, const QString &step) {
+void report(const AnalysisContext &context, AnalysisStep step) {
     if (context.progress)
         context.progress(step);
 }
 
-// Steps 15 to 18 of a list click, after the analysis.
+// After the analysis: the pictures, then the similar-match query. Without a
+// trend there is nothing to show or to ask about: a page that was not read
+// leaves only the zeros of a failed model, and histories too short for a
+// pair leave zeros as well. A verdict, chart axes or similar matches drawn
+// from those zeros would be invented, so the pictures say why instead and
+// the similar-match list is emptied.
 void drawAndQuery(ListClickRun &run, AnalysisState &s, const AnalysisContext &context, ChartPictures &pictures,
                   GridData &similarGrid, const ChartsDrawn &chartsDrawn) {
-    report(context, QStringLiteral("DRAW"));
-    drawListMatchCharts(s, pictures, &run.drawLog);
+    report(context, AnalysisStep::Draw);
+    const bool drawable = run.analysis.pageRead && run.analysis.trendFitted;
+    if (drawable)
+        drawListMatchCharts(s, pictures, &run.drawLog);
+    else
+        drawNoTrend(pictures, run.analysis.status);
     if (chartsDrawn)
         chartsDrawn();
 
     run.status = run.analysis.status;
-    if (!run.analysis.pageRead) {
-        // Nothing was read of the match, so its strength values are only the
-        // zeros of a failed model: asking the service about them would list
-        // matches similar to nothing.
+    if (!drawable) {
         s.similarQuery = Value();
         s.similarMatches = Table(SimilarMatchColumns, 0);
         fillSimilarList(s, similarGrid, &run.queryLog);
         run.query = {SimilarQueryResult::Outcome::Failed, 0,
-                     QStringLiteral("没有比赛数据，未查询相似比赛，相似比赛列表已清空")};
+                     run.analysis.pageRead ? QStringLiteral("没有实力趋势，未查询相似比赛")
+                                           : QStringLiteral("没有比赛数据，未查询相似比赛，相似比赛列表已清空")};
     } else {
-        report(context, QStringLiteral("AITJ"));
+        report(context, AnalysisStep::QuerySimilar);
         run.query = querySimilarMatches(s, context.web, context.bases, similarGrid, &run.queryLog);
         run.queried = true;
     }
@@ -63,8 +70,11 @@ SimilarClickRun similarClick(AnalysisState &s, const Value &rowKey, const Analys
     SimilarClickRun run;
     run.analysis = analyzeSimilarRow(s, rowKey, context);
     if (run.analysis.rowFound) {
-        report(context, QStringLiteral("DRAW"));
-        drawSimilarMatchCharts(s, pictures, &run.drawLog);
+        report(context, AnalysisStep::Draw);
+        if (run.analysis.pageRead && run.analysis.trendFitted)
+            drawSimilarMatchCharts(s, pictures, &run.drawLog);
+        else
+            drawSimilarMatchNoTrend(s, pictures, run.analysis.status, &run.drawLog);
     }
     return run;
 }

@@ -18,6 +18,17 @@ namespace chenglan {
 // The two clicks of the main window as whole runs, shared by the window's
 // jobs and the command line so that both come to the same state, pictures
 // and grid lines. The window adds the highlight and the job around them.
+//
+// One way to fail per boundary. Inside a step, a statement that fails throws
+// StepFailure and attempt() skips it: the pages' results rely on exactly
+// that. At the use-case boundary (listSchedule, listClick, similarClick,
+// listMatchHandicapDetail, SelectServerSlot, the doctor) a run returns a
+// result value instead: what it computed, the StepLog of every failure (the
+// technical detail, in English, for the status's tooltip, the log and the
+// command line's "failures") and one sentence in Chinese for the status bar,
+// which names what failed in the bettor's words and never carries the
+// detail, a step's label or a time. The only StepFailure that crosses the
+// boundary is Cancelled: a cancelled run has no result to return.
 
 // How a click on a match-list row went.
 struct ListClickRun {

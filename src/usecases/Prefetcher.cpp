@@ -1,6 +1,7 @@
 #include "usecases/Prefetcher.h"
 
 #include "sites/HistoryParsing.h"
+#include "base/Columns.h"
 #include "base/Step.h"
 #include "sites/AnalysisPage.h"
 #include "net/HttpFetch.h"
@@ -115,7 +116,7 @@ void Prefetcher::start(const ScheduleState &schedule) {
     for (int row = 0; row < schedule.matchTable.rows() && row < schedule.matchRowFlags.size(); ++row) {
         if (!schedule.matchRowFlags.at(row).equals(kListedFlag))
             continue;
-        const Value id = schedule.matchTable.at(0, row);
+        const Value id = schedule.matchTable.at(matchtable::MatchIdField, row);
         if (id.text().isEmpty())
             continue;
         work.matchIds.append(id);

@@ -1,5 +1,7 @@
 #include "usecases/ScheduleListing.h"
 
+#include <QDate>
+
 #include "model/GridFormats.h"
 #include "model/MatchListGrid.h"
 
@@ -10,7 +12,10 @@ QString ScheduleRequest::title() const {
         return QStringLiteral("北京单场赛程");
     if (selectedDate.isEmpty())
         return QStringLiteral("今日竞彩赛程");
-    return QStringLiteral("%1 竞彩赛程").arg(selectedDate);
+    // The day in the window's one date form, with leading zeros; the page
+    // itself is asked without them.
+    const QDate day = QDate::fromString(selectedDate, QStringLiteral("yyyy-M-d"));
+    return QStringLiteral("%1 竞彩赛程").arg(day.isValid() ? day.toString(QStringLiteral("yyyy-MM-dd")) : selectedDate);
 }
 
 ScheduleListing listSchedule(const ScheduleRequest &request, Web &web, const SiteBases &sites,

@@ -35,7 +35,6 @@ QString failureSince(const StepLog &log, qsizetype from, bool (*which)(FailureKi
 
 bool notData(FailureKind kind) { return kind != FailureKind::Data; }
 bool network(FailureKind kind) { return kind == FailureKind::Network; }
-bool siteError(FailureKind kind) { return kind == FailureKind::SiteError; }
 
 class SimilarPipeline {
 public:
@@ -50,7 +49,7 @@ public:
                 if (rowKey.isEmpty() || key != std::floor(key))
                     throw StepFailure(QStringLiteral("\"%1\" is not a row number").arg(rowKey.text()));
                 row = rowKey.toInt16();
-                m_id = m_s.similarMatches.at(0, row);
+                m_id = m_s.similarMatches.at(similar::MatchId, row);
             },
             log);
         if (!m_run.rowFound) {
@@ -62,33 +61,38 @@ public:
         const qsizetype beforePage = log->entries.size();
         // A historic match finished a day ago has a page that no longer changes.
         bool settled = false;
-        attempt([&] { settled = analysisPageSettled(m_s.similarMatches.at(2, row)); });
-        step(QStringLiteral("SJBM"), [&] { loadAnalysisPage(m_s, pageWeb(m_c.web, settled), m_c.bases, m_c.renderer, log); });
+        attempt([&] { settled = analysisPageSettled(m_s.similarMatches.at(similar::Kickoff, row)); });
+        step(AnalysisStep::LoadPage,
+             [&] { loadAnalysisPage(m_s, pageWeb(m_c.web, settled), m_c.bases, m_c.renderer, log); });
         QString pageFailure = failureSince(*log, beforePage, notData);
-        if (!pageFailure.isEmpty() && pageFailure == failureSince(*log, beforePage, siteError))
-            pageFailure = QStringLiteral("网站出错（%1）").arg(pageFailure);
+        if (!pageFailure.isEmpty())
+            pageFailure = pageFailure == failureSince(*log, beforePage, network) ? QStringLiteral("连不上分析网站")
+                                                                                 : QStringLiteral("分析网站出错");
         const bool pageFailed = !pageFailure.isEmpty();
-        step(QStringLiteral("info"), [&] { readInfoLine(); });
+        step(AnalysisStep::ReadInfo, [&] { readInfoLine(); });
         const Value kickOff = m_s.matchDate;
-        step(QStringLiteral("SSSS"), [&] { parseTeamHistories(m_s, log); });
+        step(AnalysisStep::ParseHistories, [&] { parseTeamHistories(m_s, log); });
         // Both extension pages depend only on this page's histories (the home
         // extension changes only the home history), so with a second Web the
         // away page is loaded while the home one is; pages and logs are taken
         // in the fixed order, so the state is the same as one by one.
         std::future<LoadedPage> awayPage;
         if (m_c.secondWeb) {
-            if (const auto away = extensionTarget(m_s.awayHistory, 1)) {
+            if (const auto away = extensionTarget(m_s.awayHistory, analysisdata::AwayList)) {
                 const PageRenderer awayRenderer(m_c.renderer.limits());
                 awayPage = std::async(std::launch::async, [this, id = away->first, awayRenderer] {
                     return loadExtension(*m_c.secondWeb, awayRenderer, id);
                 });
             }
         }
-        extend(m_s.homeHistory, 0, QStringLiteral("SSZD"), [&] { extendHomeHistory(m_s, log); }, nullptr);
-        extend(m_s.awayHistory, 1, QStringLiteral("SSKD"), [&] { extendAwayHistory(m_s, log); },
-               awayPage.valid() ? &awayPage : nullptr);
-        step(QStringLiteral("SRMA"), [&] { computeStrengthTrends(m_s, log); });
-        step(QStringLiteral("caption"), [&] {
+        extend(
+            m_s.homeHistory, analysisdata::HomeList, AnalysisStep::LoadHomeExtension, AnalysisStep::ExtendHome,
+            [&] { extendHomeHistory(m_s, log); }, nullptr);
+        extend(
+            m_s.awayHistory, analysisdata::AwayList, AnalysisStep::LoadAwayExtension, AnalysisStep::ExtendAway,
+            [&] { extendAwayHistory(m_s, log); }, awayPage.valid() ? &awayPage : nullptr);
+        step(AnalysisStep::ComputeTrends, [&] { computeStrengthTrends(m_s, log); });
+        step(AnalysisStep::Caption, [&] {
             attempt([&] { m_s.similarMatchCaption = Value(similarMatchCaption(m_s.similarMatches, row, kickOff)); },
                     log);
             m_s.chartCaption = m_s.similarMatchCaption;
@@ -101,8 +105,9 @@ public:
             const qsizetype before = log->entries.size();
             // A finished match's handicap changes are closed.
             const bool closed = matchFinished(m_s.listMatchTime);
-            step(QStringLiteral("SBSJ list"), [&] {
-                m_run.listChanges = scrapeHandicapChanges(m_s, 0, pageWeb(m_c.web, closed), m_c.bases, m_c.renderer, log);
+            step(AnalysisStep::ListHandicap, [&] {
+                m_run.listChanges =
+                    scrapeHandicapChanges(m_s, 0, pageWeb(m_c.web, closed), m_c.bases, m_c.renderer, log);
             });
             // A list match whose page could not be reached is tried again on the next click.
             listFailed = !failureSince(*log, before, network).isEmpty();
@@ -113,25 +118,27 @@ public:
         m_s.matchDate = kickOff;
         const qsizetype before = log->entries.size();
         const bool closed = matchFinished(kickOff);
-        step(QStringLiteral("SBSJ"), [&] {
-            m_run.similarChanges = scrapeHandicapChanges(m_s, 1, pageWeb(m_c.web, closed), m_c.bases, m_c.renderer, log);
+        step(AnalysisStep::SimilarHandicap, [&] {
+            m_run.similarChanges =
+                scrapeHandicapChanges(m_s, 1, pageWeb(m_c.web, closed), m_c.bases, m_c.renderer, log);
         });
         // The historic match's page is read a second time, the second read
         // standing; not when the first one did not reach the site.
         if (failureSince(*log, before, network).isEmpty())
-            step(QStringLiteral("SBSJ again"), [&] {
+            step(AnalysisStep::SimilarHandicapAgain, [&] {
                 m_run.similarChanges =
                     scrapeHandicapChanges(m_s, 1, pageWeb(m_c.web, closed), m_c.bases, m_c.renderer, log);
             });
 
         m_run.pageRead = !pageFailed && !m_noInfoLine;
         m_run.hasTrend = m_s.trendSeries.allocated() && m_s.trendSeries.rows() > 0;
+        m_run.trendFitted = trendFitted(m_s);
         m_run.ok = m_run.pageRead && m_run.hasTrend && m_run.similarChanges > 0 && m_run.listChanges != 0;
         if (pageFailed)
             m_run.status = QStringLiteral("历史比赛的分析页面读取失败：%1").arg(pageFailure);
         else if (m_noInfoLine)
             m_run.status = QStringLiteral("历史比赛的分析页面没有比赛数据（比赛编号 %1）").arg(m_id.text());
-        else if (!m_run.hasTrend)
+        else if (!m_run.trendFitted)
             m_run.status = trendShortfall(m_s);
         else
             m_run.status = QStringLiteral("历史比赛分析完成");
@@ -146,7 +153,7 @@ public:
 
 private:
     template <class F>
-    void step(const QString &name, F &&body) {
+    void step(AnalysisStep name, F &&body) {
         if (m_c.progress)
             m_c.progress(name);
         body();
@@ -157,19 +164,20 @@ private:
     void start(const Value &rowKey) {
         m_s.similarRowKey = rowKey;
         m_s.currentMatchId = m_id;
-        m_s.analysisMode = Value::fromInt16(1);
+        m_s.analysisMode = AnalysisMode::SimilarMatch;
         m_s.homeTeamId = m_s.awayTeamId = Value();
         m_s.matchDate = Value();
         m_s.similarMatchCaption = m_s.chartCaption = Value();
     }
 
+    // Every value set here was emptied by start, so an item that cannot be
+    // read leaves its value empty.
     void readInfoLine() {
-        StepLog *log = &m_run.log;
-        const InfoLine info = InfoLine::read(m_s.analysisData, log);
-        m_noInfoLine = info.isEmpty();
-        attempt([&] { m_s.homeTeamId = Value(history::fieldNumber(info.item(0))); }, log);
-        attempt([&] { m_s.awayTeamId = Value(history::fieldNumber(info.item(1))); }, log);
-        attempt([&] { m_s.matchDate = Value(Value(info.item(4)).toDate()); }, log);
+        const InfoLineValues info = chenglan::readInfoLine(m_s.analysisData, false, &m_run.log);
+        m_noInfoLine = info.lineMissing;
+        m_s.homeTeamId = info.homeTeamId;
+        m_s.awayTeamId = info.awayTeamId;
+        m_s.matchDate = info.kickOff;
     }
 
     // The page of the team's oldest listed match, and the history list of
@@ -182,7 +190,7 @@ private:
         attempt(
             [&] {
                 const int last = history.lastRow();
-                const bool same = history.at(history::SameSideColumn, last).equals(2);
+                const bool same = history.at(history::SameSideColumn, last).equals(history::SameSideMark);
                 target = std::pair(history.at(history::MatchIdColumn, last),
                                    Value::fromInt16(std::int16_t(same ? sameSide : 1 - sameSide)));
             },
@@ -216,7 +224,7 @@ private:
     }
 
     template <class Extend>
-    void extend(const Table &history, int sameSide, const QString &name, Extend &&extension,
+    void extend(const Table &history, int sameSide, AnalysisStep load, AnalysisStep name, Extend &&extension,
                 std::future<LoadedPage> *loaded) {
         StepLog *log = &m_run.log;
         const auto target = extensionTarget(history, sameSide, log);
@@ -224,7 +232,7 @@ private:
             return;
         m_s.currentMatchId = target->first;
         m_s.sideIndex = target->second;
-        step(QStringLiteral("SJBM ") + name, [&] {
+        step(load, [&] {
             LoadedPage page = loaded ? loaded->get() : loadExtension(m_c.web, m_c.renderer, m_s.currentMatchId);
             m_s.analysisData = std::move(page.data);
             log->entries.append(page.log.entries);
@@ -243,8 +251,10 @@ private:
 } // namespace
 
 QString similarMatchCaption(const Table &similarMatches, int row, const Value &kickOff) {
+    using namespace similar;
     const auto S = [&](int c) { return similarMatches.at(c, row).text(); };
-    return S(4).left(4) + u' ' + timeText(kickOff) + u' ' + S(5).left(5) + S(8) + u'-' + S(9) + u' ' + S(6).left(5);
+    return S(League).left(4) + u' ' + timeText(kickOff) + u' ' + S(HomeTeam).left(5) + S(FullTimeHome) + u'-' +
+           S(FullTimeAway) + u' ' + S(AwayTeam).left(5);
 }
 
 SimilarRun analyzeSimilarRow(AnalysisState &s, const Value &rowKey, const AnalysisContext &context) {

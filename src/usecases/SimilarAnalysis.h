@@ -14,6 +14,7 @@ struct SimilarRun {
     bool rowFound = false;   // the row key named a similarMatches row
     bool pageRead = false;   // the historic match's page was read and had its info line
     bool hasTrend = false;
+    bool trendFitted = false; // enough pairs for the fit: a trend to show
     int listChanges = -1;    // kept handicap changes of the list match; -1 when not fetched this time
     int similarChanges = 0;  // kept handicap changes of the historic match
     bool ok = false;         // page read, trend formed and both handicap summaries filled
@@ -28,7 +29,7 @@ QString similarMatchCaption(const Table &similarMatches, int row, const Value &k
 // A click on a row of the similar-match grid: rowKey is the similarMatches
 // row the grid line was built from (grid column 12). Analyses that historic
 // match as a list click does (its page, both histories and their
-// extensions, the strength model with analysisMode 1, so strengthSummary and
+// extensions, the strength model with analysisMode SimilarMatch, so profile.strengths and
 // the pattern codes keep the list match's values), sets
 // similarMatchCaption and chartCaption, fetches the list match's handicap
 // detail into match 0 of handicapSummary once after each list click, and the

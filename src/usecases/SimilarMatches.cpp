@@ -5,11 +5,7 @@
 namespace chenglan {
 
 SimilarQueryResult querySimilarMatches(AnalysisState &s, Web &web, const SiteBases &bases, GridData &grid, StepLog *log) {
-    QString query;
-    for (int i = 0; i < 8; ++i)
-        attempt([&] { query += s.strengthSummary.at(i).text() + u','; }, log);
-    query += s.patternCode20.text() + u',' + s.patternCode10.text() + u',' + s.listMatchId.text();
-    s.similarQuery = Value(query);
+    s.similarQuery = Value(similarQueryText(s.profile, s.listMatchId, log));
     SimilarQueryResult result = fetchSimilarMatches(s, web, bases, log);
     fillSimilarList(s, grid, log);
     return result;
@@ -23,7 +19,7 @@ SimilarQueryResult fetchSimilarMatches(AnalysisState &s, Web &web, const SiteBas
     const bool fetched = attempt(
         [&] {
             // An empty answer is the service's "no similar match".
-            reply = readSiteAnswer(web, formPost(similarQueryUrl(bases.service, s.similarQuery.text())), 0, where,
+            reply = readSiteAnswer(web, formPost(similarQueryUrl(bases.service, s.similarQuery.text())), Charset::Gb18030, where,
                                    true);
             if (reply.status >= 400) {
                 // The service's own refusals are one line of text; an error page is not shown.
@@ -39,8 +35,8 @@ SimilarQueryResult fetchSimilarMatches(AnalysisState &s, Web &web, const SiteBas
         s.similarMatches = Table(SimilarMatchColumns, 0);
         result.outcome = SimilarQueryResult::Outcome::Failed;
         result.status = fetchLog.has(FailureKind::SiteError)
-                            ? QStringLiteral("相似比赛查询失败：数据服务出错（%1）").arg(fetchLog.first(FailureKind::SiteError))
-                            : QStringLiteral("相似比赛查询失败：%1").arg(fetchLog.first(FailureKind::Network));
+                            ? QStringLiteral("相似比赛查询失败：数据服务出错")
+                            : QStringLiteral("相似比赛查询失败：连不上数据服务");
         if (log)
             log->entries.append(fetchLog.entries);
         return result;

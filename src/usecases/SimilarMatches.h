@@ -22,8 +22,8 @@ struct SimilarQueryResult {
     friend bool operator==(const SimilarQueryResult &, const SimilarQueryResult &) = default;
 };
 
-// Builds similarQuery from strengthSummary 0..7, patternCode20,
-// patternCode10 and listMatchId, runs fetchSimilarMatches, then fillSimilarList into grid.
+// Builds similarQuery from the list match's profile and listMatchId
+// (similarQueryText), runs fetchSimilarMatches, then fillSimilarList into grid.
 SimilarQueryResult querySimilarMatches(AnalysisState &s, Web &web, const SiteBases &bases, GridData &grid,
                         StepLog *log = nullptr);
 

@@ -50,9 +50,9 @@ struct Fetched {
 };
 
 // Fetches like the page's reader (a form POST, or a browser's GET) and
-// decodes with the reader's charset: mode 0 GB18030, 1 UTF-8, -1 the
+// decodes with the reader's charset: GB18030, UTF-8, or FromPage the
 // browser's rules.
-Fetched fetchAndDecode(Web &web, PageCheck &check, bool browserGet, int mode) {
+Fetched fetchAndDecode(Web &web, PageCheck &check, bool browserGet, Charset charset) {
     HttpRequest request;
     request.url = check.url;
     if (browserGet) {
@@ -77,8 +77,8 @@ Fetched fetchAndDecode(Web &web, PageCheck &check, bool browserGet, int mode) {
             check.encoding = QString::fromLatin1(pageEncoding(r.body, r.contentType));
             f.text = decodePage(r.body, r.contentType);
         } else {
-            check.encoding = mode == 0 ? QStringLiteral("GB18030") : QStringLiteral("UTF-8");
-            f.text = BytesToText(r.body, mode);
+            check.encoding = charset == Charset::Gb18030 ? QStringLiteral("GB18030") : QStringLiteral("UTF-8");
+            f.text = BytesToText(r.body, charset);
         }
         f.decoded = true;
     } catch (const StepFailure &failure) {
@@ -92,7 +92,7 @@ void marker(PageCheck &check, const QString &name, bool found) { check.markers.a
 PageCheck schedulePage(Web &web, const QString &page, const QString &url, const QString &start,
                        const QString &end, bool beidan, const PageRenderer &renderer, ScheduleState &state) {
     PageCheck check{QStringLiteral("odds site"), page, url};
-    Fetched f = fetchAndDecode(web, check, false, 1);
+    Fetched f = fetchAndDecode(web, check, false, Charset::Utf8);
     if (!f.outcome.ok())
         return check;
     // The readers look for their markers in the lower-cased page.
@@ -126,7 +126,7 @@ PageCheck notChecked(const QString &site, const QString &page) {
 
 PageCheck analysisPage(Web &web, const SiteBases &bases, const PageRenderer &renderer, const Value &matchId) {
     PageCheck check{QStringLiteral("analysis site"), QStringLiteral("analysis page"), analysispage::url(bases, matchId)};
-    Fetched f = fetchAndDecode(web, check, true, -1);
+    Fetched f = fetchAndDecode(web, check, true, Charset::FromPage);
     if (!f.outcome.ok())
         return check;
     // The script is cut out of the body markup as the browser serialises it.
@@ -154,7 +154,7 @@ PageCheck changeDetailPage(Web &web, const SiteBases &bases, const PageRenderer 
                            const QString &date) {
     PageCheck check{QStringLiteral("odds-detail site"), QStringLiteral("change detail"),
                     handicapDetailUrl(bases.detail, matchId)};
-    Fetched f = fetchAndDecode(web, check, false, 0);
+    Fetched f = fetchAndDecode(web, check, false, Charset::Gb18030);
     if (!f.outcome.ok())
         return check;
     const QString lower = f.text.toLower();
@@ -184,7 +184,7 @@ PageCheck changeDetailPage(Web &web, const SiteBases &bases, const PageRenderer 
 PageCheck similarQuery(Web &web, const SiteBases &bases) {
     PageCheck check{QStringLiteral("data service"), QStringLiteral("similar-match query"),
                     similarQueryUrl(bases.service, NeutralQuery)};
-    Fetched f = fetchAndDecode(web, check, false, 0);
+    Fetched f = fetchAndDecode(web, check, false, Charset::Gb18030);
     if (!f.decoded)
         return check;
     marker(check, QStringLiteral("|"), f.text.contains(u'|'));
@@ -196,7 +196,7 @@ PageCheck similarQuery(Web &web, const SiteBases &bases) {
 PageCheck serverLink(Web &web, const SiteBases &bases) {
     PageCheck check{QStringLiteral("server list"), QStringLiteral("link file of slot 0"),
                     serverLinkUrl(bases.serverList, 0)};
-    Fetched f = fetchAndDecode(web, check, false, 0);
+    Fetched f = fetchAndDecode(web, check, false, Charset::Gb18030);
     if (!f.decoded)
         return check;
     QString why;
@@ -249,7 +249,7 @@ DoctorReport diagnoseSites(Web &web, const SiteBases &bases, const PageRenderer 
     Value matchId;
     for (int r = 0; r < jingcai.matchRowFlags.size() && matchId.text().isEmpty(); ++r)
         if (jingcai.matchRowFlags.at(r).equals(1))
-            matchId = jingcai.matchTable.at(0, r);
+            matchId = jingcai.matchTable.at(matchtable::MatchIdField, r);
 
     if (matchId.text().isEmpty()) {
         report.pages.append(notChecked(QStringLiteral("analysis site"), QStringLiteral("analysis page")));

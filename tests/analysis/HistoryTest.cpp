@@ -263,7 +263,7 @@ TEST(ExtendAwayHistory, StopsAtTheFirstFailure) {
     for (int c = 0; c < 31; ++c)
         EXPECT_TRUE(s.awayHistory.at(c, 4).isEmpty()) << c;
     ASSERT_EQ(log.entries.size(), 1);
-    EXPECT_TRUE(log.entries[0].message.startsWith(QStringLiteral("SSKD stopped")));
+    EXPECT_TRUE(log.entries[0].message.startsWith(QStringLiteral("extendAwayHistory stopped")));
 }
 
 TEST(ExtendAwayHistory, MarksOnlyAwayMatchesOfTheAwayTeam) {

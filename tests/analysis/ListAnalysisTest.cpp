@@ -61,13 +61,13 @@ TEST(AnalyzeListRow, RunsTheWholeAnalysis) {
     AnalysisState s;
     QStringList steps;
     AnalysisContext context = f.context(false);
-    context.progress = [&](const QString &step) { steps << step; };
+    context.progress = [&](AnalysisStep step) { steps << stepLabel(step); };
     const AnalysisRun run = analyzeListRow(s, schedule(), Value(u"1"_s), context);
 
     EXPECT_TRUE(run.ok) << run.status.toStdString();
     EXPECT_EQ(run.status, u"分析完成"_s);
-    EXPECT_EQ(steps, (QStringList{u"SJBM"_s, u"info"_s, u"SSSS"_s, u"SJBM home"_s, u"SSZD"_s, u"SJBM away"_s,
-                                  u"SSKD"_s, u"SRMA"_s, u"LXYC"_s, u"caption"_s}));
+    EXPECT_EQ(steps, (QStringList{u"loadAnalysisPage"_s, u"info"_s, u"parseTeamHistories"_s, u"loadAnalysisPage home"_s, u"extendHomeHistory"_s, u"loadAnalysisPage away"_s,
+                                  u"extendAwayHistory"_s, u"computeStrengthTrends"_s, u"patternCodes"_s, u"caption"_s}));
     EXPECT_EQ(run.steps.size(), steps.size());
     EXPECT_EQ(f.web.requests, (QStringList{TwoTeamWorld::pageUrl(Base, 100), TwoTeamWorld::pageUrl(Base, 1029),
                                            TwoTeamWorld::pageUrl(Base, 2029)}));
@@ -80,7 +80,7 @@ TEST(AnalyzeListRow, RunsTheWholeAnalysis) {
     EXPECT_EQ(s.awayTeamName, Value(u"利物浦"_s));
     EXPECT_EQ(s.listMatchTime, Value(f.world.kickOff));
     EXPECT_EQ(s.matchDate, s.listMatchTime);
-    EXPECT_EQ(s.analysisMode.number(), 0);
+    EXPECT_EQ(s.analysisMode, AnalysisMode::ListMatch);
 
     // The extension pages continue both histories: 30 + 30 rows each.
     ASSERT_EQ(s.homeHistory.rows(), 60);
@@ -96,12 +96,12 @@ TEST(AnalyzeListRow, RunsTheWholeAnalysis) {
 
     EXPECT_GT(s.trendSeries.rows(), 7);
     for (int e = 0; e < 8; ++e) {
-        const double v = s.strengthSummary.at(e).number();
-        EXPECT_TRUE(s.strengthSummary.at(e).isNumber()) << e;
+        const double v = s.profile.strengths.at(e).number();
+        EXPECT_TRUE(s.profile.strengths.at(e).isNumber()) << e;
         EXPECT_EQ(v, std::round(v * 100) / 100) << e; // rounded by patternCodes
     }
-    EXPECT_EQ(s.patternCode20.text().size(), 3);
-    EXPECT_EQ(s.patternCode10.text().size(), 3);
+    EXPECT_EQ(s.profile.code20.text().size(), 3);
+    EXPECT_EQ(s.profile.code10.text().size(), 3);
 
     EXPECT_TRUE(s.listMatchCaption.text().startsWith(u"英格兰超 2022-05-20 19:30 "_s));
     EXPECT_TRUE(s.listMatchCaption.text().endsWith(u"曼联足球俱2-1 利物浦足球"_s));
@@ -156,8 +156,8 @@ TEST(AnalyzeListRow, NothingOfThePreviousMatchSurvivesAFailedPage) {
     EXPECT_TRUE(s.matchDate.isEmpty());
     EXPECT_EQ(s.homeHistory.rows(), 0);
     EXPECT_EQ(s.trendSeries.rows(), 0);
-    EXPECT_EQ(s.patternCode20, Value(u"B11"_s));
-    EXPECT_EQ(s.strengthSummary.at(0), Value(0.0));
+    EXPECT_EQ(s.profile.code20, Value(u"B11"_s));
+    EXPECT_EQ(s.profile.strengths.at(0), Value(0.0));
     EXPECT_TRUE(s.handicapSummary.allocated());
     // No extension page is asked for a history without rows.
     EXPECT_EQ(f.web.requests.last(), TwoTeamWorld::pageUrl(Base, 555));
@@ -175,7 +175,7 @@ TEST(AnalyzeListRow, ShortHistoriesSaySoInsteadOfShowingATrend) {
     EXPECT_FALSE(run.ok);
     EXPECT_EQ(run.status, trendShortfall(s));
     EXPECT_TRUE(run.status.contains(u"两队"_s));
-    EXPECT_EQ(s.patternCode10, Value(u"D11"_s));
+    EXPECT_EQ(s.profile.code10, Value(u"D11"_s));
 }
 
 TEST(AnalyzeMatchId, PageWithoutMatchDataSaysSo) {
@@ -185,8 +185,11 @@ TEST(AnalyzeMatchId, PageWithoutMatchDataSaysSo) {
     const AnalysisRun run = analyzeMatchId(s, Value(u"4242"_s), f.context(true));
     EXPECT_FALSE(run.pageRead);
     EXPECT_TRUE(run.status.contains(u"没有比赛数据"_s)) << run.status.toStdString();
-    EXPECT_TRUE(run.status.contains(u"analysis site, analysis page of match 4242: marker \"function show_info(URL)\""_s))
-        << run.status.toStdString();
+    EXPECT_TRUE(run.status.contains(u"页面格式变了"_s)) << run.status.toStdString();
+    bool markerLogged = false;
+    for (const StepLog::Entry &e : run.log.entries)
+        markerLogged = markerLogged || e.message.contains(u"marker \"function show_info(URL)\""_s);
+    EXPECT_TRUE(markerLogged) << "the missing marker in the log";
     EXPECT_EQ(s.analysisData, ValueArray(4));
     EXPECT_EQ(f.web.requests.size(), 1);
 }
@@ -213,8 +216,8 @@ TEST(AnalyzeMatchId, LeavesTheListCaptionsEmpty) {
     EXPECT_TRUE(viaId.listMatchCaption.isEmpty());
     EXPECT_EQ(viaId.listMatchId, Value(u"100"_s));
     EXPECT_EQ(viaId.trendSeries, viaList.trendSeries);
-    EXPECT_EQ(viaId.strengthSummary, viaList.strengthSummary);
-    EXPECT_EQ(viaId.patternCode20, viaList.patternCode20);
+    EXPECT_EQ(viaId.profile.strengths, viaList.profile.strengths);
+    EXPECT_EQ(viaId.profile.code20, viaList.profile.code20);
 }
 
 // The pages of a listed match finished days ago come from the page cache

@@ -50,20 +50,20 @@ struct Fixture {
         // the answer of the data service, whose row 1 is the historic match.
         s.listMatchId = Value(double(ListId));
         s.listMatchTime = Value(QDateTime(QDate(2023, 5, 2), QTime(20, 0), Qt::UTC));
-        s.analysisMode = Value::fromInt16(0);
+        s.analysisMode = AnalysisMode::ListMatch;
         s.listHandicapLoaded = Value::fromInt16(0);
-        s.strengthSummary = ValueArray(8);
+        s.profile.strengths = ValueArray(8);
         for (int i = 0; i < 8; ++i)
-            s.strengthSummary.set(i, Value(0.25 * i));
-        s.patternCode20 = Value(u"A31"_s);
-        s.patternCode10 = Value(u"D10"_s);
+            s.profile.strengths.set(i, Value(0.25 * i));
+        s.profile.code20 = Value(u"A31"_s);
+        s.profile.code10 = Value(u"D10"_s);
         s.listMatchCaption = Value(u"list caption"_s);
         s.handicapSummary = Table(HandicapItems, HandicapMatches);
         s.similarMatches = parseSimilarAnswer(u"77,,2020-01-01,#FF0000,意甲,a,b,|"_s
                                               u"100,,2022-05-20 19:30,#009900,英格兰超级联赛,曼彻斯特联队,利物浦足球俱乐部,3,2,1,|"_s);
     }
     AnalysisContext context() {
-        return AnalysisContext{web, sites, renderer, nullptr, [this](const QString &step) { steps << step; }};
+        return AnalysisContext{web, sites, renderer, nullptr, [this](AnalysisStep step) { steps << stepLabel(step); }};
     }
 };
 
@@ -76,15 +76,17 @@ TEST(AnalyzeSimilarRow, AnalysesTheHistoricMatchAndBothHandicaps) {
 
     EXPECT_TRUE(run.ok) << run.status.toStdString();
     EXPECT_EQ(run.status, u"历史比赛分析完成"_s);
-    EXPECT_EQ(f.steps, (QStringList{u"SJBM"_s, u"info"_s, u"SSSS"_s, u"SJBM SSZD"_s, u"SSZD"_s, u"SJBM SSKD"_s,
-                                    u"SSKD"_s, u"SRMA"_s, u"caption"_s, u"SBSJ list"_s, u"SBSJ"_s, u"SBSJ again"_s}));
+    EXPECT_EQ(f.steps, (QStringList{u"loadAnalysisPage"_s, u"info"_s, u"parseTeamHistories"_s, u"loadAnalysisPage home"_s,
+                                    u"extendHomeHistory"_s, u"loadAnalysisPage away"_s, u"extendAwayHistory"_s,
+                                    u"computeStrengthTrends"_s, u"caption"_s, u"scrapeHandicapChanges list"_s,
+                                    u"scrapeHandicapChanges"_s, u"scrapeHandicapChanges again"_s}));
     EXPECT_EQ(f.web.requests,
               (QStringList{TwoTeamWorld::pageUrl(AnalysisBase, 100), TwoTeamWorld::pageUrl(AnalysisBase, 1029),
                            TwoTeamWorld::pageUrl(AnalysisBase, 2029), detailUrl(ListId), detailUrl(100),
                            detailUrl(100)}));
 
     EXPECT_EQ(f.s.similarRowKey, Value(u"1"_s));
-    EXPECT_EQ(f.s.analysisMode.number(), 1);
+    EXPECT_EQ(f.s.analysisMode, AnalysisMode::SimilarMatch);
     EXPECT_EQ(f.s.homeTeamId, Value(11.0));
     EXPECT_EQ(f.s.awayTeamId, Value(22.0));
     EXPECT_EQ(f.s.homeHistory.rows(), 60);
@@ -93,8 +95,8 @@ TEST(AnalyzeSimilarRow, AnalysesTheHistoricMatchAndBothHandicaps) {
     // The historic match is described; the list match keeps its own values.
     EXPECT_EQ(f.s.currentMatchId, Value(u"100"_s));
     EXPECT_EQ(f.s.matchDate, Value(f.world.kickOff));
-    EXPECT_EQ(f.s.strengthSummary, before.strengthSummary);
-    EXPECT_EQ(f.s.patternCode20, before.patternCode20);
+    EXPECT_EQ(f.s.profile.strengths, before.profile.strengths);
+    EXPECT_EQ(f.s.profile.code20, before.profile.code20);
     EXPECT_EQ(f.s.listMatchCaption, before.listMatchCaption);
     EXPECT_EQ(f.s.listMatchTime, before.listMatchTime);
     EXPECT_EQ(f.s.similarMatches, before.similarMatches);
@@ -158,7 +160,8 @@ TEST(AnalyzeSimilarRow, AnErrorPageIsSaidAsTheSitesError) {
     const SimilarRun run = analyzeSimilarRow(f.s, Value(u"0"_s), f.context());
     EXPECT_FALSE(run.pageRead);
     EXPECT_EQ(run.status.section(u'；', 0, 0),
-              u"历史比赛的分析页面读取失败：网站出错（analysis site, analysis page of match 77: HTTP 500）"_s);
+              u"历史比赛的分析页面读取失败：分析网站出错"_s);
+    EXPECT_TRUE(run.log.entries.first().message.contains(u"HTTP 500"_s)) << "the cause in the log";
     EXPECT_EQ(f.s.homeHistory.rows(), 0);
 }
 

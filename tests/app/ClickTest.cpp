@@ -10,12 +10,16 @@
 #include "net/QtWeb.h"
 #include "net/ReplayWeb.h"
 #include "SampleServers.h"
+#include "Gate.h"
 #include "SampleWindow.h"
+#include "TestSite.h"
 
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QProcess>
 #include <QRadioButton>
 #include <QSignalSpy>
@@ -25,74 +29,11 @@
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <mutex>
 
 using namespace chenglan;
 using namespace chenglan::testing;
 
 namespace {
-
-// Holds the fetches of one address (any address containing a text) until the
-// job is cancelled, so that a click can be caught while it runs.
-class Gate {
-public:
-    void hold(const QString &part) {
-        const std::lock_guard lock(m_s->mutex);
-        m_s->held = part;
-    }
-    int waiting() const {
-        const std::lock_guard lock(m_s->mutex);
-        return m_s->waiting;
-    }
-    int aborted() const {
-        const std::lock_guard lock(m_s->mutex);
-        return m_s->aborted;
-    }
-    WebFactory factory() const {
-        return [s = m_s]() -> std::unique_ptr<Web> { return std::make_unique<GatedWeb>(s); };
-    }
-
-private:
-    struct Shared {
-        mutable std::mutex mutex;
-        std::condition_variable changed;
-        QString held;
-        int waiting = 0;
-        int aborted = 0;
-    };
-    class GatedWeb : public Web {
-    public:
-        explicit GatedWeb(std::shared_ptr<Shared> s) : m_s(std::move(s)) {}
-        FetchOutcome fetch(const HttpRequest &request) override {
-            {
-                std::unique_lock lock(m_s->mutex);
-                if (!m_s->held.isEmpty() && request.url.contains(m_s->held)) {
-                    ++m_s->waiting;
-                    m_s->changed.wait(lock, [&] { return m_aborted; });
-                    --m_s->waiting;
-                    ++m_s->aborted;
-                    return FetchOutcome::failed(FetchOutcome::Failure::Aborted, QStringLiteral("aborted"));
-                }
-            }
-            return m_inner.fetch(request);
-        }
-        void abort() override {
-            {
-                const std::lock_guard lock(m_s->mutex);
-                m_aborted = true;
-            }
-            m_s->changed.notify_all();
-            m_inner.abort();
-        }
-
-    private:
-        std::shared_ptr<Shared> m_s;
-        QtWeb m_inner;
-        bool m_aborted = false;
-    };
-    std::shared_ptr<Shared> m_s = std::make_shared<Shared>();
-};
 
 WebFactory network() {
     return []() -> std::unique_ptr<Web> { return std::make_unique<QtWeb>(); };
@@ -191,10 +132,10 @@ TEST_F(ClickTest, AListClickShowsWhatTheCommandLinePrints) {
     QStringList sentences;
     for (const QList<QVariant> &args : progress)
         sentences << args.at(0).toString();
-    EXPECT_TRUE(sentences.contains(QStringLiteral("分析中…读取分析页面（SJBM）"))) << sentences.join(u'\n').toStdString();
-    EXPECT_TRUE(sentences.contains(QStringLiteral("分析中…查询相似比赛（AITJ）")));
-    EXPECT_TRUE(w->statusText().startsWith(QStringLiteral("分析完成；相似比赛 30 场；用时 "))) << w->statusText().toStdString();
-    EXPECT_TRUE(w->statusText().endsWith(QStringLiteral(" ms")));
+    EXPECT_TRUE(sentences.contains(QStringLiteral("分析中…读取分析页面"))) << sentences.join(u'\n').toStdString();
+    EXPECT_TRUE(sentences.contains(QStringLiteral("分析中…查询相似比赛")));
+    EXPECT_EQ(w->statusText(), QStringLiteral("分析完成；相似比赛 30 场"));
+    EXPECT_TRUE(w->statusDetail().contains(QStringLiteral(" ms"))) << "the time is a detail";
     ASSERT_EQ(w->clickTimesMs().size(), 1);
     EXPECT_GT(w->clickTimesMs().first(), 0);
     EXPECT_EQ(w->medianClickMs(), w->clickTimesMs().first());
@@ -226,10 +167,11 @@ TEST_F(ClickTest, AListClickShowsWhatTheCommandLinePrints) {
 }
 
 TEST_F(ClickTest, ANewerClickCancelsTheRunningOne) {
-    Gate gate;
+    TestSite gate;
+    gate.passThrough();
     auto w = openWindow(servers->sites(), gate.factory());
     const Value firstId = w->schedule().matchTable.at(0, rowKey(*w, 1).toInt());
-    gate.hold(QStringLiteral("analysis/%1cn.htm").arg(firstId.text()));
+    gate.holdContaining(QStringLiteral("analysis/%1cn.htm").arg(firstId.text()));
 
     QSignalSpy analysed(w.get(), &MainWindow::analysisShown);
     w->analyzeListedMatch(1, 2);
@@ -273,7 +215,7 @@ TEST_F(ClickTest, ASiteThatIsDownLeavesNoTrendAndSaysSo) {
     EXPECT_EQ(w->state().trendSeries.rows(), 0);
     EXPECT_EQ(w->state().homeHistory.rows(), 0);
     for (int e = 0; e < 8; ++e)
-        EXPECT_EQ(w->state().strengthSummary.at(e), Value(0.0)) << e;
+        EXPECT_EQ(w->state().profile.strengths.at(e), Value(0.0)) << e;
     EXPECT_EQ(w->similarList()->grid().rows(), 1) << "no similar matches of the previous match";
     for (const Canvas *canvas : {&w->pictures().strengthPanel, &w->pictures().trendCharts[0], &w->pictures().trendCharts[1]})
         for (const QString &text : canvas->textStrings())
@@ -299,8 +241,8 @@ TEST_F(ClickTest, AHistoryTooShortForATrendLeavesNoneOfThePreviousMatch) {
         << w->statusText().toStdString();
     EXPECT_EQ(w->state().trendSeries.rows(), 0);
     for (int e = 0; e < 8; ++e)
-        EXPECT_EQ(w->state().strengthSummary.at(e), Value(0.0)) << e;
-    EXPECT_EQ(w->state().similarQuery.text().left(16), QStringLiteral("0,0,0,0,0,0,0,0,")) << "still asked, as it was";
+        EXPECT_EQ(w->state().profile.strengths.at(e), Value(0.0)) << e;
+    EXPECT_TRUE(w->state().similarQuery.isEmpty()) << "no similar matches asked for from zeros";
     for (const Canvas *canvas : {&w->pictures().strengthPanel, &w->pictures().trendCharts[0], &w->pictures().trendCharts[1]})
         for (const QString &text : canvas->textStrings())
             EXPECT_FALSE(text.contains(before)) << text.toStdString();
@@ -346,8 +288,10 @@ TEST_F(ClickTest, ServerSlotsChooseTheServiceAndTheHandicapCommandReadsTheListMa
 
     QSignalSpy chosen(w.get(), &MainWindow::serverSlotShown);
     w->serverSlotOption(2)->click();
-    EXPECT_TRUE(w->serverSlotOption(2)->font().bold()) << "marked at once";
+    EXPECT_EQ(w->pendingServerSlot(), 2) << "marked pending at once";
+    EXPECT_FALSE(w->serverSlotOption(2)->isChecked()) << "ticked only once in use";
     ASSERT_TRUE(waitFor(chosen, 1));
+    EXPECT_EQ(w->pendingServerSlot(), -1);
     EXPECT_EQ(w->sites().service, service) << "the address the server list names";
     EXPECT_EQ(w->selectedServerSlot(), 2);
     EXPECT_EQ(w->statusText(), QStringLiteral("服务器三：数据服务 ") + service);
@@ -372,9 +316,10 @@ TEST_F(ClickTest, ServerSlotsChooseTheServiceAndTheHandicapCommandReadsTheListMa
     EXPECT_EQ(w->state().listHandicapLoaded, Value::fromInt16(0)) << "a similar click still reads it itself";
 }
 
-TEST_F(ClickTest, RecordingTheAnalysisReplaysToTheSameStateOffline) {
+TEST_F(ClickTest, SavingADiagnosticRecordReadsNothingAgainAndReplaysToTheSameStateOffline) {
     QTemporaryDir root;
-    auto w = openWindow(servers->sites(), network(), root.path());
+    Gate counting;
+    auto w = openWindow(servers->sites(), counting.factory(), root.path());
     const auto shownState = [](const MainWindow &window) {
         return stateOnly(listClickJson(window.state(), {}, window.pictures(), window.similarList()->grid()));
     };
@@ -387,15 +332,28 @@ TEST_F(ClickTest, RecordingTheAnalysisReplaysToTheSameStateOffline) {
     w->analyzeListedMatch(2, 2);
     ASSERT_TRUE(waitFor(analysed, 1));
     const QJsonObject clicked = shownState(*w);
-
-    w->recordLastClick();
+    // An open similar comparison stays open while the record is saved.
+    w->analyzeSimilarMatch(3, 2);
     ASSERT_TRUE(waitFor(analysed, 2));
-    EXPECT_EQ(shownState(*w), clicked) << "recording runs the same click again";
+    const QImage comparison = w->pictures().strengthPanel.image();
+    const Value similarRow = w->state().similarRowKey;
+
+    const int requests = counting.requests();
+    w->recordLastClick();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(counting.requests(), requests) << "the pages at hand are stored, none read again";
+    EXPECT_FALSE(w->jobs().busy()) << "nothing runs again";
+    EXPECT_EQ(analysed.count(), 2);
+    EXPECT_EQ(w->pictures().strengthPanel.image(), comparison);
+    EXPECT_EQ(w->state().similarRowKey, similarRow);
     const QStringList dirs = QDir(root.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     ASSERT_EQ(dirs.size(), 1);
     const QString dir = QDir(root.path()).filePath(dirs.first());
-    EXPECT_TRUE(w->statusText().contains(QDir::toNativeSeparators(dir))) << w->statusText().toStdString();
-    EXPECT_TRUE(w->statusText().contains(QStringLiteral("--row 2 "))) << w->statusText().toStdString();
+    auto *note = w->findChild<QMessageBox *>(QStringLiteral("diagnosticsSaved"));
+    ASSERT_NE(note, nullptr) << "a note names the folder";
+    EXPECT_TRUE(note->text().contains(QDir::toNativeSeparators(dir))) << note->text().toStdString();
+    EXPECT_NE(note->findChild<QPushButton *>(QStringLiteral("openFolder")), nullptr);
+    note->close();
 
     // A window that reads nothing but the recording comes to the same state.
     auto playback = std::make_shared<Playback>(dir);
@@ -411,7 +369,7 @@ TEST_F(ClickTest, RecordingTheAnalysisReplaysToTheSameStateOffline) {
     // So does the command line the status names.
     QStringList args{QStringLiteral("analyze"), QStringLiteral("--row"), QStringLiteral("2")};
     const QString date = replayed->state().selectedDate.text();
-    if (w->statusText().contains(QStringLiteral("--date ")))
+    if (w->statusDetail().contains(QStringLiteral("--date ")))
         args << QStringLiteral("--date") << date;
     const CliRun cli = runCli(args + QStringList{QStringLiteral("--replay"), dir} + servers->cliSiteOptions());
     ASSERT_EQ(cli.exitCode, 0) << cli.errors.toStdString();

@@ -130,12 +130,13 @@ TEST(JobRunner, AFailedJobSaysWhyAndAppliesNothing) {
     runner.start(QStringLiteral("x"), fetchInto(Fast, &applied));
     ASSERT_TRUE(QTest::qWaitFor([&] { return idle.count() == 1; }, 20000));
     ASSERT_EQ(failed.count(), 1);
-    EXPECT_EQ(failed.first().at(1).toString(), QStringLiteral("操作失败：Connection refused"));
+    EXPECT_EQ(failed.first().at(1).toString(), QStringLiteral("操作没有完成。"));
+    EXPECT_EQ(failed.first().at(2).toString(), QStringLiteral("Connection refused")) << "the cause as the detail";
     EXPECT_TRUE(applied.isEmpty());
 
     runner.start(QStringLiteral("y"), [](JobContext &) -> JobApply { throw std::runtime_error("broken"); });
     ASSERT_TRUE(QTest::qWaitFor([&] { return idle.count() == 2; }, 20000));
-    EXPECT_EQ(failed.last().at(1).toString(), QStringLiteral("操作失败：broken"));
+    EXPECT_EQ(failed.last().at(2).toString(), QStringLiteral("broken"));
 }
 
 TEST(JobRunner, AWebMadeAfterTheCancelIsAbortedAtOnce) {
@@ -221,4 +222,35 @@ TEST(JobRunner, KeepsItsThreadForTheNextJobAndNeverQueuesBehindARunningOne) {
     ASSERT_TRUE(waitIdle(runner));
     QCoreApplication::processEvents();
     EXPECT_EQ(applied, QStringList{QStringLiteral("fast")}) << "the cancelled jobs apply nothing";
+}
+
+// Starting any job used to cancel whatever ran: a server lookup dropped the
+// running analysis. Only a job of the same lane cancels, and says so.
+TEST(JobRunner, AJobCancelsOnlyTheRunningOneOfItsOwnLane) {
+    TestSite site;
+    const QString lookup = QStringLiteral("http://site.test/link");
+    site.page(Slow, QStringLiteral("analysis"));
+    site.page(Fast, QStringLiteral("newer analysis"));
+    site.page(lookup, QStringLiteral("address"));
+    site.hold(Slow);
+    JobRunner runner(site.factory());
+    QSignalSpy cancelled(&runner, &JobRunner::cancelled);
+    QStringList applied;
+    runner.start(QStringLiteral("click"), fetchInto(Slow, &applied), Lane::Click);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return site.waiting() == 1; }, 20000));
+
+    runner.start(QStringLiteral("lookup"), fetchInto(lookup, &applied), Lane::ServerSlot);
+    runner.start(QStringLiteral("ahead"), fetchInto(lookup, &applied), Lane::Prefetch);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return applied.size() == 2; }, 20000));
+    EXPECT_EQ(cancelled.count(), 0);
+    EXPECT_TRUE(runner.busy(Lane::Click)) << "the click runs on";
+    EXPECT_EQ(site.aborted(), 0);
+
+    runner.start(QStringLiteral("newer click"), fetchInto(Fast, &applied), Lane::Click);
+    ASSERT_EQ(cancelled.count(), 1);
+    EXPECT_EQ(cancelled.first().at(1).toString(), QStringLiteral("click"));
+    ASSERT_TRUE(waitIdle(runner));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(applied, QStringList({QStringLiteral("address"), QStringLiteral("address"),
+                                    QStringLiteral("newer analysis")}));
 }

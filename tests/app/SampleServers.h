@@ -147,8 +147,9 @@ private:
             if (!match.facts || !match.facts->finished())
                 continue;
             const qint64 id = match.facts->matchId;
-            MatchProfile profile{id, {}, id % 3 ? QStringLiteral("A31") : QStringLiteral("B33"),
-                                 id % 2 ? QStringLiteral("D10") : QStringLiteral("D33")};
+            MatchProfile profile{{{}, id % 3 ? QStringLiteral("A31") : QStringLiteral("B33"),
+                                  id % 2 ? QStringLiteral("D10") : QStringLiteral("D33")},
+                                 id};
             for (int k = 0; k < kStrengthCount; ++k)
                 profile.strengths[k] = std::int32_t((id * 37 + k * 101) % 200) - 100;
             store.upsertProfile(profile);

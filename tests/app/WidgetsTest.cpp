@@ -136,3 +136,41 @@ TEST(PictureBox, KeepsItsImageThroughResizes) {
     EXPECT_EQ(shot.pixelColor(QPoint(5, 5) * shot.devicePixelRatio()), QColor(Qt::red));
     EXPECT_EQ(shot.pixelColor(QPoint(50, 50) * shot.devicePixelRatio()), QColor(Qt::white)) << "beyond the image";
 }
+
+// A burst of arrow keys analyses the row it ends on, once, after the keys
+// rest; Enter analyses at once. Up and Down move by record, past the second
+// line of a two-line record.
+TEST(GridView, ArrowKeysReportTheRowTheyRestOnOnceAndEnterAtOnce) {
+    GridData grid(4);
+    grid.setFormat(QStringLiteral("联赛 |时间 |球队 |key"));
+    for (const char *line : {"英超\t10-09\t曼联\t0", "英超\t15:30\t利物浦\t0", "德甲\t10-10\t拜仁\t1",
+                             "德甲\t20:00\t多特\t1", "意甲\t10-11\t米兰\t2", "意甲\t21:00\t尤文\t2"})
+        grid.addItem(QString::fromUtf8(line));
+    GridView view(1, 3);
+    view.resize(600, 300);
+    view.setGrid(grid);
+    view.show();
+    view.activateWindow();
+    view.setFocus();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    QSignalSpy reported(&view, &GridView::cellClicked);
+
+    QTest::keyClick(&view, Qt::Key_Down); // onto the first record
+    QTest::keyClick(&view, Qt::Key_Down);
+    QTest::keyClick(&view, Qt::Key_Down);
+    EXPECT_EQ(view.currentIndex().row(), 4) << "the third record's first line";
+    EXPECT_EQ(reported.count(), 0) << "not while the keys run";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return reported.count() == 1; }, 2000));
+    QTest::qWait(2 * GridView::KeyRestMs);
+    ASSERT_EQ(reported.count(), 1) << "a burst analyses once";
+    EXPECT_EQ(reported.first().at(0).toInt(), 5);
+    EXPECT_EQ(reported.first().at(1).toInt(), GridView::KeyboardColumn);
+
+    QTest::keyClick(&view, Qt::Key_Up);
+    EXPECT_EQ(view.currentIndex().row(), 2) << "the second record's first line";
+    QTest::keyClick(&view, Qt::Key_Return);
+    ASSERT_EQ(reported.count(), 2) << "Enter does not wait";
+    EXPECT_EQ(reported.last().at(0).toInt(), 3);
+    QTest::qWait(2 * GridView::KeyRestMs);
+    EXPECT_EQ(reported.count(), 2) << "and the pending key is dropped";
+}

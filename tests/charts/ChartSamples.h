@@ -20,7 +20,7 @@ struct HistoryRow {
     QString awayId = QStringLiteral("20");
 };
 
-inline Table history(std::initializer_list<HistoryRow> rows) {
+inline Table historyTable(std::initializer_list<HistoryRow> rows) {
     Table t(31, int(rows.size()));
     int r = 0;
     for (const HistoryRow &row : rows) {
@@ -46,13 +46,13 @@ inline AnalysisState listMatch() {
     AnalysisState s;
     s.listMatchCaption = Value(u"英格兰超 2022-10-09 15:30 曼联足球俱2-1 利物浦足球");
     s.awayTeamId = Value(35.0);
-    s.homeHistory = history({{Value(u"1")}, {Value(u"0")}, {Value(u"-1"), QStringLiteral("35"), QStringLiteral("10")},
+    s.homeHistory = historyTable({{Value(u"1")}, {Value(u"0")}, {Value(u"-1"), QStringLiteral("35"), QStringLiteral("10")},
                              {Value(u"1"), QStringLiteral("10"), QStringLiteral("35")}, {Value(u"1")}, {Value(u"0")},
                              {Value(u"-1"), QStringLiteral("35"), QStringLiteral("10")}, {Value(u"1")}});
-    s.awayHistory = history({{Value(u"-1")}, {Value(u"0")}, {Value(u"1")}, {Value(u"1")}, {Value(u"-1")}, {Value(u"-1")}});
-    s.strengthSummary = summary({1.2, 0.9, 1.1, 0.85, 0.95, 0.5, 0.9, 0.45});
-    s.patternCode20 = Value(u"A31");
-    s.patternCode10 = Value(u"D10");
+    s.awayHistory = historyTable({{Value(u"-1")}, {Value(u"0")}, {Value(u"1")}, {Value(u"1")}, {Value(u"-1")}, {Value(u"-1")}});
+    s.profile.strengths = summary({1.2, 0.9, 1.1, 0.85, 0.95, 0.5, 0.9, 0.45});
+    s.profile.code20 = Value(u"A31");
+    s.profile.code10 = Value(u"D10");
     s.handicapSummary = Table(8, 2);
     return s;
 }

@@ -99,7 +99,7 @@ TEST(ResultCodeToText, MarksTheCodeAndLeavesItsNumberInTheCell) {
 TEST(HeadToHead, CountsRowsWhereTheOpponentPlayedOnEitherSide) {
     AnalysisState s;
     s.awayTeamId = Value(u"35");
-    s.homeHistory = history({
+    s.homeHistory = historyTable({
         {Value(u"1"), QStringLiteral("35"), QStringLiteral("10")},  // win, opponent at home
         {Value(1.0), QStringLiteral("10"), QStringLiteral("35")},   // win, opponent away
         {Value(), QStringLiteral("10"), QStringLiteral("35")},      // empty result: a draw
@@ -154,8 +154,8 @@ TEST(DrawStrengthPanel, DrawsEveryLineAtItsPlace) {
 
 TEST(DrawStrengthPanel, FewResultsAndAMissingSummaryShortenTheLines) {
     AnalysisState s = listMatch();
-    s.homeHistory = history({{Value(u"1")}, {Value(u"-1")}, {Value(u"0"), QStringLiteral("35")}});
-    s.strengthSummary = ValueArray();
+    s.homeHistory = historyTable({{Value(u"1")}, {Value(u"-1")}, {Value(u"0"), QStringLiteral("35")}});
+    s.profile.strengths = ValueArray();
     Canvas pic(PicSrWidth, PicSrHeight);
     drawStrengthPanel(s, pic);
     EXPECT_EQ(textAt(pic, 150, 400), QStringLiteral("主队:胜负平"));
@@ -164,7 +164,7 @@ TEST(DrawStrengthPanel, FewResultsAndAMissingSummaryShortenTheLines) {
     EXPECT_TRUE(textAt(pic, 150, 1450).isNull()) << "no verdict without a summary";
 
     // An emptied summary (a failed strength model): blank strengths, verdict on 0.
-    s.strengthSummary = ValueArray(8);
+    s.profile.strengths = ValueArray(8);
     s.homeHistory = Table();
     drawStrengthPanel(s, pic);
     EXPECT_EQ(textAt(pic, 150, 400), QStringLiteral("主队:  实力Ⅰ: 实力Ⅱ: A31"));
@@ -174,8 +174,8 @@ TEST(DrawStrengthPanel, FewResultsAndAMissingSummaryShortenTheLines) {
 
 TEST(DrawStrengthPanel, LongestLinesStayInsideThePanel) {
     AnalysisState s = listMatch();
-    s.strengthSummary = summary({-1.75, 1.25, -1.1, 1.1, -1.25, 1.25, -1, 1});
-    s.patternCode20 = Value(u"D33");
+    s.profile.strengths = summary({-1.75, 1.25, -1.1, 1.1, -1.25, 1.25, -1, 1});
+    s.profile.code20 = Value(u"D33");
     Canvas pic(PicSrWidth, PicSrHeight);
     drawStrengthPanel(s, pic);
     keepPicture(pic, QStringLiteral("strength-panel-long"));
@@ -243,7 +243,7 @@ TEST(DrawHandicapComparison, ReplacesOnlyTheBlockBelowTheStrengthPanel) {
 
     // A second similar match: the block is replaced whole, the panel above kept.
     s.similarMatchCaption = Value(u"西甲 2020-01-01 皇马0-0 巴萨");
-    s.homeHistory = history({{Value(u"1")}, {Value(u"1")}});
+    s.homeHistory = historyTable({{Value(u"1")}, {Value(u"1")}});
     s.awayHistory = Table();
     drawHandicapComparison(s, pic);
     EXPECT_EQ(pic.textStrings().mid(5),
@@ -261,8 +261,8 @@ TEST(DrawHandicapComparison, ReplacesOnlyTheBlockBelowTheStrengthPanel) {
 
 TEST(DrawHandicapComparison, ShowsTheHeadToHeadCountsWithoutTotal) {
     AnalysisState s = listMatch();
-    s.homeHistory = history({{Value(u"1"), QStringLiteral("35")}, {Value(u"1"), QStringLiteral("35")}});
-    s.awayHistory = history({{Value(u"0")}});
+    s.homeHistory = historyTable({{Value(u"1"), QStringLiteral("35")}, {Value(u"1"), QStringLiteral("35")}});
+    s.awayHistory = historyTable({{Value(u"0")}});
     Canvas pic(PicSrWidth, PicSrHeight);
     drawHandicapComparison(s, pic);
     EXPECT_EQ(textAt(pic, 150, 2150), QStringLiteral("主队:胜胜 客队:平 对阵:2胜 0平 0负"));

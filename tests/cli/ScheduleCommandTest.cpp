@@ -83,7 +83,7 @@ TEST_F(ScheduleCommand, PrintsTheTableTheFlagsAndTheListsRows) {
     EXPECT_EQ(cells[9].toString(), QStringLiteral("0"));
     EXPECT_EQ(grid[0].toObject().value(QStringLiteral("leagueColor")).toInt(), 39168);
     EXPECT_EQ(run.json.value(QStringLiteral("outcome")).toString(), QStringLiteral("listed"));
-    EXPECT_EQ(run.json.value(QStringLiteral("status")).toString(), QStringLiteral("2022-10-9 竞彩赛程：共 1 场比赛。"));
+    EXPECT_EQ(run.json.value(QStringLiteral("status")).toString(), QStringLiteral("2022-10-09 竞彩赛程：共 1 场比赛。"));
 }
 
 TEST_F(ScheduleCommand, ASiteThatIsDownExitsOneWithAnEmptyList) {

@@ -252,9 +252,9 @@ TEST_P(IngestOn, StoresTheAnalysisOfEveryFinishedMatchOnceAndARerunChangesNothin
     const auto profile = store.profile(kFirstOf13April);
     ASSERT_TRUE(profile);
     for (int k = 0; k < kStrengthCount; ++k)
-        EXPECT_EQ(profile->strengths[size_t(k)], hundredthsFromNumber(s.strengthSummary.at(k).number())) << k;
-    EXPECT_EQ(profile->code20, s.patternCode20.text());
-    EXPECT_EQ(profile->code10, s.patternCode10.text());
+        EXPECT_EQ(profile->strengths[size_t(k)], hundredthsFromNumber(s.profile.strengths.at(k).number())) << k;
+    EXPECT_EQ(profile->code20, s.profile.code20.text());
+    EXPECT_EQ(profile->code10, s.profile.code10.text());
 
     const qint64 revision = store.revision();
     const IngestReport second = run(store, days(u"2024-04-12"_s, u"2024-04-13"_s));

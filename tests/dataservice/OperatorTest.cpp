@@ -361,7 +361,7 @@ TEST(OperatorBackup, ACopyTakenWhileBatchesAreWrittenHoldsWholeBatchesRowByRow) 
     const qint64 copied = MatchStore(restored, MatchStore::Access::ReadOnly).profileCount();
     EXPECT_GT(copied, 2000);
     EXPECT_EQ((copied - 2000) % 100, 0) << "a batch was copied in part";
-    for (const QString table : {QStringLiteral("matches"), QStringLiteral("profiles")}) {
+    for (const QString &table : {QStringLiteral("matches"), QStringLiteral("profiles")}) {
         const auto source = rowsOf(db.path(), table, revision);
         const auto copy = rowsOf(restored, table, std::numeric_limits<qint64>::max());
         ASSERT_EQ(copy.size(), source.size()) << table.toStdString();

@@ -42,7 +42,7 @@ inline MatchFacts finishedMatch(qint64 id, const QString &kickoff = QStringLiter
 
 inline MatchProfile profileOf(qint64 id, Strengths strengths, const QString &code20 = QStringLiteral("A31"),
                               const QString &code10 = QStringLiteral("D10")) {
-    return MatchProfile{id, strengths, code20, code10};
+    return MatchProfile{{strengths, code20, code10}, id};
 }
 
 // A program of the build run to its end (at most two minutes): its exit

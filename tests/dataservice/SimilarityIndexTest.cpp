@@ -17,7 +17,7 @@ IndexEntry entry(qint64 id, Strengths s, const char *code20 = "A31", const char 
 
 SimilarQuery query(Strengths s, const char *code20 = "A31", const char *code10 = "D10",
                    std::optional<qint64> excluded = std::nullopt) {
-    return SimilarQuery{s, QString::fromLatin1(code20), QString::fromLatin1(code10), excluded};
+    return SimilarQuery{{s, QString::fromLatin1(code20), QString::fromLatin1(code10)}, excluded};
 }
 
 std::vector<qint64> ids(const std::vector<SimilarHit> &hits) {

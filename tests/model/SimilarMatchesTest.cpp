@@ -48,12 +48,12 @@ QString record(const QString &id, const QString &league, const QString &home, co
 
 AnalysisState profiledState() {
     AnalysisState s;
-    s.strengthSummary = ValueArray(8);
+    s.profile.strengths = ValueArray(8);
     const double values[8] = {0.35, -0.2, 0.4, -0.1, 0.5, 0, 0.45, 0.05};
     for (int i = 0; i < 8; ++i)
-        s.strengthSummary.set(i, Value(values[i]));
-    s.patternCode20 = Value(u"A31");
-    s.patternCode10 = Value(u"D10");
+        s.profile.strengths.set(i, Value(values[i]));
+    s.profile.code20 = Value(u"A31");
+    s.profile.code10 = Value(u"D10");
     s.listMatchId = Value(2301234.0);
     return s;
 }
@@ -79,7 +79,7 @@ TEST(QuerySimilarMatches, QueryTextCarriesProfileCodesAndMatchId) {
 
 TEST(QuerySimilarMatches, EmptyStrengthEntryGivesEmptyField) {
     AnalysisState s = profiledState();
-    s.strengthSummary.set(3, Value());
+    s.profile.strengths.set(3, Value());
     FakeWeb web;
     SiteBases bases;
     bases.service = Service;
@@ -169,24 +169,28 @@ TEST_F(FetchSimilarMatchesTest, FailedRequestClearsThePreviousList) {
     web.fail(url, u"connection refused"_s);
     const SimilarQueryResult result = fetchSimilarMatches(s, web, bases, &log);
     EXPECT_EQ(result.outcome, SimilarQueryResult::Outcome::Failed);
-    EXPECT_TRUE(result.status.contains(u"connection refused")) << result.status.toStdString();
+    EXPECT_EQ(result.status, u"相似比赛查询失败：连不上数据服务"_s);
+    EXPECT_TRUE(log.first(FailureKind::Network).contains(u"connection refused")) << "the cause in the log";
     EXPECT_TRUE(s.similarMatches.allocated());
     EXPECT_EQ(s.similarMatches.rows(), 0);
     EXPECT_TRUE(log.has(FailureKind::Network));
 }
 
 // An error status is the service failing, not an answer without records;
-// its own one-line refusals are quoted, an error page is not.
+// its own one-line refusals are quoted in the log, an error page is not.
 TEST_F(FetchSimilarMatchesTest, AnErrorStatusFailsTheQueryAndClearsThePreviousList) {
     web.add(url, "<html><body>Service Unavailable</body></html>", 503);
     const SimilarQueryResult result = fetchSimilarMatches(s, web, bases, &log);
     EXPECT_EQ(result.outcome, SimilarQueryResult::Outcome::Failed);
-    EXPECT_EQ(result.status, u"相似比赛查询失败：数据服务出错（data service, similar-match query: HTTP 503）"_s);
+    EXPECT_EQ(result.status, u"相似比赛查询失败：数据服务出错"_s);
+    EXPECT_EQ(log.first(FailureKind::SiteError), u"data service, similar-match query: HTTP 503"_s);
     EXPECT_EQ(s.similarMatches.rows(), 0);
     EXPECT_TRUE(log.has(FailureKind::SiteError));
 
     web.add(url, "bad query: 11 fields, expected 12\n", 400);
-    EXPECT_TRUE(fetchSimilarMatches(s, web, bases).status.endsWith(u"HTTP 400: bad query: 11 fields, expected 12）"_s));
+    StepLog refused;
+    fetchSimilarMatches(s, web, bases, &refused);
+    EXPECT_TRUE(refused.first(FailureKind::SiteError).endsWith(u"HTTP 400: bad query: 11 fields, expected 12"_s));
 }
 
 TEST_F(FetchSimilarMatchesTest, AnswerWithoutRecordClearsThePreviousList) {

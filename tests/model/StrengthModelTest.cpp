@@ -13,7 +13,7 @@ QDateTime day(int month, int dayOfMonth) { return QDateTime(QDate(2022, month, d
 
 // A history of `rows` matches, one every `spacing` days before `newest`,
 // with the given result scores in column 21.
-Table history(int rows, const QDateTime &newest, int spacing, const std::function<double(int)> &score) {
+Table historyTable(int rows, const QDateTime &newest, int spacing, const std::function<double(int)> &score) {
     Table t(31, rows);
     for (int r = 0; r < rows; ++r) {
         t.set(0, r, Value(newest.addDays(-qint64(spacing) * r).toString(QStringLiteral("yyyy-MM-dd"))));
@@ -30,8 +30,8 @@ AnalysisState stateWith(Table home, Table away, const QDateTime &matchDate) {
     s.homeHistory = std::move(home);
     s.awayHistory = std::move(away);
     s.matchDate = Value(matchDate);
-    s.analysisMode = Value::fromInt16(0);
-    s.strengthSummary = ValueArray(8);
+    s.analysisMode = AnalysisMode::ListMatch;
+    s.profile.strengths = ValueArray(8);
     return s;
 }
 
@@ -61,7 +61,7 @@ TEST(WindowAverage, FailsWithoutAnyValueOrOutsideTheTable) {
 TEST(ComputeStrengthTrends, PairsAwayRowsValidNoLaterThanTheHomeRow) {
     // Home validity ends 20, 13, 6 May (rows 0..2); away 20, 15, 8, 1 May
     // (rows 0..3). The pairs are (h0, a0), (h1, a2), (h2, a3).
-    AnalysisState s = stateWith(history(22, day(5, 13), 7, scoreA), history(23, day(5, 15), 7, scoreB), day(5, 20));
+    AnalysisState s = stateWith(historyTable(22, day(5, 13), 7, scoreA), historyTable(23, day(5, 15), 7, scoreB), day(5, 20));
     computeStrengthTrends(s);
     ASSERT_EQ(s.trendSeries.rows(), 3);
     ASSERT_EQ(s.trendSeries.columns(), 21);
@@ -92,8 +92,8 @@ TEST(ComputeStrengthTrends, TheSameAwayRowPairsAgainAndAHomeRowMayFindNone) {
     // Home ends 20, 19, 10 May; away ends 20, 12 May. h0 pairs with a0; for h1
     // a0 (20 May) is too late and a1 (12 May) qualifies; h2 (10 May) finds
     // nothing from j0 = 1 on.
-    Table home = history(22, day(5, 19), 9, scoreA);
-    Table away = history(21, day(5, 12), 9, scoreB);
+    Table home = historyTable(22, day(5, 19), 9, scoreA);
+    Table away = historyTable(21, day(5, 12), 9, scoreB);
     AnalysisState s = stateWith(home, away, day(5, 20));
     computeStrengthTrends(s);
     ASSERT_EQ(s.trendSeries.rows(), 2);
@@ -104,7 +104,7 @@ TEST(ComputeStrengthTrends, TheSameAwayRowPairsAgainAndAHomeRowMayFindNone) {
 
     // The row found for one home row is tried first for the next and pairs
     // again: home ends 20, 15, 14 May, away 20, 12 May.
-    s = stateWith(history(22, day(5, 15), 1, scoreA), history(21, day(5, 12), 1, scoreB), day(5, 20));
+    s = stateWith(historyTable(22, day(5, 15), 1, scoreA), historyTable(21, day(5, 12), 1, scoreB), day(5, 20));
     computeStrengthTrends(s);
     ASSERT_EQ(s.trendSeries.rows(), 3);
     EXPECT_EQ(s.trendSeries.at(1, 0), s.awayHistory.at(22, 1));
@@ -115,16 +115,16 @@ TEST(ComputeStrengthTrends, TheSameAwayRowPairsAgainAndAHomeRowMayFindNone) {
 TEST(ComputeStrengthTrends, ValidityEndsCompareByCalendarDay) {
     // The away row's validity ends later on the same day as the home row's:
     // zero calendar days, so it pairs.
-    Table away = history(21, day(5, 15), 1, scoreB);
+    Table away = historyTable(21, day(5, 15), 1, scoreB);
     away.set(0, 0, Value(u"2022-05-15 21:30"));
-    AnalysisState s = stateWith(history(21, day(5, 15), 1, scoreA), away, day(5, 20));
+    AnalysisState s = stateWith(historyTable(21, day(5, 15), 1, scoreA), away, day(5, 20));
     computeStrengthTrends(s);
     ASSERT_EQ(s.trendSeries.rows(), 2);
     EXPECT_EQ(s.trendSeries.at(1, 0), s.awayHistory.at(22, 1));
 }
 
 TEST(ComputeStrengthTrends, AveragesOnlyWhereAFullWindowExists) {
-    AnalysisState s = stateWith(history(25, day(5, 1), 7, scoreA), history(30, day(5, 1), 7, scoreB), day(5, 8));
+    AnalysisState s = stateWith(historyTable(25, day(5, 1), 7, scoreA), historyTable(30, day(5, 1), 7, scoreB), day(5, 8));
     computeStrengthTrends(s);
     for (int r = 0; r <= 5; ++r) {
         EXPECT_TRUE(s.homeHistory.at(22, r).isNumber()) << r;
@@ -137,56 +137,48 @@ TEST(ComputeStrengthTrends, AveragesOnlyWhereAFullWindowExists) {
 }
 
 TEST(ComputeStrengthTrends, FillsTheSummaryFromTheFitsInListMode) {
-    AnalysisState s = stateWith(history(40, day(5, 1), 7, scoreA), history(45, day(4, 29), 7, scoreB), day(5, 8));
-    s.regressionX = {1, 2};
+    AnalysisState s = stateWith(historyTable(40, day(5, 1), 7, scoreA), historyTable(45, day(4, 29), 7, scoreB), day(5, 8));
     computeStrengthTrends(s);
     const int N = s.trendSeries.rows();
     ASSERT_GE(N, 7);
     for (int c = 6; c <= 11; ++c)
         for (int r = 0; r < N; ++r)
             ASSERT_TRUE(s.trendSeries.at(c, r).isNumber()) << c << "," << r;
-    EXPECT_EQ(s.strengthSummary.at(0), s.trendSeries.at(6, N - 1));
-    EXPECT_EQ(s.strengthSummary.at(1), s.trendSeries.at(7, N - 1));
-    EXPECT_EQ(s.strengthSummary.at(4), s.trendSeries.at(9, N - 1));
-    EXPECT_EQ(s.strengthSummary.at(5), s.trendSeries.at(10, N - 1));
+    EXPECT_EQ(s.profile.strengths.at(0), s.trendSeries.at(6, N - 1));
+    EXPECT_EQ(s.profile.strengths.at(1), s.trendSeries.at(7, N - 1));
+    EXPECT_EQ(s.profile.strengths.at(4), s.trendSeries.at(9, N - 1));
+    EXPECT_EQ(s.profile.strengths.at(5), s.trendSeries.at(10, N - 1));
     // The 10-match values one point before the newest are the fits at x = N-1.
-    EXPECT_EQ(s.strengthSummary.at(6), s.trendSeries.at(9, N - 2));
-    EXPECT_EQ(s.strengthSummary.at(7), s.trendSeries.at(10, N - 2));
+    EXPECT_EQ(s.profile.strengths.at(6), s.trendSeries.at(9, N - 2));
+    EXPECT_EQ(s.profile.strengths.at(7), s.trendSeries.at(10, N - 2));
 
     // The 20-match forecasts are the fits one point after the newest.
-    AnalysisState fit;
     QList<double> x, y;
     for (int i = 0; i < N; ++i) {
         x << i + 1;
         y << s.trendSeries.at(0, i).number();
     }
-    const QList<double> c = PolynomialRegression(fit, x, y, 6);
+    const QList<double> c = PolynomialRegression(x, y, 6);
     double forecast = c[0];
     for (int k = 1; k <= 6; ++k)
         forecast += c[k] * std::pow(double(N + 1), k);
-    EXPECT_EQ(s.strengthSummary.at(2).number(), forecast);
+    EXPECT_EQ(s.profile.strengths.at(2).number(), forecast);
 
-    EXPECT_EQ(s.regressionDegree, 6);
-    EXPECT_EQ(s.regressionX.size(), 7); // the last fit's coefficients, not abscissae
-    EXPECT_EQ(s.regressionX, s.regressionCoefficients);
-    EXPECT_EQ(s.regressionY.size(), N);
     EXPECT_TRUE(trendShortfall(s).isEmpty());
 }
 
 TEST(ComputeStrengthTrends, SimilarMatchModeLeavesTheSummaryAlone) {
-    AnalysisState s = stateWith(history(40, day(5, 1), 7, scoreA), history(40, day(5, 1), 7, scoreB), day(5, 8));
-    s.analysisMode = Value::fromInt16(1);
-    s.strengthSummary.set(3, Value(0.42));
-    const ValueArray before = s.strengthSummary;
+    AnalysisState s = stateWith(historyTable(40, day(5, 1), 7, scoreA), historyTable(40, day(5, 1), 7, scoreB), day(5, 8));
+    s.analysisMode = AnalysisMode::SimilarMatch;
+    s.profile.strengths.set(3, Value(0.42));
+    const ValueArray before = s.profile.strengths;
     computeStrengthTrends(s);
     EXPECT_GT(s.trendSeries.rows(), 0);
-    EXPECT_EQ(s.strengthSummary, before);
+    EXPECT_EQ(s.profile.strengths, before);
 }
 
 TEST(ComputeStrengthTrends, TwentyRowsGiveOnePointThatCannotBeFitted) {
-    AnalysisState s = stateWith(history(20, day(5, 1), 7, scoreA), history(20, day(5, 1), 7, scoreB), day(5, 8));
-    // Coefficients left by another match's analysis must not be evaluated.
-    s.regressionCoefficients = {1, 1, 1, 1, 1, 1, 1};
+    AnalysisState s = stateWith(historyTable(20, day(5, 1), 7, scoreA), historyTable(20, day(5, 1), 7, scoreB), day(5, 8));
     StepLog log;
     computeStrengthTrends(s, &log);
     ASSERT_EQ(s.trendSeries.rows(), 1);
@@ -195,12 +187,12 @@ TEST(ComputeStrengthTrends, TwentyRowsGiveOnePointThatCannotBeFitted) {
     for (int c = 6; c <= 11; ++c)
         EXPECT_TRUE(s.trendSeries.at(c, 0).isEmpty()) << c;
     for (int e = 0; e < 8; ++e)
-        EXPECT_TRUE(s.strengthSummary.at(e).isEmpty()) << e;
+        EXPECT_TRUE(s.profile.strengths.at(e).isEmpty()) << e;
     EXPECT_FALSE(log.empty());
 }
 
 TEST(ComputeStrengthTrends, ShortHistoryGivesAnEmptyTrendAndZeros) {
-    AnalysisState s = stateWith(history(19, day(5, 1), 7, scoreA), history(40, day(5, 1), 7, scoreB), day(5, 8));
+    AnalysisState s = stateWith(historyTable(19, day(5, 1), 7, scoreA), historyTable(40, day(5, 1), 7, scoreB), day(5, 8));
     s.trendSeries = Table(21, 5); // the previous match's trend
     s.trendSeries.set(0, 0, Value(1.0));
     computeStrengthTrends(s);
@@ -208,7 +200,7 @@ TEST(ComputeStrengthTrends, ShortHistoryGivesAnEmptyTrendAndZeros) {
     ValueArray zeros(8);
     for (int e = 0; e < 8; ++e)
         zeros.set(e, Value(0.0));
-    EXPECT_EQ(s.strengthSummary, zeros);
+    EXPECT_EQ(s.profile.strengths, zeros);
     EXPECT_EQ(s.homeHistory.at(23, 0), Value(day(5, 8)));
     EXPECT_TRUE(trendShortfall(s).contains(QStringLiteral("主队")));
     EXPECT_FALSE(trendShortfall(s).contains(QStringLiteral("客队")));
@@ -222,10 +214,10 @@ TEST(ComputeStrengthTrends, ShortHistoryGivesAnEmptyTrendAndZeros) {
 TEST(ComputeStrengthTrends, NoPairGivesAnEmptyTrend) {
     // Without a kick-off date no validity end of row 0 can be read, and with
     // twenty rows there is no other row to pair.
-    AnalysisState s = stateWith(history(20, day(5, 1), 7, scoreA), history(20, day(5, 1), 7, scoreB), day(5, 8));
+    AnalysisState s = stateWith(historyTable(20, day(5, 1), 7, scoreA), historyTable(20, day(5, 1), 7, scoreB), day(5, 8));
     s.matchDate = Value(u"unknown");
     computeStrengthTrends(s);
     EXPECT_EQ(s.trendSeries.rows(), 0);
-    EXPECT_EQ(s.strengthSummary.at(0), Value(0.0));
+    EXPECT_EQ(s.profile.strengths.at(0), Value(0.0));
     EXPECT_TRUE(trendShortfall(s).contains(QStringLiteral("配对")));
 }

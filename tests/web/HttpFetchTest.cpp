@@ -20,29 +20,29 @@ FailureKind failureOf(const std::function<void()> &call) {
 }
 
 TEST(BytesToText, DecodesGbFamilyAsGb18030AndUtf8) {
-    EXPECT_EQ(BytesToText(QByteArray("\xD6\xD0\xCE\xC4"), 0), QStringLiteral("中文"));
-    EXPECT_EQ(BytesToText(QByteArray("\xE9\x46"), 0), QStringLiteral("镕")); // GBK, not GB2312
-    EXPECT_EQ(BytesToText(QByteArray("\x81\x30\x81\x30"), 0), QStringLiteral("\u0080"));
-    EXPECT_EQ(BytesToText(QByteArray("\xE6\x9B\xBC\xE8\x81\x94"), 1), QStringLiteral("曼联"));
-    EXPECT_EQ(BytesToText(QByteArray("\xEF\xBB\xBF" "a"), 1), QStringLiteral("a"));
-    EXPECT_TRUE(BytesToText(QByteArray(), 0).isEmpty());
-    EXPECT_TRUE(BytesToText(QByteArray(), 1).isEmpty());
+    EXPECT_EQ(BytesToText(QByteArray("\xD6\xD0\xCE\xC4"), Charset::Gb18030), QStringLiteral("中文"));
+    EXPECT_EQ(BytesToText(QByteArray("\xE9\x46"), Charset::Gb18030), QStringLiteral("镕")); // GBK, not GB2312
+    EXPECT_EQ(BytesToText(QByteArray("\x81\x30\x81\x30"), Charset::Gb18030), QStringLiteral("\u0080"));
+    EXPECT_EQ(BytesToText(QByteArray("\xE6\x9B\xBC\xE8\x81\x94"), Charset::Utf8), QStringLiteral("曼联"));
+    EXPECT_EQ(BytesToText(QByteArray("\xEF\xBB\xBF" "a"), Charset::Utf8), QStringLiteral("a"));
+    EXPECT_TRUE(BytesToText(QByteArray(), Charset::Gb18030).isEmpty());
+    EXPECT_TRUE(BytesToText(QByteArray(), Charset::Utf8).isEmpty());
 }
 
 TEST(BytesToText, BrokenBytesFailAsABrokenPage) {
-    EXPECT_EQ(failureOf([] { BytesToText(QByteArray("ab\xE4\xB8"), 1); }), FailureKind::Layout);
-    EXPECT_EQ(failureOf([] { BytesToText(QByteArray("ab\xD6"), 0); }), FailureKind::Layout);
-    EXPECT_EQ(failureOf([] { BytesToText(QByteArray("a\xFF" "b"), 1); }), FailureKind::Layout);
-    EXPECT_EQ(failureOf([] { BytesToText(QByteArray("a\x80\xFF" "b"), 0); }), FailureKind::Layout);
-    EXPECT_EQ(failureOf([] { BytesToText(QByteArray("a"), 2); }), FailureKind::Data);
+    EXPECT_EQ(failureOf([] { BytesToText(QByteArray("ab\xE4\xB8"), Charset::Utf8); }), FailureKind::Layout);
+    EXPECT_EQ(failureOf([] { BytesToText(QByteArray("ab\xD6"), Charset::Gb18030); }), FailureKind::Layout);
+    EXPECT_EQ(failureOf([] { BytesToText(QByteArray("a\xFF" "b"), Charset::Utf8); }), FailureKind::Layout);
+    EXPECT_EQ(failureOf([] { BytesToText(QByteArray("a\x80\xFF" "b"), Charset::Gb18030); }), FailureKind::Layout);
+    EXPECT_EQ(failureOf([] { BytesToText(QByteArray("a"), Charset::FromPage); }), FailureKind::Data);
 }
 
 // A character cut off at the end and bytes that are no text anywhere are
 // told apart, wherever the bad bytes stand.
 TEST(BytesToText, SaysWhetherThePageWasCutOffOrHoldsBadBytes) {
-    const auto says = [](const QByteArray &bytes, int mode) {
+    const auto says = [](const QByteArray &bytes, Charset charset) {
         try {
-            BytesToText(bytes, mode);
+            BytesToText(bytes, charset);
         } catch (const StepFailure &failure) {
             return failure.message().contains(u"cut off") ? QStringLiteral("cut off") : QStringLiteral("bad bytes");
         }
@@ -50,30 +50,30 @@ TEST(BytesToText, SaysWhetherThePageWasCutOffOrHoldsBadBytes) {
     };
     const struct {
         QByteArray bytes;
-        int mode;
+        Charset charset;
         const char *said;
     } cases[] = {
-        {"ab\xE4\xB8", 1, "cut off"},
-        {"\xE4\xB8\xAD\xE4", 1, "cut off"},
-        {"ab\xD6", 0, "cut off"},
-        {"ab\x81\x30\x81", 0, "cut off"},
-        {"a\xFF" "b", 1, "bad bytes"},
-        {"ab\xFF", 1, "bad bytes"},
-        {"ab\xFF\xFF" "cd\xE4\xB8\xAD", 1, "bad bytes"},
-        {"\xD6\xD0\xFF\xFF\xCE\xC4", 0, "bad bytes"},
-        {"ab\xFF", 0, "bad bytes"},
-        {"\xD6\xD0", 1, "bad bytes"},
+        {"ab\xE4\xB8", Charset::Utf8, "cut off"},
+        {"\xE4\xB8\xAD\xE4", Charset::Utf8, "cut off"},
+        {"ab\xD6", Charset::Gb18030, "cut off"},
+        {"ab\x81\x30\x81", Charset::Gb18030, "cut off"},
+        {"a\xFF" "b", Charset::Utf8, "bad bytes"},
+        {"ab\xFF", Charset::Utf8, "bad bytes"},
+        {"ab\xFF\xFF" "cd\xE4\xB8\xAD", Charset::Utf8, "bad bytes"},
+        {"\xD6\xD0\xFF\xFF\xCE\xC4", Charset::Gb18030, "bad bytes"},
+        {"ab\xFF", Charset::Gb18030, "bad bytes"},
+        {"\xD6\xD0", Charset::Utf8, "bad bytes"},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(says(c.bytes, c.mode), QLatin1String(c.said)) << c.bytes.toHex().toStdString() << " mode " << c.mode;
+        EXPECT_EQ(says(c.bytes, c.charset), QLatin1String(c.said)) << c.bytes.toHex().toStdString() << " charset " << int(c.charset);
 }
 
 TEST(HttpFetchText, FailuresBecomeStepFailuresOfTheirKind) {
     FakeWeb web;
     web.fail(QStringLiteral("http://site/down"), QStringLiteral("refused"));
-    EXPECT_EQ(failureOf([&] { HttpFetchText(web, QStringLiteral("http://site/down"), 0); }), FailureKind::Network);
+    EXPECT_EQ(failureOf([&] { HttpFetchText(web, QStringLiteral("http://site/down"), Charset::Gb18030); }), FailureKind::Network);
     web.abort();
-    EXPECT_EQ(failureOf([&] { HttpFetchText(web, QStringLiteral("http://site/down"), 0); }), FailureKind::Cancelled);
+    EXPECT_EQ(failureOf([&] { HttpFetchText(web, QStringLiteral("http://site/down"), Charset::Gb18030); }), FailureKind::Cancelled);
     EXPECT_EQ(web.methods.first(), HttpRequest::Method::Post);
 }
 

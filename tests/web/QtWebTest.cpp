@@ -207,36 +207,36 @@ TEST_F(QtWebTest, ErrorStatusesAreAnswersWithTheirBodies) {
     EXPECT_EQ(QString::fromUtf8(missing.response->body), QStringLiteral("<html>不在这里</html>"));
     EXPECT_EQ(missing.response->contentType, "text/html; charset=utf-8");
 
-    EXPECT_EQ(HttpFetchText(web, site->url(QStringLiteral("/broken")), 1), QStringLiteral("<html>server error</html>"));
+    EXPECT_EQ(HttpFetchText(web, site->url(QStringLiteral("/broken")), Charset::Utf8), QStringLiteral("<html>server error</html>"));
 }
 
 TEST_F(QtWebTest, EmptyBodyGivesEmptyText) {
     QtWeb web;
-    const QString text = HttpFetchText(web, site->url(QStringLiteral("/empty")), 0);
+    const QString text = HttpFetchText(web, site->url(QStringLiteral("/empty")), Charset::Gb18030);
     EXPECT_TRUE(text.isEmpty());
 }
 
 TEST_F(QtWebTest, HttpFetchTextPostsTheFormHeaderWithoutBody) {
     QtWeb web;
-    EXPECT_EQ(HttpFetchText(web, site->url(QStringLiteral("/method")), 1),
+    EXPECT_EQ(HttpFetchText(web, site->url(QStringLiteral("/method")), Charset::Utf8),
               QStringLiteral("POST application/x-www-form-urlencoded 0"));
     // A 302 answer to a POST goes on as a GET, as browsers do.
-    EXPECT_EQ(HttpFetchText(web, site->url(QStringLiteral("/moved")), 1), QStringLiteral("GET  0"));
+    EXPECT_EQ(HttpFetchText(web, site->url(QStringLiteral("/moved")), Charset::Utf8), QStringLiteral("GET  0"));
 }
 
 TEST_F(QtWebTest, DecodesBothCharacterSetModes) {
     QtWeb web;
     // GB2312, a GBK extension and two four-byte GB18030 characters.
-    EXPECT_EQ(HttpFetchText(web, site->url(QStringLiteral("/gb")), 0),
+    EXPECT_EQ(HttpFetchText(web, site->url(QStringLiteral("/gb")), Charset::Gb18030),
               QStringLiteral("中文 镕 \u0080 ") + QString::fromUcs4(U"\U0001F600", 1));
-    EXPECT_EQ(HttpFetchText(web, site->url(QStringLiteral("/utf8")), 1), QStringLiteral("<td>曼联</td>"));
+    EXPECT_EQ(HttpFetchText(web, site->url(QStringLiteral("/utf8")), Charset::Utf8), QStringLiteral("<td>曼联</td>"));
     EXPECT_EQ(fetchPage(web, site->url(QStringLiteral("/page"))), QStringLiteral("<p>中文 ok</p>"));
 }
 
 TEST_F(QtWebTest, CharacterCutOffAtTheEndIsABrokenPage) {
     QtWeb web;
     try {
-        HttpFetchText(web, site->url(QStringLiteral("/cut")), 1);
+        HttpFetchText(web, site->url(QStringLiteral("/cut")), Charset::Utf8);
         FAIL() << "a cut-off character was accepted";
     } catch (const StepFailure &failure) {
         EXPECT_EQ(failure.kind(), FailureKind::Layout);
@@ -258,13 +258,13 @@ TEST_F(QtWebTest, RefusedConnectionFailsWithAReason) {
     EXPECT_EQ(outcome.failure, Failure::Network);
     EXPECT_TRUE(outcome.error.contains(u"refused", Qt::CaseInsensitive)) << outcome.error.toStdString();
     try {
-        HttpFetchText(web, request.url, 0);
+        HttpFetchText(web, request.url, Charset::Gb18030);
         FAIL() << "a refused connection gave text";
     } catch (const StepFailure &failure) {
         EXPECT_EQ(failure.kind(), FailureKind::Network);
     }
     QString why;
-    EXPECT_FALSE(tryHttpFetchText(web, request.url, 0, &why).has_value());
+    EXPECT_FALSE(tryHttpFetchText(web, request.url, Charset::Gb18030, &why).has_value());
     EXPECT_FALSE(why.isEmpty());
 }
 
@@ -321,12 +321,12 @@ TEST_F(QtWebTest, AbortFromAnotherThreadEndsTheRunningFetchAndLaterOnes) {
 
     EXPECT_EQ(web.fetch(get(QStringLiteral("/page"))).failure, Failure::Aborted);
     try {
-        HttpFetchText(web, site->url(QStringLiteral("/page")), 1);
+        HttpFetchText(web, site->url(QStringLiteral("/page")), Charset::Utf8);
         FAIL() << "an aborted web fetched";
     } catch (const StepFailure &failure) {
         EXPECT_EQ(failure.kind(), FailureKind::Cancelled);
     }
-    EXPECT_THROW(tryHttpFetchText(web, site->url(QStringLiteral("/page")), 1), StepFailure);
+    EXPECT_THROW(tryHttpFetchText(web, site->url(QStringLiteral("/page")), Charset::Utf8), StepFailure);
 }
 
 TEST_F(QtWebTest, FetchesInsideAWorkerThread) {

@@ -210,13 +210,15 @@ TEST(ScrapeJingcaiSchedule, TellsAnErrorPageFromAChangedLayoutFromADayWithoutMat
     const Scrape siteError = jingcai(web, u"1"_qs);
     EXPECT_EQ(scheduleOutcome(siteError.state, siteError.log), ScheduleOutcome::SiteError);
     EXPECT_EQ(siteError.state.matchTable.rows(), 0);
-    EXPECT_TRUE(scheduleStatusText(u"竞彩"_qs, siteError.state, siteError.log).contains(u"HTTP 503"_qs));
+    EXPECT_TRUE(scheduleStatusText(u"竞彩"_qs, siteError.state, siteError.log).contains(u"赔率网站出错"_qs));
+    EXPECT_TRUE(siteError.log.first(FailureKind::SiteError).contains(u"HTTP 503"_qs)) << "the cause in the log";
 
     const Scrape layout = jingcai(web, u"2"_qs);
     EXPECT_EQ(scheduleOutcome(layout.state, layout.log), ScheduleOutcome::LayoutChanged);
     EXPECT_EQ(layout.state.matchTable.rows(), 0);
-    EXPECT_TRUE(scheduleStatusText(u"竞彩"_qs, layout.state, layout.log)
-                    .contains(u"odds site, Jingcai schedule page: start marker \"显示</u></a></td></tr>\" missing"_qs));
+    EXPECT_TRUE(scheduleStatusText(u"竞彩"_qs, layout.state, layout.log).contains(u"页面格式变了"_qs));
+    EXPECT_EQ(layout.log.first(FailureKind::Layout),
+              u"odds site, Jingcai schedule page: start marker \"显示</u></a></td></tr>\" missing"_qs);
 
     const Scrape noMatch = jingcai(web, u"3"_qs);
     EXPECT_EQ(scheduleOutcome(noMatch.state, noMatch.log), ScheduleOutcome::NoMatch);
@@ -228,7 +230,8 @@ TEST(ScrapeJingcaiSchedule, TellsAnErrorPageFromAChangedLayoutFromADayWithoutMat
     // An empty answer is no page in another layout: the site sent nothing.
     const Scrape empty = jingcai(web, u"4"_qs);
     EXPECT_EQ(scheduleOutcome(empty.state, empty.log), ScheduleOutcome::SiteError);
-    EXPECT_TRUE(scheduleStatusText(u"竞彩"_qs, empty.state, empty.log).contains(u"the answer is empty"_qs));
+    EXPECT_TRUE(scheduleStatusText(u"竞彩"_qs, empty.state, empty.log).contains(u"赔率网站出错"_qs));
+    EXPECT_TRUE(empty.log.first(FailureKind::SiteError).contains(u"the answer is empty"_qs));
 }
 
 TEST(ScrapeJingcaiSchedule, ACancelledFetchEndsTheScrape) {
