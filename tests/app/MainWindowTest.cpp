@@ -272,7 +272,7 @@ TEST_F(MainWindowTest, OpensWithinTheScreenWithEveryBoxInReach) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return w->width() == 1300; }, 5000));
     const int inner = w->centralWidget()->width();
     EXPECT_EQ(w->similarList()->geometry().right(), inner - 1);
-    EXPECT_EQ(w->findChild<QWidget *>(QStringLiteral("FRM_COM"))->geometry().right(), inner - 1);
+    EXPECT_EQ(w->findChild<QWidget *>(QStringLiteral("commandStrip"))->geometry().right(), inner - 1);
     EXPECT_EQ(w->similarList()->geometry().left(), twipsToPixels(13920, w->logicalDpiX())) << "the left stays";
 }
 
