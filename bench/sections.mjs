@@ -35,6 +35,7 @@ const TITLES = {
   replicas: 'Two data services on one PostgreSQL database: the similar-match query spread over both',
   window: 'The window (xcb on Xvfb): start, click, memory',
   start: 'Data service start at 1,000,000 stored profiles: start to the first answer, resident memory',
+  slowlink: 'Clicks on a slow link: today\'s client against the page cache with fetching ahead, in one run',
 };
 
 function click(oursPath, browserPath) {
@@ -214,6 +215,45 @@ function window(path) {
   return { title: TITLES.window, columns: ['measure', 'value', 'goal', ''], rows, notes, misses };
 }
 
+// Clicks on a slow link (bench_slowlink through delayproxy.mjs): one JSON
+// result per delay, today's client against the one with the cache and
+// fetching ahead.
+const GOAL_AHEAD_MS = 30;
+const GOAL_AGAIN_MS = 20;
+function slowlink(...paths) {
+  const rows = [];
+  const notes = [];
+  const misses = [];
+  for (const path of paths) {
+    const r = readResult(path);
+    const d = r.delayMs;
+    const p = r.plain;
+    const c = r.cached;
+    const cell = (x) => (x ? `${fmtMs(x.medianMs)} ms, ${x.requestsPerClick.toFixed(1)} req` : '-');
+    rows.push([`+${d} ms: first click, nothing fetched ahead`, cell(p.firstClick), cell(c.firstClick), '']);
+    rows.push([`+${d} ms: click after fetching ahead`, cell(p.firstClick), cell(c.afterAhead), d === 100 ? `under ${GOAL_AHEAD_MS} ms` : '']);
+    rows.push([`+${d} ms: the same match again (not yet played)`, cell(p.sameMatchAgain), cell(c.sameMatchAgain), d === 100 ? 'at most 1 req' : '']);
+    rows.push([`+${d} ms: the same match again (finished 2 days ago)`, cell(p.finishedMatchAgain), cell(c.finishedMatchAgain), d === 100 ? `under ${GOAL_AGAIN_MS} ms` : '']);
+    rows.push([`+${d} ms: similar click (finished match), first`, cell(p.similarClick), cell(c.similarClick), '']);
+    rows.push([`+${d} ms: similar click, the same again`, cell(p.similarAgain), cell(c.similarAgain), '']);
+    const perList = c.aheadRequests;
+    rows.push([`+${d} ms: fetching ahead of ${r.todayMatches} listed matches`, '-', `${fmtMs(c.aheadMs)} ms, ${perList} req`,
+      `at most ${3 * r.todayMatches} req`]);
+    if (d === 100) {
+      if (!(c.afterAhead.medianMs < GOAL_AHEAD_MS)) misses.push(`slow link +100 ms: click after fetching ahead ${fmtMs(c.afterAhead.medianMs)} ms (goal under ${GOAL_AHEAD_MS} ms)`);
+      if (!(c.finishedMatchAgain.medianMs < GOAL_AGAIN_MS)) misses.push(`slow link +100 ms: repeated click ${fmtMs(c.finishedMatchAgain.medianMs)} ms (goal under ${GOAL_AGAIN_MS} ms)`);
+      if (c.sameMatchAgain.requestsPerClick > 1) misses.push(`slow link +100 ms: ${c.sameMatchAgain.requestsPerClick} requests per repeated click (goal at most 1)`);
+      if (perList > 3 * r.todayMatches) misses.push(`slow link +100 ms: ${perList} requests fetching ahead for ${r.todayMatches} matches (goal at most ${3 * r.todayMatches})`);
+    }
+    if (p.failedClicks || c.failedClicks) misses.push(`slow link +${d} ms: ${p.failedClicks + c.failedClicks} clicks could not read their page`);
+  }
+  notes.push('bench_slowlink through bench/delayproxy.mjs, which holds every answer of the sample site for the delay; ' +
+    'click to drawn charts (the analysis and its three pictures, no similar-match query); medians; req: requests that reached the site per click');
+  notes.push('the day is the real one, so the listed matches are not yet played and their own pages are fetched again on a repeated click; ' +
+    'a match of two days ago is finished and every page of it is final');
+  return { title: TITLES.slowlink, columns: ['click', 'today\'s client', 'cache + fetching ahead', 'goal'], rows, notes, misses };
+}
+
 const [what, ...rest] = process.argv.slice(2);
 let section;
 try {
@@ -221,10 +261,11 @@ try {
   else if (what === 'service') section = service(rest[0], rest[1]);
   else if (what === 'replicas') section = replicas(rest[0], rest[1]);
   else if (what === 'window') section = window(rest[0]);
+  else if (what === 'slowlink') section = slowlink(...rest);
   else if (what === 'start') section = start(rest[0]);
   else if (what === 'failed') section = { title: TITLES[rest[0]] ?? rest[0], notes: [`failed: ${rest[1]}`], misses: [`${rest[0]}: failed (${rest[1]})`] };
   else {
-    console.error('usage: node sections.mjs click|service|start|replicas|window|failed ...');
+    console.error('usage: node sections.mjs click|service|start|replicas|window|slowlink|failed ...');
     process.exit(2);
   }
 } catch (error) {

@@ -472,7 +472,8 @@ void MainWindow::startSimilarAnalysis(const Value &rowKey) {
     const QString title = QStringLiteral("分析中…相似比赛");
     m_clickJob = startAnalysis(title, [rowKey, sites, renderer](AnalysisJobData &d, JobContext &job) {
         KeepingWeb web(job.web(), d.exchanges);
-        const AnalysisContext context{web, sites, renderer, nullptr, jobProgress(job)};
+        KeepingWeb second(job.anotherWeb(), d.exchanges);
+        const AnalysisContext context{web, sites, renderer, &second, jobProgress(job)};
         const SimilarClickRun run = similarClick(d.state, rowKey, context, d.pictures);
         job.throwIfCancelled();
         d.status = run.analysis.status;

@@ -36,18 +36,25 @@ private:
 
 } // namespace
 
-void addSettingsCommand(MainWindow *window, AppSettings *settings, const CommandLineSites &overrides, WebFactory webs) {
+void addSettingsCommand(MainWindow *window, AppSettings *settings, const CommandLineSites &overrides, WebFactory webs,
+                        std::function<void(bool)> fetchAheadChanged) {
     auto *action = new QAction(QStringLiteral("设置"), window);
     action->setObjectName(QStringLiteral("munSettings"));
     window->menuBar()->insertAction(helpMenuAction(window), action);
-    QObject::connect(action, &QAction::triggered, window, [window, settings, overrides, webs] {
+    QObject::connect(action, &QAction::triggered, window, [window, settings, overrides, webs, fetchAheadChanged] {
         const SiteBases before = settings->sites();
         SettingsDialog dialog(before, settings->fetchAhead(), overrides, webs, window);
         if (dialog.exec() != QDialog::Accepted)
             return;
         const SiteBases after = dialog.sites();
         settings->setSites(after);
-        settings->setFetchAhead(dialog.fetchAhead());
+        // Only a turned switch reaches the running window, so that saving
+        // other settings leaves a --no-prefetch run without fetching ahead.
+        const bool fetchAhead = dialog.fetchAhead();
+        const bool fetchAheadTurned = fetchAhead != settings->fetchAhead();
+        settings->setFetchAhead(fetchAhead);
+        if (fetchAheadTurned && fetchAheadChanged)
+            fetchAheadChanged(fetchAhead);
         // A typed service address replaces the remembered server slot from
         // the next start on. While a slot is in use (ticked), its address
         // stays for this run, so that the ticked slot is the one queries go

@@ -3,6 +3,8 @@
 #include "app/AppSettings.h"
 #include "net/Web.h"
 
+#include <functional>
+
 namespace chenglan {
 
 class MainWindow;
@@ -14,8 +16,10 @@ class MainWindow;
 // addresses apply to the window from its next command on, except those
 // overridden on the command line for this run, and except a typed service
 // address while a server slot is in use: that one applies from the next
-// start, when it also replaces the remembered slot.
-void addSettingsCommand(MainWindow *window, AppSettings *settings, const CommandLineSites &overrides, WebFactory webs);
+// start, when it also replaces the remembered slot. fetchAheadChanged, when
+// given, hears the fetching-ahead switch whenever a saved dialog turned it.
+void addSettingsCommand(MainWindow *window, AppSettings *settings, const CommandLineSites &overrides, WebFactory webs,
+                        std::function<void(bool)> fetchAheadChanged = {});
 
 // Gives the window its remembered geometry (kept inside the screen), and
 // once its first list is shown chooses the remembered server slot again.

@@ -27,7 +27,8 @@ CommandLineSites commandLineSites(const QCommandLineParser &parser, QString *err
     return sites;
 }
 
-MainWindowSetup windowSetup(const QCommandLineParser &parser, QString *error, const AppSettings *settings) {
+MainWindowSetup windowSetup(const QCommandLineParser &parser, QString *error, const AppSettings *settings,
+                            WindowCacheSetup *cache) {
     MainWindowSetup setup;
     setup.sites = withOverrides(settings ? settings->sites() : SiteBases(), commandLineSites(parser, error));
     if (settings)
@@ -35,6 +36,8 @@ MainWindowSetup windowSetup(const QCommandLineParser &parser, QString *error, co
 
     auto hosts = std::make_shared<HostSchedule>();
     setup.webs = [hosts]() -> std::unique_ptr<Web> { return politeNetworkWeb(hosts); };
+    if (cache)
+        setup.webs = withCache(std::move(setup.webs), *cache);
     return setup;
 }
 

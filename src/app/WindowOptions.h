@@ -2,6 +2,7 @@
 
 #include "app/AppSettings.h"
 #include "app/MainWindow.h"
+#include "app/WindowPrefetch.h"
 
 #include <QCommandLineParser>
 
@@ -21,8 +22,9 @@ CommandLineSites commandLineSites(const QCommandLineParser &parser, QString *err
 // game, and polite Qt clients that share one schedule per host, so that jobs
 // following each other quickly still ask a site no faster than its spacing
 // allows. A refused option leaves the address it would replace; *error says
-// why.
+// why. With a cache setup, the clients read through its page cache and it
+// gets the clients fetching ahead uses (see WindowPrefetch).
 MainWindowSetup windowSetup(const QCommandLineParser &parser, QString *error = nullptr,
-                            const AppSettings *settings = nullptr);
+                            const AppSettings *settings = nullptr, WindowCacheSetup *cache = nullptr);
 
 } // namespace chenglan

@@ -6,11 +6,13 @@
 // loaded (after clicking list row N and waiting for its job, then similar
 // grid line K and its job; or with the calendar shown: --calendar), then
 // quits; --odds-site, --analysis-site, --detail-site, --service and
-// --server-list replace the built-in addresses. The click benchmark is
+// --server-list replace the built-in addresses. --cache DIR, --no-cache and
+// --no-prefetch set the page cache and fetching ahead. The click benchmark is
 // bench_window (bench/window), the same window timed.
 #include "app/MainWindow.h"
 #include "app/SettingsMenu.h"
 #include "app/WindowOptions.h"
+#include "app/WindowPrefetch.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -61,19 +63,27 @@ int main(int argc, char **argv) {
     parser.addOption(similarRow);
     parser.addOption(calendar);
     addSiteOptions(parser);
+    addCacheOptions(parser);
     parser.process(app);
     // A screenshot shows the build's defaults and leaves the user's settings alone.
     const bool remember = !parser.isSet(screenshot);
     AppSettings settings;
+    WindowCacheSetup cache = cacheSetup(parser);
+    // Fetching ahead as the settings' switch says, and never for a screenshot
+    // (which shows the window without the fetching-ahead hint).
+    cache.prefetch = cache.prefetch && remember && settings.fetchAhead();
     QString badOption;
-    MainWindowSetup setup = windowSetup(parser, &badOption, remember ? &settings : nullptr);
+    MainWindowSetup setup = windowSetup(parser, &badOption, remember ? &settings : nullptr, &cache);
     if (!badOption.isEmpty()) {
         std::fprintf(stderr, "chenglan: %s\n", qPrintable(badOption));
         return 2;
     }
     const WebFactory webs = setup.webs;
+    const SiteBases sites = setup.sites;
     MainWindow window(std::move(setup));
-    addSettingsCommand(&window, &settings, commandLineSites(parser), webs);
+    auto *prefetch = new WindowPrefetch(window, cache, sites); // the window owns it
+    addSettingsCommand(&window, &settings, commandLineSites(parser), webs,
+                       [prefetch](bool on) { prefetch->setEnabled(on); });
     if (remember) {
         restoreRemembered(&window, settings);
         rememberChanges(&window, &settings);

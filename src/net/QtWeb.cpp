@@ -2,12 +2,14 @@
 
 #include "net/ContentDecoding.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPointer>
 #include <QTimer>
+#include <QThread>
 #include <QUrl>
 
 #include <algorithm>
@@ -17,6 +19,26 @@
 namespace chenglan {
 
 namespace {
+
+// One network manager per thread, reused by every fetch of that thread: a
+// manager costs more to make than a fetch on loopback takes. Its connections
+// are kept only within one QtWeb (one job): a new job starts on fresh ones, so
+// a connection a server has dropped since never stands in for a new answer.
+thread_local std::unique_ptr<QNetworkAccessManager> t_manager;
+
+void dropMainThreadManager() { t_manager.reset(); }
+
+QNetworkAccessManager &threadManager() {
+    if (!t_manager) {
+        t_manager = std::make_unique<QNetworkAccessManager>();
+        // The main thread's thread-locals end after the application object;
+        // its manager goes with the application instead.
+        const QCoreApplication *app = QCoreApplication::instance();
+        if (app && app->thread() == QThread::currentThread())
+            qAddPostRoutine(dropMainThreadManager);
+    }
+    return *t_manager;
+}
 
 using Failure = FetchOutcome::Failure;
 
@@ -235,7 +257,8 @@ private:
         m_length.reset();
         m_decoder.reset();
         m_checked = false;
-        m_reply = method == HttpRequest::Method::Post ? m_manager.post(request, QByteArray()) : m_manager.get(request);
+        QNetworkAccessManager &manager = threadManager();
+        m_reply = method == HttpRequest::Method::Post ? manager.post(request, QByteArray()) : manager.get(request);
         // Qt reads no further ahead than this while we have not taken the data.
         m_reply->setReadBufferSize(256 * 1024);
         connect(m_reply, &QNetworkReply::metaDataChanged, this, [this] { checkHead(); });
@@ -360,7 +383,6 @@ private:
 
     const HttpRequest &m_request;
     const FetchLimits &m_limits;
-    QNetworkAccessManager m_manager;
     QEventLoop m_loop;
     QPointer<QNetworkReply> m_reply;
     QUrl m_currentUrl;
@@ -380,6 +402,10 @@ QtWeb::QtWeb(FetchLimits limits) : m_limits(limits) {}
 QtWeb::~QtWeb() = default;
 
 FetchOutcome QtWeb::fetch(const HttpRequest &request) {
+    if (!m_started) {
+        m_started = true;
+        threadManager().clearConnectionCache();
+    }
     Exchange exchange(request, m_limits);
     {
         std::lock_guard lock(m_mutex);

@@ -41,6 +41,7 @@ public:
 private:
     FetchLimits m_limits;
     std::atomic<bool> m_aborted{false};
+    bool m_started = false;       // a fetch ran: the thread's connections are this instance's
     std::mutex m_mutex;           // guards m_running
     QObject *m_running = nullptr; // the exchange in progress, in the fetching thread
 };

@@ -124,6 +124,10 @@ void Recording::add(const HttpRequest &request, const QDateTime &started, std::c
             .add("headers", headerPairs(r.headers))
             .add("body", bodyName)
             .add("bytes", qint64(r.body.size()));
+        // A page the cache served is recorded like a fetched one, so that a
+        // replay needs no cache; the mark says the site was not asked.
+        if (r.fromCache)
+            line.add("cached", true);
     } else {
         line.add("failure", failureName(outcome.failure)).add("error", outcome.error);
     }

@@ -24,14 +24,23 @@ struct HttpRequest {
     // turn, a repeat after Retry-After). A client's time bound counts it, so
     // that the whole fetch, waits and repeat included, keeps to one bound.
     std::chrono::milliseconds spent{0};
+    // Whether the answer can still change. The client decides it from what it
+    // knows of the page (a finished match's page is final), never from the
+    // site's headers; a page cache keeps only final answers for good.
+    enum class Lifetime { Changing, Final };
+    Lifetime lifetime = Lifetime::Changing;
+    // Asked ahead of the user (fetching ahead of a click): a changing answer
+    // is held briefly for the click that follows.
+    bool ahead = false;
 };
 
 struct HttpResponse {
     int status = 0;
     QByteArray body;
-    QByteArray contentType;                       // the Content-Type header, as sent
-    QList<QPair<QByteArray, QByteArray>> headers; // all response headers
-    QString finalUrl;                             // after redirects
+    QByteArray contentType;                          // the Content-Type header, as sent
+    QList<QPair<QByteArray, QByteArray>> headers;    // all response headers
+    QString finalUrl;                                // after redirects
+    bool fromCache = false;                          // served by a page cache, not by the site
 };
 
 // Either a response or a sentence saying why there is none.

@@ -2,6 +2,8 @@
 
 #include "base/TextRules.h"
 #include "net/HttpFetch.h"
+#include "net/PageCache.h"
+#include "sites/PageFinality.h"
 
 #include <QUrl>
 
@@ -146,7 +148,10 @@ HandicapRun listMatchHandicapDetail(AnalysisState &s, Web &web, const SiteBases 
     s.matchDate = s.listMatchTime;
     StepLog own;
     HandicapRun run;
-    run.changes = scrapeHandicapChanges(s, 0, web, bases, renderer, &own);
+    // A finished match's handicap changes are closed: its page is final.
+    MarkingWeb final(web, MarkingWeb::Mark::Final);
+    run.changes = scrapeHandicapChanges(s, 0, matchFinished(s.matchDate) ? static_cast<Web &>(final) : web, bases,
+                                        renderer, &own);
     const QString id = s.currentMatchId.text();
     run.pageRead = !own.has(FailureKind::Network) && !own.has(FailureKind::Layout) && !own.has(FailureKind::SiteError);
     if (own.has(FailureKind::Network))

@@ -3,6 +3,8 @@
 #include "sites/HistoryExtension.h"
 #include "sites/HistoryParsing.h"
 #include "sites/InfoLine.h"
+#include "sites/PageFinality.h"
+#include "net/PageCache.h"
 #include "model/PatternCodes.h"
 #include "base/TextRules.h"
 #include "base/ValueJson.h"
@@ -51,8 +53,14 @@ public:
         startAnalysis(schedule, rowKey, matchId);
         const qsizetype logBefore = m_run.log.entries.size();
         step(AnalysisStep::LoadPage, false, [&] {
-            m_s.analysisData =
-                analysispage::load(m_c.web, m_c.bases, m_c.renderer, m_s.currentMatchId, &m_run.log, &m_run.pages);
+            // A listed match finished a day ago has a page that no longer
+            // changes; any other is fetched every time.
+            bool settled = false;
+            if (schedule && !m_rowMissing)
+                attempt([&] { settled = listedAnalysisPageSettled(schedule->matchTable, rowKey.toInt16()); });
+            MarkingWeb final(m_c.web, MarkingWeb::Mark::Final);
+            m_s.analysisData = analysispage::load(settled ? static_cast<Web &>(final) : m_c.web, m_c.bases,
+                                                  m_c.renderer, m_s.currentMatchId, &m_run.log, &m_run.pages);
         });
         bool pageCame = true;
         for (qsizetype i = logBefore; i < m_run.log.entries.size(); ++i)
@@ -171,8 +179,8 @@ private:
             step(AnalysisStep::LoadExtensions, false, [&] {
                 const PageRenderer awayRenderer(m_c.renderer.limits());
                 awayPage = std::async(std::launch::async, [&, awayRenderer] {
-                    return analysispage::load(*m_c.secondWeb, m_c.bases, awayRenderer, away->matchId, &awayLog,
-                                              &awayTimes);
+                    MarkingWeb final(*m_c.secondWeb, MarkingWeb::Mark::Final);
+                    return analysispage::load(final, m_c.bases, awayRenderer, away->matchId, &awayLog, &awayTimes);
                 });
                 homePage = loadPage(home->matchId);
                 awayPage.wait();
@@ -203,9 +211,12 @@ private:
         }
     }
 
+    // An extension page is the page of a match listed in a history: played
+    // long ago, so it never changes.
     ValueArray loadPage(const Value &matchId) {
         const qsizetype before = m_run.log.entries.size();
-        ValueArray page = analysispage::load(m_c.web, m_c.bases, m_c.renderer, matchId, &m_run.log, &m_run.pages);
+        MarkingWeb final(m_c.web, MarkingWeb::Mark::Final);
+        ValueArray page = analysispage::load(final, m_c.bases, m_c.renderer, matchId, &m_run.log, &m_run.pages);
         noteExtensionFailure(m_run.log, before);
         return page;
     }

@@ -7,6 +7,13 @@
 #include "model/StrengthModel.h"
 #include "sites/AnalysisPage.h"
 #include "sites/HandicapDetail.h"
+#include "sites/PageFinality.h"
+#include "net/PageCache.h"
+
+#include <future>
+#include <memory>
+#include <optional>
+#include <vector>
 
 #include <cmath>
 
@@ -50,7 +57,11 @@ public:
         start(rowKey);
 
         const qsizetype beforePage = log->entries.size();
-        step(AnalysisStep::LoadPage, [&] { loadAnalysisPage(m_s, m_c.web, m_c.bases, m_c.renderer, log); });
+        // A historic match finished a day ago has a page that no longer changes.
+        bool settled = false;
+        attempt([&] { settled = analysisPageSettled(m_s.similarMatches.at(similar::Kickoff, row)); });
+        step(AnalysisStep::LoadPage,
+             [&] { loadAnalysisPage(m_s, pageWeb(m_c.web, settled), m_c.bases, m_c.renderer, log); });
         QString pageFailure = failureSince(*log, beforePage, notData);
         if (!pageFailure.isEmpty())
             pageFailure = pageFailure == failureSince(*log, beforePage, network) ? QStringLiteral("连不上分析网站")
@@ -59,10 +70,25 @@ public:
         step(AnalysisStep::ReadInfo, [&] { readInfoLine(); });
         const Value kickOff = m_s.matchDate;
         step(AnalysisStep::ParseHistories, [&] { parseTeamHistories(m_s, log); });
-        extend(m_s.homeHistory, analysisdata::HomeList, AnalysisStep::LoadHomeExtension, AnalysisStep::ExtendHome,
-               [&] { extendHomeHistory(m_s, log); });
-        extend(m_s.awayHistory, analysisdata::AwayList, AnalysisStep::LoadAwayExtension, AnalysisStep::ExtendAway,
-               [&] { extendAwayHistory(m_s, log); });
+        // Both extension pages depend only on this page's histories (the home
+        // extension changes only the home history), so with a second Web the
+        // away page is loaded while the home one is; pages and logs are taken
+        // in the fixed order, so the state is the same as one by one.
+        std::future<LoadedPage> awayPage;
+        if (m_c.secondWeb) {
+            if (const auto away = extensionTarget(m_s.awayHistory, analysisdata::AwayList)) {
+                const PageRenderer awayRenderer(m_c.renderer.limits());
+                awayPage = std::async(std::launch::async, [this, id = away->first, awayRenderer] {
+                    return loadExtension(*m_c.secondWeb, awayRenderer, id);
+                });
+            }
+        }
+        extend(
+            m_s.homeHistory, analysisdata::HomeList, AnalysisStep::LoadHomeExtension, AnalysisStep::ExtendHome,
+            [&] { extendHomeHistory(m_s, log); }, nullptr);
+        extend(
+            m_s.awayHistory, analysisdata::AwayList, AnalysisStep::LoadAwayExtension, AnalysisStep::ExtendAway,
+            [&] { extendAwayHistory(m_s, log); }, awayPage.valid() ? &awayPage : nullptr);
         step(AnalysisStep::ComputeTrends, [&] { computeStrengthTrends(m_s, log); });
         step(AnalysisStep::Caption, [&] {
             attempt([&] { m_s.similarMatchCaption = Value(similarMatchCaption(m_s.similarMatches, row, kickOff)); },
@@ -75,8 +101,12 @@ public:
             m_s.currentMatchId = m_s.listMatchId;
             m_s.matchDate = m_s.listMatchTime;
             const qsizetype before = log->entries.size();
-            step(AnalysisStep::ListHandicap,
-                 [&] { m_run.listChanges = scrapeHandicapChanges(m_s, 0, m_c.web, m_c.bases, m_c.renderer, log); });
+            // A finished match's handicap changes are closed.
+            const bool closed = matchFinished(m_s.listMatchTime);
+            step(AnalysisStep::ListHandicap, [&] {
+                m_run.listChanges =
+                    scrapeHandicapChanges(m_s, 0, pageWeb(m_c.web, closed), m_c.bases, m_c.renderer, log);
+            });
             // A list match whose page could not be reached is tried again on the next click.
             listFailed = !failureSince(*log, before, network).isEmpty();
             if (!listFailed)
@@ -85,13 +115,18 @@ public:
         m_s.currentMatchId = m_id;
         m_s.matchDate = kickOff;
         const qsizetype before = log->entries.size();
-        step(AnalysisStep::SimilarHandicap,
-             [&] { m_run.similarChanges = scrapeHandicapChanges(m_s, 1, m_c.web, m_c.bases, m_c.renderer, log); });
+        const bool closed = matchFinished(kickOff);
+        step(AnalysisStep::SimilarHandicap, [&] {
+            m_run.similarChanges =
+                scrapeHandicapChanges(m_s, 1, pageWeb(m_c.web, closed), m_c.bases, m_c.renderer, log);
+        });
         // The historic match's page is read a second time, the second read
         // standing; not when the first one did not reach the site.
         if (failureSince(*log, before, network).isEmpty())
-            step(AnalysisStep::SimilarHandicapAgain,
-                 [&] { m_run.similarChanges = scrapeHandicapChanges(m_s, 1, m_c.web, m_c.bases, m_c.renderer, log); });
+            step(AnalysisStep::SimilarHandicapAgain, [&] {
+                m_run.similarChanges =
+                    scrapeHandicapChanges(m_s, 1, pageWeb(m_c.web, closed), m_c.bases, m_c.renderer, log);
+            });
 
         m_run.pageRead = !pageFailed && !m_noInfoLine;
         m_run.hasTrend = m_s.trendSeries.allocated() && m_s.trendSeries.rows() > 0;
@@ -146,26 +181,67 @@ private:
     // The page of the team's oldest listed match, and the history list of
     // that page on which the team appears: sameSide when column 28 of the
     // last row is 2, else the other side.
-    template <class Extend>
-    void extend(const Table &history, int sameSide, AnalysisStep load, AnalysisStep name, Extend &&extension) {
-        StepLog *log = &m_run.log;
-        bool found = attempt(
+    // The match id and side of that page, or nothing (and why, in log).
+    static std::optional<std::pair<Value, Value>> extensionTarget(const Table &history, int sameSide,
+                                                                  StepLog *log = nullptr) {
+        std::optional<std::pair<Value, Value>> target;
+        attempt(
             [&] {
                 const int last = history.lastRow();
                 const bool same = history.at(history::SameSideColumn, last).equals(history::SameSideMark);
-                m_s.currentMatchId = history.at(history::MatchIdColumn, last);
-                m_s.sideIndex = Value::fromInt16(std::int16_t(same ? sameSide : 1 - sameSide));
+                target = std::pair(history.at(history::MatchIdColumn, last),
+                                   Value::fromInt16(std::int16_t(same ? sameSide : 1 - sameSide)));
             },
             log);
-        if (!found)
+        return target;
+    }
+
+    // The Web a page is read through: marked final when its page no longer changes.
+    Web &pageWeb(Web &web, bool final) {
+        if (!final)
+            return web;
+        m_marked.push_back(std::make_unique<MarkingWeb>(web, MarkingWeb::Mark::Final));
+        return *m_marked.back();
+    }
+
+    // An extension page as loadAnalysisPage reads it, with its own log.
+    struct LoadedPage {
+        ValueArray data;
+        StepLog log;
+    };
+    LoadedPage loadExtension(Web &web, const PageRenderer &renderer, const Value &matchId) const {
+        // An extension page is the page of a match listed in a history:
+        // played long ago, so it never changes.
+        MarkingWeb final(web, MarkingWeb::Mark::Final);
+        AnalysisState page;
+        page.currentMatchId = matchId;
+        LoadedPage loaded;
+        loadAnalysisPage(page, final, m_c.bases, renderer, &loaded.log);
+        loaded.data = std::move(page.analysisData);
+        return loaded;
+    }
+
+    template <class Extend>
+    void extend(const Table &history, int sameSide, AnalysisStep load, AnalysisStep name, Extend &&extension,
+                std::future<LoadedPage> *loaded) {
+        StepLog *log = &m_run.log;
+        const auto target = extensionTarget(history, sameSide, log);
+        if (!target)
             return;
-        step(load, [&] { loadAnalysisPage(m_s, m_c.web, m_c.bases, m_c.renderer, log); });
+        m_s.currentMatchId = target->first;
+        m_s.sideIndex = target->second;
+        step(load, [&] {
+            LoadedPage page = loaded ? loaded->get() : loadExtension(m_c.web, m_c.renderer, m_s.currentMatchId);
+            m_s.analysisData = std::move(page.data);
+            log->entries.append(page.log.entries);
+        });
         step(name, extension);
     }
 
     AnalysisState &m_s;
     const AnalysisContext &m_c;
     SimilarRun m_run;
+    std::vector<std::unique_ptr<MarkingWeb>> m_marked;
     Value m_id;
     bool m_noInfoLine = false;
 };

@@ -1,7 +1,12 @@
 #include "usecases/ListAnalysis.h"
 #include "model/StrengthModel.h"
 
+#include "net/PageCache.h"
+#include "sites/PageFinality.h"
 #include "support/AnalysisPages.h"
+
+#include <QTemporaryDir>
+#include <QTimeZone>
 
 #include <gtest/gtest.h>
 
@@ -214,4 +219,42 @@ TEST(AnalyzeMatchId, LeavesTheListCaptionsEmpty) {
     EXPECT_EQ(viaId.trendSeries, viaList.trendSeries);
     EXPECT_EQ(viaId.profile.strengths, viaList.profile.strengths);
     EXPECT_EQ(viaId.profile.code20, viaList.profile.code20);
+}
+
+// The pages of a listed match finished days ago come from the page cache
+// when the site is down, and give the same analysis; the page of a match not
+// yet played is asked of the site every time, its extension pages are not.
+TEST(AnalyzeListRow, PagesThatCannotChangeComeFromTheCacheWithTheSiteDown) {
+    Fixture f;
+    QTemporaryDir dir;
+    auto cache = std::make_shared<PageCache>(dir.path());
+    ScheduleState played = schedule();
+    const QDateTime tenDaysAgo = QDateTime::currentDateTimeUtc().addDays(-10).toTimeZone(QTimeZone(kSiteUtcOffsetSeconds));
+    played.matchTable.set(3, 1, Value(tenDaysAgo.toString(u"MM-dd HH:mm"_s)));
+    ScheduleState unplayed = played;
+    unplayed.matchTable.set(6, 1, Value(u"vs"_s));
+
+    AnalysisState first;
+    CachingWeb web(f.web, cache), second(f.second, cache);
+    ASSERT_TRUE(analyzeListRow(first, played, Value(u"1"_s), AnalysisContext{web, f.sites, f.renderer, &second}).ok);
+
+    FakeWeb down, downSecond;
+    CachingWeb offline(down, cache), offlineSecond(downSecond, cache);
+    const AnalysisContext offlineContext{offline, f.sites, f.renderer, &offlineSecond};
+    AnalysisState again;
+    const AnalysisRun run = analyzeListRow(again, played, Value(u"1"_s), offlineContext);
+    EXPECT_TRUE(run.ok) << run.status.toStdString();
+    EXPECT_EQ(again, first);
+    EXPECT_TRUE(down.requests.isEmpty() && downSecond.requests.isEmpty());
+
+    // Only the match's own page is served now: the extension pages must come
+    // from the cache.
+    FakeWeb ownPageOnly;
+    addGbPage(ownPageOnly, TwoTeamWorld::pageUrl(Base, f.world.analysedId), analysisPageHtml(f.world.analysedPage()));
+    CachingWeb partly(ownPageOnly, cache);
+    AnalysisState notYet;
+    EXPECT_TRUE(analyzeListRow(notYet, unplayed, Value(u"1"_s), AnalysisContext{partly, f.sites, f.renderer, &offlineSecond}).ok);
+    EXPECT_EQ(ownPageOnly.requests, QStringList{TwoTeamWorld::pageUrl(Base, f.world.analysedId)});
+    EXPECT_TRUE(downSecond.requests.isEmpty());
+    EXPECT_EQ(notYet.trendSeries, first.trendSeries);
 }

@@ -2,7 +2,10 @@
 #include "usecases/SimilarMatches.h"
 #include "sites/HandicapDetail.h"
 
+#include "net/PageCache.h"
 #include "support/AnalysisPages.h"
+
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -194,4 +197,36 @@ TEST(SimilarMatchCaption, CutsLeagueAndTeams) {
     const Table t = parseSimilarAnswer(u"1,,x,#000000,英格兰超级联赛,曼联足球俱乐部,利物浦足球俱乐部,0,2,1,|"_s);
     EXPECT_EQ(similarMatchCaption(t, 0, Value(QDateTime(QDate(2022, 5, 20), QTime(0, 0), Qt::UTC))),
               u"英格兰超 2022-05-20 曼联足球俱2-1 利物浦足球"_s);
+}
+
+// With a second Web the two extension pages load side by side, and the
+// analysis is the same as one by one, its log too. The historic match and the
+// list match are long finished: a later click reads every page from the
+// cache with the sites down.
+TEST(AnalyzeSimilarRow, ExtensionPagesSideBySideAndFinishedMatchesFromTheCache) {
+    Fixture one, two;
+    const SimilarRun a = analyzeSimilarRow(one.s, Value(u"1"_s), one.context());
+    FakeWeb second;
+    two.world.serve(second, AnalysisBase);
+    QTemporaryDir dir;
+    auto cache = std::make_shared<PageCache>(dir.path());
+    CachingWeb web(two.web, cache), otherWeb(second, cache);
+    const AnalysisState before = two.s;
+    const SimilarRun b =
+        analyzeSimilarRow(two.s, Value(u"1"_s), AnalysisContext{web, two.sites, two.renderer, &otherWeb, {}});
+    EXPECT_EQ(one.s, two.s);
+    EXPECT_EQ(a.status, b.status);
+    ASSERT_EQ(a.log.entries.size(), b.log.entries.size());
+    for (qsizetype i = 0; i < a.log.entries.size(); ++i)
+        EXPECT_EQ(a.log.entries[i].message, b.log.entries[i].message);
+    EXPECT_EQ(second.requests.size(), 1);
+
+    FakeWeb down, downSecond;
+    CachingWeb offline(down, cache), offlineSecond(downSecond, cache);
+    AnalysisState again = before;
+    const SimilarRun c =
+        analyzeSimilarRow(again, Value(u"1"_s), AnalysisContext{offline, two.sites, two.renderer, &offlineSecond, {}});
+    EXPECT_TRUE(c.ok) << c.status.toStdString();
+    EXPECT_EQ(again, two.s);
+    EXPECT_TRUE(down.requests.isEmpty()) << down.requests.join(u' ').toStdString();
 }

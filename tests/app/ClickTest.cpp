@@ -2,6 +2,7 @@
 // what the list click, the similar click and the commands of the command
 // strip show, and that the command line comes to the same state.
 #include "app/MainWindow.h"
+#include "support/CacheIsolation.h"
 #include "app/GridView.h"
 #include "app/PictureBox.h"
 #include "model/GridFormats.h"

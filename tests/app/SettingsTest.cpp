@@ -1,8 +1,16 @@
 #include "app/AppSettings.h"
+#include "app/MainWindow.h"
+#include "app/SettingsDialog.h"
+#include "app/SettingsMenu.h"
 #include "app/WindowOptions.h"
+#include "TestSite.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -60,4 +68,41 @@ TEST(AppSettings, WhatIsSetIsReadBackAfterReopeningAndTheCommandLineWins) {
         EXPECT_EQ(settings.sites().odds, SiteBases().odds);
         EXPECT_EQ(settings.serverSlot(), -1);
     }
+}
+
+// The fetching-ahead switch turned in the settings dialog reaches the running
+// window's fetching ahead (not only the stored settings); saving the dialog
+// with the switch untouched leaves it alone, so that a run started without
+// fetching ahead stays so.
+TEST(SettingsCommand, TurningFetchingAheadReachesTheRunningWindow) {
+    QTemporaryDir dir;
+    AppSettings settings(dir.filePath(QStringLiteral("chenglan.ini")));
+    chenglan::testing::TestSite site;
+    MainWindowSetup setup;
+    setup.webs = site.factory();
+    setup.sites.odds = QStringLiteral("http://odds.test/");
+    MainWindow window(std::move(setup));
+    QList<bool> heard;
+    addSettingsCommand(&window, &settings, {}, site.factory(), [&](bool on) { heard.append(on); });
+    auto *command = window.findChild<QAction *>(QStringLiteral("munSettings"));
+    ASSERT_NE(command, nullptr);
+
+    // Saves the dialog the command opens, the switch set to `on`.
+    const auto save = [&](bool on) {
+        QTimer::singleShot(0, &window, [on] {
+            auto *dialog = qobject_cast<SettingsDialog *>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            dialog->findChild<QCheckBox *>(QStringLiteral("fetchAhead"))->setChecked(on);
+            dialog->accept();
+        });
+        command->trigger();
+    };
+    save(false);
+    EXPECT_EQ(heard, QList<bool>{false});
+    EXPECT_FALSE(settings.fetchAhead());
+    save(false);
+    EXPECT_EQ(heard, QList<bool>{false}) << "untouched: not heard again";
+    save(true);
+    EXPECT_EQ(heard, (QList<bool>{false, true}));
+    EXPECT_TRUE(settings.fetchAhead());
 }

@@ -7,6 +7,8 @@
 #include <QProcess>
 #include <QTimer>
 
+#include "support/CacheIsolation.h"
+
 #include <gtest/gtest.h>
 
 namespace chenglan::testing {

@@ -1,3 +1,5 @@
+#include "support/CacheIsolation.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
