@@ -37,10 +37,10 @@ struct HttpRequest {
 struct HttpResponse {
     int status = 0;
     QByteArray body;
-    QByteArray contentType;                          // the Content-Type header, as sent
-    QList<QPair<QByteArray, QByteArray>> headers;    // all response headers
-    QString finalUrl;                                // after redirects
-    bool fromCache = false;                          // served by a page cache, not by the site
+    QByteArray contentType;                       // the Content-Type header, as sent
+    QList<QPair<QByteArray, QByteArray>> headers; // all response headers
+    QString finalUrl;                             // after redirects
+    bool fromCache = false;                       // served by a page cache, not by the site
 };
 
 // Either a response or a sentence saying why there is none.

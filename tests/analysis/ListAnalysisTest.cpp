@@ -229,7 +229,8 @@ TEST(AnalyzeListRow, PagesThatCannotChangeComeFromTheCacheWithTheSiteDown) {
     QTemporaryDir dir;
     auto cache = std::make_shared<PageCache>(dir.path());
     ScheduleState played = schedule();
-    const QDateTime tenDaysAgo = QDateTime::currentDateTimeUtc().addDays(-10).toTimeZone(QTimeZone(kSiteUtcOffsetSeconds));
+    const QDateTime tenDaysAgo =
+        QDateTime::currentDateTimeUtc().addDays(-10).toTimeZone(QTimeZone(kSiteUtcOffsetSeconds));
     played.matchTable.set(3, 1, Value(tenDaysAgo.toString(u"MM-dd HH:mm"_s)));
     ScheduleState unplayed = played;
     unplayed.matchTable.set(6, 1, Value(u"vs"_s));
@@ -253,7 +254,9 @@ TEST(AnalyzeListRow, PagesThatCannotChangeComeFromTheCacheWithTheSiteDown) {
     addGbPage(ownPageOnly, TwoTeamWorld::pageUrl(Base, f.world.analysedId), analysisPageHtml(f.world.analysedPage()));
     CachingWeb partly(ownPageOnly, cache);
     AnalysisState notYet;
-    EXPECT_TRUE(analyzeListRow(notYet, unplayed, Value(u"1"_s), AnalysisContext{partly, f.sites, f.renderer, &offlineSecond}).ok);
+    EXPECT_TRUE(
+        analyzeListRow(notYet, unplayed, Value(u"1"_s), AnalysisContext{partly, f.sites, f.renderer, &offlineSecond})
+            .ok);
     EXPECT_EQ(ownPageOnly.requests, QStringList{TwoTeamWorld::pageUrl(Base, f.world.analysedId)});
     EXPECT_TRUE(downSecond.requests.isEmpty());
     EXPECT_EQ(notYet.trendSeries, first.trendSeries);
