@@ -186,7 +186,7 @@ void BM_SearchUnknownCodes(benchmark::State &state) {
     }
     ProfileGenerator generator(4);
     const MatchProfile p = generator.next(1);
-    const SimilarQuery query{p.strengths, QStringLiteral("X99"), QStringLiteral("X99"), std::nullopt};
+    const SimilarQuery query{{p.strengths, QStringLiteral("X99"), QStringLiteral("X99")}, std::nullopt};
     for (auto _ : state)
         benchmark::DoNotOptimize(g_service->index().search(query));
 }
